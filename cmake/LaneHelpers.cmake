@@ -1,0 +1,28 @@
+# Every directory below globs its own sources, so adding a class or a test
+# needs no edit of a shared list.
+
+# lane_add_test(<name> SOURCES <files...> [LIBS <libs...>] [ENV <VAR=value...>] [TIMEOUT <s>])
+function(lane_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE lanecore testsupport Qt5::Test ${T_LIBS})
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "${LANE_TEST_ENV};${T_ENV}")
+endfunction()
+
+# Environment of every test process.
+set(LANE_TEST_ENV
+  "QT_QPA_PLATFORM=offscreen"
+  "QT_QUICK_BACKEND=software"
+  "LANE_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+  "LANE_BINARY_DIR=${PROJECT_BINARY_DIR}")
+if(LANE_SANITIZE)
+  list(APPEND LANE_TEST_ENV
+    "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1"
+    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+    "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+endif()

@@ -1,0 +1,14 @@
+#include "DeferredProxyObject.h"
+
+#include "DeferredProxyEvent.h"
+
+bool DeferredProxyObject::event(QEvent* event)
+{
+    if (event->type() == DeferredProxyEvent::EventType) {
+        auto* proxyEvent = static_cast<DeferredProxyEvent*>(event);
+        if (proxyEvent->function)
+            proxyEvent->function();
+        return true;
+    }
+    return QObject::event(event);
+}

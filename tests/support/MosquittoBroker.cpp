@@ -1,0 +1,115 @@
+#include "MosquittoBroker.h"
+
+#include "TestPorts.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <csignal>
+
+MosquittoBroker::MosquittoBroker(const QStringList& extraConfig)
+    : m_extraConfig(extraConfig)
+    , m_port(testsupport::freePort())
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+MosquittoBroker::~MosquittoBroker()
+{
+    if (isRunning()) {
+        resume();
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+}
+
+bool MosquittoBroker::start(int timeoutMs)
+{
+    if (isRunning())
+        return true;
+    const QString configPath = m_dir.filePath(QStringLiteral("mosquitto.conf"));
+    QFile config(configPath);
+    if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QStringList lines{
+        QStringLiteral("listener %1 127.0.0.1").arg(m_port),
+        QStringLiteral("allow_anonymous true"),
+        QStringLiteral("persistence false"),
+        QStringLiteral("log_dest stderr"),
+        QStringLiteral("log_type all"),
+        QStringLiteral("set_tcp_nodelay true"),
+        QStringLiteral("user root"),
+    };
+    if (geteuid() != 0)
+        lines.removeLast();
+    lines << m_extraConfig;
+    config.write(lines.join('\n').toUtf8() + '\n');
+    config.close();
+
+    m_process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), configPath});
+    if (!m_process.waitForStarted(timeoutMs))
+        return false;
+
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, m_port);
+        if (probe.waitForConnected(200)) {
+            probe.abort();
+            return true;
+        }
+        if (m_process.state() == QProcess::NotRunning)
+            return false;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+void MosquittoBroker::stop()
+{
+    if (!isRunning())
+        return;
+    resume();
+    m_process.terminate();
+    if (!m_process.waitForFinished(3000)) {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+    m_log += QString::fromUtf8(m_process.readAll());
+}
+
+void MosquittoBroker::kill()
+{
+    if (!isRunning())
+        return;
+    m_process.kill();
+    m_process.waitForFinished(3000);
+    m_log += QString::fromUtf8(m_process.readAll());
+}
+
+void MosquittoBroker::pause()
+{
+    if (isRunning())
+        ::kill(static_cast<pid_t>(m_process.processId()), SIGSTOP);
+}
+
+void MosquittoBroker::resume()
+{
+    if (isRunning())
+        ::kill(static_cast<pid_t>(m_process.processId()), SIGCONT);
+}
+
+bool MosquittoBroker::isRunning() const
+{
+    return m_process.state() != QProcess::NotRunning;
+}
+
+QString MosquittoBroker::log()
+{
+    m_log += QString::fromUtf8(m_process.readAll());
+    return m_log;
+}

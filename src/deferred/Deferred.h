@@ -12,24 +12,20 @@
 
 namespace deferred_detail {
 
-template<class X>
-struct Identity
+template<class X> struct Identity
 {
     using type = X;
 };
 
-template<class F>
-struct IsStdFunction : std::false_type
+template<class F> struct IsStdFunction : std::false_type
 {
 };
-template<class S>
-struct IsStdFunction<std::function<S>> : std::true_type
+template<class S> struct IsStdFunction<std::function<S>> : std::true_type
 {
 };
 
 // An empty std::function or a null function pointer would throw or crash when called.
-template<class F>
-bool isEmptyCallable(const F& f)
+template<class F> bool isEmptyCallable(const F& f)
 {
     using D = std::decay_t<F>;
     if constexpr (IsStdFunction<D>::value || std::is_pointer_v<D>)
@@ -40,8 +36,7 @@ bool isEmptyCallable(const F& f)
 
 } // namespace deferred_detail
 
-template<class... T>
-class Deferred
+template<class... T> class Deferred
 {
 public:
     using Data = DeferredData<T...>;
@@ -55,24 +50,21 @@ public:
 
     // Registers a callback for resolution. The callback takes the values by
     // value (or const reference): each callback gets its own copies.
-    template<class F>
-    Deferred<T...> done(F&& callback, const Qt::ConnectionType& type = Qt::AutoConnection) const
+    template<class F> Deferred<T...> done(F&& callback, const Qt::ConnectionType& type = Qt::AutoConnection) const
     {
         if (!deferred_detail::isEmptyCallable(callback))
             d->done(wrap(std::forward<F>(callback)), type);
         return *this;
     }
 
-    template<class F>
-    Deferred<T...> fail(F&& callback, const Qt::ConnectionType& type = Qt::AutoConnection) const
+    template<class F> Deferred<T...> fail(F&& callback, const Qt::ConnectionType& type = Qt::AutoConnection) const
     {
         if (!deferred_detail::isEmptyCallable(callback))
             d->fail(wrap(std::forward<F>(callback)), type);
         return *this;
     }
 
-    template<class F>
-    Deferred<T...> progress(F&& callback, const Qt::ConnectionType& type = Qt::AutoConnection) const
+    template<class F> Deferred<T...> progress(F&& callback, const Qt::ConnectionType& type = Qt::AutoConnection) const
     {
         if (!deferred_detail::isEmptyCallable(callback))
             d->progress(wrap(std::forward<F>(callback)), type);
@@ -109,24 +101,28 @@ public:
     // handle without values.
     template<class... R>
     Deferred<R...> thenAlias(const typename deferred_detail::Identity<std::function<Deferred<R...>(T...)>>::type& step,
-                             const Qt::ConnectionType& type = Qt::AutoConnection) const
+        const Qt::ConnectionType& type = Qt::AutoConnection) const
     {
         Deferred<R...> chained;
-        done(
-            [step, chained](const T&... values) {
+        // Internal registrations take the stored values by reference and copy
+        // them once, into the settle they forward to.
+        d->done(
+            [step, chained](T&... values) {
                 const Deferred<R...> inner = step(values...);
-                inner.done([chained](const R&... r) { chained.resolve(r...); });
-                inner.fail([chained](const R&... r) { chained.reject(r...); });
-                inner.progress([chained](const R&... r) { chained.notify(r...); });
+                inner.d->done([chained](R&... r) { chained.resolve(r...); }, Qt::AutoConnection);
+                inner.d->fail([chained](R&... r) { chained.reject(r...); }, Qt::AutoConnection);
+                inner.d->progress([chained](R&... r) { chained.notify(r...); }, Qt::AutoConnection);
                 // A step handle rejected without values (itself a chain whose first
                 // link failed) must not leave the chain pending for ever.
-                inner.failZero([chained] {
-                    if (chained.isPending())
-                        chained.rejectZero();
-                });
+                inner.d->failZero(
+                    [chained] {
+                        if (chained.isPending())
+                            chained.rejectZero();
+                    },
+                    Qt::AutoConnection);
             },
             type);
-        failZero([chained] { chained.rejectZero(); }, type);
+        d->failZero([chained] { chained.rejectZero(); }, type);
         return chained;
     }
 
@@ -143,24 +139,26 @@ public:
             return joined;
         }
         for (const Deferred<M...>& member : members) {
-            member.doneZero([joined, count] {
-                if (++joined.d->m_joinCount == count)
-                    joined.resolve();
-            });
-            member.failZero([joined] {
-                if (joined.isPending())
-                    joined.reject();
-            });
+            member.d->doneZero(
+                [joined, count] {
+                    if (++joined.d->m_joinCount == count)
+                        joined.resolve();
+                },
+                Qt::AutoConnection);
+            member.d->failZero(
+                [joined] {
+                    if (joined.isPending())
+                        joined.reject();
+                },
+                Qt::AutoConnection);
         }
         return joined;
     }
 
 private:
-    template<class...>
-    friend class Deferred;
+    template<class...> friend class Deferred;
 
-    template<class F>
-    static ValueCallback wrap(F&& callback)
+    template<class F> static ValueCallback wrap(F&& callback)
     {
         if constexpr (sizeof...(T) == 0) {
             return ValueCallback(std::forward<F>(callback));

@@ -7,32 +7,22 @@
 #include "DeferredProxyObject.h"
 
 #include <QCoreApplication>
-#include <QMap>
-#include <QMutexLocker>
-#include <QRecursiveMutex>
 #include <QSharedData>
 #include <QThread>
-#include <QVector>
+#include <QVarLengthArray>
 
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <tuple>
 
-template<class... T>
-class Deferred;
+template<class... T> class Deferred;
 
 namespace deferred_detail {
 
-template<class... T>
-void finishedFunctionTemplate(const std::function<void(T&...)>& callback, T&... values)
+template<class... T> void finishedFunctionTemplate(const std::function<void(T&...)>& callback, T&... values)
 {
     callback(values...);
-}
-
-// Connection types that dispatch never runs (anything but auto, direct, queued).
-inline bool isRunnable(Qt::ConnectionType type)
-{
-    return type == Qt::AutoConnection || type == Qt::DirectConnection || type == Qt::QueuedConnection;
 }
 
 inline void warnNeverRuns(Qt::ConnectionType type)
@@ -53,8 +43,7 @@ inline void postToThread(QThread* thread, std::function<void()>&& function)
 
 } // namespace deferred_detail
 
-template<class... T>
-class DeferredData : public QSharedData
+template<class... T> class DeferredData : public QSharedData
 {
 public:
     enum State { Pending = 0, Resolved = 1, Rejected = 2 };
@@ -72,98 +61,128 @@ public:
         ZeroCallback callback;
         Qt::ConnectionType type;
     };
+    // Most handles are used by one thread with one or two callbacks: keep those inline.
+    using ValueList = QVarLengthArray<CallbackData, 1>;
+    using ZeroList = QVarLengthArray<CallbackDataZero, 1>;
+
+    // One thread's callback lists in this state.
     struct DeferredAllCallbacks
     {
-        QVector<CallbackData> done;
-        QVector<CallbackData> fail;
-        QVector<CallbackData> progress;
-        QVector<CallbackDataZero> doneZero;
-        QVector<CallbackDataZero> failZero;
+        QThread* thread = nullptr;
+        // The thread's proxy generation when the lists were made; lists of an
+        // earlier generation belong to a proxy that is gone and never run.
+        quint64 generation = 0;
+        ValueList done;
+        ValueList fail;
+        ValueList progress;
+        ZeroList doneZero;
+        ZeroList failZero;
     };
 
     DeferredData() = default;
     DeferredData(const DeferredData&) = delete;
     DeferredData& operator=(const DeferredData&) = delete;
+    ~DeferredData() = default; // stored callbacks are dropped without being called
 
-    ~DeferredData()
+    void done(ValueCallback callback, const Qt::ConnectionType& type)
     {
-        // Stored callbacks are dropped without being called.
-        qDeleteAll(m_callbacks);
-        for (const QMetaObject::Connection& connection : qAsConst(m_connections))
-            QObject::disconnect(connection);
-    }
-
-    void done(const ValueCallback& callback, const Qt::ConnectionType& type)
-    {
-        QMutexLocker lock(&m_mutex);
-        if (m_state == Resolved) {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (m_state == Resolved)
             callFinished(callback);
-            return;
-        }
-        append(getCallbacksForThread()->done, CallbackData{callback, type});
+        else
+            append(callbacksForCurrentThread()->done, CallbackData { std::move(callback), type });
     }
 
-    void fail(const ValueCallback& callback, const Qt::ConnectionType& type)
+    void fail(ValueCallback callback, const Qt::ConnectionType& type)
     {
-        QMutexLocker lock(&m_mutex);
-        if (m_state == Rejected && m_values) {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (m_state == Rejected && m_values)
             callFinished(callback);
-            return;
-        }
-        append(getCallbacksForThread()->fail, CallbackData{callback, type});
+        else
+            append(callbacksForCurrentThread()->fail, CallbackData { std::move(callback), type });
     }
 
-    void progress(const ValueCallback& callback, const Qt::ConnectionType& type)
+    void progress(ValueCallback callback, const Qt::ConnectionType& type)
     {
-        QMutexLocker lock(&m_mutex);
-        append(getCallbacksForThread()->progress, CallbackData{callback, type});
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        append(callbacksForCurrentThread()->progress, CallbackData { std::move(callback), type });
     }
 
-    void doneZero(const ZeroCallback& callback, const Qt::ConnectionType& type)
+    void doneZero(ZeroCallback callback, const Qt::ConnectionType& type)
     {
-        QMutexLocker lock(&m_mutex);
-        if (m_state == Resolved) {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (m_state == Resolved)
             callback();
-            return;
-        }
-        append(getCallbacksForThread()->doneZero, CallbackDataZero{callback, type});
+        else
+            append(callbacksForCurrentThread()->doneZero, CallbackDataZero { std::move(callback), type });
     }
 
-    void failZero(const ZeroCallback& callback, const Qt::ConnectionType& type)
+    void failZero(ZeroCallback callback, const Qt::ConnectionType& type)
     {
-        QMutexLocker lock(&m_mutex);
-        if (m_state == Rejected) {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (m_state == Rejected)
             callback();
-            return;
-        }
-        append(getCallbacksForThread()->failZero, CallbackDataZero{callback, type});
+        else
+            append(callbacksForCurrentThread()->failZero, CallbackDataZero { std::move(callback), type });
     }
 
-    void resolve(Deferred<T...> self, T&... values) { settle(self, Resolved, values...); }
-    void reject(Deferred<T...> self, T&... values) { settle(self, Rejected, values...); }
-    void rejectZero(Deferred<T...> self) { settleWithoutValues(self); }
+    void resolve(Deferred<T...> self, T&... values)
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (m_state != Pending) {
+            qWarning("Cannot resolve already processed deferred object.");
+            return;
+        }
+        m_values.emplace(values...);
+        m_state = Resolved;
+        settle(self, &DeferredAllCallbacks::done, &DeferredAllCallbacks::doneZero);
+    }
+
+    void reject(Deferred<T...> self, T&... values)
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (m_state != Pending) {
+            qWarning("Cannot reject already processed deferred object.");
+            return;
+        }
+        m_values.emplace(values...);
+        m_state = Rejected;
+        settle(self, &DeferredAllCallbacks::fail, &DeferredAllCallbacks::failZero);
+    }
+
+    // Rejects without values: value fail callbacks stay stored and never run.
+    void rejectZero(Deferred<T...> self)
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (m_state != Pending) {
+            qWarning("Cannot reject already processed deferred object.");
+            return;
+        }
+        m_state = Rejected;
+        settle(self, nullptr, &DeferredAllCallbacks::failZero);
+    }
 
     void notify(Deferred<T...> self, T&... values)
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
         if (m_state != Pending) {
             qWarning("Cannot notify already processed deferred object.");
             return;
         }
         QThread* current = QThread::currentThread();
-        const auto threads = m_callbacks;
-        for (auto it = threads.cbegin(); it != threads.cend(); ++it) {
-            DeferredAllCallbacks* lists = m_callbacks.value(it.key());
+        for (QThread* owner : threads()) {
+            DeferredAllCallbacks* lists = liveListsOf(owner, current);
             if (!lists)
                 continue;
-            const QVector<CallbackData> progress = lists->progress;
+            // A copy: a progress callback may register further ones.
+            const ValueList progress = lists->progress;
             for (const CallbackData& entry : progress) {
-                switch (deliveryFor(entry.type, it.key(), current)) {
+                switch (deliveryFor(entry.type, owner, current)) {
                 case Delivery::Now:
                     deferred_detail::finishedFunctionTemplate<T...>(entry.callback, values...);
                     break;
                 case Delivery::Post:
-                    deferred_detail::postToThread(it.key(), [self, callback = entry.callback, values...]() mutable {
+                    deferred_detail::postToThread(owner, [self, callback = entry.callback, values...]() mutable {
                         deferred_detail::finishedFunctionTemplate<T...>(callback, values...);
                     });
                     break;
@@ -177,27 +196,17 @@ public:
     // The calling thread's callback lists, created on first use.
     DeferredAllCallbacks* getCallbacksForThread()
     {
-        QMutexLocker lock(&m_mutex);
-        QThread* thread = QThread::currentThread();
-        auto it = m_callbacks.constFind(thread);
-        if (it != m_callbacks.constEnd())
-            return it.value();
-
-        DeferredProxyObject* proxy = DeferredDataBase::getObjectForThread(thread);
-        m_connections.append(QObject::connect(
-            proxy, &QObject::destroyed, proxy, [this, thread] { onProxyDestroyed(thread); },
-            Qt::DirectConnection));
-        auto* lists = new DeferredAllCallbacks;
-        m_callbacks.insert(thread, lists);
-        return lists;
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        return callbacksForCurrentThread();
     }
 
     int state() const
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
         return m_state;
     }
 
+    // Used by when(): counts the members that resolved, in the joining thread.
     int m_joinCount = 0;
 
 private:
@@ -217,10 +226,31 @@ private:
         }
     }
 
-    template<class Entry>
-    static void append(QVector<Entry>& list, Entry&& entry)
+    // Entries stay sorted by thread pointer, the order in which settling
+    // visits threads. Called with the mutex held.
+    DeferredAllCallbacks* callbacksForCurrentThread()
     {
-        if (!deferred_detail::isRunnable(entry.type))
+        QThread* thread = QThread::currentThread();
+        const quint64 generation = DeferredDataBase::currentThreadGeneration();
+        int i = 0;
+        for (; i < m_callbacks.size() && m_callbacks[i].thread < thread; ++i) { }
+        if (i < m_callbacks.size() && m_callbacks[i].thread == thread) {
+            if (m_callbacks[i].generation == generation)
+                return &m_callbacks[i];
+            // Lists of the thread's previous proxy can never run: start afresh.
+            m_callbacks.remove(i);
+        }
+        DeferredAllCallbacks lists;
+        lists.thread = thread;
+        lists.generation = generation;
+        m_callbacks.insert(m_callbacks.begin() + i, std::move(lists));
+        return &m_callbacks[i];
+    }
+
+    template<class List, class Entry> static void append(List& list, Entry&& entry)
+    {
+        if (entry.type != Qt::AutoConnection && entry.type != Qt::DirectConnection
+            && entry.type != Qt::QueuedConnection)
             deferred_detail::warnNeverRuns(entry.type);
         list.append(std::move(entry));
     }
@@ -228,64 +258,79 @@ private:
     void callFinished(const ValueCallback& callback)
     {
         std::apply([&callback](T&... values) { deferred_detail::finishedFunctionTemplate<T...>(callback, values...); },
-                   *m_values);
+            *m_values);
     }
 
-    void settle(Deferred<T...>& self, State newState, T&... values)
+    // Moves the entries out (the toolkit's array copies on assignment).
+    template<class List> static List takeAll(List& list)
     {
-        QMutexLocker lock(&m_mutex);
-        if (m_state != Pending) {
-            qWarning(newState == Resolved ? "Cannot resolve already processed deferred object."
-                                          : "Cannot reject already processed deferred object.");
-            return;
-        }
-        m_values.emplace(values...);
-        m_state = newState;
+        List taken;
+        if (list.isEmpty())
+            return taken;
+        for (auto& entry : list)
+            taken.append(std::move(entry));
+        list.clear();
+        return taken;
+    }
 
+    template<class List> static void clearList(List& list)
+    {
+        if (!list.isEmpty())
+            list.clear();
+    }
+
+    QVarLengthArray<QThread*, 4> threads() const
+    {
+        QVarLengthArray<QThread*, 4> out;
+        for (const DeferredAllCallbacks& lists : m_callbacks)
+            out.append(lists.thread);
+        return out;
+    }
+
+    // The thread's lists if they belong to its live proxy object; lists of a
+    // proxy that is gone are dropped.
+    DeferredAllCallbacks* liveListsOf(QThread* owner, QThread* current)
+    {
+        for (int i = 0; i < m_callbacks.size(); ++i) {
+            if (m_callbacks[i].thread != owner)
+                continue;
+            const quint64 live = owner == current ? DeferredDataBase::currentThreadGeneration()
+                                                  : DeferredDataBase::generationOf(owner);
+            if (m_callbacks[i].generation == live)
+                return &m_callbacks[i];
+            m_callbacks.remove(i);
+            return nullptr;
+        }
+        return nullptr;
+    }
+
+    // Runs one settle: per thread, every value callback of the first list, then
+    // every zero-argument callback of the second, each in registration order.
+    void settle(
+        const Deferred<T...>& self, ValueList DeferredAllCallbacks::*first, ZeroList DeferredAllCallbacks::*second)
+    {
         QThread* current = QThread::currentThread();
-        const auto threads = m_callbacks;
-        for (auto it = threads.cbegin(); it != threads.cend(); ++it) {
-            QThread* owner = it.key();
-            DeferredAllCallbacks* lists = m_callbacks.value(owner);
+        for (QThread* owner : threads()) {
+            DeferredAllCallbacks* lists = liveListsOf(owner, current);
             if (!lists)
                 continue;
-            const QVector<CallbackData> first = newState == Resolved ? lists->done : lists->fail;
-            const QVector<CallbackDataZero> second = newState == Resolved ? lists->doneZero : lists->failZero;
-            for (const CallbackData& entry : first)
+            // Take the lists out before running anything: callbacks may register
+            // on this state and so move the entries.
+            ValueList values;
+            if (first)
+                values = takeAll(lists->*first);
+            ZeroList zeros = takeAll(lists->*second);
+            for (const CallbackData& entry : values)
                 dispatchValue(self, entry, owner, current);
-            for (const CallbackDataZero& entry : second)
+            for (const CallbackDataZero& entry : zeros)
                 dispatchZero(self, entry, owner, current);
-            if ((lists = m_callbacks.value(owner))) {
-                lists->done.clear();
-                lists->fail.clear();
-                lists->doneZero.clear();
-                lists->failZero.clear();
-            }
-        }
-    }
-
-    void settleWithoutValues(Deferred<T...>& self)
-    {
-        QMutexLocker lock(&m_mutex);
-        if (m_state != Pending) {
-            qWarning("Cannot reject already processed deferred object.");
-            return;
-        }
-        m_state = Rejected;
-
-        QThread* current = QThread::currentThread();
-        const auto threads = m_callbacks;
-        for (auto it = threads.cbegin(); it != threads.cend(); ++it) {
-            QThread* owner = it.key();
-            DeferredAllCallbacks* lists = m_callbacks.value(owner);
-            if (!lists)
-                continue;
-            const QVector<CallbackDataZero> zero = lists->failZero;
-            for (const CallbackDataZero& entry : zero)
-                dispatchZero(self, entry, owner, current);
-            if ((lists = m_callbacks.value(owner))) {
-                lists->doneZero.clear();
-                lists->failZero.clear();
+            if ((lists = liveListsOf(owner, current))) {
+                if (first) {
+                    clearList(lists->done);
+                    clearList(lists->fail);
+                }
+                clearList(lists->doneZero);
+                clearList(lists->failZero);
             }
         }
     }
@@ -297,9 +342,8 @@ private:
             callFinished(entry.callback);
             break;
         case Delivery::Post:
-            deferred_detail::postToThread(owner, [self, state = this, callback = entry.callback] {
-                state->callFinished(callback);
-            });
+            deferred_detail::postToThread(
+                owner, [self, state = this, callback = entry.callback] { state->callFinished(callback); });
             break;
         case Delivery::Skip:
             break;
@@ -320,23 +364,8 @@ private:
         }
     }
 
-    // The thread's proxy object is going away: its lists can never run again.
-    // They are freed with the thread object, since the finishing thread may
-    // still be unwinding code that holds them.
-    void onProxyDestroyed(QThread* thread)
-    {
-        DeferredAllCallbacks* lists = nullptr;
-        {
-            QMutexLocker lock(&m_mutex);
-            lists = m_callbacks.take(thread);
-        }
-        QObject::connect(
-            thread, &QObject::destroyed, thread, [lists] { delete lists; }, Qt::DirectConnection);
-    }
-
     std::optional<std::tuple<T...>> m_values;
-    QMap<QThread*, DeferredAllCallbacks*> m_callbacks;
+    QVarLengthArray<DeferredAllCallbacks, 1> m_callbacks;
     int m_state = Pending;
-    mutable QRecursiveMutex m_mutex;
-    QList<QMetaObject::Connection> m_connections;
+    mutable std::recursive_mutex m_mutex;
 };

@@ -10,14 +10,21 @@ QMutex DeferredDataBase::s_mutex;
 QMap<QThread*, DeferredProxyObject*> DeferredDataBase::s_threadMap;
 QObject DeferredDataBase::s_objExitCleaner;
 
+namespace {
+quint64 g_lastGeneration = 0; // guarded by s_mutex
+// The generation of this thread's live proxy, 0 while it has none; saves the
+// registry lock on every registration.
+thread_local quint64 t_generation = 0;
+} // namespace
+
 DeferredProxyObject* DeferredDataBase::getObjectForThread(QThread* thread)
 {
     static bool isFirstTime = true;
     QMutexLocker lock(&s_mutex);
     if (isFirstTime) {
         QObject::connect(
-            &s_objExitCleaner, &QObject::destroyed, &s_objExitCleaner,
-            [] { qDebug("DeferredDataBase was deleted."); }, Qt::DirectConnection);
+            &s_objExitCleaner, &QObject::destroyed, &s_objExitCleaner, [] { qDebug("DeferredDataBase was deleted."); },
+            Qt::DirectConnection);
         isFirstTime = false;
     }
     auto it = s_threadMap.constFind(thread);
@@ -25,11 +32,26 @@ DeferredProxyObject* DeferredDataBase::getObjectForThread(QThread* thread)
         return it.value();
 
     QObject::connect(
-        thread, &QThread::finished, thread, [thread] { onThreadFinished(thread); },
-        Qt::DirectConnection);
-    auto* proxy = new DeferredProxyObject;
+        thread, &QThread::finished, thread, [thread] { onThreadFinished(thread); }, Qt::DirectConnection);
+    auto* proxy = new DeferredProxyObject(++g_lastGeneration);
     s_threadMap.insert(thread, proxy);
+    if (thread == QThread::currentThread())
+        t_generation = proxy->generation();
     return proxy;
+}
+
+quint64 DeferredDataBase::currentThreadGeneration()
+{
+    if (t_generation == 0)
+        getObjectForThread(QThread::currentThread());
+    return t_generation;
+}
+
+quint64 DeferredDataBase::generationOf(QThread* thread)
+{
+    QMutexLocker lock(&s_mutex);
+    DeferredProxyObject* proxy = s_threadMap.value(thread, nullptr);
+    return proxy ? proxy->generation() : 0;
 }
 
 DeferredProxyObject* DeferredDataBase::findObjectForThread(QThread* thread)
@@ -40,8 +62,11 @@ DeferredProxyObject* DeferredDataBase::findObjectForThread(QThread* thread)
 
 void DeferredDataBase::onThreadFinished(QThread* thread)
 {
+    // Runs in the finishing thread, as QThread::finished is emitted.
     QMutexLocker lock(&s_mutex);
     DeferredProxyObject* proxy = s_threadMap.take(thread);
+    if (thread == QThread::currentThread())
+        t_generation = 0;
     if (proxy)
         proxy->deleteLater();
 }

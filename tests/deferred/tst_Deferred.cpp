@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QPointer>
+#include <QProcess>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
@@ -32,7 +33,7 @@ struct Tracked
     Tracked& operator=(const Tracked&) = default;
     ~Tracked() { --alive; }
 };
-std::atomic<int> Tracked::alive{0};
+std::atomic<int> Tracked::alive { 0 };
 
 // A thread with a running event loop, for callbacks registered outside the main thread.
 class WorkerThread
@@ -49,10 +50,7 @@ public:
         m_thread.wait();
     }
     // Runs f on the worker thread and waits for it.
-    void run(const std::function<void()>& f)
-    {
-        QMetaObject::invokeMethod(&m_context, f, Qt::BlockingQueuedConnection);
-    }
+    void run(const std::function<void()>& f) { QMetaObject::invokeMethod(&m_context, f, Qt::BlockingQueuedConnection); }
     QThread* thread() { return &m_thread; }
     void quit()
     {
@@ -89,6 +87,7 @@ private slots:
     void thenAliasForwardsFailures();
     void whenJoinsMembers();
     void emptyCallablesAreIgnored();
+    void exitCleanerWritesOnceAfterFirstUse();
 };
 
 void TestDeferred::settlesOnlyOnce()
@@ -105,7 +104,7 @@ void TestDeferred::settlesOnlyOnce()
     d.rejectZero();
     d.notify(50, QJsonValue());
 
-    QCOMPARE(doneValues, QList<int>{200});
+    QCOMPARE(doneValues, QList<int> { 200 });
     QCOMPARE(failCalls, 0);
     QCOMPARE(log.count(kResolveWarning), 1);
     QCOMPARE(log.count(kRejectWarning), 2);
@@ -145,7 +144,7 @@ void TestDeferred::valueCallbacksRunBeforeZeroArgumentOnes()
     d.doneZero([&] { order << "zero2"; });
     d.done([&](QString) { order << "value2"; });
     d.resolve("x");
-    QCOMPARE(order, (QStringList{"value1", "value2", "zero1", "zero2"}));
+    QCOMPARE(order, (QStringList { "value1", "value2", "zero1", "zero2" }));
 
     // The same rule for Deferred<>, whose value callbacks take no arguments either.
     order.clear();
@@ -154,7 +153,7 @@ void TestDeferred::valueCallbacksRunBeforeZeroArgumentOnes()
     e.fail([&] { order << "value"; });
     e.done([&] { order << "done"; });
     e.reject();
-    QCOMPARE(order, (QStringList{"value", "zero"}));
+    QCOMPARE(order, (QStringList { "value", "zero" }));
 }
 
 void TestDeferred::eachCallbackGetsItsOwnCopies()
@@ -172,7 +171,7 @@ void TestDeferred::eachCallbackGetsItsOwnCopies()
         codeSeenBySecond = code;
         seenBySecond = body;
     });
-    d.resolve(201, QJsonObject{{"k", 1}});
+    d.resolve(201, QJsonObject { { "k", 1 } });
     QCOMPARE(codeSeenBySecond, 201);
     QCOMPARE(seenBySecond.toObject().value("k").toInt(), 1);
 
@@ -200,8 +199,8 @@ void TestDeferred::progressRunsWhilePendingOnly()
     d.resolve(200, QJsonValue());
     LogCapture log;
     d.notify(90, QJsonValue(QStringLiteral("Downloaded")));
-    QCOMPARE(first, (QList<int>{10, 60}));
-    QCOMPARE(second, (QList<int>{10, 60}));
+    QCOMPARE(first, (QList<int> { 10, 60 }));
+    QCOMPARE(second, (QList<int> { 10, 60 }));
     QCOMPARE(log.count(kNotifyWarning), 1);
 }
 
@@ -221,8 +220,8 @@ void TestDeferred::connectionTypesDecideDelivery()
 
     d.resolve(1);
     order << "returned";
-    QCOMPARE(order, (QStringList{"direct", "auto", "returned"}));
-    QTRY_COMPARE(order, (QStringList{"direct", "auto", "returned", "queued"}));
+    QCOMPARE(order, (QStringList { "direct", "auto", "returned" }));
+    QTRY_COMPARE(order, (QStringList { "direct", "auto", "returned", "queued" }));
     QCoreApplication::processEvents();
     QCOMPARE(order.size(), 4); // the skipped types never run
 
@@ -239,7 +238,7 @@ void TestDeferred::callbacksRunInTheRegisteringThread()
     QThread* autoThread = nullptr;
     QThread* directThread = nullptr;
     QThread* zeroThread = nullptr;
-    std::atomic<int> calls{0};
+    std::atomic<int> calls { 0 };
     worker.run([&] {
         d.done([&](QString) {
             autoThread = QThread::currentThread();
@@ -275,12 +274,12 @@ void TestDeferred::callbacksRunInTheRegisteringThread()
     });
     p.notify(1);
     p.notify(2);
-    QTRY_COMPARE(seen, (QList<int>{1, 2}));
+    QTRY_COMPARE(seen, (QList<int> { 1, 2 }));
 }
 
 void TestDeferred::finishedThreadDropsQueuedDelivery()
 {
-    std::atomic<bool> ran{false};
+    std::atomic<bool> ran { false };
     {
         Deferred<Tracked> d;
         {
@@ -303,7 +302,8 @@ void TestDeferred::finishedThreadDropsQueuedDelivery()
         context->moveToThread(&thread);
         connect(&thread, &QThread::finished, context, &QObject::deleteLater, Qt::DirectConnection);
         thread.start();
-        QMetaObject::invokeMethod(context, [&] { d.done([&](Tracked) { ran = true; }); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            context, [&] { d.done([&](Tracked) { ran = true; }); }, Qt::BlockingQueuedConnection);
         // Hold the worker inside one call while the delivery is queued behind it,
         // and make that call end the thread.
         QSemaphore entered, gate;
@@ -336,7 +336,7 @@ void TestDeferred::callbackMayReleaseTheLastHandle()
     holder.emplace(copy);
     copy = Deferred<Tracked>();
     holder->resolve(Tracked(1));
-    QCOMPARE(order, (QStringList{"1", "2", "zero"}));
+    QCOMPARE(order, (QStringList { "1", "2", "zero" }));
     QVERIFY(!holder.has_value());
     QCOMPARE(Tracked::alive.load(), 0);
 }
@@ -392,7 +392,7 @@ void TestDeferred::thenAliasFollowsTheStep()
     inner.notify(30);
     inner.notify(70);
     inner.resolve(99);
-    QCOMPARE(progress, (QList<int>{30, 70}));
+    QCOMPARE(progress, (QList<int> { 30, 70 }));
     QCOMPARE(result, 99);
 
     // Inner rejection with values reaches fail callbacks with those values.
@@ -439,7 +439,7 @@ void TestDeferred::thenAliasForwardsFailures()
     Deferred<int> top = a.thenAlias<int>([&](int) { return innerChain; });
     bool topZeroFail = false;
     top.failZero([&] { topZeroFail = true; });
-    Deferred<> joined = Deferred<>::when(QList<Deferred<int>>{top});
+    Deferred<> joined = Deferred<>::when(QList<Deferred<int>> { top });
     bool joinFailed = false;
     joined.fail([&] { joinFailed = true; });
     a.resolve(1);
@@ -466,7 +466,7 @@ void TestDeferred::thenAliasForwardsFailures()
 void TestDeferred::whenJoinsMembers()
 {
     // Resolves once, on the last member, in any order.
-    QList<Deferred<QString>> members{Deferred<QString>(), Deferred<QString>(), Deferred<QString>()};
+    QList<Deferred<QString>> members { Deferred<QString>(), Deferred<QString>(), Deferred<QString>() };
     Deferred<> joined = Deferred<>::when(members);
     int done = 0;
     joined.done([&] { ++done; });
@@ -478,7 +478,7 @@ void TestDeferred::whenJoinsMembers()
 
     // Two rejections reject the join once, without warnings.
     LogCapture log;
-    QList<Deferred<QString>> failing{Deferred<QString>(), Deferred<QString>(), Deferred<QString>()};
+    QList<Deferred<QString>> failing { Deferred<QString>(), Deferred<QString>(), Deferred<QString>() };
     Deferred<> j2 = Deferred<>::when(failing);
     int fails = 0;
     j2.fail([&] { ++fails; });
@@ -490,19 +490,19 @@ void TestDeferred::whenJoinsMembers()
     QVERIFY(log.texts().isEmpty());
 
     // Already resolved members give an already resolved join.
-    QList<Deferred<QString>> ready{Deferred<QString>(), Deferred<QString>()};
+    QList<Deferred<QString>> ready { Deferred<QString>(), Deferred<QString>() };
     ready[0].resolve("a");
     ready[1].resolve("b");
     QCOMPARE(Deferred<>::when(ready).state(), 1);
 
     // A handle listed twice counts twice.
     Deferred<QString> twice;
-    Deferred<> j3 = Deferred<>::when(QList<Deferred<QString>>{twice, twice});
+    Deferred<> j3 = Deferred<>::when(QList<Deferred<QString>> { twice, twice });
     twice.resolve("t");
     QCOMPARE(j3.state(), 1);
 
     // An empty list resolves at once instead of never.
-    Deferred<> empty = Deferred<>::when(QList<Deferred<QString>>{});
+    Deferred<> empty = Deferred<>::when(QList<Deferred<QString>> {});
     QCOMPARE(empty.state(), 1);
 }
 
@@ -516,5 +516,38 @@ void TestDeferred::emptyCallablesAreIgnored()
     QCOMPARE(d.state(), 1);
 }
 
-QTEST_GUILESS_MAIN(TestDeferred)
+void TestDeferred::exitCleanerWritesOnceAfterFirstUse()
+{
+    auto runProbe = [](const QString& mode) {
+        QProcess probe;
+        probe.setProcessChannelMode(QProcess::MergedChannels);
+        probe.start(QCoreApplication::applicationFilePath(), { mode });
+        if (!probe.waitForFinished(10000))
+            return QString();
+        return QString::fromUtf8(probe.readAll());
+    };
+    const QString used = runProbe(QStringLiteral("--exit-probe-register"));
+    QCOMPARE(used.count(QStringLiteral("DeferredDataBase was deleted.")), 1);
+    const QString unused = runProbe(QStringLiteral("--exit-probe-idle"));
+    QVERIFY2(!unused.contains(QStringLiteral("DeferredDataBase")), qPrintable(unused));
+}
+
+int main(int argc, char** argv)
+{
+    // Child modes for the exit-cleaner test: the process ends right after.
+    if (argc > 1 && qstrcmp(argv[1], "--exit-probe-register") == 0) {
+        Deferred<int> d;
+        d.done([](int) {});
+        d.resolve(1);
+        return 0;
+    }
+    if (argc > 1 && qstrcmp(argv[1], "--exit-probe-idle") == 0) {
+        Deferred<int> d;
+        d.resolve(1);
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    TestDeferred test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_Deferred.moc"

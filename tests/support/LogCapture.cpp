@@ -35,7 +35,7 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext& context, cons
         QMutexLocker lock(&g_mutex);
         for (LogCapture* c = g_current; c; c = c->m_outer) {
             QMutexLocker entryLock(&c->m_mutex);
-            c->m_entries.append({type, message});
+            c->m_entries.append({ type, message });
         }
         if (g_current && g_current->m_echo)
             previous = g_previous;

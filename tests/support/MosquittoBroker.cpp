@@ -34,7 +34,7 @@ bool MosquittoBroker::start(int timeoutMs)
     QFile config(configPath);
     if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    QStringList lines{
+    QStringList lines {
         QStringLiteral("listener %1 127.0.0.1").arg(m_port),
         QStringLiteral("allow_anonymous true"),
         QStringLiteral("persistence false"),
@@ -49,7 +49,7 @@ bool MosquittoBroker::start(int timeoutMs)
     config.write(lines.join('\n').toUtf8() + '\n');
     config.close();
 
-    m_process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), configPath});
+    m_process.start(QStringLiteral("mosquitto"), { QStringLiteral("-c"), configPath });
     if (!m_process.waitForStarted(timeoutMs))
         return false;
 

@@ -5,6 +5,7 @@
 #include "SAM.h"
 #include "ValidatorRfid.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -87,6 +88,13 @@ void apply(ValidatorRfid& rfid, const QJsonObject& object)
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
+{
+    // Replaced modules are deleted from the event loop, as in the application.
+    static QCoreApplication app(*argc, *argv);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
@@ -104,5 +112,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         while (in.remaining_bytes() > 0)
             apply(rfid, makeObject(in, 0));
     }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
 }

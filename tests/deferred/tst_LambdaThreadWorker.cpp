@@ -391,7 +391,7 @@ void TestLambdaThreadWorker::releasingTheLastHandleOfARunningWorker()
         worker->stopLoopInThread(loop).done([&] { order.add("loop stopped"); }, Qt::DirectConnection);
         worker->stopAllLoopsInThread().done([&] { order.add("all stopped"); }, Qt::DirectConnection);
         QVERIFY(worker->execInThread([&] { order.add("low call"); }, Qt::LowEventPriority));
-        Q_UNUSED(spare);
+        QCOMPARE(spare, loop + 1);
 
         worker.reset(); // the worker is still held inside a call: this must not wait for it
         QVERIFY(thread);

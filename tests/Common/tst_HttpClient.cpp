@@ -331,6 +331,15 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(noTimer->state, 0);
         QCOMPARE(server->requests().size(), 2);
+
+        // A client destroyed with a call in flight takes its reply along quietly.
+        auto doomed = std::make_unique<HttpClient>();
+        configure(*doomed);
+        const auto orphan = watch(doomed->get(QUrl(server->url("/orphan")), 200));
+        QTRY_COMPARE_WITH_TIMEOUT(server->requests().size(), 3, 5000);
+        doomed.reset();
+        QTest::qWait(400);
+        QCOMPARE(orphan->state, 0);
     }
 
     void statusAndBodies()
@@ -347,6 +356,11 @@ private slots:
                 return text(200, "OK", "OK");
             if (request.path == "/array")
                 return TlsTestServer::json(200, "OK", "[1,2]");
+            if (request.path == "/auth") {
+                TlsTestServer::Response response = text(401, "Unauthorized", "no");
+                response.headers.append(qMakePair(QByteArray("WWW-Authenticate"), QByteArray("Basic realm=\"bo\"")));
+                return response;
+            }
             if (request.path == "/empty")
                 return text(204, "No Content", "");
             return TlsTestServer::json(200, "OK", "{\"broken\": ");
@@ -393,6 +407,19 @@ private slots:
         QCOMPARE(o->status, 204);
         QCOMPARE(o->body, QJsonValue(""));
         QVERIFY(log.texts(QtWarningMsg).isEmpty());
+
+        // A server asking for credentials: the signal is forwarded, and with nobody answering it the call fails.
+        int asked = 0;
+        connect(
+            &client, &HttpClient::authRequired, this, [&asked](QNetworkReply* reply, QAuthenticator* authenticator) {
+                asked += reply && authenticator && authenticator->realm() == QLatin1String("bo");
+            });
+        o = call("/auth");
+        QVERIFY(o);
+        QCOMPARE(asked, 1);
+        QCOMPARE(o->state, 2);
+        QCOMPARE(o->status, 401);
+        QVERIFY(o->body.isString());
 
         // A broken JSON reply keeps its empty object, but says so in the log.
         o = call("/broken");

@@ -254,6 +254,15 @@ private slots:
                  .isEmpty(),
             5000);
         QVERIFY(m_emitted.empty());
+
+        // A Content-Length that is no number: the body is what came with the head, and the log says so.
+        log.clear();
+        QCOMPARE(exchange("POST /odd HTTP/1.1\r\nContent-Length: 12abc\r\n\r\nbody"), Reply);
+        QCOMPARE(int(m_emitted.size()), 1);
+        QCOMPARE(m_emitted.front().request.body, QByteArray("body"));
+        QCOMPARE(
+            log.startingWith("[HttpServer] WARN: Invalid Content-Length, taking the body as received from : ").size(),
+            1);
     }
 
     void oversizedRequests()

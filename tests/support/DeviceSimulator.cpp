@@ -35,21 +35,21 @@ bool DeviceSimulator::start(int timeoutMs)
     if (isRunning())
         return true;
     m_lastError.clear();
-    if (!m_probe.isConnected()) {
-        if (!m_probe.connectTo(QStringLiteral("127.0.0.1"), m_port, timeoutMs)) {
-            m_lastError = QStringLiteral("cannot reach the broker");
+    if (!m_probe.isConnected() && !m_probe.connectTo(QStringLiteral("127.0.0.1"), m_port, timeoutMs)) {
+        m_lastError = QStringLiteral("cannot reach the broker");
+        return false;
+    }
+    // Again on every start: a restarted broker has forgotten the probe's subscriptions.
+    for (const QString& topic : { m_controlRoot + QStringLiteral("/status"), m_rfidRoot + QStringLiteral("/status"),
+             m_dispenserRoot + QStringLiteral("/status"), m_controlRoot + QStringLiteral("/journal") }) {
+        if (!m_probe.subscribe(topic)) {
+            m_lastError = QStringLiteral("cannot subscribe to ") + topic;
             return false;
-        }
-        for (const QString& topic : { m_controlRoot + QStringLiteral("/status"), m_rfidRoot + QStringLiteral("/status"),
-                 m_dispenserRoot + QStringLiteral("/status") }) {
-            if (!m_probe.subscribe(topic)) {
-                m_lastError = QStringLiteral("cannot subscribe to ") + topic;
-                return false;
-            }
         }
     }
     // Only live messages count: a retained status may be left over from an earlier run.
     const int from = m_probe.count();
+    m_startIndex = from;
     QStringList args { QStringLiteral("--port"), QString::number(m_port) };
     if (!m_extraArgs.contains(QStringLiteral("--control-root")))
         args << QStringLiteral("--control-root") << m_controlRoot;
@@ -133,16 +133,27 @@ QJsonArray DeviceSimulator::journal()
 QStringList DeviceSimulator::journalLines()
 {
     QStringList lines;
-    for (const QJsonValue& value : journal()) {
-        const QJsonObject entry = value.toObject();
-        QString line = entry.value(QStringLiteral("device")).toString() + QLatin1Char(' ')
-            + entry.value(QStringLiteral("path")).toString();
-        const QString id = entry.value(QStringLiteral("id")).toString();
-        if (!id.isEmpty())
-            line += QLatin1Char(' ') + id;
-        lines.append(line);
-    }
+    for (const QJsonValue& value : journal())
+        lines.append(journalLine(value.toObject()));
     return lines;
+}
+
+bool DeviceSimulator::waitForRequest(const QString& line, int timeoutMs)
+{
+    return m_probe.waitFor(
+               m_controlRoot + QStringLiteral("/journal"),
+               [line](const MqttProbe::Message& m) { return journalLine(m.json()) == line; }, timeoutMs, m_startIndex)
+        >= 0;
+}
+
+QString DeviceSimulator::journalLine(const QJsonObject& entry)
+{
+    QString line = entry.value(QStringLiteral("device")).toString() + QLatin1Char(' ')
+        + entry.value(QStringLiteral("path")).toString();
+    const QString id = entry.value(QStringLiteral("id")).toString();
+    if (!id.isEmpty())
+        line += QLatin1Char(' ') + id;
+    return line;
 }
 
 QString DeviceSimulator::output()

@@ -60,11 +60,15 @@ public:
     // The journal as lines "<device> <path> <id>", e.g. "dispenser /issue 1", "rfid /card/write 3".
     QStringList journalLines();
     bool clearJournal() { return control(QStringLiteral("journal/clear")).has_value(); }
+    // Waits until the simulator has received a request matching the journal line (e.g. "rfid /disable 3")
+    // since it was started; returns false when none came within the time.
+    bool waitForRequest(const QString& line, int timeoutMs = 5000);
 
     // What the program wrote so far.
     QString output();
 
 private:
+    static QString journalLine(const QJsonObject& entry);
     QString argValue(const QString& name, const QString& fallback) const;
 
     quint16 m_port;
@@ -74,6 +78,7 @@ private:
     QString m_dispenserRoot;
     QProcess m_process;
     MqttProbe m_probe;
+    int m_startIndex = 0; // the probe's first message of this run
     int m_nextId = 0;
     QString m_lastError;
     QString m_output;

@@ -211,6 +211,8 @@ void TestDeviceSimulator::happyPathIssueFindCreateWriteEjectTake()
     QCOMPARE(rig.sim->lastError(), QStringLiteral("no card in the mouth"));
 
     // The journal holds exactly the requests, in order, with what they carried.
+    QVERIFY(rig.sim->waitForRequest("rfid /card/write 3"));
+    QVERIFY(!rig.sim->waitForRequest("rfid /card/write 99", 100));
     QCOMPARE(rig.sim->journalLines(),
         (QStringList { "dispenser /issue 1", "rfid /enable 1", "rfid /card/create 2", "rfid /card/write 3",
             "rfid /disable 4", "dispenser /eject 2" }));

@@ -34,22 +34,22 @@ bool MosquittoBroker::start(int timeoutMs)
     QFile config(configPath);
     if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    QStringList lines{
+    QStringList lines {
         QStringLiteral("listener %1 127.0.0.1").arg(m_port),
         QStringLiteral("allow_anonymous true"),
         QStringLiteral("persistence false"),
         QStringLiteral("log_dest stderr"),
-        QStringLiteral("log_type all"),
         QStringLiteral("set_tcp_nodelay true"),
-        QStringLiteral("user root"),
     };
-    if (geteuid() != 0)
-        lines.removeLast();
+    for (const QString& type : qAsConst(m_logTypes))
+        lines << QStringLiteral("log_type ") + type;
+    if (geteuid() == 0)
+        lines << QStringLiteral("user root");
     lines << m_extraConfig;
     config.write(lines.join('\n').toUtf8() + '\n');
     config.close();
 
-    m_process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), configPath});
+    m_process.start(QStringLiteral("mosquitto"), { QStringLiteral("-c"), configPath });
     if (!m_process.waitForStarted(timeoutMs))
         return false;
 

@@ -15,7 +15,12 @@ public:
     MosquittoBroker(const MosquittoBroker&) = delete;
     MosquittoBroker& operator=(const MosquittoBroker&) = delete;
 
+    // Log types written to stderr from the next start on (default "all");
+    // a long run keeps them few so the log does not grow with every message.
+    void setLogTypes(const QStringList& types) { m_logTypes = types; }
+
     // Starts the broker and waits until it accepts connections; false on failure.
+    // After stop() or kill() it starts again on the same port.
     bool start(int timeoutMs = 5000);
     // Terminates the broker (SIGTERM) and waits for it.
     void stop();
@@ -35,6 +40,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QStringList m_extraConfig;
+    QStringList m_logTypes { QStringLiteral("all") };
     quint16 m_port;
     QProcess m_process;
     QString m_log;

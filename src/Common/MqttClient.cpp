@@ -341,6 +341,8 @@ Deferred<QJsonValue> MqttClient::waitTopic(const QString& topic, int msec)
     }
     wait->timer = new QTimer(this);
     wait->timer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early.
+    wait->timer->setTimerType(Qt::PreciseTimer);
     wait->timer->setInterval(msec);
     const quint64 id = wait->id;
     QObject::connect(wait->timer, &QTimer::timeout, this, [this, id] { onWaitTimeout(id); });

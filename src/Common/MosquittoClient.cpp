@@ -8,6 +8,8 @@
 
 #include <mutex>
 
+#include <sys/ioctl.h>
+
 namespace {
 
 void initLibrary()
@@ -292,7 +294,15 @@ void MosquittoClient::onReadable()
 {
     if (!m_mosq)
         return;
-    mosquitto_loop_read(m_mosq, 1);
+    // The library reads one packet per call; whatever else is already there
+    // is read now rather than after another pass through the event loop.
+    for (int i = 0; i < 64; ++i) {
+        mosquitto_loop_read(m_mosq, 1);
+        const int socket = mosquitto_socket(m_mosq);
+        int pending = 0;
+        if (socket == -1 || ::ioctl(socket, FIONREAD, &pending) != 0 || pending <= 0)
+            break;
+    }
     afterLoopCall();
 }
 

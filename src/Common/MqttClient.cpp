@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QTimer>
 
@@ -13,6 +14,12 @@ namespace {
 const char* boolText(bool value)
 {
     return value ? "true" : "false";
+}
+
+// Debug lines on the message path are only built when they are written.
+bool debugEnabled()
+{
+    return QLoggingCategory::defaultCategory()->isDebugEnabled();
 }
 
 } // namespace
@@ -100,10 +107,13 @@ void MqttClient::connect()
 void MqttClient::initTimer()
 {
     if (!m_timer) {
+        // Precise: a coarse timer may fire up to 5 % before the interval.
         m_timer = new QTimer;
+        m_timer->setTimerType(Qt::PreciseTimer);
         QObject::connect(m_timer, &QTimer::timeout, this, &MqttClient::onTimeout);
         m_reconnectTimer = new QTimer;
         m_reconnectTimer->setSingleShot(true);
+        m_reconnectTimer->setTimerType(Qt::PreciseTimer);
         QObject::connect(m_reconnectTimer, &QTimer::timeout, this, &MqttClient::onReconnect);
     }
     qDebug().noquote().nospace() << "[MqttClient] Applying client configuration:";
@@ -197,9 +207,10 @@ bool MqttClient::publish(const QByteArray& data, const QString& topic, quint8 qo
 {
     if (!m_client || m_client->state() != MosquittoClient::Connected)
         return false;
-    qDebug().noquote().nospace() << "[MqttClient] Publishing to topic '" << topic << "' with Qos = " << int(qos)
-                                 << " and Retain = " << boolText(retain) << ":\n"
-                                 << data;
+    if (debugEnabled())
+        qDebug().noquote().nospace() << "[MqttClient] Publishing to topic '" << topic << "' with Qos = " << int(qos)
+                                     << " and Retain = " << boolText(retain) << ":\n"
+                                     << data;
     if (m_client->publish(MqttTopicName(topic), data, qos, retain) == -1) {
         emit error("Publish to " + topic + " failed.");
         return false;
@@ -259,7 +270,8 @@ void MqttClient::onStateChanged(MosquittoClient::ClientState state)
 
 void MqttClient::onReceived(const QByteArray& message, const MqttTopicName& topic)
 {
-    qDebug().noquote().nospace() << "[MqttClient] Received on topic: " << topic.name() << "\n" << message;
+    if (debugEnabled())
+        qDebug().noquote().nospace() << "[MqttClient] Received on topic: " << topic.name() << "\n" << message;
     emit received(message, topic.name().toUtf8());
 }
 
@@ -461,17 +473,21 @@ Deferred<QJsonValue> MqttClient::executeRpc(
         call.reject(reason);
     });
     wait.done([call, replyTopic](const QJsonValue& reply) {
-        qDebug().noquote().nospace() << "[MqttClient] "
-                                     << "[RPC] Received : " << replyTopic;
-        qDebug().noquote().nospace() << "[MqttClient] "
-                                     << "[RPC] Data     : " << reply;
+        if (debugEnabled()) {
+            qDebug().noquote().nospace() << "[MqttClient] "
+                                         << "[RPC] Received : " << replyTopic;
+            qDebug().noquote().nospace() << "[MqttClient] "
+                                         << "[RPC] Data     : " << reply;
+        }
         call.resolve(reply);
     });
 
-    qDebug().noquote().nospace() << "[MqttClient] "
-                                 << "[RPC] Sending : " << requestTopic;
-    qDebug().noquote().nospace() << "[MqttClient] "
-                                 << "[RPC] Data    : " << payload;
+    if (debugEnabled()) {
+        qDebug().noquote().nospace() << "[MqttClient] "
+                                     << "[RPC] Sending : " << requestTopic;
+        qDebug().noquote().nospace() << "[MqttClient] "
+                                     << "[RPC] Data    : " << payload;
+    }
     // A request whose reply cannot be awaited is not sent: the device would
     // act while the caller sees a failure.
     if (wait.isPending() && m_client)

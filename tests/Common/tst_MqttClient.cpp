@@ -356,6 +356,10 @@ void TestMqttClient::willOnlyAfterAbnormalLoss()
     killed.waitForFinished(3000);
     QTRY_VERIFY_WITH_TIMEOUT(watcher.topics().contains("will/killed"), 5000);
     QCOMPARE(watcher.messages.last().second, QByteArray("{\"service\": false}"));
+    // Kept by the broker (will retain is on by default) for later subscribers.
+    MqttTestPeer late(broker.port());
+    QVERIFY(late.start("will/killed"));
+    QTRY_COMPARE(late.messages.size(), 1);
 
     QProcess clean;
     QVERIFY(runClient("will/clean", clean));

@@ -427,11 +427,16 @@ void TestMqttRpc::manyCallsLeaveNothingBehind()
     QVERIFY(device.start("dev/#"));
     MqttClient client;
     QVERIFY(connectTo(client, broker.port()));
+    QElapsedTimer timer;
+    timer.start();
     for (int i = 0; i < 200; ++i) {
         const Outcome outcome = settle(client.executeRpc("dev/echo", QString::number(i), QJsonObject { { "i", i } }));
         QCOMPARE(outcome.state, 1);
         QCOMPARE(outcome.value.toObject().value("i").toInt(), i);
     }
+    // Well under a millisecond each on loopback; Nagle's algorithm with
+    // delayed ACKs would hold every QoS 1 exchange for about 40 ms.
+    QVERIFY2(timer.elapsed() < 4000, qPrintable(QString::number(timer.elapsed())));
     // Timers, subscription objects and filter counts are all released.
     QTRY_COMPARE(adapterOf(client)->subscriptionCount(), 0);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

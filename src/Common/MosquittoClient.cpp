@@ -141,19 +141,13 @@ void MosquittoClient::disconnectFromHost()
         closeTransport();
         return;
     }
-    const int rc = mosquitto_disconnect(m_mosq);
-    if (rc != MOSQ_ERR_SUCCESS && mosquitto_socket(m_mosq) != -1) {
+    // Written at once as a rule; the library closes the socket after it and
+    // reports the end, which is delivered from the event loop.
+    if (mosquitto_disconnect(m_mosq) != MOSQ_ERR_SUCCESS && mosquitto_socket(m_mosq) != -1) {
         closeTransport();
         return;
     }
     afterLibraryCall();
-    if (mosquitto_socket(m_mosq) != -1) {
-        // DISCONNECT could not be written yet: the write notifier finishes it
-        // and the library closes the socket then.
-        return;
-    }
-    // The library closed the socket and reported it; a failed write of the
-    // DISCONNECT would have been reported as a loss as well.
 }
 
 void MosquittoClient::closeTransport()
@@ -173,7 +167,7 @@ MqttSubscription* MosquittoClient::subscribe(const MqttTopicFilter& filter, quin
 {
     if (m_state != Connected || !m_mosq || !filter.isValid() || qos > 2)
         return nullptr;
-    MqttSubscription* subscription = m_subscriptions.value(filter.filter());
+    MqttSubscription* subscription = m_subscriptions.value(filter.filter()).data();
     if (subscription && subscription->state() != MqttSubscription::SubscriptionPending
         && subscription->state() != MqttSubscription::Subscribed) {
         // Being unsubscribed: that one ends on its own, a new one takes its place.
@@ -200,15 +194,18 @@ MqttSubscription* MosquittoClient::subscribe(const MqttTopicFilter& filter, quin
         m_subscriptions.insert(filter.filter(), subscription);
     }
     ++subscription->m_users;
+    ++subscription->m_pendingAcks;
     m_pendingSubacks.insert(mid, subscription);
     return subscription;
 }
 
 void MosquittoClient::unsubscribe(const MqttTopicFilter& filter)
 {
-    MqttSubscription* subscription = m_subscriptions.value(filter.filter());
-    if (!subscription)
+    MqttSubscription* subscription = m_subscriptions.value(filter.filter()).data();
+    if (!subscription) {
+        m_subscriptions.remove(filter.filter());
         return;
+    }
     if (--subscription->m_users > 0)
         return;
     m_subscriptions.remove(filter.filter());
@@ -418,8 +415,8 @@ void MosquittoClient::handle(const Event& event)
         emit messageReceived(event.payload, topic);
         const MqttMessage message(topic, event.payload, quint16(event.mid), quint8(event.qos), event.retain);
         QList<QPointer<MqttSubscription>> targets;
-        for (MqttSubscription* subscription : qAsConst(m_subscriptions))
-            if (subscription->topic().match(topic))
+        for (const QPointer<MqttSubscription>& subscription : qAsConst(m_subscriptions))
+            if (subscription && subscription->topic().match(topic))
                 targets << subscription;
         for (const QPointer<MqttSubscription>& subscription : qAsConst(targets))
             if (subscription && subscription->state() != MqttSubscription::Unsubscribed)
@@ -438,7 +435,11 @@ void MosquittoClient::handle(const Event& event)
                 subscription->deleteLater();
         } else if (subscription->state() == MqttSubscription::SubscriptionPending
             || subscription->state() == MqttSubscription::Subscribed) {
-            subscription->m_qos = quint8(event.qos);
+            // An earlier grant is superseded by a SUBSCRIBE still on its way.
+            if (--subscription->m_pendingAcks <= 0) {
+                subscription->m_pendingAcks = 0;
+                subscription->m_qos = quint8(event.qos);
+            }
             subscription->setState(MqttSubscription::Subscribed);
         }
         break;
@@ -469,7 +470,7 @@ void MosquittoClient::handleLost(int code)
 
     // A clean session starts without subscriptions: every object ends here.
     QList<QPointer<MqttSubscription>> ended;
-    for (MqttSubscription* subscription : qAsConst(m_subscriptions))
+    for (const QPointer<MqttSubscription>& subscription : qAsConst(m_subscriptions))
         ended << subscription;
     for (const QPointer<MqttSubscription>& subscription : qAsConst(m_pendingUnsubacks))
         ended << subscription;

@@ -182,7 +182,8 @@ private:
     bool m_dispatching = false;
     bool m_dispatchScheduled = false;
 
-    QHash<QString, MqttSubscription*> m_subscriptions;
+    // Live subscription of each filter; guarded in case a user deletes one.
+    QHash<QString, QPointer<MqttSubscription>> m_subscriptions;
     QHash<int, QPointer<MqttSubscription>> m_pendingSubacks;
     QHash<int, QPointer<MqttSubscription>> m_pendingUnsubacks;
 };

@@ -41,4 +41,6 @@ private:
     quint8 m_qos;
     SubscriptionState m_state = Unsubscribed;
     int m_users = 0;
+    // SUBSCRIBE packets sent for this filter and not yet acknowledged.
+    int m_pendingAcks = 0;
 };

@@ -1,6 +1,7 @@
 // The libmosquitto adapter against a real broker and against hand-made
 // broker replies: states and signal order, error codes, shared subscriptions.
 
+#include "LogCapture.h"
 #include "MosquittoBroker.h"
 #include "MosquittoClient.h"
 #include "TestPorts.h"
@@ -61,6 +62,7 @@ private slots:
     void listenerMayCallBackDuringSignal();
     void lossEndsSubscriptions();
     void closeTransportCutsHangingAttempt();
+    void badSettingsAreReported();
 };
 
 void TestMosquittoClient::connectsAndOrdersSignals()
@@ -349,6 +351,34 @@ void TestMosquittoClient::closeTransportCutsHangingAttempt()
     client.closeTransport();
     QTest::qWait(50);
     QCOMPARE(errors.count(), 1);
+}
+
+void TestMosquittoClient::badSettingsAreReported()
+{
+    MosquittoBroker broker;
+    QVERIFY(broker.start());
+    LogCapture log;
+    MosquittoClient client;
+    client.setHostname(broker.host());
+    client.setPort(broker.port());
+    client.setClientId("short-ka");
+    // The library takes 0 or at least 5 s.
+    client.setKeepAlive(2);
+    client.connectToHost();
+    QTRY_COMPARE(client.state(), MosquittoClient::Connected);
+    QVERIFY(log.contains(QtWarningMsg, "[MosquittoClient] WARN: Keep-alive 2 s is below the minimum, using 5 s"));
+    QTRY_VERIFY(broker.log().contains("as short-ka (p2, c1, k5)"));
+    client.disconnectFromHost();
+    QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
+
+    // A lasting session needs an id of its own: refused like a broker would.
+    client.setClientId(QString());
+    client.setCleanSession(false);
+    QSignalSpy errors(&client, &MosquittoClient::errorChanged);
+    client.connectToHost();
+    QTRY_COMPARE(errors.count(), 1);
+    QCOMPARE(client.error(), MosquittoClient::IdRejected);
+    QCOMPARE(client.state(), MosquittoClient::Disconnected);
 }
 
 QTEST_GUILESS_MAIN(TestMosquittoClient)

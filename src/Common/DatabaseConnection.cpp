@@ -1,0 +1,32 @@
+#include "DatabaseConnection.h"
+
+#include <QDebug>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QUuid>
+
+DatabaseConnection::DatabaseConnection(const QString& path)
+    : m_name(QUuid::createUuid().toString())
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+    db.setDatabaseName(path);
+    db.setConnectOptions(connectOptions());
+    db.open();
+    if (!db.isOpen())
+        qCritical().noquote().nospace() << "[SqlDatabase] ERROR: Database open failed : " << db.lastError().text();
+}
+
+DatabaseConnection::~DatabaseConnection()
+{
+    {
+        // The handle must be gone before removeDatabase, or Qt reports it still in use.
+        QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_name);
+}
+
+QString DatabaseConnection::connectOptions()
+{
+    return QStringLiteral("QSQLITE_ENABLE_SHARED_CACHE;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMsec);
+}

@@ -1,0 +1,311 @@
+#include "HttpClient.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSslCertificate>
+#include <QSslError>
+#include <QSslKey>
+#include <QTimer>
+
+#define HTTP_LOG(level) level().noquote().nospace() << "[HttpClient] "
+
+HttpClient::HttpClient(QObject* parent)
+    : QObject(parent)
+{
+}
+
+HttpClient::~HttpClient()
+{
+    // The manager of this thread goes with the client; its replies must not call
+    // back into a half-destroyed client.
+    if (!m_managers.hasLocalData() || !m_managers.localData())
+        return;
+    QNetworkAccessManager* manager = m_managers.localData();
+    manager->disconnect(this);
+    const QList<QObject*> children = manager->findChildren<QObject*>();
+    for (QObject* child : children)
+        child->disconnect(this);
+    m_managers.setLocalData(nullptr); // deletes the manager
+}
+
+void HttpClient::setHeader(const QString& name, const QString& value)
+{
+    m_headers.insert(name, value);
+}
+
+void HttpClient::setTLSCert(const QString& path)
+{
+    m_tlsFiles.insert(QStringLiteral("cert"), path);
+}
+
+void HttpClient::setTLSKey(const QString& path)
+{
+    m_tlsFiles.insert(QStringLiteral("key"), path);
+}
+
+void HttpClient::setTLSRootCA(const QString& path)
+{
+    m_tlsFiles.insert(QStringLiteral("rootCA"), path);
+}
+
+Deferred<int, QJsonValue> HttpClient::get(const QUrl& url, int timeout)
+{
+    return send(Method::Get, url, QJsonValue(), timeout, 0);
+}
+
+Deferred<int, QJsonValue> HttpClient::del(const QUrl& url, int timeout)
+{
+    return send(Method::Delete, url, QJsonValue(), timeout, 0);
+}
+
+Deferred<int, QJsonValue> HttpClient::put(const QUrl& url, const QJsonValue& data, int timeout)
+{
+    return send(Method::Put, url, data, timeout, 0);
+}
+
+Deferred<int, QJsonValue> HttpClient::post(const QUrl& url, const QJsonValue& data, int timeout)
+{
+    return send(Method::Post, url, data, timeout, 0);
+}
+
+QJsonValue HttpClient::parsePayload(const QByteArray& body, QJsonParseError* error)
+{
+    if (body.startsWith('[') || body.startsWith('{')) {
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+        if (error)
+            *error = parseError;
+        if (document.isArray())
+            return document.array();
+        return document.object();
+    }
+    if (error)
+        *error = QJsonParseError { 0, QJsonParseError::NoError };
+    const int nul = body.indexOf('\0');
+    return QString::fromUtf8(nul >= 0 ? body.left(nul) : body);
+}
+
+QByteArray HttpClient::createPayload(const QJsonValue& data)
+{
+    if (data.isObject())
+        return QJsonDocument(data.toObject()).toJson(QJsonDocument::Compact);
+    if (data.isArray())
+        return QJsonDocument(data.toArray()).toJson(QJsonDocument::Compact);
+    if (data.isString())
+        return data.toString().toUtf8();
+    return QByteArray();
+}
+
+QString HttpClient::bytesToStr(qint64 bytes)
+{
+    if (bytes < 0)
+        return QStringLiteral("%1 KB").arg(QStringLiteral("--"));
+    if (bytes / 1e9 > 1.0)
+        return QStringLiteral("%1 GB").arg(bytes / 1e9, 0, 'f', 1);
+    if (bytes / 1e6 > 1.0)
+        return QStringLiteral("%1 MB").arg(bytes / 1e6, 0, 'f', 1);
+    return QStringLiteral("%1 KB").arg(bytes / 1000.0, 0, 'f', 1);
+}
+
+QNetworkAccessManager* HttpClient::qnam()
+{
+    if (m_managers.hasLocalData() && m_managers.localData())
+        return m_managers.localData();
+    HTTP_LOG(qDebug) << "Creating new Network Access Manager for thread ";
+    auto* manager = new QNetworkAccessManager;
+    connect(manager, &QNetworkAccessManager::sslErrors, this, &HttpClient::onSslErrors);
+    connect(manager, &QNetworkAccessManager::authenticationRequired, this, &HttpClient::authRequired);
+    m_managers.setLocalData(manager);
+    return manager;
+}
+
+QNetworkRequest HttpClient::createRequest(const QUrl& url) const
+{
+    QNetworkRequest request(url);
+    // Redirects are followed by processRedirect, which checks each target.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    for (auto it = m_headers.cbegin(); it != m_headers.cend(); ++it)
+        request.setRawHeader(it.key().toLatin1(), it.value().toLatin1());
+    if (!m_tlsFiles.isEmpty())
+        request.setSslConfiguration(createSslConfig());
+    return request;
+}
+
+QSslConfiguration HttpClient::createSslConfig() const
+{
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setLocalCertificate(loadCert(m_tlsFiles.value(QStringLiteral("cert"))));
+    config.setPrivateKey(loadPrivKey(m_tlsFiles.value(QStringLiteral("key"))));
+    config.setCaCertificates({ loadCert(m_tlsFiles.value(QStringLiteral("rootCA"))) });
+    config.setProtocol(QSsl::TlsV1_2);
+    return config;
+}
+
+QSslCertificate HttpClient::loadCert(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        HTTP_LOG(qCritical) << "ERROR: Could not open file : " << path;
+        return QSslCertificate();
+    }
+    return QSslCertificate(&file, QSsl::Pem);
+}
+
+QSslKey HttpClient::loadPrivKey(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        HTTP_LOG(qCritical) << "ERROR: Could not open file : " << path;
+        return QSslKey();
+    }
+    return QSslKey(&file, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, QByteArray());
+}
+
+void HttpClient::relay(const Deferred<int, QJsonValue>& from, const Deferred<int, QJsonValue>& to)
+{
+    from.done([to](int status, const QJsonValue& body) { to.resolve(status, body); })
+        .fail([to](int status, const QJsonValue& body) { to.reject(status, body); })
+        .progress([to](int percent, const QJsonValue& text) { to.notify(percent, text); });
+}
+
+Deferred<int, QJsonValue> HttpClient::send(
+    Method method, const QUrl& url, const QJsonValue& data, int timeout, int redirects)
+{
+    Deferred<int, QJsonValue> result;
+    static const char* const names[] = { "GET", "DELETE", "PUT", "POST" };
+    HTTP_LOG(qInfo) << "Performing " << names[int(method)] << " request : " << url.toDisplayString();
+    if (method == Method::Put || method == Method::Post)
+        HTTP_LOG(qInfo) << "Data : " << data;
+    if (!url.isValid()) {
+        HTTP_LOG(qCritical) << "ERROR: Invalid URL : " << url.toDisplayString();
+        result.reject(0, QStringLiteral("Invalid URL"));
+        return result;
+    }
+
+    const QNetworkRequest request = createRequest(url);
+    QNetworkAccessManager* manager = qnam();
+    QNetworkReply* reply = nullptr;
+    switch (method) {
+    case Method::Get:
+        reply = manager->get(request);
+        break;
+    case Method::Delete:
+        reply = manager->deleteResource(request);
+        break;
+    case Method::Put:
+        reply = manager->put(request, createPayload(data));
+        break;
+    case Method::Post:
+        reply = manager->post(request, createPayload(data));
+        break;
+    }
+    relay(processReply(reply, data, timeout, redirects), result);
+    return result;
+}
+
+Deferred<int, QJsonValue> HttpClient::processReply(
+    QNetworkReply* reply, const QJsonValue& data, int timeout, int redirects)
+{
+    Deferred<int, QJsonValue> result;
+
+    connect(reply, &QNetworkReply::downloadProgress, this, [result](qint64 received, qint64 total) {
+        const int percent = total > 0 ? int(received * 100 / total) : 0;
+        result.notify(percent, QStringLiteral("Downloaded %1 / %2").arg(bytesToStr(received), bytesToStr(total)));
+    });
+
+    if (timeout != 0) {
+        auto* timer = new QTimer(reply);
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, this, [reply, timeout] {
+            HTTP_LOG(qCritical) << QStringLiteral("ERROR: Request timed-out (timeout=%1 msec). Aborting.").arg(timeout);
+            reply->abort();
+        });
+        timer->start(timeout);
+    }
+
+    connect(reply, &QNetworkReply::finished, this, [this, reply, result, data, timeout, redirects] {
+        HTTP_LOG(qDebug) << QStringLiteral("Received response for : %1").arg(reply->url().toDisplayString());
+        if (reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid()) {
+            relay(processRedirect(reply, data, timeout, redirects), result);
+        } else {
+            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+            QJsonParseError parseError;
+            const QJsonValue body = parsePayload(reply->readAll(), &parseError);
+            if (reply->error() != QNetworkReply::NoError) {
+                result.reject(status, body.isObject() ? body : QJsonValue(reply->errorString()));
+            } else {
+                // The caller still gets the empty object, but a broken reply must be visible.
+                if (parseError.error != QJsonParseError::NoError)
+                    HTTP_LOG(qWarning) << "WARN: Invalid JSON in reply from " << reply->url().toDisplayString() << " : "
+                                       << parseError.errorString() << " at offset " << parseError.offset;
+                result.resolve(status, body);
+            }
+        }
+        reply->deleteLater();
+    });
+    return result;
+}
+
+Deferred<int, QJsonValue> HttpClient::processRedirect(
+    QNetworkReply* reply, const QJsonValue& data, int timeout, int redirects)
+{
+    Deferred<int, QJsonValue> result;
+    const QUrl from = reply->url();
+    const QUrl to = from.resolved(reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
+    HTTP_LOG(qWarning) << "WARN: Request was redirected to : " << to.toDisplayString();
+
+    // The repeated request carries the API key and the client certificate: never
+    // hand them to another host or over plain HTTP, and never loop for ever.
+    QString refusal;
+    if (redirects >= MaxRedirects)
+        refusal = QStringLiteral("more than %1 redirects").arg(MaxRedirects);
+    else if (from.scheme() == QLatin1String("https") && to.scheme() != QLatin1String("https"))
+        refusal = QStringLiteral("from https to ") + to.scheme();
+    else if (from.host() != to.host())
+        refusal = QStringLiteral("to another host");
+
+    Method method = Method::Get;
+    switch (reply->operation()) {
+    case QNetworkAccessManager::GetOperation:
+        method = Method::Get;
+        break;
+    case QNetworkAccessManager::DeleteOperation:
+        method = Method::Delete;
+        break;
+    case QNetworkAccessManager::PutOperation:
+        method = Method::Put;
+        break;
+    case QNetworkAccessManager::PostOperation:
+        method = Method::Post;
+        break;
+    default:
+        refusal = QStringLiteral("unsupported method");
+        break;
+    }
+
+    if (!refusal.isEmpty()) {
+        HTTP_LOG(qWarning) << "WARN: Not following redirect (" << refusal << ") : " << to.toDisplayString();
+        result.reject(-1, QStringLiteral("Cannot redirect request to : ") + to.toDisplayString());
+        return result;
+    }
+    relay(send(method, to, data, timeout, redirects + 1), result);
+    return result;
+}
+
+void HttpClient::onSslErrors(QNetworkReply* reply, const QList<QSslError>& errors)
+{
+    HTTP_LOG(qWarning) << "SSL Error(s) occured : ";
+    for (const QSslError& error : errors)
+        HTTP_LOG(qWarning) << " - " << error.errorString();
+    if (m_ignoreSslErrors) {
+        HTTP_LOG(qWarning) << "Ignoring SSL Errors ('ignoreSslErrors' is set to 'true' in configuration)";
+        reply->ignoreSslErrors(errors);
+    }
+}

@@ -1,0 +1,73 @@
+#pragma once
+// JSON REST client over HTTP or HTTPS (client certificate, own root CA, TLS 1.2):
+// every call returns a deferred result with the HTTP status and the body as JSON.
+
+#include "Deferred.h"
+
+#include <QAuthenticator>
+#include <QJsonValue>
+#include <QMap>
+#include <QNetworkReply>
+#include <QObject>
+#include <QSslConfiguration>
+#include <QThreadStorage>
+#include <QUrl>
+
+class QJsonParseError;
+class QNetworkAccessManager;
+class QNetworkRequest;
+class QSslCertificate;
+class QSslError;
+class QSslKey;
+
+class HttpClient : public QObject
+{
+    Q_OBJECT
+public:
+    // Redirects followed for one call before it is rejected.
+    static constexpr int MaxRedirects = 10;
+
+    explicit HttpClient(QObject* parent = nullptr);
+    ~HttpClient() override;
+
+    QMap<QString, QString> headers() const { return m_headers; }
+    void setHeader(const QString& name, const QString& value);
+    bool ignoreSslErrors() const { return m_ignoreSslErrors; }
+    void setIgnoreSslErrors(bool ignore) { m_ignoreSslErrors = ignore; }
+    void setTLSCert(const QString& path);
+    void setTLSKey(const QString& path);
+    void setTLSRootCA(const QString& path);
+
+    Q_INVOKABLE Deferred<int, QJsonValue> get(const QUrl& url, int timeout = 30000);
+    Q_INVOKABLE Deferred<int, QJsonValue> del(const QUrl& url, int timeout = 30000);
+    Q_INVOKABLE Deferred<int, QJsonValue> put(const QUrl& url, const QJsonValue& data, int timeout = 30000);
+    Q_INVOKABLE Deferred<int, QJsonValue> post(const QUrl& url, const QJsonValue& data, int timeout = 30000);
+
+    // A body starting with "[" or "{" as JSON (an empty object when it does not parse),
+    // anything else as text up to its first NUL byte.
+    static QJsonValue parsePayload(const QByteArray& body, QJsonParseError* error = nullptr);
+    static QByteArray createPayload(const QJsonValue& data);
+    static QString bytesToStr(qint64 bytes);
+
+signals:
+    void authRequired(QNetworkReply* reply, QAuthenticator* authenticator);
+
+private:
+    enum class Method { Get, Delete, Put, Post };
+
+    Deferred<int, QJsonValue> send(Method method, const QUrl& url, const QJsonValue& data, int timeout, int redirects);
+    QNetworkAccessManager* qnam();
+    QNetworkRequest createRequest(const QUrl& url) const;
+    QSslConfiguration createSslConfig() const;
+    static QSslCertificate loadCert(const QString& path);
+    static QSslKey loadPrivKey(const QString& path);
+    Deferred<int, QJsonValue> processReply(QNetworkReply* reply, const QJsonValue& data, int timeout, int redirects);
+    Deferred<int, QJsonValue> processRedirect(QNetworkReply* reply, const QJsonValue& data, int timeout, int redirects);
+    void onSslErrors(QNetworkReply* reply, const QList<QSslError>& errors);
+    static void relay(const Deferred<int, QJsonValue>& from, const Deferred<int, QJsonValue>& to);
+
+    bool m_ignoreSslErrors = false;
+    QMap<QString, QString> m_headers;
+    QMap<QString, QString> m_tlsFiles;
+    QThreadStorage<QNetworkAccessManager*> m_managers;
+};

@@ -1,0 +1,218 @@
+#include "MqttProbe.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QMutexLocker>
+#include <QThread>
+#include <QUuid>
+
+#include <mosquitto.h>
+
+QJsonObject MqttProbe::Message::json() const
+{
+    return QJsonDocument::fromJson(payload).object();
+}
+
+MqttProbe::MqttProbe(const QString& clientId)
+{
+    static const bool initialised = (mosquitto_lib_init() == MOSQ_ERR_SUCCESS);
+    Q_UNUSED(initialised)
+    const QString id = clientId.isEmpty()
+        ? QStringLiteral("probe-") + QUuid::createUuid().toString(QUuid::Id128).left(16)
+        : clientId;
+    m_mosq = mosquitto_new(id.toUtf8().constData(), true, this);
+    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
+    mosquitto_connect_callback_set(m_mosq, &MqttProbe::onConnect);
+    mosquitto_disconnect_callback_set(m_mosq, &MqttProbe::onDisconnect);
+    mosquitto_message_callback_set(m_mosq, &MqttProbe::onMessage);
+    mosquitto_publish_callback_set(m_mosq, &MqttProbe::onAck);
+    mosquitto_subscribe_callback_set(m_mosq, &MqttProbe::onSubscribe);
+}
+
+MqttProbe::~MqttProbe()
+{
+    disconnect();
+    mosquitto_destroy(m_mosq);
+}
+
+bool MqttProbe::connectTo(const QString& host, quint16 port, int timeoutMs)
+{
+    if (!m_loopRunning) {
+        if (mosquitto_loop_start(m_mosq) != MOSQ_ERR_SUCCESS)
+            return false;
+        m_loopRunning = true;
+    }
+    if (mosquitto_connect_async(m_mosq, host.toUtf8().constData(), port, 30) != MOSQ_ERR_SUCCESS)
+        return false;
+    return waitUntil([this] { return isConnected(); }, timeoutMs);
+}
+
+bool MqttProbe::isConnected() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_connected;
+}
+
+void MqttProbe::disconnect()
+{
+    if (!m_loopRunning)
+        return;
+    mosquitto_disconnect(m_mosq);
+    mosquitto_loop_stop(m_mosq, false);
+    m_loopRunning = false;
+    QMutexLocker lock(&m_mutex);
+    m_connected = false;
+}
+
+bool MqttProbe::subscribe(const QString& filter, int timeoutMs)
+{
+    int mid = 0;
+    if (mosquitto_subscribe(m_mosq, &mid, filter.toUtf8().constData(), 1) != MOSQ_ERR_SUCCESS)
+        return false;
+    return waitUntil([this, mid] { return acked(mid); }, timeoutMs);
+}
+
+bool MqttProbe::publish(const QString& topic, const QByteArray& payload, bool retain, int timeoutMs)
+{
+    int mid = 0;
+    if (mosquitto_publish(m_mosq, &mid, topic.toUtf8().constData(), payload.size(), payload.constData(), 1, retain)
+        != MOSQ_ERR_SUCCESS)
+        return false;
+    return waitUntil([this, mid] { return acked(mid); }, timeoutMs);
+}
+
+QList<MqttProbe::Message> MqttProbe::messages() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_messages;
+}
+
+QList<MqttProbe::Message> MqttProbe::messages(const QString& topic) const
+{
+    QList<Message> result;
+    for (const Message& message : messages()) {
+        if (message.topic == topic)
+            result.append(message);
+    }
+    return result;
+}
+
+int MqttProbe::count() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_messages.size();
+}
+
+void MqttProbe::clear()
+{
+    QMutexLocker lock(&m_mutex);
+    m_messages.clear();
+}
+
+int MqttProbe::waitFor(const QString& topic, int timeoutMs, int from)
+{
+    return waitFor(
+        topic, [](const Message&) { return true; }, timeoutMs, from);
+}
+
+int MqttProbe::waitFor(
+    const QString& topic, const std::function<bool(const Message&)>& predicate, int timeoutMs, int from)
+{
+    int found = -1;
+    int scanned = qMax(0, from);
+    waitUntil(
+        [&] {
+            QMutexLocker lock(&m_mutex);
+            for (; scanned < m_messages.size(); ++scanned) {
+                if (m_messages.at(scanned).topic == topic && predicate(m_messages.at(scanned))) {
+                    found = scanned;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+MqttProbe::Message MqttProbe::at(int index) const
+{
+    QMutexLocker lock(&m_mutex);
+    return index >= 0 && index < m_messages.size() ? m_messages.at(index) : Message();
+}
+
+std::optional<MqttProbe::Message> MqttProbe::call(
+    const QString& base, const QString& path, const QString& id, const QJsonObject& params, int timeoutMs)
+{
+    const QString replyTopic = base + path + QStringLiteral("/response/") + id;
+    const int from = count();
+    if (!subscribe(replyTopic, timeoutMs))
+        return std::nullopt;
+    if (!publish(base + path + QStringLiteral("/request/") + id, QJsonDocument(params).toJson(QJsonDocument::Compact),
+            false, timeoutMs))
+        return std::nullopt;
+    const int index = waitFor(replyTopic, timeoutMs, from);
+    if (index < 0)
+        return std::nullopt;
+    return at(index);
+}
+
+bool MqttProbe::waitUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() >= timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::usleep(500);
+    }
+    return true;
+}
+
+bool MqttProbe::acked(int mid) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_acked.contains(mid);
+}
+
+void MqttProbe::onConnect(mosquitto*, void* self, int rc)
+{
+    auto* probe = static_cast<MqttProbe*>(self);
+    QMutexLocker lock(&probe->m_mutex);
+    probe->m_connected = (rc == 0);
+    // Message ids start over with a new session; acknowledgements of the old one mean nothing now.
+    probe->m_acked.clear();
+}
+
+void MqttProbe::onDisconnect(mosquitto*, void* self, int)
+{
+    auto* probe = static_cast<MqttProbe*>(self);
+    QMutexLocker lock(&probe->m_mutex);
+    probe->m_connected = false;
+}
+
+void MqttProbe::onMessage(mosquitto*, void* self, const mosquitto_message* message)
+{
+    auto* probe = static_cast<MqttProbe*>(self);
+    Message copy;
+    copy.topic = QString::fromUtf8(message->topic);
+    copy.payload = QByteArray(static_cast<const char*>(message->payload), message->payloadlen);
+    copy.retained = message->retain;
+    QMutexLocker lock(&probe->m_mutex);
+    probe->m_messages.append(copy);
+}
+
+void MqttProbe::onAck(mosquitto*, void* self, int mid)
+{
+    auto* probe = static_cast<MqttProbe*>(self);
+    QMutexLocker lock(&probe->m_mutex);
+    probe->m_acked.insert(mid);
+}
+
+void MqttProbe::onSubscribe(mosquitto* mosq, void* self, int mid, int, const int*)
+{
+    onAck(mosq, self, mid);
+}

@@ -1,0 +1,79 @@
+#pragma once
+// A small HTTP/1.1 server on 127.0.0.1 for client tests: TLS on QSslSocket (or plain
+// when no certificate is set), one request per connection, answers from a handler.
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QPair>
+#include <QSsl>
+#include <QTcpServer>
+
+#include <functional>
+
+class QSslSocket;
+
+class TlsTestServer : public QTcpServer
+{
+    Q_OBJECT
+public:
+    struct Request
+    {
+        QByteArray method;
+        QByteArray path; // with the query
+        QMap<QByteArray, QByteArray> headers; // names in lower case
+        QByteArray body;
+        QString clientCommonName; // empty without a client certificate
+        QSsl::SslProtocol protocol = QSsl::UnknownProtocol;
+    };
+
+    struct Response
+    {
+        int status = 200;
+        QByteArray reason = "OK";
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+        bool chunked = false; // no Content-Length: the size is unknown to the client
+        bool silent = false; // read the request and never answer
+        int firstPart = -1; // when set: the head at once, this many body bytes 150 ms later, the rest after 300 ms
+    };
+
+    using Handler = std::function<Response(const Request&)>;
+
+    explicit TlsTestServer(QObject* parent = nullptr);
+
+    // Without a certificate the server speaks plain HTTP.
+    void setCertificate(const QString& certPath, const QString& keyPath);
+    void setCaCertificate(const QString& path);
+    void setRequireClientCertificate(bool require) { m_requireClientCert = require; }
+    void setProtocol(QSsl::SslProtocol protocol) { m_protocol = protocol; }
+    void setHandler(Handler handler) { m_handler = std::move(handler); }
+
+    // Listens on 127.0.0.1 at a free port.
+    bool start();
+    QString url(const QString& path, const QString& host = QStringLiteral("127.0.0.1")) const;
+
+    QList<Request> requests() const { return m_requests; }
+    int handshakeFailures() const { return m_handshakeFailures; }
+
+    static Response json(int status, const QByteArray& reason, const QByteArray& body);
+
+signals:
+    void requestServed();
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
+
+private:
+    void onReadyRead(QSslSocket* socket);
+
+    bool m_tls = false;
+    QByteArray m_cert;
+    QByteArray m_key;
+    QByteArray m_ca;
+    bool m_requireClientCert = false;
+    QSsl::SslProtocol m_protocol = QSsl::TlsV1_2OrLater;
+    Handler m_handler;
+    QList<Request> m_requests;
+    int m_handshakeFailures = 0;
+};

@@ -5,6 +5,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -39,12 +42,12 @@ bool MosquittoBroker::start(int timeoutMs)
         QStringLiteral("allow_anonymous true"),
         QStringLiteral("persistence false"),
         QStringLiteral("log_dest stderr"),
-        QStringLiteral("log_type all"),
         QStringLiteral("set_tcp_nodelay true"),
-        QStringLiteral("user root"),
     };
-    if (geteuid() != 0)
-        lines.removeLast();
+    for (const QString& type : qAsConst(m_logTypes))
+        lines << QStringLiteral("log_type ") + type;
+    if (geteuid() == 0)
+        lines << QStringLiteral("user root");
     lines << m_extraConfig;
     config.write(lines.join('\n').toUtf8() + '\n');
     config.close();
@@ -67,6 +70,48 @@ bool MosquittoBroker::start(int timeoutMs)
         QThread::msleep(20);
     }
     return false;
+}
+
+bool MosquittoBroker::denySubscriptions(const QStringList& patterns)
+{
+    const QString plugin = QStringLiteral("/usr/lib/x86_64-linux-gnu/mosquitto_dynamic_security.so");
+    if (!QFile::exists(plugin))
+        return false;
+    QJsonArray acls;
+    for (const QString& pattern : patterns)
+        acls.append(QJsonObject {
+            { "acltype", "subscribePattern" }, { "topic", pattern }, { "priority", 0 }, { "allow", false } });
+    const QJsonObject config { { "defaultACLAccess",
+                                   QJsonObject { { "publishClientSend", true }, { "publishClientReceive", true },
+                                       { "subscribe", true }, { "unsubscribe", true } } },
+        { "clients", QJsonArray() },
+        { "groups",
+            QJsonArray { QJsonObject { { "groupname", "anonymous" },
+                { "roles", QJsonArray { QJsonObject { { "rolename", "deny" } } } }, { "clients", QJsonArray() } } } },
+        { "roles", QJsonArray { QJsonObject { { "rolename", "deny" }, { "acls", acls } } } },
+        { "anonymousGroup", "anonymous" } };
+    QFile file(m_dir.filePath(QStringLiteral("dynamic-security.json")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    file.write(QJsonDocument(config).toJson());
+    file.close();
+    // The broker may drop to another user before reading it.
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    addConfig({ QStringLiteral("plugin ") + plugin, QStringLiteral("plugin_opt_config_file ") + file.fileName() });
+    return true;
+}
+
+bool MosquittoBroker::requireLogin(const QString& user, const QString& password)
+{
+    const QString path = m_dir.filePath(QStringLiteral("passwd"));
+    QProcess tool;
+    tool.start(
+        QStringLiteral("mosquitto_passwd"), { QStringLiteral("-b"), QStringLiteral("-c"), path, user, password });
+    if (!tool.waitForFinished(5000) || tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
+        return false;
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    addConfig({ QStringLiteral("allow_anonymous false"), QStringLiteral("password_file ") + path });
+    return true;
 }
 
 void MosquittoBroker::stop()

@@ -15,7 +15,20 @@ public:
     MosquittoBroker(const MosquittoBroker&) = delete;
     MosquittoBroker& operator=(const MosquittoBroker&) = delete;
 
+    // More configuration lines, used from the next start on.
+    void addConfig(const QStringList& lines) { m_extraConfig << lines; }
+    // Makes the broker refuse (SUBACK 0x80) subscriptions matching any of the
+    // patterns, through its dynamic security plugin; false when it cannot.
+    bool denySubscriptions(const QStringList& patterns);
+    // Requires a user name and password from every client; false on failure.
+    bool requireLogin(const QString& user, const QString& password);
+
+    // Log types written to stderr from the next start on (default "all");
+    // a long run keeps them few so the log does not grow with every message.
+    void setLogTypes(const QStringList& types) { m_logTypes = types; }
+
     // Starts the broker and waits until it accepts connections; false on failure.
+    // After stop() or kill() it starts again on the same port.
     bool start(int timeoutMs = 5000);
     // Terminates the broker (SIGTERM) and waits for it.
     void stop();
@@ -35,6 +48,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QStringList m_extraConfig;
+    QStringList m_logTypes { QStringLiteral("all") };
     quint16 m_port;
     QProcess m_process;
     QString m_log;

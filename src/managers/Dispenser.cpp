@@ -23,6 +23,7 @@ Dispenser::Dispenser(MqttClient& mqtt, const QString& baseTopic, QObject* parent
     : QObject(parent)
     , m_mqtt(mqtt)
     , m_baseTopic(baseTopic)
+    , m_timeoutMs(kDispenserTimeoutMs)
 {
     connect(&m_mqtt, &MqttClient::received, this, [this](const QByteArray& payload, const QByteArray& topic) {
         onMqttReceived(payload, QString::fromUtf8(topic));
@@ -128,37 +129,37 @@ void Dispenser::setCartridgePercent(int percent)
 
 Deferred<Dispenser::Result> Dispenser::accept()
 {
-    return executeRpc(QStringLiteral("/accept"), QJsonObject(), kDispenserTimeoutMs);
+    return executeRpc(QStringLiteral("/accept"), QJsonObject(), m_timeoutMs);
 }
 
 Deferred<Dispenser::Result> Dispenser::issue()
 {
-    return executeRpc(QStringLiteral("/issue"), QJsonObject(), kDispenserTimeoutMs);
+    return executeRpc(QStringLiteral("/issue"), QJsonObject(), m_timeoutMs);
 }
 
 Deferred<Dispenser::Result> Dispenser::dispose()
 {
-    return executeRpc(QStringLiteral("/dispose"), QJsonObject(), kDispenserTimeoutMs);
+    return executeRpc(QStringLiteral("/dispose"), QJsonObject(), m_timeoutMs);
 }
 
 Deferred<Dispenser::Result> Dispenser::eject()
 {
-    return executeRpc(QStringLiteral("/eject"), QJsonObject(), kDispenserTimeoutMs);
+    return executeRpc(QStringLiteral("/eject"), QJsonObject(), m_timeoutMs);
 }
 
 Deferred<Dispenser::Result> Dispenser::collect()
 {
-    return executeRpc(QStringLiteral("/collect"), QJsonObject(), kDispenserTimeoutMs);
+    return executeRpc(QStringLiteral("/collect"), QJsonObject(), m_timeoutMs);
 }
 
 Deferred<Dispenser::Result> Dispenser::enableAccept()
 {
-    return executeRpc(QStringLiteral("/accept/enable"), QJsonObject(), kDispenserTimeoutMs);
+    return executeRpc(QStringLiteral("/accept/enable"), QJsonObject(), m_timeoutMs);
 }
 
 Deferred<Dispenser::Result> Dispenser::disableAccept()
 {
-    return executeRpc(QStringLiteral("/accept/disable"), QJsonObject(), kDispenserTimeoutMs);
+    return executeRpc(QStringLiteral("/accept/disable"), QJsonObject(), m_timeoutMs);
 }
 
 Deferred<Dispenser::Result> Dispenser::waitCollect(int seconds)

@@ -74,6 +74,10 @@ public:
     // Bit 0 drives the red LED, bit 1 the green one.
     bool setLEDs(quint8 leds);
 
+    // Time-out of every request; tests shorten it.
+    void setRequestTimeout(int msec) { m_timeoutMs = msec; }
+    int requestTimeout() const { return m_timeoutMs; }
+
 signals:
     void manufacturerChanged();
     void modelChanged();
@@ -115,6 +119,7 @@ private:
     QString m_cartridge;
     int m_cartridgePercent = 0;
     int m_requestCounter = 0;
+    int m_timeoutMs;
 };
 
 } // namespace manager

@@ -23,6 +23,7 @@ RFID::RFID(MqttClient& mqtt, const QString& baseTopic, QObject* parent)
     : QObject(parent)
     , m_mqtt(mqtt)
     , m_baseTopic(baseTopic)
+    , m_timeoutMs(kReaderTimeoutMs)
 {
     connect(&m_mqtt, &MqttClient::received, this, [this](const QByteArray& payload, const QByteArray& topic) {
         onMqttReceived(payload, QString::fromUtf8(topic));
@@ -137,19 +138,18 @@ bool RFID::beepInvalid()
 
 Deferred<RFID::Result> RFID::enable(bool autoread)
 {
-    return executeRpc(
-        QStringLiteral("/enable"), QJsonObject { { QStringLiteral("autoread"), autoread } }, kReaderTimeoutMs);
+    return executeRpc(QStringLiteral("/enable"), QJsonObject { { QStringLiteral("autoread"), autoread } }, m_timeoutMs);
 }
 
 Deferred<RFID::Result> RFID::disable()
 {
-    return executeRpc(QStringLiteral("/disable"), QJsonObject(), kReaderTimeoutMs);
+    return executeRpc(QStringLiteral("/disable"), QJsonObject(), m_timeoutMs);
 }
 
 Deferred<RFID::Result> RFID::createCard(const QString& templateName)
 {
     return executeRpc(
-        QStringLiteral("/card/create"), QJsonObject { { QStringLiteral("template"), templateName } }, kReaderTimeoutMs);
+        QStringLiteral("/card/create"), QJsonObject { { QStringLiteral("template"), templateName } }, m_timeoutMs);
 }
 
 Deferred<RFID::Result> RFID::readCard(const QString& templateName, int usageLogs)
@@ -157,7 +157,7 @@ Deferred<RFID::Result> RFID::readCard(const QString& templateName, int usageLogs
     return executeRpc(QStringLiteral("/card/read"),
         QJsonObject { { QStringLiteral("template"), templateName }, { QStringLiteral("usageLogs"), usageLogs },
             { QStringLiteral("topupLogs"), 0 } },
-        kReaderTimeoutMs);
+        m_timeoutMs);
 }
 
 Deferred<RFID::Result> RFID::writeCard(const Card::Ptr& card)
@@ -169,7 +169,7 @@ Deferred<RFID::Result> RFID::writeCard(const Card::Ptr& card)
         params.insert(QStringLiteral("template"), card->name());
         params.insert(QStringLiteral("data"), card->data());
     }
-    return executeRpc(QStringLiteral("/card/write"), params, kReaderTimeoutMs);
+    return executeRpc(QStringLiteral("/card/write"), params, m_timeoutMs);
 }
 
 Deferred<RFID::Result> RFID::waitCardFound(int msec)

@@ -67,6 +67,10 @@ public:
     // on the reader); rejects with "RF is disabled" when the reader is not searching.
     Deferred<Result> waitCardFound(int msec);
 
+    // Time-out of every request; tests shorten it.
+    void setRequestTimeout(int msec) { m_timeoutMs = msec; }
+    int requestTimeout() const { return m_timeoutMs; }
+
 signals:
     void uidChanged();
     void manufacturerChanged();
@@ -105,6 +109,7 @@ private:
     State m_state = Init;
     QString m_error;
     int m_requestCounter = 0;
+    int m_timeoutMs;
     Tag::Ptr m_activeCard;
 };
 

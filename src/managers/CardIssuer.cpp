@@ -1,0 +1,387 @@
+#include "CardIssuer.h"
+
+#include <QDebug>
+#include <QHash>
+
+namespace manager {
+
+namespace {
+constexpr int kFindCardMs = 1000;
+constexpr int kMaxFailCount = 4;
+constexpr int kDefaultCollectSeconds = 60;
+// The dispenser's refusal of an issue request that still leaves a card on the reader.
+constexpr int kIssueCardAlreadyOnReader = 14;
+
+QString uidText(const Tag::Ptr& card)
+{
+    return card ? card->uid() : QStringLiteral("<none>");
+}
+
+const char* boolText(bool value)
+{
+    return value ? "true" : "false";
+}
+
+QDebug info()
+{
+    return qInfo().noquote().nospace() << "[CardIssuer] ";
+}
+
+QDebug warning()
+{
+    return qWarning().noquote().nospace() << "[CardIssuer] ";
+}
+} // namespace
+
+CardIssuer::CardIssuer(RFID& rfid, Dispenser& dispenser, QObject* parent)
+    : QObject(parent)
+    , m_rfid(rfid)
+    , m_dispenser(dispenser)
+{
+    connectSignals();
+}
+
+CardIssuer::~CardIssuer() = default;
+
+QString CardIssuer::stateToStr(State state)
+{
+    static const QHash<int, QString> names { { Init, QStringLiteral("Init") }, { Busy, QStringLiteral("Busy") },
+        { Ready, QStringLiteral("Ready") }, { Error, QStringLiteral("Error") } };
+    return names.value(state, QStringLiteral("Unknown"));
+}
+
+void CardIssuer::connectSignals()
+{
+    connect(&m_rfid, &RFID::stateChanged, this, &CardIssuer::checkState);
+    connect(&m_rfid, &RFID::cardFound, this, &CardIssuer::onCardFound);
+    connect(&m_dispenser, &Dispenser::activeChanged, this, &CardIssuer::checkState);
+    connect(&m_dispenser, &Dispenser::isJammedChanged, this, &CardIssuer::checkState);
+    connect(&m_dispenser, &Dispenser::isDoorOpenChanged, this, &CardIssuer::checkState);
+    connect(&m_dispenser, &Dispenser::cardInMouthChanged, this, &CardIssuer::checkState);
+    connect(&m_dispenser, &Dispenser::cardInRfidChanged, this, &CardIssuer::checkState);
+    connect(&m_dispenser, &Dispenser::cardRemoved, this, &CardIssuer::onCardRemoved);
+    connect(&m_dispenser, &Dispenser::cardDisposed, this, &CardIssuer::onCardDisposed);
+}
+
+void CardIssuer::setCurrCard(const Tag::Ptr& card)
+{
+    if (m_currCard.data() != card.data())
+        m_currCard = card;
+}
+
+void CardIssuer::setState(State state, const QString& reason)
+{
+    if (state == m_state && reason == m_reason)
+        return;
+    const QString reasonText = reason.isEmpty() ? QString() : QStringLiteral("(reason=%1)").arg(reason);
+    info() << QStringLiteral("State changed : (%1) %2 %3").arg(state).arg(stateToStr(state), reasonText);
+    m_state = state;
+    m_reason = reason;
+    emit stateChanged();
+}
+
+void CardIssuer::checkState()
+{
+    qDebug().noquote().nospace() << "[CardIssuer] "
+                                 << "checkState() :"
+                                 << " Dispenser(" << boolText(m_dispenser.active()) << ")"
+                                 << " RFID(" << RFID::stateToStr(m_rfid.state()) << ")"
+                                 << " cardInRfid(" << boolText(m_dispenser.cardInRfid()) << ")"
+                                 << " cardInMouth(" << boolText(m_dispenser.cardInMouth()) << ")";
+
+    const RFID::State reader = m_rfid.state();
+    if (reader == RFID::Error) {
+        setState(Error, QStringLiteral("RFID error"));
+    } else if (reader == RFID::Updating) {
+        setState(Init, QStringLiteral("RFID updating"));
+    } else if (m_dispenser.isDoorOpen()) {
+        setState(Error, QStringLiteral("Cartridge door open"));
+        resetFailCount();
+    } else if (!m_dispenser.active()) {
+        setState(Error, QStringLiteral("Dispenser error"));
+        resetFailCount();
+    } else if (m_dispenser.isJammed()) {
+        setState(Error, QStringLiteral("Dispenser jammed"));
+    } else if (m_failCount > 3) {
+        setState(Error, QStringLiteral("Too many failures"));
+    } else if (reader == RFID::CardFound || m_dispenser.cardInRfid()) {
+        setState(Busy, QStringLiteral("Card on RFID"));
+    } else if (m_dispenser.cardInMouth()) {
+        setState(Busy, QStringLiteral("Card in Mouth"));
+    } else {
+        setState(Ready, QString());
+    }
+
+    if (m_rfid.state() == RFID::CardFound && !m_currCard)
+        setCurrCard(m_rfid.activeCard());
+}
+
+void CardIssuer::incrFailCount()
+{
+    if (m_failCount >= kMaxFailCount)
+        return;
+    ++m_failCount;
+    info() << "Incremented fail counter : " << m_failCount;
+    checkState();
+}
+
+void CardIssuer::resetFailCount()
+{
+    if (m_failCount == 0)
+        return;
+    m_failCount = 0;
+    info() << "Reset fail counter : " << m_failCount;
+    checkState();
+}
+
+void CardIssuer::onCardFound(Tag::Ptr card)
+{
+    setCurrCard(card);
+}
+
+void CardIssuer::onCardRemoved()
+{
+    emit cardCollected(m_currCard);
+    setCurrCard(Tag::Ptr());
+}
+
+void CardIssuer::onCardDisposed()
+{
+    emit cardDisposed(m_currCard);
+    setCurrCard(Tag::Ptr());
+}
+
+void CardIssuer::reject(const Deferred<Result>& d, const QString& error)
+{
+    qCritical().noquote().nospace() << "[CardIssuer] "
+                                    << "ERROR: " << error;
+    d.reject(Result { Tag::Ptr(), error });
+}
+
+void CardIssuer::resolve(const Deferred<Result>& d, const Tag::Ptr& card)
+{
+    d.resolve(Result { card, QString() });
+}
+
+Deferred<CardIssuer::Result> CardIssuer::prepareCard()
+{
+    if (m_preparation)
+        return *m_preparation; // a card is already on its way: do not move a second one
+    if (m_state == Error) {
+        Deferred<Result> d;
+        d.reject(Result { Tag::Ptr(), m_reason });
+        return d;
+    }
+    Deferred<Result> d = startPreparation();
+    if (d.isPending()) {
+        m_preparation = d;
+        // Registered before any caller's callbacks, so those already see it finished.
+        d.done([this](const Result&) { m_preparation.reset(); }).fail([this](const Result&) { m_preparation.reset(); });
+    }
+    return d;
+}
+
+Deferred<CardIssuer::Result> CardIssuer::startPreparation()
+{
+    Deferred<Result> d;
+    Deferred<Result> moved = moveCardOnRfid();
+    moved.fail([d](const Result& r) { d.reject(r); });
+    Deferred<Result> read = moved.thenAlias<Result>([this](const Result&) { return readCardUid(); });
+    read.done([d](const Result& r) { d.resolve(r); });
+    read.fail([this, d](const Result& failure) {
+        dispose().doneZero([d, failure] { d.reject(failure); }).failZero([d, failure] { d.reject(failure); });
+    });
+    return d;
+}
+
+Deferred<CardIssuer::Result> CardIssuer::moveCardOnRfid()
+{
+    info() << "Moving card on RFID";
+    Deferred<Result> d;
+    if (m_dispenser.cardInRfid()) {
+        warning() << "WARN: Card already present. Skipping.";
+        resolve(d, Tag::Ptr());
+    } else if (m_dispenser.cardInMouth()) {
+        warning() << "WARN: Card in mouth. Retracting.";
+        m_dispenser.accept()
+            .done([this, d](const Dispenser::Result&) { resolve(d, Tag::Ptr()); })
+            .fail([this, d](const Dispenser::Result& r) { reject(d, "Accept failed : " + r.description); });
+    } else {
+        m_dispenser.issue()
+            .done([this, d](const Dispenser::Result&) { resolve(d, Tag::Ptr()); })
+            .fail([this, d](const Dispenser::Result& r) {
+                if (r.code == kIssueCardAlreadyOnReader)
+                    resolve(d, Tag::Ptr());
+                else
+                    reject(d, "Issue failed : " + r.description);
+            });
+    }
+    return d;
+}
+
+void CardIssuer::finishAfterDisable(const Deferred<RFID::Result>& disabled, const std::function<void()>& onDisabled)
+{
+    disabled.done([onDisabled](const RFID::Result&) { onDisabled(); });
+    // The card was read or written: a reader that fails to switch off must not
+    // leave the lane waiting, nor cost a good card.
+    disabled.fail([onDisabled](const RFID::Result& r) {
+        warning() << "WARN: RFID disable failed : " << r.error;
+        onDisabled();
+    });
+}
+
+Deferred<CardIssuer::Result> CardIssuer::readCardUid()
+{
+    info() << "Reading card UID";
+    Deferred<Result> d;
+    if (m_rfid.state() == RFID::CardFound) {
+        const Tag::Ptr card = m_rfid.activeCard();
+        info() << "Card already present : " << uidText(card);
+        finishAfterDisable(m_rfid.disable(), [this, d, card]() {
+            info() << "RFID disabled";
+            resolve(d, card);
+        });
+        return d;
+    }
+
+    Deferred<RFID::Result> enabled = m_rfid.enable(false);
+    enabled.fail([this, d](const RFID::Result& r) { reject(d, "RFID enable failed : " + r.error); });
+    Deferred<RFID::Result> found = enabled.thenAlias<RFID::Result>([this](const RFID::Result&) {
+        info() << "RFID enabled.";
+        return m_rfid.waitCardFound(kFindCardMs);
+    });
+    found.fail([this, d](const RFID::Result& r) { reject(d, "Failed to find card : " + r.error); });
+    found.done([this, d](const RFID::Result& r) {
+        info() << "Card found : " << uidText(r.card);
+        setCurrCard(r.card);
+        finishAfterDisable(m_rfid.disable(), [this, d]() {
+            info() << "RFID disabled";
+            resolve(d, m_currCard);
+        });
+    });
+    return d;
+}
+
+Deferred<CardIssuer::Result> CardIssuer::createCard(const Card::Ptr& card)
+{
+    const QString templateName = card ? card->name() : QString();
+    info() << QStringLiteral("Creating card : %1").arg(templateName);
+    Deferred<Result> d;
+
+    Deferred<RFID::Result> enabled = m_rfid.enable(false);
+    enabled.fail([this, d](const RFID::Result& r) { reject(d, "RFID enable failed : " + r.error); });
+    Deferred<RFID::Result> found = enabled.thenAlias<RFID::Result>([this](const RFID::Result&) {
+        info() << "RFID enabled.";
+        return m_rfid.waitCardFound(kFindCardMs);
+    });
+    found.fail([this, d](const RFID::Result& r) { reject(d, "Card search failed : " + r.error); });
+    Deferred<RFID::Result> created = found.thenAlias<RFID::Result>([this, templateName](const RFID::Result& r) {
+        info() << "Card found : " << uidText(r.card);
+        return m_rfid.createCard(templateName);
+    });
+    created.fail([this, d](const RFID::Result& r) { reject(d, "Create card failed : " + r.error); });
+    Deferred<RFID::Result> written = created.thenAlias<RFID::Result>([this, card](const RFID::Result& r) {
+        info() << "Writing card : " << uidText(r.card);
+        return m_rfid.writeCard(card);
+    });
+    written.fail([this, d](const RFID::Result& r) { reject(d, "Write card failed : " + r.error); });
+    written.done([this, d](const RFID::Result& r) {
+        info() << "Card written successfully : " << uidText(r.card);
+        setCurrCard(r.card);
+        resetFailCount();
+        finishAfterDisable(m_rfid.disable(), [this, d]() {
+            resolve(d, m_currCard);
+            info() << "RFID disabled";
+        });
+    });
+    return d;
+}
+
+Deferred<CardIssuer::Result> CardIssuer::eject()
+{
+    info() << "Ejecting card";
+    Deferred<Result> d;
+    m_dispenser.eject()
+        .done([this, d](const Dispenser::Result&) {
+            info() << "Card ejected successfully";
+            resolve(d, m_currCard);
+        })
+        .fail([this, d](const Dispenser::Result& r) { reject(d, "Failed to eject card : " + r.description); });
+    return d;
+}
+
+Deferred<CardIssuer::Result> CardIssuer::waitCollect(int seconds)
+{
+    // 0 or less would mean waiting for ever with a driver already gone.
+    if (seconds <= 0) {
+        warning() << "WARN: Invalid collect timeout " << seconds << " sec. Using " << kDefaultCollectSeconds << " sec";
+        seconds = kDefaultCollectSeconds;
+    }
+    info() << QStringLiteral("Waiting for card to be collected (timeout=%1 sec)").arg(seconds);
+    Deferred<Result> d;
+    m_dispenser.waitCollect(seconds)
+        .done([this, d](const Dispenser::Result&) {
+            info() << "Card collected successfully";
+            resolve(d, Tag::Ptr());
+        })
+        .fail([this, d](const Dispenser::Result&) { reject(d, QStringLiteral("Card was not collected")); });
+    return d;
+}
+
+Deferred<CardIssuer::Result> CardIssuer::retract()
+{
+    info() << "Retracting card : " << uidText(m_currCard);
+    Deferred<Result> d;
+    m_dispenser.accept()
+        .done([this, d](const Dispenser::Result&) { resolve(d, Tag::Ptr()); })
+        .fail([this, d](const Dispenser::Result& r) { reject(d, "Accept failed : " + r.description); });
+    return d;
+}
+
+Deferred<CardIssuer::Result> CardIssuer::dispose()
+{
+    info() << "Disposing card : " << uidText(m_currCard);
+    incrFailCount();
+    Deferred<Result> d;
+    m_dispenser.dispose()
+        .done([this, d](const Dispenser::Result&) { resolve(d, Tag::Ptr()); })
+        .fail([this, d](const Dispenser::Result& r) { reject(d, "Dispose failed : " + r.description); });
+    return d;
+}
+
+Deferred<CardIssuer::Result> CardIssuer::createAndEject(const Card::Ptr& card, int seconds)
+{
+    Deferred<Result> d;
+    Deferred<Result> created = createCard(card);
+    created.fail([this, d](const Result& failure) {
+        dispose().doneZero([d, failure] { d.reject(failure); }).failZero([d, failure] { d.reject(failure); });
+    });
+    Deferred<Result> ejected = created.thenAlias<Result>([this](const Result&) { return eject(); });
+    ejected.fail([d](const Result& failure) { d.reject(failure); });
+    Deferred<Result> collected
+        = ejected.thenAlias<Result>([this, seconds](const Result&) { return waitCollect(seconds); });
+    collected.fail([this, d](const Result& failure) {
+        retract().doneZero([d, failure] { d.reject(failure); }).failZero([d, failure] { d.reject(failure); });
+    });
+    collected.done([d](const Result& r) { d.resolve(r); });
+    return d;
+}
+
+Deferred<CardIssuer::Result> CardIssuer::issueCard(const Card::Ptr& card, int seconds)
+{
+    if (m_currCard && !m_preparation) {
+        info() << "Card present. Issuing.";
+        return createAndEject(card, seconds);
+    }
+    warning() << "WARN: Card not present. Preparing.";
+    Deferred<Result> d;
+    Deferred<Result> prepared = prepareCard();
+    prepared.fail([d](const Result& failure) { d.reject(failure); });
+    Deferred<Result> issued
+        = prepared.thenAlias<Result>([this, card, seconds](const Result&) { return createAndEject(card, seconds); });
+    issued.done([d](const Result& r) { d.resolve(r); });
+    issued.fail([d](const Result& r) { d.reject(r); });
+    return d;
+}
+
+} // namespace manager

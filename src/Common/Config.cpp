@@ -214,7 +214,7 @@ Config::Config(const QString& fileName, const QVariantMap& defaults, QObject* pa
     , m_defaults(defaults)
 {
     if (!QFileInfo::exists(m_fileName)) {
-        // The logger is not set up yet: this goes through the toolkit's default output.
+        // At start-up the logger is not set up yet: this goes out through the toolkit's default output.
         qWarning().noquote().nospace() << "[Config] Creating default config file : " << m_fileName;
         save();
     }
@@ -239,7 +239,7 @@ void Config::set(const QString& key, const QVariant& value)
         return;
     m_overrides.remove(key);
     m_values.insert(key, value);
-    emit configChanged(QVariantMap{{key, value}});
+    emit configChanged(QVariantMap { { key, value } });
     save();
 }
 
@@ -326,11 +326,11 @@ void Config::fromJson(const QJsonObject& object)
             continue;
         QVariant value;
         if (!jsonToValue(it.value(), m_defaults.value(key), &value)) {
-            qWarning().noquote().nospace() << "[Config] WARN: ignoring " << key << ": "
-                                           << (it.value().isObject() || it.value().isArray() || it.value().isNull()
-                                                          || it.value().isUndefined()
-                                                      ? QStringLiteral("not a plain value")
-                                                      : QStringLiteral("does not fit the type of its default"));
+            qWarning().noquote().nospace()
+                << "[Config] WARN: ignoring " << key << ": "
+                << (it.value().isObject() || it.value().isArray() || it.value().isNull() || it.value().isUndefined()
+                           ? QStringLiteral("not a plain value")
+                           : QStringLiteral("does not fit the type of its default"));
             continue;
         }
         if (m_values.value(key) != value) {
@@ -375,8 +375,8 @@ QVariantMap Config::readChanges()
     if (!file.exists())
         return changes; // gone for now: the values stay as they are
     if (!file.open(QIODevice::ReadOnly)) {
-        qWarning().noquote().nospace() << "[Config] WARN: could not read " << m_fileName << " ("
-                                       << file.errorString() << ")";
+        qWarning().noquote().nospace() << "[Config] WARN: could not read " << m_fileName << " (" << file.errorString()
+                                       << ")";
         return changes;
     }
     const QByteArray content = file.readAll();
@@ -387,8 +387,8 @@ QVariantMap Config::readChanges()
     // the bytes read is always parsed afresh.
     QTemporaryFile copy(QDir(QDir::tempPath()).filePath(QStringLiteral("config-XXXXXX.ini")));
     if (!copy.open() || copy.write(content) != content.size() || !copy.flush()) {
-        qWarning().noquote().nospace() << "[Config] WARN: could not read " << m_fileName << " (no room for a copy: "
-                                       << copy.errorString() << ")";
+        qWarning().noquote().nospace() << "[Config] WARN: could not read " << m_fileName
+                                       << " (no room for a copy: " << copy.errorString() << ")";
         return changes;
     }
     QSettings settings(copy.fileName(), QSettings::defaultFormat());
@@ -403,8 +403,8 @@ QVariantMap Config::readChanges()
     for (const QString& key : qAsConst(fileKeys)) {
         QVariant value;
         if (!fileValueToScalar(settings.value(key), &value)) {
-            qWarning().noquote().nospace() << "[Config] WARN: ignoring " << key << " in " << m_fileName
-                                           << ": not a plain value";
+            qWarning().noquote().nospace()
+                << "[Config] WARN: ignoring " << key << " in " << m_fileName << ": not a plain value";
             continue;
         }
         if (!m_values.contains(key) || m_values.value(key) != value) {

@@ -8,7 +8,7 @@ LogClock::~LogClock() = default;
 
 double LogClock::millis() const
 {
-    timespec ts{};
+    timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec)) / 1e6;
 }

@@ -1,0 +1,62 @@
+#pragma once
+// The process's settings store: one INI file layered over built-in defaults and under
+// command-line overrides, written back at once, watched for outside edits.
+
+#include <QDateTime>
+#include <QFileSystemWatcher>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVariantMap>
+
+class Config : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Config(const QString& fileName, const QVariantMap& defaults, QObject* parent = nullptr);
+
+    // Override, else stored value, else default, else an invalid variant.
+    QVariant get(const QString& key) const;
+    void set(const QString& key, const QVariant& value);
+    QStringList keys() const;
+    QString filename() const;
+    QDateTime lastModified() const;
+    QVariantMap defaults() const;
+
+    // True when any key of the change map matches the regular expression anywhere.
+    static bool contains(const QVariantMap& changes, const QString& pattern);
+
+    void addOverrides(const QVariantMap& map);
+    void addDefaults(const QVariantMap& map);
+
+    QJsonObject toJson() const;
+    void fromJson(const QJsonObject& object);
+
+    void print() const;
+
+    void load();
+    void save();
+
+signals:
+    void configChanged(QVariantMap changes);
+    void configFileChanged();
+
+public slots:
+    void onFileChanged(const QString& path);
+
+private slots:
+    void onDirectoryChanged(const QString& path);
+
+private:
+    QVariantMap readChanges();
+    void watchFile();
+
+    QString m_fileName;
+    QVariantMap m_values;
+    QVariantMap m_defaults;
+    QVariantMap m_overrides;
+    QFileSystemWatcher m_watcher;
+};

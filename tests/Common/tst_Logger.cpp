@@ -1,6 +1,3 @@
-// Fatal lines carry function, file and line only when the context is compiled in.
-#define QT_MESSAGELOGCONTEXT
-
 #include "LogClock.h"
 #include "Logger.h"
 #include "SyslogSink.h"

@@ -20,9 +20,7 @@ class TestResultTypes : public QObject
 private slots:
     void everyListSupportsItsOperations();
     void recordsAreCopiedPerCallback();
-    void chainedRecordRejectionCarriesNoValues();
     void unobservedListsSettleSilently();
-    void httpProgressWhilePending();
 };
 
 namespace {
@@ -94,26 +92,6 @@ void TestResultTypes::recordsAreCopiedPerCallback()
     QCOMPARE(seenUid, QStringLiteral("04AA"));
 }
 
-void TestResultTypes::chainedRecordRejectionCarriesNoValues()
-{
-    Deferred<manager::CardIssuer::Result> outer;
-    Deferred<manager::CardIssuer::Result> chained
-        = outer.thenAlias<manager::CardIssuer::Result>([](manager::CardIssuer::Result r) {
-              Deferred<manager::CardIssuer::Result> next;
-              next.resolve(r);
-              return next;
-          });
-    bool chainedValueFail = false, chainedZeroFail = false;
-    QString outerError;
-    chained.fail([&](manager::CardIssuer::Result) { chainedValueFail = true; });
-    chained.failZero([&] { chainedZeroFail = true; });
-    outer.fail([&](manager::CardIssuer::Result r) { outerError = r.error; });
-    outer.reject(manager::CardIssuer::Result { Tag::Ptr(), QStringLiteral("Too many failures") });
-    QVERIFY(!chainedValueFail);
-    QVERIFY(chainedZeroFail);
-    QCOMPARE(outerError, QStringLiteral("Too many failures"));
-}
-
 void TestResultTypes::unobservedListsSettleSilently()
 {
     LogCapture log;
@@ -127,20 +105,6 @@ void TestResultTypes::unobservedListsSettleSilently()
     QCOMPARE(log.texts(),
         (QStringList {
             "Cannot reject already processed deferred object.", "Cannot resolve already processed deferred object." }));
-}
-
-void TestResultTypes::httpProgressWhilePending()
-{
-    Deferred<int, QJsonValue> http;
-    QStringList reports;
-    http.progress([&](int pct, QJsonValue text) { reports << QString::number(pct) + " " + text.toString(); });
-    http.notify(10, QJsonValue(QStringLiteral("Downloaded 1.0 KB / 10.0 KB")));
-    http.notify(100, QJsonValue(QStringLiteral("Downloaded 10.0 KB / 10.0 KB")));
-    http.resolve(200, QJsonValue());
-    LogCapture log;
-    http.notify(100, QJsonValue());
-    QCOMPARE(reports, (QStringList { "10 Downloaded 1.0 KB / 10.0 KB", "100 Downloaded 10.0 KB / 10.0 KB" }));
-    QCOMPARE(log.texts(), QStringList { "Cannot notify already processed deferred object." });
 }
 
 QTEST_GUILESS_MAIN(TestResultTypes)

@@ -162,13 +162,16 @@ Deferred<RFID::Result> RFID::readCard(const QString& templateName, int usageLogs
 
 Deferred<RFID::Result> RFID::writeCard(const Card::Ptr& card)
 {
-    QJsonObject params;
-    if (card) {
-        params.insert(QStringLiteral("uid"), card->uid());
-        params.insert(QStringLiteral("type"), static_cast<int>(card->type()));
-        params.insert(QStringLiteral("template"), card->name());
-        params.insert(QStringLiteral("data"), card->data());
+    if (!card) {
+        qCritical().noquote().nospace() << "[RFID] "
+                                        << "ERROR: No card to write";
+        Deferred<Result> result;
+        result.reject(Result { Tag::Ptr(), QStringLiteral("No card to write") });
+        return result;
     }
+    const QJsonObject params { { QStringLiteral("uid"), card->uid() },
+        { QStringLiteral("type"), static_cast<int>(card->type()) }, { QStringLiteral("template"), card->name() },
+        { QStringLiteral("data"), card->data() } };
     return executeRpc(QStringLiteral("/card/write"), params, m_timeoutMs);
 }
 

@@ -18,7 +18,9 @@ class RFID : public QObject
 {
     Q_OBJECT
 public:
-    enum State { Init = 0, Idle = 1, Searching = 2, CardFound = 3, Updating = 4, Error = 5 };
+    // Fixed underlying type: the state is kept as the service sends it, and a
+    // value outside the list must still be a valid State.
+    enum State : int { Init = 0, Idle = 1, Searching = 2, CardFound = 3, Updating = 4, Error = 5 };
     Q_ENUM(State)
 
     // Outcome of one reader call: the card (null when there is none) and an error text.

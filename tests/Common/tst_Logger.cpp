@@ -103,17 +103,22 @@ int enabledBits(const QLoggingCategory& c)
 
 // ---- child process scenarios ------------------------------------------------------
 
-// Standard error on; syslog on only with a sink given.
-FakeClock* childSetup(double elapsedMs, std::unique_ptr<manager::SyslogSink> sink = nullptr)
+FakeClock* useFakeClock(double elapsedMs)
 {
     auto clock = std::make_unique<FakeClock>(0);
     FakeClock* raw = clock.get();
     Logger::instance()->setClock(std::move(clock));
     raw->set(elapsedMs);
+    return raw;
+}
+
+// Standard error on; syslog on only with a sink given.
+FakeClock* childSetup(double elapsedMs, std::unique_ptr<manager::SyslogSink> sink = nullptr)
+{
     Logger::instance()->setSyslog(sink != nullptr);
     Logger::instance()->setSyslogSink(std::move(sink));
     Logger::instance()->setStderr(true);
-    return raw;
+    return useFakeClock(elapsedMs);
 }
 
 void emitAll(const QString& tag)
@@ -130,10 +135,8 @@ void emitAll(const QString& tag)
 int childFormat()
 {
     FakeClock* clock = childSetup(1250);
-    for (int level = 0; level <= 4; ++level) {
-        Logger::instance()->setLevel(level);
-        emitAll(QStringLiteral("L%1").arg(level));
-    }
+    Logger::instance()->setLevel(4);
+    emitAll(QStringLiteral("plain"));
     Logger::instance()->setColor(true);
     clock->set(2000);
     emitAll(QStringLiteral("color"));
@@ -261,14 +264,9 @@ ChildRun runChild(const QByteArray& scenario, const QString& program = QString()
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
     process.setProcessEnvironment(env);
     process.start(program.isEmpty() ? QCoreApplication::applicationFilePath() : program, args);
-    // A deadlocked child never finishes: the deadline is the failure.
-    const bool finished = process.waitForFinished(60000);
-    if (!finished) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    return { finished, process.exitStatus(), process.exitCode(), lines(process.readAllStandardOutput()),
-        lines(process.readAllStandardError()) };
+    // A deadlocked child never finishes: the deadline is the failure (and QProcess kills it).
+    return { process.waitForFinished(60000), process.exitStatus(), process.exitCode(),
+        lines(process.readAllStandardOutput()), lines(process.readAllStandardError()) };
 }
 
 } // namespace
@@ -276,19 +274,6 @@ ChildRun runChild(const QByteArray& scenario, const QString& program = QString()
 class TestLogger : public QObject
 {
     Q_OBJECT
-
-    CaptureSink* m_sink = nullptr;
-    FakeClock* m_clock = nullptr;
-
-    void freshSinkAndClock(double startMs)
-    {
-        auto sink = std::make_unique<CaptureSink>();
-        m_sink = sink.get();
-        Logger::instance()->setSyslogSink(std::move(sink));
-        auto clock = std::make_unique<FakeClock>(startMs);
-        m_clock = clock.get();
-        Logger::instance()->setClock(std::move(clock));
-    }
 
 private slots:
     void levelsSelectFilterRules()
@@ -321,9 +306,11 @@ private slots:
     void syslogLinesAndPriorities()
     {
         Logger* log = Logger::instance();
-        freshSinkAndClock(10000);
+        auto sink = std::make_unique<CaptureSink>();
+        CaptureSink* capture = sink.get();
+        log->setSyslogSink(std::move(sink));
+        useFakeClock(1250);
         log->setLevel(4);
-        m_clock->set(11250);
         qDebug().noquote() << "[Test] debug";
         qInfo().noquote() << "[Test] info";
         qWarning().noquote() << "[Test] WARN: warning";
@@ -340,7 +327,7 @@ private slots:
         log->setSyslog(true);
         log->setLevel(2);
         // Priorities: debug 7, info 6, warning 4, critical 2.
-        QCOMPARE(m_sink->take(),
+        QCOMPARE(capture->take(),
             QByteArrayList({
                 "7|[    1.250] [debug] [Test] debug",
                 "6|[    1.250] [Test] info",
@@ -367,35 +354,30 @@ private slots:
         QVERIFY2(before <= now && now <= monotonicMs(), qPrintable(QString::number(now, 'f', 3)));
     }
 
-    void stderrLinesAtEveryLevel()
+    void stderrLinesPlainAndInColour()
     {
         const ChildRun run = runChild("format");
         QVERIFY(run.finished);
         QCOMPARE(run.code, 0);
-        QByteArrayList want;
-        for (int level = 0; level <= 4; ++level) {
-            const QByteArray p = "[    1.250] L" + QByteArray::number(level);
-            if (level >= 3)
-                want << p + " debug";
-            if (level >= 2)
-                want << p + " info";
-            if (level >= 1)
-                want << p + " warning";
-            want << p + " critical";
-            if (level == 4)
-                want << p + " qt debug" << p + " qt critical";
-            if (level >= 1)
-                want << p + " category warning";
-        }
-        want << "[    2.000] \033[35mcolor debug\033[39m"
-             << "[    2.000] color info"
-             << "[    2.000] \033[33mcolor warning\033[39m"
-             << "[    2.000] \033[31mcolor critical\033[39m"
-             << "[    2.000] [qt.lane.test] \033[35mcolor qt debug\033[39m"
-             << "[    2.000] [qt.lane.test] \033[31mcolor qt critical\033[39m"
-             << "[    2.000] [lane.test] \033[33mcolor category warning\033[39m"
-             << "[123456.789] 100%s %n %d done";
-        QCOMPARE(run.err, want);
+        // Which lines pass at each level is the filter rules' business (see above).
+        QCOMPARE(run.err,
+            QByteArrayList({
+                "[    1.250] plain debug",
+                "[    1.250] plain info",
+                "[    1.250] plain warning",
+                "[    1.250] plain critical",
+                "[    1.250] plain qt debug",
+                "[    1.250] plain qt critical",
+                "[    1.250] plain category warning",
+                "[    2.000] \033[35mcolor debug\033[39m",
+                "[    2.000] color info",
+                "[    2.000] \033[33mcolor warning\033[39m",
+                "[    2.000] \033[31mcolor critical\033[39m",
+                "[    2.000] [qt.lane.test] \033[35mcolor qt debug\033[39m",
+                "[    2.000] [qt.lane.test] \033[31mcolor qt critical\033[39m",
+                "[    2.000] [lane.test] \033[33mcolor category warning\033[39m",
+                "[123456.789] 100%s %n %d done",
+            }));
     }
 
     void fatalWritesEverySinkThenAborts()

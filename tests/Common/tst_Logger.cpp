@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QMutex>
-#include <QMutexLocker>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -13,15 +12,14 @@
 #include <QThread>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <syslog.h>
 #include <time.h>
 #include <unistd.h>
+#include <utility>
 
 using manager::Logger;
 
@@ -46,22 +44,15 @@ private:
     std::atomic<double> m_now;
 };
 
-struct SyslogEntry
-{
-    int priority;
-    QByteArray line;
-    bool operator==(const SyslogEntry& o) const { return priority == o.priority && line == o.line; }
-};
-
-char* toString(const SyslogEntry& e)
-{
-    return QTest::toString(QByteArray::number(e.priority) + " " + e.line);
-}
-
-// Records each syslog line; notices when two writes overlap in time.
+// Records each syslog line as "priority|line", echoed to standard output when asked (for
+// a child about to abort); notices when two writes overlap in time.
 class CaptureSink : public manager::SyslogSink
 {
 public:
+    explicit CaptureSink(bool echo = false)
+        : m_echo(echo)
+    {
+    }
     void write(int priority, const QByteArray& line) override
     {
         if (m_busy.exchange(true))
@@ -69,64 +60,65 @@ public:
         QThread::yieldCurrentThread();
         {
             QMutexLocker lock(&m_mutex);
-            m_entries.append({ priority, line });
+            m_entries << QByteArray::number(priority) + '|' + line;
         }
+        if (m_echo)
+            std::printf("%d|%s\n", priority, line.constData());
         m_busy.store(false);
     }
-    QList<SyslogEntry> take()
+    QByteArrayList take()
     {
         QMutexLocker lock(&m_mutex);
-        QList<SyslogEntry> out;
-        out.swap(m_entries);
-        return out;
+        return std::exchange(m_entries, {});
     }
     int overlaps() const { return m_overlaps.load(); }
 
 private:
+    const bool m_echo;
     QMutex m_mutex;
-    QList<SyslogEntry> m_entries;
+    QByteArrayList m_entries;
     std::atomic<bool> m_busy { false };
     std::atomic<int> m_overlaps { 0 };
 };
 
-// In a child process: syslog lines go to standard output as "priority|line".
-class StdoutSink : public manager::SyslogSink
-{
-public:
-    void write(int priority, const QByteArray& line) override
-    {
-        std::printf("%d|%s\n", priority, line.constData());
-        std::fflush(stdout);
-    }
-};
-
-// A sink that itself raises a message while the logger holds its lock.
+// Raises a message of its own while the logger holds its lock.
 class NestingSink : public manager::SyslogSink
 {
 public:
     void write(int, const QByteArray&) override
     {
-        if (!m_done) {
-            m_done = true;
+        if (!std::exchange(m_done, true))
             qWarning().noquote() << "[Test] from sink";
-        }
     }
 
 private:
     bool m_done = false;
 };
 
+// critical, warning, info, debug as bits 8, 4, 2, 1
+int enabledBits(const QLoggingCategory& c)
+{
+    return c.isCriticalEnabled() * 8 + c.isWarningEnabled() * 4 + c.isInfoEnabled() * 2 + c.isDebugEnabled();
+}
+
 // ---- child process scenarios ------------------------------------------------------
 
-FakeClock* childSetup(double startMs)
+FakeClock* useFakeClock(double elapsedMs)
 {
-    Logger* log = Logger::instance();
-    auto clock = std::make_unique<FakeClock>(startMs);
+    auto clock = std::make_unique<FakeClock>(0);
     FakeClock* raw = clock.get();
-    log->setClock(std::move(clock));
-    log->setSyslog(false);
-    log->setStderr(true);
+    Logger::instance()->setClock(std::move(clock));
+    raw->set(elapsedMs);
     return raw;
+}
+
+// Standard error on; syslog on only with a sink given.
+FakeClock* childSetup(double elapsedMs, std::unique_ptr<manager::SyslogSink> sink = nullptr)
+{
+    Logger::instance()->setSyslog(sink != nullptr);
+    Logger::instance()->setSyslogSink(std::move(sink));
+    Logger::instance()->setStderr(true);
+    return useFakeClock(elapsedMs);
 }
 
 void emitAll(const QString& tag)
@@ -142,28 +134,22 @@ void emitAll(const QString& tag)
 
 int childFormat()
 {
-    FakeClock* clock = childSetup(5000);
-    Logger* log = Logger::instance();
-    clock->set(6250);
-    for (int level = 0; level <= 4; ++level) {
-        log->setLevel(level);
-        emitAll(QStringLiteral("L%1").arg(level));
-    }
-    log->setColor(true);
-    clock->set(7000);
+    FakeClock* clock = childSetup(1250);
+    Logger::instance()->setLevel(4);
+    emitAll(QStringLiteral("plain"));
+    Logger::instance()->setColor(true);
+    clock->set(2000);
     emitAll(QStringLiteral("color"));
-    log->setColor(false);
-    clock->set(5000 + 123456789.0);
+    Logger::instance()->setColor(false);
+    clock->set(123456789.0);
     qInfo().noquote() << "100%s %n %d done";
     return 0;
 }
 
 void childFatal()
 {
-    FakeClock* clock = childSetup(1000);
-    Logger::instance()->setSyslogSink(std::make_unique<StdoutSink>());
-    Logger::instance()->setSyslog(true);
-    clock->set(1500);
+    std::setvbuf(stdout, nullptr, _IONBF, 0); // nothing may wait in a buffer at the abort
+    childSetup(500, std::make_unique<CaptureSink>(true));
     qInfo("[Test] before");
     qFatal("[Test] fatal %d", 42);
 }
@@ -180,11 +166,10 @@ void nestingFilter(QLoggingCategory* category)
         qWarning().noquote() << "[Test] nested warning";
 }
 
-int childNestedSetter()
+int childNested()
 {
-    FakeClock* clock = childSetup(0);
+    childSetup(750);
     Logger::instance()->setColor(true);
-    clock->set(750);
     // Both created first: the filter runs under the toolkit's registry lock, where
     // creating a category would block on the toolkit's own lock.
     QLoggingCategory::defaultCategory();
@@ -193,26 +178,23 @@ int childNestedSetter()
     g_filterArmed = true;
     Logger::instance()->setLevel(3);
     qWarning().noquote() << "[Test] after";
-    return g_filterArmed ? 1 : 0;
-}
-
-int childNestedSink()
-{
-    FakeClock* clock = childSetup(0);
-    clock->set(250);
+    Logger::instance()->setColor(false);
     Logger::instance()->setSyslogSink(std::make_unique<NestingSink>());
     Logger::instance()->setSyslog(true);
     qInfo().noquote() << "[Test] outer";
     qInfo().noquote() << "[Test] second";
-    return 0;
+    return g_filterArmed ? 1 : 0;
 }
 
 const int kThreads = 8;
 const int kPerThread = 200;
 
+// Lines go to standard error and a capturing sink; the sink's findings to standard output.
 int childThreads()
 {
-    childSetup(0);
+    auto sink = std::make_unique<CaptureSink>();
+    CaptureSink* capture = sink.get();
+    childSetup(0, std::move(sink));
     const QString payload(400, QLatin1Char('x'));
     QList<QThread*> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -220,22 +202,21 @@ int childThreads()
             for (int i = 0; i < kPerThread; ++i)
                 qInfo().noquote().nospace() << "[Test] thread " << t << " message " << i << " " << payload;
         });
+        threads.last()->start();
     }
-    for (QThread* thread : threads)
-        thread->start();
     for (QThread* thread : threads) {
         thread->wait();
         delete thread;
     }
+    std::printf("overlaps %d lines %d\n", capture->overlaps(), int(capture->take().size()));
     return 0;
 }
 
 int childRealSyslog()
 {
-    FakeClock* clock = childSetup(0);
+    childSetup(250);
     Logger::instance()->setStderr(false);
     Logger::instance()->setSyslog(true);
-    clock->set(250);
     qInfo().noquote() << "[Test] 100%s %n %% done";
     qCritical().noquote() << "[Test] ERROR: critical line";
     return 0;
@@ -243,31 +224,35 @@ int childRealSyslog()
 
 int childMain(const QByteArray& scenario)
 {
-    if (scenario == "format")
-        return childFormat();
     if (scenario == "fatal")
         childFatal();
-    if (scenario == "nested-setter")
-        return childNestedSetter();
-    if (scenario == "nested-sink")
-        return childNestedSink();
+    if (scenario == "format")
+        return childFormat();
+    if (scenario == "nested")
+        return childNested();
     if (scenario == "threads")
         return childThreads();
     if (scenario == "real-syslog")
         return childRealSyslog();
-    std::fprintf(stderr, "unknown scenario %s\n", scenario.constData());
     return 2;
 }
 
 // ---- parent side ------------------------------------------------------------------
 
+QByteArrayList lines(const QByteArray& text)
+{
+    QByteArrayList out = text.split('\n');
+    if (out.last().isEmpty())
+        out.removeLast();
+    return out;
+}
+
 struct ChildRun
 {
-    bool finished = false;
-    QProcess::ExitStatus status = QProcess::NormalExit;
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
+    bool finished;
+    QProcess::ExitStatus status;
+    int code;
+    QByteArrayList out, err;
 };
 
 ChildRun runChild(const QByteArray& scenario, const QString& program = QString(), const QStringList& args = {})
@@ -279,44 +264,9 @@ ChildRun runChild(const QByteArray& scenario, const QString& program = QString()
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
     process.setProcessEnvironment(env);
     process.start(program.isEmpty() ? QCoreApplication::applicationFilePath() : program, args);
-    ChildRun run;
-    // A deadlocked child never finishes: the deadline is the failure.
-    run.finished = process.waitForStarted(10000) && process.waitForFinished(60000);
-    if (!run.finished) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    run.status = process.exitStatus();
-    run.code = process.exitCode();
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
-}
-
-QList<QByteArray> lines(const QByteArray& text)
-{
-    QList<QByteArray> out = text.split('\n');
-    if (!out.isEmpty() && out.last().isEmpty())
-        out.removeLast();
-    return out;
-}
-
-struct Enabled
-{
-    bool critical, warning, info, debug;
-};
-
-Enabled enabledOf(const QLoggingCategory& category)
-{
-    return { category.isCriticalEnabled(), category.isWarningEnabled(), category.isInfoEnabled(),
-        category.isDebugEnabled() };
-}
-
-double monotonicMs()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+    // A deadlocked child never finishes: the deadline is the failure (and QProcess kills it).
+    return { process.waitForFinished(60000), process.exitStatus(), process.exitCode(),
+        lines(process.readAllStandardOutput()), lines(process.readAllStandardError()) };
 }
 
 } // namespace
@@ -325,220 +275,109 @@ class TestLogger : public QObject
 {
     Q_OBJECT
 
-private:
-    CaptureSink* m_sink = nullptr;
-    FakeClock* m_clock = nullptr;
-
-    void freshSinkAndClock(double startMs)
-    {
-        auto sink = std::make_unique<CaptureSink>();
-        m_sink = sink.get();
-        Logger::instance()->setSyslogSink(std::move(sink));
-        auto clock = std::make_unique<FakeClock>(startMs);
-        m_clock = clock.get();
-        Logger::instance()->setClock(std::move(clock));
-    }
-
 private slots:
-    void initTestCase()
+    void levelsSelectFilterRules()
     {
         QVERIFY2(qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"), "QT_LOGGING_RULES would override the levels");
         Logger* log = Logger::instance();
-        QCOMPARE(Logger::instance(), log);
-        // The defaults: syslog on, stderr off, info level.
-        QVERIFY(log->getSyslog());
-        QVERIFY(!log->getStderr());
-        QVERIFY(QLoggingCategory::defaultCategory()->isInfoEnabled());
-        QVERIFY(!QLoggingCategory::defaultCategory()->isDebugEnabled());
-        freshSinkAndClock(0);
-    }
-
-    void levelsSelectFilterRules()
-    {
-        Logger* log = Logger::instance();
         const QLoggingCategory& def = *QLoggingCategory::defaultCategory();
-        // {critical, warning, info, debug} of the default, "lane.test" and "qt.lane.test" per level.
-        const QVector<Enabled> expected = {
-            { true, false, false, false },
-            { true, true, false, false },
-            { true, true, true, false },
-            { true, true, true, true },
-            { true, true, true, true },
-        };
+        // Defaults: syslog on, stderr off, info level.
+        QVERIFY(log->getSyslog() && !log->getStderr());
+        QCOMPARE(enabledBits(def), 14);
+
+        // Per level: the default category, "lane.test" and the toolkit's "qt.lane.test".
+        QList<int> got;
         for (int level = 0; level <= 4; ++level) {
             log->setLevel(level);
-            for (const QLoggingCategory* cat : { &def, &laneTest(), &qtLaneTest() }) {
-                const bool toolkit = cat == &qtLaneTest();
-                Enabled want = expected[level];
-                if (toolkit && level < 4)
-                    want = { false, false, false, false };
-                const Enabled got = enabledOf(*cat);
-                const QByteArray where = QByteArray("level ") + QByteArray::number(level) + " " + cat->categoryName();
-                QVERIFY2(got.critical == want.critical && got.warning == want.warning && got.info == want.info
-                        && got.debug == want.debug,
-                    where.constData());
-            }
+            got << enabledBits(def) << enabledBits(laneTest()) << enabledBits(qtLaneTest());
         }
+        QCOMPARE(got, QList<int>({ 8, 8, 0, 12, 12, 0, 14, 14, 0, 15, 15, 0, 15, 15, 15 }));
 
-        // 2, 7 and -1 through the integer form all give level 2; so do 5 and large values.
-        for (int level : { 0, 2, 7, -1, 5, 1000 }) {
-            log->setLevel(0);
-            log->setLevel(level);
-            const bool isZero = level == 0;
-            QCOMPARE(def.isInfoEnabled(), !isZero);
-            QCOMPARE(def.isWarningEnabled(), !isZero);
-            QVERIFY(!def.isDebugEnabled());
-        }
-
-        // The enum form with a value out of range leaves the rules alone.
+        // Any other integer selects info; an enum value out of range changes nothing.
+        log->setLevel(0);
+        log->setLevel(5);
+        QCOMPARE(enabledBits(def), 14);
         log->setLevel(Logger::Warnings);
         log->setLevel(static_cast<Logger::Level>(5));
-        QVERIFY(def.isWarningEnabled());
-        QVERIFY(!def.isInfoEnabled());
-
-        // At level 0 a critical passes, a warning does not, and a toolkit critical does not.
-        freshSinkAndClock(0);
-        log->setLevel(0);
-        qWarning().noquote() << "[Test] dropped warning";
-        qCritical().noquote() << "[Test] ERROR: kept";
-        qCCritical(qtLaneTest).noquote() << "[Test] dropped toolkit critical";
-        QCOMPARE(m_sink->take(), QList<SyslogEntry>({ { LOG_CRIT, "[    0.000] [error] [Test] ERROR: kept" } }));
+        QCOMPARE(enabledBits(def), 12);
         log->setLevel(2);
     }
 
     void syslogLinesAndPriorities()
     {
         Logger* log = Logger::instance();
-        freshSinkAndClock(10000);
+        auto sink = std::make_unique<CaptureSink>();
+        CaptureSink* capture = sink.get();
+        log->setSyslogSink(std::move(sink));
+        useFakeClock(1250);
         log->setLevel(4);
-        m_clock->set(11250);
         qDebug().noquote() << "[Test] debug";
         qInfo().noquote() << "[Test] info";
         qWarning().noquote() << "[Test] WARN: warning";
         qCritical().noquote() << "[Test] ERROR: critical";
-        // A message full of format directives arrives as it is.
         qInfo().noquote() << "[Test] 100%s %n %d%%";
         qCDebug(qtLaneTest).noquote() << "toolkit debug";
-        m_clock->set(10000 + 99999999.0);
-        qInfo().noquote() << "wide";
-        m_clock->set(10000 + 100000000.0);
-        qInfo().noquote() << "wider";
-        QCOMPARE(m_sink->take(),
-            QList<SyslogEntry>({
-                { LOG_DEBUG, "[    1.250] [debug] [Test] debug" },
-                { LOG_INFO, "[    1.250] [Test] info" },
-                { LOG_WARNING, "[    1.250] [warning] [Test] WARN: warning" },
-                { LOG_CRIT, "[    1.250] [error] [Test] ERROR: critical" },
-                { LOG_INFO, "[    1.250] [Test] 100%s %n %d%%" },
-                { LOG_DEBUG, "[    1.250] [debug] toolkit debug" },
-                { LOG_INFO, "[99999.999] wide" },
-                { LOG_INFO, "[100000.000] wider" },
-            }));
-
         // With colour on, syslog gets the same escape codes as standard error.
         log->setColor(true);
-        m_clock->set(12000);
-        qInfo().noquote() << "plain";
-        qWarning().noquote() << "yellow";
-        qDebug().noquote() << "magenta";
-        qCritical().noquote() << "red";
         qCWarning(laneTest).noquote() << "named";
+        qCritical().noquote() << "red";
         log->setColor(false);
-        QCOMPARE(m_sink->take(),
-            QList<SyslogEntry>({
-                { LOG_INFO, "[    2.000] plain" },
-                { LOG_WARNING, "[    2.000] [warning] \033[33myellow\033[39m" },
-                { LOG_DEBUG, "[    2.000] [debug] \033[35mmagenta\033[39m" },
-                { LOG_CRIT, "[    2.000] [error] \033[31mred\033[39m" },
-                { LOG_WARNING, "[    2.000] [warning] [lane.test] \033[33mnamed\033[39m" },
-            }));
-
-        // Syslog off drops the lines.
         log->setSyslog(false);
-        QVERIFY(!log->getSyslog());
         qCritical().noquote() << "gone";
         log->setSyslog(true);
-        QVERIFY(m_sink->take().isEmpty());
         log->setLevel(2);
+        // Priorities: debug 7, info 6, warning 4, critical 2.
+        QCOMPARE(capture->take(),
+            QByteArrayList({
+                "7|[    1.250] [debug] [Test] debug",
+                "6|[    1.250] [Test] info",
+                "4|[    1.250] [warning] [Test] WARN: warning",
+                "2|[    1.250] [error] [Test] ERROR: critical",
+                "6|[    1.250] [Test] 100%s %n %d%%",
+                "7|[    1.250] [debug] toolkit debug",
+                "4|[    1.250] [warning] [lane.test] \033[33mnamed\033[39m",
+                "2|[    1.250] [error] \033[31mred\033[39m",
+            }));
     }
 
     void elapsedCountsOnMonotonicClock()
     {
         // The real clock reads CLOCK_MONOTONIC, not the settable wall clock.
+        const auto monotonicMs = [] {
+            timespec ts {};
+            clock_gettime(CLOCK_MONOTONIC, &ts);
+            return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+        };
         manager::LogClock real;
         const double before = monotonicMs();
         const double now = real.millis();
-        const double after = monotonicMs();
-        QVERIFY2(before <= now && now <= after, qPrintable(QString::number(now, 'f', 3)));
-
-        // A new clock restarts the elapsed time at zero.
-        freshSinkAndClock(987654.0);
-        QCOMPARE(Logger::instance()->getStartTime(), 987654.0);
-        m_clock->set(987654.0 + 42);
-        qInfo().noquote() << "x";
-        QCOMPARE(m_sink->take(), QList<SyslogEntry>({ { LOG_INFO, "[    0.042] x" } }));
+        QVERIFY2(before <= now && now <= monotonicMs(), qPrintable(QString::number(now, 'f', 3)));
     }
 
-    void threadsDoNotOverlap()
-    {
-        freshSinkAndClock(0);
-        const int threads = 6;
-        const int perThread = 300;
-        QList<QThread*> workers;
-        for (int t = 0; t < threads; ++t) {
-            workers << QThread::create([t] {
-                for (int i = 0; i < perThread; ++i)
-                    qInfo().noquote().nospace() << "t" << t << " " << i;
-            });
-        }
-        for (QThread* w : workers)
-            w->start();
-        for (QThread* w : workers) {
-            QVERIFY(w->wait(60000));
-            delete w;
-        }
-        QCOMPARE(m_sink->overlaps(), 0);
-        const QList<SyslogEntry> entries = m_sink->take();
-        QCOMPARE(entries.size(), threads * perThread);
-        QVector<int> next(threads, 0);
-        const QRegularExpression re(QStringLiteral("^\\[    0\\.000\\] t(\\d+) (\\d+)$"));
-        for (const SyslogEntry& e : entries) {
-            const auto m = re.match(QString::fromUtf8(e.line));
-            QVERIFY2(m.hasMatch(), e.line.constData());
-            const int t = m.captured(1).toInt();
-            QCOMPARE(m.captured(2).toInt(), next[t]++);
-        }
-    }
-
-    void stderrLinesAtEveryLevel()
+    void stderrLinesPlainAndInColour()
     {
         const ChildRun run = runChild("format");
         QVERIFY(run.finished);
         QCOMPARE(run.code, 0);
-        QList<QByteArray> want;
-        for (int level = 0; level <= 4; ++level) {
-            const QByteArray p = "[    1.250] L" + QByteArray::number(level);
-            if (level >= 3)
-                want << p + " debug";
-            if (level >= 2)
-                want << p + " info";
-            if (level >= 1)
-                want << p + " warning";
-            want << p + " critical";
-            if (level == 4)
-                want << p + " qt debug" << p + " qt critical";
-            if (level >= 1)
-                want << p + " category warning";
-        }
-        want << "[    2.000] \033[35mcolor debug\033[39m"
-             << "[    2.000] color info"
-             << "[    2.000] \033[33mcolor warning\033[39m"
-             << "[    2.000] \033[31mcolor critical\033[39m"
-             << "[    2.000] [qt.lane.test] \033[35mcolor qt debug\033[39m"
-             << "[    2.000] [qt.lane.test] \033[31mcolor qt critical\033[39m"
-             << "[    2.000] [lane.test] \033[33mcolor category warning\033[39m"
-             << "[123456.789] 100%s %n %d done";
-        QCOMPARE(lines(run.err), want);
+        // Which lines pass at each level is the filter rules' business (see above).
+        QCOMPARE(run.err,
+            QByteArrayList({
+                "[    1.250] plain debug",
+                "[    1.250] plain info",
+                "[    1.250] plain warning",
+                "[    1.250] plain critical",
+                "[    1.250] plain qt debug",
+                "[    1.250] plain qt critical",
+                "[    1.250] plain category warning",
+                "[    2.000] \033[35mcolor debug\033[39m",
+                "[    2.000] color info",
+                "[    2.000] \033[33mcolor warning\033[39m",
+                "[    2.000] \033[31mcolor critical\033[39m",
+                "[    2.000] [qt.lane.test] \033[35mcolor qt debug\033[39m",
+                "[    2.000] [qt.lane.test] \033[31mcolor qt critical\033[39m",
+                "[    2.000] [lane.test] \033[33mcolor category warning\033[39m",
+                "[123456.789] 100%s %n %d done",
+            }));
     }
 
     void fatalWritesEverySinkThenAborts()
@@ -546,55 +385,44 @@ private slots:
         const ChildRun run = runChild("fatal");
         QVERIFY(run.finished);
         QCOMPARE(run.status, QProcess::CrashExit);
-        const QList<QByteArray> err = lines(run.err);
-        QVERIFY2(err.size() >= 2, run.err.constData());
-        QCOMPARE(err.at(0), QByteArray("[    0.500] [Test] before"));
+        QCOMPARE(run.err.size(), 2);
+        QCOMPARE(run.err.at(0), QByteArray("[    0.500] [Test] before"));
         const QRegularExpression fatal(QStringLiteral("^\\[    0\\.500\\] .*childFatal at \\S*tst_Logger\\.cpp:\\d+ "
                                                       "\\(\\d+:\\d+:0x[0-9a-f]+\\) - \\[Test\\] fatal 42$"));
-        QVERIFY2(fatal.match(QString::fromUtf8(err.at(1))).hasMatch(), err.at(1).constData());
-        const QList<QByteArray> out = lines(run.out);
-        QCOMPARE(out.size(), 2);
-        QCOMPARE(out.at(0), QByteArray("6|[    0.500] [Test] before"));
-        QCOMPARE(out.at(1), "3|[    0.500] [fatal] " + err.at(1).mid(12));
+        QVERIFY2(fatal.match(QString::fromUtf8(run.err.at(1))).hasMatch(), run.err.at(1).constData());
+        QCOMPARE(run.out,
+            QByteArrayList({ "6|[    0.500] [Test] before", "3|[    0.500] [fatal] " + run.err.at(1).mid(12) }));
     }
 
-    void nestedMessageInSetterDoesNotDeadlock()
+    // A message raised under the logger's lock, by the toolkit inside a setter or by a
+    // sink, goes out plainly (no pattern, so no colour) instead of deadlocking.
+    void nestedMessagesDoNotDeadlock()
     {
-        const ChildRun run = runChild("nested-setter");
+        const ChildRun run = runChild("nested");
         QVERIFY2(run.finished, "the child hung: a message raised under the logger's lock deadlocked");
         QCOMPARE(run.code, 0);
-        // The nested message goes out plainly (no pattern, so no colour), then logging goes on.
-        QCOMPARE(lines(run.err),
-            QList<QByteArray>({ "[    0.750] [Test] nested warning", "[    0.750] \033[33m[Test] after\033[39m" }));
+        // The sink's message may come from the toolkit's own re-entry fallback, without our prefix.
+        QByteArrayList err = run.err;
+        QVERIFY2(err.size() == 5 && err.takeAt(2).endsWith("[Test] from sink"), run.err.join('\n').constData());
+        QCOMPARE(err,
+            QByteArrayList({ "[    0.750] [Test] nested warning", "[    0.750] \033[33m[Test] after\033[39m",
+                "[    0.750] [Test] outer", "[    0.750] [Test] second" }));
     }
 
-    void nestedMessageInSinkDoesNotDeadlock()
-    {
-        const ChildRun run = runChild("nested-sink");
-        QVERIFY2(run.finished, "the child hung: a message raised inside a sink deadlocked");
-        QCOMPARE(run.code, 0);
-        const QList<QByteArray> err = lines(run.err);
-        QCOMPARE(err.size(), 3);
-        QVERIFY2(err.at(0).endsWith("[Test] from sink"), err.at(0).constData());
-        QCOMPARE(err.at(1), QByteArray("[    0.250] [Test] outer"));
-        QCOMPARE(err.at(2), QByteArray("[    0.250] [Test] second"));
-    }
-
-    void linesFromThreadsDoNotInterleaveOnStderr()
+    void linesFromThreadsDoNotInterleave()
     {
         const ChildRun run = runChild("threads");
         QVERIFY(run.finished);
         QCOMPARE(run.code, 0);
-        const QList<QByteArray> err = lines(run.err);
-        QCOMPARE(err.size(), kThreads * kPerThread);
+        QCOMPARE(run.out, QByteArrayList({ "overlaps 0 lines " + QByteArray::number(kThreads * kPerThread) }));
+        QCOMPARE(run.err.size(), kThreads * kPerThread);
         const QRegularExpression re(
             QStringLiteral("^\\[    0\\.000\\] \\[Test\\] thread (\\d) message (\\d+) x{400}$"));
         QVector<int> next(kThreads, 0);
-        for (const QByteArray& line : err) {
+        for (const QByteArray& line : run.err) {
             const auto m = re.match(QString::fromUtf8(line));
             QVERIFY2(m.hasMatch(), line.left(120).constData());
-            const int t = m.captured(1).toInt();
-            QCOMPARE(m.captured(2).toInt(), next[t]++);
+            QCOMPARE(m.captured(2).toInt(), next[m.captured(1).toInt()]++);
         }
     }
 
@@ -618,31 +446,22 @@ private slots:
             { QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
                 QStringLiteral("sh"), QStringLiteral("-c"), script, QCoreApplication::applicationFilePath(),
                 QFile::decodeName(path) });
-        QList<QByteArray> got;
+        // Each datagram without its time stamp and trailing newline or NUL.
+        const QRegularExpression noise(
+            QStringLiteral("^(<\\d+>)[A-Z][a-z]{2} [ 0-9]\\d \\d\\d:\\d\\d:\\d\\d |[\\n\\0]+$"));
+        QStringList got;
         char buffer[4096];
-        while (true) {
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n < 0)
-                break;
-            QByteArray datagram(buffer, int(n));
-            while (datagram.endsWith('\0') || datagram.endsWith('\n'))
-                datagram.chop(1);
-            got << datagram;
-        }
+        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) >= 0;)
+            got << QString::fromUtf8(buffer, int(n)).replace(noise, QStringLiteral("\\1"));
         ::close(fd);
-        if (run.code == 97 || run.err.contains("unshare:"))
+        if (run.code == 97 || run.err.join().contains("unshare:"))
             QSKIP("no private mount namespace here (needs root)");
         QVERIFY(run.finished);
         QCOMPARE(run.code, 0);
-        QCOMPARE(got.size(), 2);
         // Default identity (program name) and facility (user: 8): info 8+6, critical 8+2.
-        const QString stamp = QStringLiteral("[A-Z][a-z]{2} [ 0-9]\\d \\d\\d:\\d\\d:\\d\\d");
-        const QRegularExpression info(
-            "^<14>" + stamp + QStringLiteral(" tst_Logger: \\[    0\\.250\\] \\[Test\\] 100%s %n %% done$"));
-        const QRegularExpression crit("^<10>" + stamp
-            + QStringLiteral(" tst_Logger: \\[    0\\.250\\] \\[error\\] \\[Test\\] ERROR: critical line$"));
-        QVERIFY2(info.match(QString::fromUtf8(got.at(0))).hasMatch(), got.at(0).constData());
-        QVERIFY2(crit.match(QString::fromUtf8(got.at(1))).hasMatch(), got.at(1).constData());
+        QCOMPARE(got,
+            QStringList({ "<14>tst_Logger: [    0.250] [Test] 100%s %n %% done",
+                "<10>tst_Logger: [    0.250] [error] [Test] ERROR: critical line" }));
     }
 };
 

@@ -9,87 +9,44 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 namespace {
 
-// In memory where there is room: the settings library syncs every write to disk.
-QString scratchRoot()
-{
-    return QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
-}
-
 QTemporaryDir& workDir()
 {
-    static QTemporaryDir dir(scratchRoot() + QStringLiteral("/fuzz_config-XXXXXX"));
+    // In memory where there is room: the settings library syncs every write to disk.
+    static QTemporaryDir dir((QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath())
+        + QStringLiteral("/fuzz_config-XXXXXX"));
     return dir;
 }
 
-void quiet(QtMsgType, const QMessageLogContext&, const QString&)
-{
-}
-
-QVariantMap fuzzDefaults()
-{
-    return {
-        { QStringLiteral("log/level"), 2 },
-        { QStringLiteral("log/color"), false },
-        { QStringLiteral("mqtt/host"), QStringLiteral("localhost") },
-        { QStringLiteral("mqtt/port"), 1883 },
-        { QStringLiteral("gui/ratio"), 1.5 },
-        { QStringLiteral("gui/big"), qlonglong(1) << 40 },
-        { QStringLiteral("gui/count"), uint(3) },
-        { QStringLiteral("a/b"), QString() },
-    };
-}
-
-bool isScalar(const QVariant& value)
-{
-    switch (value.userType()) {
-    case QMetaType::QString:
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
-}
-
+// Every stored value, and every exported one, must be plain.
 void checkStore(const Config& config)
 {
+    static const QSet<int> plain { QMetaType::QString, QMetaType::Bool, QMetaType::Int, QMetaType::UInt,
+        QMetaType::LongLong, QMetaType::ULongLong, QMetaType::Double, QMetaType::Float };
     for (const QString& key : config.keys()) {
-        const QVariant value = config.get(key);
-        if (!isScalar(value)) {
-            std::fprintf(stderr, "stored value of %s is a %s\n", qPrintable(key), value.typeName());
+        if (!plain.contains(config.get(key).userType()))
             std::abort();
-        }
     }
-    const QJsonObject json = config.toJson();
-    for (auto group = json.begin(); group != json.end(); ++group) {
-        if (!group.value().isObject())
+    for (const QJsonValue group : config.toJson()) {
+        if (!group.isObject())
             std::abort();
-        const QJsonObject names = group.value().toObject();
-        for (auto name = names.begin(); name != names.end(); ++name) {
-            if (!name.value().isString() && !name.value().isDouble() && !name.value().isBool()) {
-                std::fprintf(stderr, "exported %s/%s is not plain\n", qPrintable(group.key()), qPrintable(name.key()));
+        for (const QJsonValue value : group.toObject()) {
+            if (!value.isString() && !value.isDouble() && !value.isBool())
                 std::abort();
-            }
         }
     }
 }
 
 // Builds a JSON object from raw bytes, so that short inputs already reach known keys
-// with every kind of value; text that parses as a JSON object is taken as it is.
+// with every kind of value.
 class JsonBuilder
 {
 public:
@@ -103,18 +60,11 @@ public:
         static const char* const groups[] = { "log", "mqtt", "gui", "a", "x/y", "" };
         static const char* const names[] = { "level", "color", "host", "port", "ratio", "big", "count", "b", "" };
         QJsonObject out;
-        const int members = next() % 4;
-        for (int i = 0; i < members; ++i) {
-            if (depth == 0) {
-                const QString group = pick(groups, 6);
-                QJsonObject inner;
-                const int count = next() % 4;
-                for (int j = 0; j < count; ++j)
-                    inner.insert(pick(names, 9), value(depth + 1));
-                out.insert(group, (next() % 8) ? QJsonValue(inner) : value(depth + 1));
-            } else {
+        for (int i = next() % 4; i > 0; --i) {
+            if (depth == 0)
+                out.insert(pick(groups, 6), (next() % 8) ? QJsonValue(object(1)) : value(1));
+            else
                 out.insert(pick(names, 9), value(depth + 1));
-            }
         }
         return out;
     }
@@ -122,19 +72,12 @@ public:
 private:
     int next() { return m_pos < m_bytes.size() ? uchar(m_bytes.at(m_pos++)) : 0; }
 
-    QString pick(const char* const* pool, int size)
-    {
-        const int i = next();
-        if (i % (size + 1) == size)
-            return text();
-        return QString::fromLatin1(pool[i % (size + 1)]);
-    }
+    QString pick(const char* const* pool, int size) { return QString::fromLatin1(pool[next() % size]); }
 
     QString text()
     {
-        const int length = next() % 8;
         QByteArray raw;
-        for (int i = 0; i < length; ++i)
+        for (int length = next() % 8; length > 0; --length)
             raw.append(char(next()));
         return QString::fromUtf8(raw);
     }
@@ -146,17 +89,17 @@ private:
         case 0:
             return QJsonValue();
         case 1:
-            return QJsonValue(bool(next() & 1));
+            return bool(next() & 1);
         case 2:
-            return QJsonValue(next() - 128);
+            return next() - 128;
         case 3:
             for (int i = 0; i < 4; ++i)
                 d = d * 256 + next();
-            return QJsonValue((next() & 1) ? d / 7.0 : -d * 1e12);
+            return (next() & 1) ? d / 7.0 : -d * 1e12;
         case 4:
-            return QJsonValue(text());
+            return text();
         case 5:
-            return QJsonValue(QString::number(next() - 128));
+            return QString::number(next() - 128);
         case 6:
             return depth < 3 ? QJsonValue(QJsonArray { value(depth + 1), value(depth + 1) }) : QJsonValue();
         default:
@@ -168,13 +111,32 @@ private:
     int m_pos = 0;
 };
 
+// One store serves many inputs (closing a file watcher costs milliseconds), renewed
+// now and then from an empty file so its key set stays small.
+Config& store()
+{
+    static Config* config = nullptr;
+    static int uses = 0;
+    if (!config || ++uses > 50 || config->keys().size() > 100) {
+        delete config;
+        const QString path = workDir().filePath(QStringLiteral("gui.conf"));
+        QFile::remove(path);
+        config = new Config(path,
+            { { QStringLiteral("log/level"), 2 }, { QStringLiteral("log/color"), false },
+                { QStringLiteral("mqtt/host"), QStringLiteral("localhost") }, { QStringLiteral("mqtt/port"), 1883 },
+                { QStringLiteral("gui/ratio"), 1.5 }, { QStringLiteral("gui/big"), qlonglong(1) << 40 },
+                { QStringLiteral("gui/count"), uint(3) }, { QStringLiteral("a/b"), QString() } });
+        uses = 0;
+    }
+    return *config;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
-    // The settings library keeps caches that grow and shrink between runs, so a leak
-    // check after each suspicious run would stop the world dozens of times a second.
-    // Leaks are still reported once, at exit. A flag given by hand comes later and wins.
+    // The settings library's caches look like leaks to a check after each run; leaks are
+    // still reported once, at exit. A flag given by hand comes later and wins.
     static std::vector<char*> args(*argv, *argv + *argc);
     static char noLeakRuns[] = "-detect_leaks=0";
     args.insert(args.begin() + 1, noLeakRuns);
@@ -185,27 +147,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     new QCoreApplication(*argc, *argv); // lives for the whole run
     // The store parses a private copy of the file in the temporary folder.
     qputenv("TMPDIR", workDir().path().toLocal8Bit());
-    qInstallMessageHandler(quiet);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     if (!workDir().isValid())
         std::abort();
     return 0;
-}
-
-// One store serves many inputs: closing a file watcher costs the kernel milliseconds,
-// far more than a run. It is renewed now and then, so its key set stays small.
-Config& store()
-{
-    static Config* config = nullptr;
-    static int uses = 0;
-    if (!config || ++uses > 50 || config->keys().size() > 100) {
-        delete config;
-        // Starts from nothing: the file keeps every key it was ever written with.
-        const QString path = workDir().filePath(QStringLiteral("gui.conf"));
-        QFile::remove(path);
-        config = new Config(path, fuzzDefaults());
-        uses = 0;
-    }
-    return *config;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -214,7 +159,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     const QByteArray input(reinterpret_cast<const char*>(data) + 1, int(size - 1));
     Config& config = store();
-
     if (data[0] & 1) {
         QFile file(config.filename());
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(input) != input.size())

@@ -14,7 +14,6 @@
 #include <optional>
 
 struct mosquitto;
-struct mosquitto_message;
 
 class MqttProbe
 {
@@ -64,11 +63,7 @@ public:
     static bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
 
 private:
-    static void onConnect(mosquitto* mosq, void* self, int rc);
-    static void onDisconnect(mosquitto* mosq, void* self, int rc);
-    static void onMessage(mosquitto* mosq, void* self, const mosquitto_message* message);
     static void onAck(mosquitto* mosq, void* self, int mid);
-    static void onSubscribe(mosquitto* mosq, void* self, int mid, int count, const int* granted);
 
     bool acked(int mid) const;
 

@@ -68,72 +68,63 @@ class TestMosquittoClient : public QObject
     Q_OBJECT
 
 private slots:
-    void connectsAndOrdersSignals();
-    void refusesOperationsWhenNotConnected();
-    void refusedConnectIsTransportError();
-    void brokerAnswersBecomeErrors();
-    void clientSignalRunsBeforeSubscriptionSignal();
-    void countsUsersOfAFilter();
+    void connectsWithItsSettingsAndOrdersSignals();
+    void failedAttemptsBecomeErrors();
+    void subscriptionsAreSharedAndEndWithTheConnection();
     void listenerMayCallBackDuringSignal();
-    void lossEndsSubscriptions();
-    void closeTransportCutsHangingAttempt();
-    void badSettingsAreReported();
 };
 
-void TestMosquittoClient::connectsAndOrdersSignals()
+void TestMosquittoClient::connectsWithItsSettingsAndOrdersSignals()
 {
     MosquittoBroker broker;
     QVERIFY(broker.start());
+    LogCapture log;
     MosquittoClient client;
     client.setClientId("order-test");
+    client.setKeepAlive(2); // the library takes 0 or at least 5 s
     QStringList order;
     recordOrder(client, order);
-    QVERIFY(connectTo(client, broker.port()));
+    QCOMPARE(client.subscribe(MqttTopicFilter("a/b"), 1), nullptr);
+    pointAt(client, broker.port());
+    client.connectToHost();
+    QCOMPARE(client.publish(MqttTopicName("a/b"), "x"), -1); // still Connecting
+    QTRY_COMPARE(client.state(), MosquittoClient::Connected);
     QCOMPARE(order, QStringList({ "state1", "state2", "connected@2" }));
+    QVERIFY(log.contains(QtWarningMsg, "[MosquittoClient] WARN: Keep-alive 2 s is below the minimum, using 5 s"));
     // MQTT 3.1.1 ("p2" in the broker's words) with a clean session.
-    QVERIFY2(broker.log().contains("as order-test (p2, c1, k60)"), qPrintable(broker.log()));
+    QTRY_VERIFY2(broker.log().contains("as order-test (p2, c1, k5)"), qPrintable(broker.log()));
+    QCOMPARE(client.subscribe(MqttTopicFilter("a/#/b"), 0), nullptr);
+    QCOMPARE(client.publish(MqttTopicName("a/+"), "x"), -1);
+    QCOMPARE(client.publish(MqttTopicName("a/b"), "x", 0), 0);
+    QVERIFY(client.publish(MqttTopicName("a/b"), "x", 1) > 0);
 
     order.clear();
     client.disconnectFromHost();
     QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
     QCOMPARE(order, QStringList({ "state0", "disconnected" }));
     QTRY_VERIFY(broker.log().contains("Client order-test disconnected."));
-}
 
-void TestMosquittoClient::refusesOperationsWhenNotConnected()
-{
-    MosquittoBroker broker;
-    QVERIFY(broker.start());
-    MosquittoClient client;
-    QCOMPARE(client.subscribe(MqttTopicFilter("a/b"), 1), nullptr);
-    pointAt(client, broker.port());
+    // A lasting session needs an id of its own: refused like a broker would.
+    client.setClientId(QString());
+    client.setCleanSession(false);
     client.connectToHost();
-    QCOMPARE(client.state(), MosquittoClient::Connecting);
-    QCOMPARE(client.publish(MqttTopicName("a/b"), "x"), -1);
-    QTRY_COMPARE(client.state(), MosquittoClient::Connected);
-    QCOMPARE(client.subscribe(MqttTopicFilter("a/#/b"), 0), nullptr);
-    QCOMPARE(client.publish(MqttTopicName("a/+"), "x"), -1);
-    QCOMPARE(client.publish(MqttTopicName("a/b"), "x", 0), 0);
-    QVERIFY(client.publish(MqttTopicName("a/b"), "x", 1) > 0);
+    QTRY_COMPARE(client.error(), MosquittoClient::IdRejected);
+    QCOMPARE(client.state(), MosquittoClient::Disconnected);
 }
 
-void TestMosquittoClient::refusedConnectIsTransportError()
+void TestMosquittoClient::failedAttemptsBecomeErrors()
 {
-    MosquittoClient client;
-    pointAt(client, testsupport::freePort());
+    // Refused at once: every attempt reports its own error, after the state.
+    MosquittoClient refused;
+    pointAt(refused, testsupport::freePort());
     QStringList order;
-    recordOrder(client, order);
+    recordOrder(refused, order);
     for (int attempt = 0; attempt < 2; ++attempt) {
         order.clear();
-        client.connectToHost();
-        QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
-        // Every attempt reports its own error, after the state.
-        QCOMPARE(order, QStringList({ "state1", "state0", "disconnected", "error256" }));
+        refused.connectToHost();
+        QTRY_COMPARE(order, QStringList({ "state1", "state0", "disconnected", "error256" }));
     }
-}
 
-void TestMosquittoClient::brokerAnswersBecomeErrors()
-{
     // CONNACK return codes 1-5, then a packet of type 0, which does not exist.
     for (int code = 1; code <= 6; ++code) {
         const bool connack = code <= 5;
@@ -153,19 +144,33 @@ void TestMosquittoClient::brokerAnswersBecomeErrors()
         QVERIFY(fake.received.contains(QByteArray("\x00\x04MQTT\x04", 7)));
         QCOMPARE(fake.connectFlags() & 0xC0, connack ? 0xC0 : 0);
     }
+
+    // An attempt that hangs without CONNACK is cut by closeTransport().
+    FakeBroker silent { QByteArray() };
+    MosquittoClient client;
+    pointAt(client, silent.serverPort());
+    QSignalSpy errors(&client, &MosquittoClient::errorChanged);
+    client.connectToHost();
+    QTRY_VERIFY(silent.received.contains("MQTT"));
+    QCOMPARE(client.state(), MosquittoClient::Connecting);
+    client.closeTransport();
+    QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(client.error(), MosquittoClient::TransportInvalid);
 }
 
-void TestMosquittoClient::clientSignalRunsBeforeSubscriptionSignal()
+void TestMosquittoClient::subscriptionsAreSharedAndEndWithTheConnection()
 {
     MosquittoBroker broker;
     QVERIFY(broker.start());
     MosquittoClient client;
     QVERIFY(connectTo(client, broker.port()));
+
+    // The client-level message signal runs before the subscription's own.
     MqttSubscription* wildcard = client.subscribe(MqttTopicFilter("dev/+/state"), 1);
     QVERIFY(wildcard);
     QCOMPARE(wildcard->state(), MqttSubscription::SubscriptionPending);
     QTRY_COMPARE(wildcard->state(), MqttSubscription::Subscribed);
-
     QStringList order;
     connect(
         &client, &MosquittoClient::messageReceived, this, [&](const QByteArray& payload, const MqttTopicName& topic) {
@@ -179,15 +184,8 @@ void TestMosquittoClient::clientSignalRunsBeforeSubscriptionSignal()
     QTRY_COMPARE(order.size(), 2);
     QTest::qWait(50);
     QCOMPARE(order, QStringList({ "client:dev/a/state=on", "subscription:dev/a/state=on/q1" }));
-}
 
-void TestMosquittoClient::countsUsersOfAFilter()
-{
-    MosquittoBroker broker;
-    QVERIFY(broker.start());
-    MosquittoClient client;
-    QVERIFY(connectTo(client, broker.port()));
-
+    // Users of one filter share a subscription; UNSUBSCRIBE goes out with the last of them.
     const MqttTopicFilter filter("disp/card/removed");
     MqttSubscription* first = client.subscribe(filter, 0);
     QVERIFY(first);
@@ -195,38 +193,48 @@ void TestMosquittoClient::countsUsersOfAFilter()
     QCOMPARE(first->users(), 2);
     QTRY_COMPARE(first->state(), MqttSubscription::Subscribed);
     QCOMPARE(first->qos(), quint8(1)); // raised for the second user
-
     QSignalSpy messages(first, &MqttSubscription::messageReceived);
     QSignalSpy all(&client, &MosquittoClient::messageReceived);
     client.unsubscribe(filter);
     QCOMPARE(first->state(), MqttSubscription::Subscribed);
     client.publish(MqttTopicName("disp/card/removed"), "1", 1);
     QTRY_COMPARE(messages.count(), 1);
-
     QPointer<MqttSubscription> watched(first);
     client.unsubscribe(filter);
     QCOMPARE(first->state(), MqttSubscription::UnsubscriptionPending);
     QTRY_VERIFY(!watched);
-    QCOMPARE(client.subscriptionCount(), 0);
     QTRY_VERIFY(broker.log().contains("Received UNSUBSCRIBE"));
     all.clear();
     client.publish(MqttTopicName("disp/card/removed"), "2", 1);
     QTest::qWait(200);
     QCOMPARE(all.count(), 0);
 
-    // A new user before the UNSUBACK gets a fresh subscription that the
-    // earlier UNSUBSCRIBE does not cancel.
+    // A new user before the UNSUBACK gets a fresh subscription that the earlier UNSUBSCRIBE does not cancel.
     const MqttTopicFilter other("x/y");
     MqttSubscription* old = client.subscribe(other, 1);
     QTRY_COMPARE(old->state(), MqttSubscription::Subscribed);
     client.unsubscribe(other);
     QCOMPARE(old->state(), MqttSubscription::UnsubscriptionPending);
-    MqttSubscription* fresh = client.subscribe(other, 1);
+    QPointer<MqttSubscription> fresh = client.subscribe(other, 1);
     QVERIFY(fresh && fresh != old);
     QTRY_COMPARE(fresh->state(), MqttSubscription::Subscribed);
-    QSignalSpy freshMessages(fresh, &MqttSubscription::messageReceived);
+    QSignalSpy freshMessages(fresh.data(), &MqttSubscription::messageReceived);
+    QSignalSpy freshStates(fresh.data(), &MqttSubscription::stateChanged);
     client.publish(MqttTopicName("x/y"), "z", 1);
     QTRY_COMPARE(freshMessages.count(), 1);
+
+    // A lost connection ends every subscription; the same object connects again later.
+    QSignalSpy errors(&client, &MosquittoClient::errorChanged);
+    broker.kill();
+    QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(client.error(), MosquittoClient::TransportInvalid);
+    QCOMPARE(freshStates.last().at(0).value<MqttSubscription::SubscriptionState>(), MqttSubscription::Unsubscribed);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!fresh);
+    QCOMPARE(client.subscriptionCount(), 0);
+    QVERIFY(broker.start());
+    QVERIFY(connectTo(client, broker.port()));
 }
 
 void TestMosquittoClient::listenerMayCallBackDuringSignal()
@@ -251,69 +259,6 @@ void TestMosquittoClient::listenerMayCallBackDuringSignal()
     client.connectToHost();
     QTRY_COMPARE_WITH_TIMEOUT(replies.count(), 5, 3000);
     QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
-}
-
-void TestMosquittoClient::lossEndsSubscriptions()
-{
-    MosquittoBroker broker;
-    QVERIFY(broker.start());
-    MosquittoClient client;
-    QVERIFY(connectTo(client, broker.port()));
-    QPointer<MqttSubscription> subscription = client.subscribe(MqttTopicFilter("a"), 1);
-    QSignalSpy states(subscription.data(), &MqttSubscription::stateChanged);
-    QSignalSpy errors(&client, &MosquittoClient::errorChanged);
-    broker.kill();
-    QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
-    QCOMPARE(errors.count(), 1);
-    QCOMPARE(client.error(), MosquittoClient::TransportInvalid);
-    QVERIFY(!states.isEmpty());
-    QCOMPARE(states.last().at(0).value<MqttSubscription::SubscriptionState>(), MqttSubscription::Unsubscribed);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(!subscription);
-    QCOMPARE(client.subscriptionCount(), 0);
-
-    // The same object connects again once the broker is back.
-    QVERIFY(broker.start());
-    QVERIFY(connectTo(client, broker.port()));
-}
-
-void TestMosquittoClient::closeTransportCutsHangingAttempt()
-{
-    FakeBroker silent { QByteArray() };
-    MosquittoClient client;
-    pointAt(client, silent.serverPort());
-    QSignalSpy errors(&client, &MosquittoClient::errorChanged);
-    client.connectToHost();
-    QTRY_VERIFY(silent.received.contains("MQTT"));
-    QCOMPARE(client.state(), MosquittoClient::Connecting);
-    client.closeTransport();
-    QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
-    QCOMPARE(errors.count(), 1);
-    QCOMPARE(client.error(), MosquittoClient::TransportInvalid);
-}
-
-void TestMosquittoClient::badSettingsAreReported()
-{
-    MosquittoBroker broker;
-    QVERIFY(broker.start());
-    LogCapture log;
-    MosquittoClient client;
-    client.setClientId("short-ka");
-    client.setKeepAlive(2); // the library takes 0 or at least 5 s
-    QVERIFY(connectTo(client, broker.port()));
-    QVERIFY(log.contains(QtWarningMsg, "[MosquittoClient] WARN: Keep-alive 2 s is below the minimum, using 5 s"));
-    QTRY_VERIFY(broker.log().contains("as short-ka (p2, c1, k5)"));
-    client.disconnectFromHost();
-    QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
-
-    // A lasting session needs an id of its own: refused like a broker would.
-    client.setClientId(QString());
-    client.setCleanSession(false);
-    QSignalSpy errors(&client, &MosquittoClient::errorChanged);
-    client.connectToHost();
-    QTRY_COMPARE(errors.count(), 1);
-    QCOMPARE(client.error(), MosquittoClient::IdRejected);
-    QCOMPARE(client.state(), MosquittoClient::Disconnected);
 }
 
 QTEST_GUILESS_MAIN(TestMosquittoClient)

@@ -4,7 +4,7 @@
 #include "LogCapture.h"
 #include "MosquittoBroker.h"
 #include "MqttClient.h"
-#include "MqttTestPeer.h"
+#include "MqttProbe.h"
 
 #include <QElapsedTimer>
 #include <QMetaType>
@@ -31,12 +31,12 @@ void pointAt(MqttClient& client, quint16 port, unsigned int retryMillis = 300)
 bool delivers(MqttClient& client, MosquittoBroker& broker, const QString& topic, int subscriptions = 1)
 {
     QSignalSpy received(&client, &MqttClient::received);
-    MqttTestPeer peer(broker.port());
+    MqttProbe peer;
     if (!QTest::qWaitFor([&] { return broker.log().count(topic + " (QoS 1)") >= subscriptions; }, 5000)
-        || !peer.start())
+        || !peer.connectTo(broker.host(), broker.port()) || !peer.publish(topic, "x"))
         return false;
-    peer.publish(MqttTopicName(topic), "x", 1);
-    return QTest::qWaitFor([&] { return received.count() == 1; }, 5000);
+    return QTest::qWaitFor([&] { return received.count() == 1; }, 5000)
+        && received.at(0) == QVariantList { QByteArray("x"), topic.toUtf8() };
 }
 
 } // namespace
@@ -71,7 +71,6 @@ void TestMqttClient::connectsSubscribesPublishesReceives()
     QVERIFY(log.startingWith("[MqttClient] Subscribing").isEmpty());
 
     QSignalSpy connected(&client, &MqttClient::connected);
-    QSignalSpy received(&client, &MqttClient::received);
     QSignalSpy errors(&client, &MqttClient::error);
     client.connect();
     QVERIFY(log.contains(QtInfoMsg, "[MqttClient] Connecting to host"));
@@ -81,19 +80,15 @@ void TestMqttClient::connectsSubscribesPublishesReceives()
     QVERIFY(log.contains(QtDebugMsg, "[MqttClient] State is Connected."));
     QCOMPARE(log.count("[MqttClient] Subscribing to 'lane/cmd' with QoS = 1"), 1);
 
-    MqttTestPeer peer(broker.port());
-    QVERIFY(peer.start("lane/#"));
-    QTRY_VERIFY(broker.log().contains("lane/cmd (QoS 1)"));
-    QVERIFY(peer.publish(MqttTopicName("lane/cmd"), "open") >= 0);
-    QTRY_COMPARE(received.count(), 1);
-    QCOMPARE(received.at(0).at(0).toByteArray(), QByteArray("open"));
-    QCOMPARE(received.at(0).at(1).toByteArray(), QByteArray("lane/cmd"));
-    QVERIFY(log.contains(QtDebugMsg, "[MqttClient] Received on topic: lane/cmd\nopen"));
+    QVERIFY(delivers(client, broker, "lane/cmd"));
+    QVERIFY(log.contains(QtDebugMsg, "[MqttClient] Received on topic: lane/cmd\nx"));
 
+    MqttProbe peer;
+    QVERIFY(peer.connectTo(broker.host(), broker.port()) && peer.subscribe("lane/#"));
     QVERIFY(client.publish("{\"a\":1}", "lane/status", 1, false));
     QVERIFY(log.contains(
         QtDebugMsg, "[MqttClient] Publishing to topic 'lane/status' with Qos = 1 and Retain = false:\n{\"a\":1}"));
-    QTRY_VERIFY(peer.topics().contains("lane/status"));
+    QVERIFY(peer.waitFor("lane/status") >= 0);
     QVERIFY(!client.publish("x", "lane/+", 0, false));
     QCOMPARE(errors.count(), 1);
     QCOMPARE(errors.at(0).at(0).toString(), QString("Publish to lane/+ failed."));
@@ -264,8 +259,8 @@ void TestMqttClient::willOnlyAfterAbnormalLoss()
 {
     MosquittoBroker broker;
     QVERIFY(broker.start());
-    MqttTestPeer watcher(broker.port());
-    QVERIFY(watcher.start("will/#"));
+    MqttProbe watcher;
+    QVERIFY(watcher.connectTo(broker.host(), broker.port()) && watcher.subscribe("will/#"));
     const QString program = qEnvironmentVariable("LANE_BINARY_DIR") + "/tools/mqtt-test-client/lane-mqtt-test-client";
     const auto runClient = [&](const QString& topic, QProcess& process) {
         process.start(program, { "127.0.0.1", QString::number(broker.port()), topic, "{\"service\": false}" });
@@ -277,12 +272,7 @@ void TestMqttClient::willOnlyAfterAbnormalLoss()
     QVERIFY2(runClient("will/killed", killed), qPrintable(program));
     killed.kill();
     killed.waitForFinished(3000);
-    QTRY_VERIFY_WITH_TIMEOUT(watcher.topics().contains("will/killed"), 5000);
-    QCOMPARE(watcher.messages.last().second, QByteArray("{\"service\": false}"));
-    // Retained (the default) for later subscribers.
-    MqttTestPeer late(broker.port());
-    QVERIFY(late.start("will/killed"));
-    QTRY_COMPARE(late.messages.size(), 1);
+    QCOMPARE(watcher.at(watcher.waitFor("will/killed")).payload, QByteArray("{\"service\": false}"));
 
     QProcess clean;
     QVERIFY(runClient("will/clean", clean));
@@ -291,7 +281,7 @@ void TestMqttClient::willOnlyAfterAbnormalLoss()
     QCOMPARE(clean.exitCode(), 0);
     QTRY_VERIFY(broker.log().contains("Received DISCONNECT from lane-test-"));
     QTest::qWait(300);
-    QVERIFY(!watcher.topics().contains("will/clean"));
+    QVERIFY(watcher.messages("will/clean").isEmpty());
 }
 
 void TestMqttClient::unsafeSettingsMakeNoAttempt()

@@ -5,7 +5,7 @@
 #include "LogCapture.h"
 #include "MosquittoBroker.h"
 #include "MqttClient.h"
-#include "MqttTestPeer.h"
+#include "MqttProbe.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -14,51 +14,19 @@
 #include <QTest>
 #include <QTimer>
 
-#include <functional>
 #include <memory>
 
 using manager::MqttClient;
 
 namespace {
 
-// Answers every request topic on its response topic with what reply() gives.
-class Responder : public MqttTestPeer
+// Runs an event loop (not polling: a call takes several hops) until d settles;
+// returns its state (1 resolved, 2 rejected) and value.
+QPair<int, QJsonValue> settle(const Deferred<QJsonValue>& d, int timeoutMs = 5000)
 {
-public:
-    explicit Responder(quint16 port)
-        : MqttTestPeer(port)
-    {
-        connect(this, &MosquittoClient::messageReceived, this,
-            [this](const QByteArray& payload, const MqttTopicName& topic) {
-                if (!topic.name().contains("/request/"))
-                    return;
-                requests << qMakePair(topic.name(), payload);
-                if (reply)
-                    publish(MqttTopicName(QString(topic.name()).replace("/request/", "/response/")), reply(payload), 1);
-            });
-    }
-    std::function<QByteArray(const QByteArray&)> reply;
-    QList<QPair<QString, QByteArray>> requests;
-};
-
-struct Outcome
-{
-    int state = 0;
-    QJsonValue value;
-};
-
-void follow(const Deferred<QJsonValue>& d, const std::shared_ptr<Outcome>& out)
-{
-    d.done([out](const QJsonValue& v) { *out = { 1, v }; });
-    d.fail([out](const QJsonValue& v) { *out = { 2, v }; });
-}
-
-// Runs an event loop (not polling: a call takes several hops) until d settles.
-Outcome settle(const Deferred<QJsonValue>& d, int timeoutMs = 5000)
-{
-    auto out = std::make_shared<Outcome>();
-    follow(d, out);
-    if (out->state == 0) {
+    auto value = std::make_shared<QJsonValue>();
+    d.done([value](const QJsonValue& v) { *value = v; }).fail([value](const QJsonValue& v) { *value = v; });
+    if (d.isPending()) {
         QEventLoop loop;
         const QPointer<QEventLoop> guard(&loop);
         const auto quit = [guard] {
@@ -69,7 +37,7 @@ Outcome settle(const Deferred<QJsonValue>& d, int timeoutMs = 5000)
         QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
         loop.exec();
     }
-    return *out;
+    return { d.state(), *value };
 }
 
 MosquittoClient* adapterOf(MqttClient& client)
@@ -82,29 +50,24 @@ int waitTimers(MqttClient& client)
     return client.findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly).size();
 }
 
-bool connectTo(MqttClient& client, quint16 port)
-{
-    client.setHostname("127.0.0.1");
-    client.setPort(port);
-    client.setRetryMillis(300);
-    QSignalSpy connected(&client, &MqttClient::connected);
-    client.connect();
-    return connected.count() > 0 || connected.wait(5000);
-}
-
-// A broker, a device answering on "dev/#", and the client under test.
+// A broker (refusing subscriptions to denied), a device on "dev/#", and the client under test.
 struct Rig
 {
     MosquittoBroker broker;
-    std::unique_ptr<Responder> device;
+    MqttProbe device;
     MqttClient client;
 
-    bool up()
+    bool up(const QStringList& denied = {})
     {
-        if (!broker.start())
+        if ((!denied.isEmpty() && !broker.denySubscriptions(denied)) || !broker.start()
+            || !device.connectTo(broker.host(), broker.port()) || !device.subscribe("dev/#"))
             return false;
-        device = std::make_unique<Responder>(broker.port());
-        return device->start("dev/#") && connectTo(client, broker.port());
+        client.setHostname("127.0.0.1");
+        client.setPort(broker.port());
+        client.setRetryMillis(300);
+        QSignalSpy connected(&client, &MqttClient::connected);
+        client.connect();
+        return connected.wait(5000);
     }
 };
 
@@ -130,7 +93,8 @@ void TestMqttRpc::callSucceeds()
 {
     Rig rig;
     QVERIFY(rig.up());
-    rig.device->reply = [](const QByteArray&) { return QByteArray(R"({"completed":true,"data":{"uid":"04A1"}})"); };
+    rig.device.setResponder(
+        [](const QByteArray&) { return QByteArray(R"({"completed":true,"data":{"uid":"04A1"}})"); });
     LogCapture log;
     QStringList order;
     QObject::connect(&rig.client, &MqttClient::received, &rig.client,
@@ -138,15 +102,11 @@ void TestMqttRpc::callSucceeds()
     const Deferred<QJsonValue> call
         = rig.client.executeRpc("dev/rfid/card", "7", QJsonObject { { "cmd", "read" }, { "n", 1 } });
     call.done([&](const QJsonValue&) { order << "done"; });
-    const Outcome outcome = settle(call);
-    QCOMPARE(outcome.state, 1);
-    QCOMPARE(outcome.value.toObject(),
-        (QJsonObject { { "completed", true }, { "data", QJsonObject { { "uid", "04A1" } } } }));
+    QCOMPARE(settle(call),
+        qMakePair(1, QJsonValue(QJsonObject { { "completed", true }, { "data", QJsonObject { { "uid", "04A1" } } } })));
     QCOMPARE(order, QStringList({ "received dev/rfid/card/response/7", "done" }));
-
-    QCOMPARE(rig.device->requests.size(), 1);
-    QCOMPARE(rig.device->requests.at(0).first, QString("dev/rfid/card/request/7"));
-    QCOMPARE(rig.device->requests.at(0).second, QByteArray(R"({"cmd":"read","n":1})"));
+    QCOMPARE(rig.device.at(0).topic, QString("dev/rfid/card/request/7"));
+    QCOMPARE(rig.device.at(0).payload, QByteArray(R"({"cmd":"read","n":1})"));
     QVERIFY(rig.broker.log().contains("(d0, q1, r0, m1, 'dev/rfid/card/request/7', ... (20 bytes))"));
     QVERIFY(rig.broker.log().contains("dev/rfid/card/response/7 (QoS 1)"));
 
@@ -181,9 +141,9 @@ void TestMqttRpc::replyPayloads()
     };
     int id = 0;
     for (const auto& row : rows) {
-        rig.device->reply = [&row](const QByteArray&) { return row.payload; };
-        const Outcome outcome = settle(rig.client.executeRpc("dev/x", QString::number(++id), QJsonObject()));
-        QVERIFY2(outcome.state == row.state && outcome.value == row.value, row.payload.constData());
+        rig.device.setResponder([&row](const QByteArray&) { return row.payload; });
+        const auto outcome = settle(rig.client.executeRpc("dev/x", QString::number(++id), QJsonObject()));
+        QVERIFY2(outcome == qMakePair(row.state, row.value), row.payload.constData());
     }
     QCOMPARE(log.texts(QtCriticalMsg).count("[MqttClient] [RPC] ERROR : Invalid response"), 2);
 }
@@ -191,54 +151,49 @@ void TestMqttRpc::replyPayloads()
 void TestMqttRpc::timeoutAndLateReply()
 {
     Rig rig;
-    // A listener of its own on every reply of the device.
-    rig.client.subscribe("dev/rfid/response/#", 1);
+    rig.client.subscribe("dev/rfid/response/#", 1); // a listener of its own on every reply
     QVERIFY(rig.up());
     QTRY_VERIFY(rig.broker.log().contains("dev/rfid/response/# (QoS 1)"));
     LogCapture log;
     QSignalSpy received(&rig.client, &MqttClient::received);
-
     QElapsedTimer timer;
     timer.start();
-    const Deferred<QJsonValue> call = rig.client.executeRpc("dev/rfid", "9", QJsonObject { { "cmd", "slow" } }, 300);
-    const Outcome outcome = settle(call);
-    QCOMPARE(outcome.state, 2);
-    QCOMPARE(outcome.value.toString(), QString("Timeout"));
+    const Deferred<QJsonValue> call = rig.client.executeRpc("dev/rfid", "9", QJsonObject(), 300);
+    QCOMPARE(settle(call), qMakePair(2, QJsonValue("Timeout")));
     QVERIFY2(timer.elapsed() >= 299, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(log.contains(QtCriticalMsg, "[MqttClient] [RPC] ERROR : Timeout"));
     QTRY_VERIFY(rig.broker.log().contains("Received UNSUBSCRIBE"));
 
     // The late reply still reaches received(); the call stays as it was.
-    rig.device->publish(MqttTopicName("dev/rfid/response/9"), "{}", 1);
+    rig.device.publish("dev/rfid/response/9", "{}");
     QTRY_COMPARE(received.count(), 1);
     QCOMPARE(received.at(0).at(1).toByteArray(), QByteArray("dev/rfid/response/9"));
     QTest::qWait(50);
     QCOMPARE(call.state(), 2);
-    for (const QString& line : log.texts(QtWarningMsg))
-        QVERIFY2(!line.contains("settled", Qt::CaseInsensitive), qPrintable(line));
+    QVERIFY(log.texts(QtWarningMsg).filter("settled", Qt::CaseInsensitive).isEmpty());
 }
 
 void TestMqttRpc::concurrentCallsKeepTheirReplies()
 {
     Rig rig;
     QVERIFY(rig.up());
-    const Deferred<QJsonValue> one = rig.client.executeRpc("dev/disp", "1", QJsonObject { { "n", 1 } });
-    const Deferred<QJsonValue> two = rig.client.executeRpc("dev/disp", "2", QJsonObject { { "n", 2 } });
-    QTRY_COMPARE(rig.device->requests.size(), 2);
+    const Deferred<QJsonValue> one = rig.client.executeRpc("dev/disp", "1", QJsonObject());
+    const Deferred<QJsonValue> two = rig.client.executeRpc("dev/disp", "2", QJsonObject());
+    QTRY_COMPARE(rig.device.count(), 2);
     // Answered in the other order.
-    rig.device->publish(MqttTopicName("dev/disp/response/2"), R"({"for":2})", 1);
-    rig.device->publish(MqttTopicName("dev/disp/response/1"), R"({"for":1})", 1);
-    QCOMPARE(settle(one).value.toObject().value("for").toInt(), 1);
-    QCOMPARE(settle(two).value.toObject().value("for").toInt(), 2);
+    rig.device.publish("dev/disp/response/2", R"({"for":2})");
+    rig.device.publish("dev/disp/response/1", R"({"for":1})");
+    QCOMPARE(settle(one).second.toObject().value("for").toInt(), 1);
+    QCOMPARE(settle(two).second.toObject().value("for").toInt(), 2);
 
     // A call made from inside a result callback works as well.
-    rig.device->reply = [](const QByteArray& request) { return request; };
-    auto chained = std::make_shared<Outcome>();
-    rig.client.executeRpc("dev/disp", "3", QJsonObject { { "n", 3 } }).done([&, chained](const QJsonValue&) {
-        follow(rig.client.executeRpc("dev/disp", "4", QJsonObject { { "n", 4 } }), chained);
+    rig.device.setResponder([](const QByteArray& request) { return request; });
+    Deferred<QJsonValue> inner;
+    rig.client.executeRpc("dev/disp", "3", QJsonObject()).done([&](const QJsonValue&) {
+        inner = rig.client.executeRpc("dev/disp", "4", QJsonObject { { "n", 4 } });
     });
-    QTRY_COMPARE(chained->state, 1);
-    QCOMPARE(chained->value.toObject().value("n").toInt(), 4);
+    QTRY_COMPARE(inner.state(), 1);
+    QCOMPARE(settle(inner).second.toObject().value("n").toInt(), 4);
 }
 
 void TestMqttRpc::notConnectedFailsAtOnceAndSendsNothing()
@@ -246,12 +201,11 @@ void TestMqttRpc::notConnectedFailsAtOnceAndSendsNothing()
     LogCapture log;
     MqttClient never;
     const Deferred<QJsonValue> before = never.executeRpc("dev/x", "1", QJsonObject());
-    QCOMPARE(before.state(), 2);
-    QCOMPARE(settle(before).value.toString(), QString("Not connected"));
+    QCOMPARE(before.state(), 2); // before the call returns
+    QCOMPARE(settle(before).second, QJsonValue("Not connected"));
     const QStringList texts = log.texts();
     const int error = texts.indexOf("[MqttClient] [RPC] ERROR : Not connected");
-    QVERIFY(error >= 0);
-    QVERIFY(error < texts.indexOf("[MqttClient] [RPC] Sending : dev/x/request/1"));
+    QVERIFY(error >= 0 && error < texts.indexOf("[MqttClient] [RPC] Sending : dev/x/request/1"));
     QCOMPARE(never.waitTopic("a/b").state(), 2);
 
     // Still connecting: refused, and nothing goes out once connected either.
@@ -269,31 +223,26 @@ void TestMqttRpc::notConnectedFailsAtOnceAndSendsNothing()
 
 void TestMqttRpc::failedSubscriptionSendsNoRequest()
 {
-    MosquittoBroker broker;
-    QVERIFY(broker.denySubscriptions({ "dev/denied/response/#" }));
-    QVERIFY(broker.start());
+    Rig rig;
+    QVERIFY(rig.up({ "dev/denied/response/#" }));
     LogCapture log;
-    MqttClient client;
-    QVERIFY(connectTo(client, broker.port()));
     // "response" is one byte longer than "request": the request topic is at
     // the 65535-byte limit, the reply filter one byte over it.
     const QString topic(65535 - int(strlen("/request/1")), QChar('t'));
-    QCOMPARE(client.executeRpc(topic, "1", QJsonObject { { "eject", true } }).state(), 2);
+    QCOMPARE(rig.client.executeRpc(topic, "1", QJsonObject()).state(), 2);
     QVERIFY(log.contains(QtCriticalMsg, "[MqttClient] [RPC] ERROR : Subscription failed"));
     QTest::qWait(300);
-    QVERIFY(!broker.log().contains("Received PUBLISH"));
-    // One byte shorter, it does go out.
-    client.executeRpc(topic.mid(1), "1", QJsonObject { { "eject", true } }, 100);
-    QTRY_VERIFY(broker.log().contains("Received PUBLISH"));
+    QVERIFY(!rig.broker.log().contains("Received PUBLISH"));
+    rig.client.executeRpc(topic.mid(1), "1", QJsonObject(), 100); // one byte shorter: it goes out
+    QTRY_VERIFY(rig.broker.log().contains("Received PUBLISH"));
 
     // Refused in the SUBACK: known long before the time-out, and nothing is left behind.
     QElapsedTimer timer;
     timer.start();
-    const Outcome outcome = settle(client.executeRpc("dev/denied", "1", QJsonObject(), 10000));
-    QCOMPARE(outcome.state, 2);
-    QCOMPARE(outcome.value.toString(), QString("Subscription failed"));
+    QCOMPARE(settle(rig.client.executeRpc("dev/denied", "1", QJsonObject(), 10000)),
+        qMakePair(2, QJsonValue("Subscription failed")));
     QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
-    QTRY_COMPARE(adapterOf(client)->subscriptionCount(), 0);
+    QTRY_COMPARE(adapterOf(rig.client)->subscriptionCount(), 0);
 }
 
 void TestMqttRpc::waitKeepsLastingSubscription()
@@ -306,14 +255,14 @@ void TestMqttRpc::waitKeepsLastingSubscription()
 
     // One wait ends with a message, another one with its time-out.
     const Deferred<QJsonValue> removed = rig.client.waitTopic("disp/card/removed", 3000);
-    rig.device->publish(MqttTopicName("disp/card/removed"), R"({"removed":true})", 1);
-    QCOMPARE(settle(removed).state, 1);
-    QCOMPARE(settle(rig.client.waitTopic("disp/card/removed", 100)).value.toString(), QString("Timeout"));
+    rig.device.publish("disp/card/removed", R"({"removed":true})");
+    QCOMPARE(settle(removed).first, 1);
+    QCOMPARE(settle(rig.client.waitTopic("disp/card/removed", 100)).second, QJsonValue("Timeout"));
     QTest::qWait(100);
     QVERIFY(!rig.broker.log().contains("Received UNSUBSCRIBE"));
 
     // Later messages still arrive through the lasting subscription.
-    rig.device->publish(MqttTopicName("disp/card/removed"), R"({"removed":true})", 1);
+    rig.device.publish("disp/card/removed", R"({"removed":true})");
     QTRY_COMPARE(received.count(), 2);
 }
 
@@ -327,7 +276,7 @@ void TestMqttRpc::waitAndCallSurviveBrokerRestart()
     QCOMPARE(waitTimers(rig.client), 1);
     QVERIFY(!rig.client.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly)->isActive());
     const Deferred<QJsonValue> call = rig.client.executeRpc("dev/disp/eject", "12", QJsonObject(), 8000);
-    QTRY_COMPARE(rig.device->requests.size(), 1);
+    QTRY_COMPARE(rig.device.count(), 1);
 
     // The broker dies before the device answers; the answers come once both are back.
     rig.broker.kill();
@@ -335,12 +284,12 @@ void TestMqttRpc::waitAndCallSurviveBrokerRestart()
     QVERIFY(connected.wait(5000));
     QTRY_VERIFY(rig.broker.log().count("disp/card/removed (QoS 1)") == 2
         && rig.broker.log().count("dev/disp/eject/response/12 (QoS 1)") == 2);
-    MqttTestPeer device(rig.broker.port());
-    QVERIFY(device.start());
-    device.publish(MqttTopicName("disp/card/removed"), R"({"removed":true})", 1);
-    device.publish(MqttTopicName("dev/disp/eject/response/12"), R"({"completed":true})", 1);
-    QCOMPARE(settle(removed).value.toObject().value("removed").toBool(), true);
-    QCOMPARE(settle(call).value.toObject().value("completed").toBool(), true);
+    MqttProbe device;
+    QVERIFY(device.connectTo(rig.broker.host(), rig.broker.port()));
+    device.publish("disp/card/removed", R"({"removed":true})");
+    device.publish("dev/disp/eject/response/12", R"({"completed":true})");
+    QCOMPARE(settle(removed), qMakePair(1, QJsonValue(QJsonObject { { "removed", true } })));
+    QCOMPARE(settle(call), qMakePair(1, QJsonValue(QJsonObject { { "completed", true } })));
 }
 
 void TestMqttRpc::manyCallsLeaveNothingBehind()
@@ -348,13 +297,12 @@ void TestMqttRpc::manyCallsLeaveNothingBehind()
     Rig rig;
     rig.broker.setLogTypes({ "error" });
     QVERIFY(rig.up());
-    rig.device->reply = [](const QByteArray& request) { return request; };
+    rig.device.setResponder([](const QByteArray& request) { return request; });
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < 200; ++i) {
-        const Outcome outcome
-            = settle(rig.client.executeRpc("dev/echo", QString::number(i), QJsonObject { { "i", i } }));
-        QCOMPARE(outcome.value.toObject().value("i").toInt(), i);
+        const QJsonObject request { { "i", i } };
+        QCOMPARE(settle(rig.client.executeRpc("dev/echo", QString::number(i), request)).second, QJsonValue(request));
     }
     // Well under a millisecond each on loopback; Nagle's algorithm with
     // delayed ACKs would hold every QoS 1 exchange for about 40 ms.
@@ -363,7 +311,6 @@ void TestMqttRpc::manyCallsLeaveNothingBehind()
     QTRY_COMPARE(adapterOf(rig.client)->subscriptionCount(), 0);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(waitTimers(rig.client), 0);
-    QCOMPARE(adapterOf(rig.client)->subscriptionCount(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestMqttRpc)

@@ -38,11 +38,19 @@ MqttProbe::MqttProbe(const QString& clientId)
         QMutexLocker lock(&probe->m_mutex);
         probe->m_connected = false;
     });
-    mosquitto_message_callback_set(m_mosq, [](mosquitto*, void* self, const mosquitto_message* message) {
+    mosquitto_message_callback_set(m_mosq, [](mosquitto* mosq, void* self, const mosquitto_message* message) {
         auto* probe = static_cast<MqttProbe*>(self);
+        const Message copy { QString::fromUtf8(message->topic),
+            QByteArray(static_cast<const char*>(message->payload), message->payloadlen), message->retain };
         QMutexLocker lock(&probe->m_mutex);
-        probe->m_messages.append({ QString::fromUtf8(message->topic),
-            QByteArray(static_cast<const char*>(message->payload), message->payloadlen), message->retain });
+        probe->m_messages.append(copy);
+        const auto responder = probe->m_responder;
+        lock.unlock();
+        if (responder && copy.topic.contains(QStringLiteral("/request/"))) {
+            const QByteArray topic = QString(copy.topic).replace("/request/", "/response/").toUtf8();
+            const QByteArray answer = responder(copy.payload);
+            mosquitto_publish(mosq, nullptr, topic.constData(), answer.size(), answer.constData(), 1, false);
+        }
     });
     mosquitto_publish_callback_set(m_mosq, &MqttProbe::onAck);
     mosquitto_subscribe_callback_set(
@@ -173,6 +181,12 @@ std::optional<MqttProbe::Message> MqttProbe::call(
     if (index < 0)
         return std::nullopt;
     return at(index);
+}
+
+void MqttProbe::setResponder(const std::function<QByteArray(const QByteArray&)>& answer)
+{
+    QMutexLocker lock(&m_mutex);
+    m_responder = answer;
 }
 
 bool MqttProbe::waitUntil(const std::function<bool()>& condition, int timeoutMs)

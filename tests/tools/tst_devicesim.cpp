@@ -130,13 +130,11 @@ private slots:
 void TestDeviceSimulator::happyPathIssueFindCreateWriteEjectTake()
 {
     Rig rig;
-    QVERIFY(rig.up({ "--cards", "3", "--detect-delay-ms", "150", "--model", "KSTV-TEST" }));
+    QVERIFY(rig.up({ "--cards", "3", "--detect-delay-ms", "150" }));
 
     // Identity and status are retained; the cartridge is full.
-    QList<MqttProbe::Message> retained = rig.retained();
+    const QList<MqttProbe::Message> retained = rig.retained();
     QCOMPARE(retained.size(), 4);
-    QCOMPARE(retainedJson(retained, Dispenser + "/info").value("device").toObject().value("model").toString(),
-        QStringLiteral("KSTV-TEST"));
     QCOMPARE(retainedJson(retained, Rfid + "/status"), parse(R"({"service":true,"device":{"state":1,"error":null}})"));
     QCOMPARE(retainedJson(retained, Dispenser + "/status"),
         parse(R"({"service":true,"device":{"active":true,"isJammed":false,"isCartridgeDoorOpen":false,
@@ -169,28 +167,22 @@ void TestDeviceSimulator::happyPathIssueFindCreateWriteEjectTake()
 
     // Write the lane's record, which carries no uid: the reply names the physical card.
     KSTVv1Card record;
-    record.setStatus("active");
     record.setCustomsId(321);
-    record.addUsageLog("entry", "SN-1", "LOC-1");
-    record.incrUsageCounter(1);
     const QJsonObject writeParams { { "uid", record.uid() }, { "type", static_cast<int>(record.type()) },
         { "template", record.name() }, { "data", record.data() } };
     const QJsonObject written = rig.reply(Rfid, "/card/write", "3", writeParams);
-    QCOMPARE(written.value("completed").toBool(), true);
     QSharedPointer<KSTVv1Card> fromReply = KSTVv1Card::fromJson(written.value("data").toObject());
     QCOMPARE(fromReply->uid(), QStringLiteral("04000000000001"));
     QCOMPARE(fromReply->type(), Tag::MifareClassic1K);
     QCOMPARE(fromReply->customsId(), 321);
-    QCOMPARE(fromReply->usageLogs().size(), 1);
 
     // Disable: Idle before the reply. Eject: in the mouth before the reply.
     reply = rig.request(Rfid, "/disable", "4", {}, 5000, &from);
     status = rig.status(Rfid, { { "state", 1 } }, from);
     QVERIFY(reply >= 0 && status >= 0 && status < reply);
     reply = rig.request(Dispenser, "/eject", "2", {}, 5000, &from);
-    QCOMPARE(rig.peer.at(reply).json().value("completed").toBool(), true);
     status = rig.status(Dispenser, { { "cardInMouth", true }, { "cardInRfid", false } }, from);
-    QVERIFY(status >= 0 && status < reply);
+    QVERIFY(reply >= 0 && status >= 0 && status < reply);
 
     // The driver takes it: status, then the removal event.
     from = rig.peer.count();
@@ -198,7 +190,6 @@ void TestDeviceSimulator::happyPathIssueFindCreateWriteEjectTake()
     const int removed = rig.peer.waitFor(Dispenser + "/card/removed", 5000, from);
     status = rig.status(Dispenser, { { "cardInMouth", false } }, from);
     QVERIFY(removed >= 0 && status >= 0 && status < removed);
-    QVERIFY(!rig.sim->take()); // nothing left in the mouth
 
     // The journal holds exactly the requests, in order, with what they carried.
     QVERIFY(rig.sim->waitForRequest("rfid /card/write 3"));
@@ -206,13 +197,8 @@ void TestDeviceSimulator::happyPathIssueFindCreateWriteEjectTake()
         (QStringList { "dispenser /issue 1", "rfid /enable 1", "rfid /card/create 2", "rfid /card/write 3",
             "rfid /disable 4", "dispenser /eject 2" }));
     QCOMPARE(rig.sim->journal().at(3).toObject().value("payload").toObject(), writeParams);
-
-    // The written card is with the driver, two remain in the cartridge.
-    const QJsonObject cards = rig.cards();
-    QCOMPARE(cards.value("cartridge").toArray().size(), 2);
-    const QJsonObject taken = cards.value("taken").toArray().at(0).toObject();
-    QCOMPARE(taken.value("uid").toString(), QStringLiteral("04000000000001"));
-    QCOMPARE(taken.value("data").toObject().value("info").toObject().value("customsId").toInt(), 321);
+    QCOMPARE(rig.cards().value("cartridge").toArray().size(), 2);
+    QCOMPARE(rig.cards().value("taken").toArray().at(0).toObject().value("uid"), QJsonValue("04000000000001"));
 
     // Events and replies are never retained.
     QStringList topics;
@@ -220,14 +206,9 @@ void TestDeviceSimulator::happyPathIssueFindCreateWriteEjectTake()
         topics << m.topic;
     topics.sort();
     QCOMPARE(topics, (QStringList { Dispenser + "/info", Dispenser + "/status", Rfid + "/info", Rfid + "/status" }));
-
-    // Journal entries are also published as they happen, and the journal can be cleared.
-    QVERIFY(rig.peer.subscribe(rig.sim->controlRoot() + "/journal"));
     QVERIFY(rig.sim->clearJournal());
-    from = rig.peer.count();
     rig.peer.publish(Rfid + "/beep/valid", QByteArray());
-    const int entry = rig.peer.waitFor(rig.sim->controlRoot() + "/journal", 5000, from);
-    QCOMPARE(rig.peer.at(entry).json().value("path").toString(), QStringLiteral("/beep/valid"));
+    QVERIFY(rig.sim->waitForRequest("rfid /beep/valid"));
     QCOMPARE(rig.sim->journalLines(), QStringList { "rfid /beep/valid" });
 }
 
@@ -244,35 +225,24 @@ void TestDeviceSimulator::readerFollowsTheCard()
     QVERIFY(rig.completed(Rfid, "/enable", "2", { { "autoread", true } }));
     int autoread = rig.peer.waitFor(Rfid + "/card/autoread", 5000, from);
     QCOMPARE(rig.peer.at(autoread).json(), parse(R"({"error":{"what":"Card is not formatted"}})"));
-    QCOMPARE(rig.reply(Rfid, "/card/read", "3", { { "template", "KSTVv1" }, { "usageLogs", 5 } }),
+    QCOMPARE(rig.reply(Rfid, "/card/read", "3", { { "template", "KSTVv1" } }),
         parse(R"({"completed":false,"error":{"what":"Card is not formatted"}})"));
-    QCOMPARE(rig.reply(Rfid, "/card/create", "5", { { "template", "Other" } }).value("error").toObject(),
-        parse(R"({"what":"Unknown template Other"})"));
-    QVERIFY(rig.completed(Rfid, "/card/create", "6", { { "template", "KSTVv1" } }));
+    QVERIFY(rig.completed(Rfid, "/card/create", "4", { { "template", "KSTVv1" } }));
     QCOMPARE(
-        rig.reply(Rfid, "/card/write", "7", { { "uid", "0499" }, { "template", "KSTVv1" }, { "data", QJsonObject() } }),
+        rig.reply(Rfid, "/card/write", "5", { { "uid", "0499" }, { "template", "KSTVv1" }, { "data", QJsonObject() } }),
         parse(R"({"completed":false,"error":{"what":"Card uid mismatch"}})"));
 
-    // Two writes: the log on the card grows, a read returns the latest entries only.
-    for (int i = 1; i <= 2; ++i) {
-        const QJsonObject data { { "info",
-                                     QJsonObject { { "version", 0 }, { "customsId", 7 }, { "status", "active" } } },
-            { "usageCounter", i },
-            { "usageLog",
-                QJsonArray { QJsonObject { { "type", QString("use-%1").arg(i) }, { "usageCounter", i - 1 } } } } };
-        const QJsonObject written = rig.reply(Rfid, "/card/write", QString::number(7 + i),
-            { { "uid", "04000000000001" }, { "type", 4 }, { "template", "KSTVv1" }, { "data", data } });
-        QCOMPARE(written.value("data").toObject().value("data").toObject().value("usageLog").toArray().size(), i);
-    }
-    const QJsonObject read = rig.reply(Rfid, "/card/read", "10", { { "template", "KSTVv1" }, { "usageLogs", 1 } });
-    const QJsonObject readData = read.value("data").toObject().value("data").toObject();
-    QCOMPARE(readData.value("usageCounter").toInt(), 2);
-    QCOMPARE(readData.value("usageLog").toArray(),
-        (QJsonArray { QJsonObject { { "type", "use-2" }, { "usageCounter", 1 } } }));
+    // A read returns the latest usage entries only.
+    const QJsonArray log { QJsonObject { { "type", "use-1" } }, QJsonObject { { "type", "use-2" } } };
+    QVERIFY(rig.completed(Rfid, "/card/write", "6",
+        { { "uid", "04000000000001" }, { "template", "KSTVv1" },
+            { "data", QJsonObject { { "usageCounter", 2 }, { "usageLog", log } } } }));
+    const QJsonObject read = rig.reply(Rfid, "/card/read", "7", { { "template", "KSTVv1" }, { "usageLogs", 1 } });
+    QCOMPARE(read.value("data").toObject().value("data").toObject().value("usageLog").toArray(), QJsonArray { log[1] });
 
     // Enabling again searches anew: found, then the written card autoread.
     from = rig.peer.count();
-    QVERIFY(rig.completed(Rfid, "/enable", "11", { { "autoread", true } }));
+    QVERIFY(rig.completed(Rfid, "/enable", "8", { { "autoread", true } }));
     autoread = rig.peer.waitFor(Rfid + "/card/autoread", 5000, from);
     QCOMPARE(rig.peer.at(autoread).json().value("template").toString(), QStringLiteral("KSTVv1"));
     QVERIFY(rig.peer.waitFor(Rfid + "/card/found", 5000, from) < autoread);
@@ -284,17 +254,13 @@ void TestDeviceSimulator::readerFollowsTheCard()
     QCOMPARE(rig.peer.at(removed).json(), parse(R"({"uid":"04000000000001"})"));
     QVERIFY(rig.status(Rfid, { { "state", 2 } }, removed) > removed);
 
-    // Bad requests get an error reply and change nothing; an empty payload is no parameters.
-    int reply = rig.peer.waitFor(Rfid + "/enable/response/12", 5000, rig.send(Rfid, "/enable", "12", "{broken"));
+    // Bad requests get an error reply; an empty payload is no parameters.
+    int reply = rig.peer.waitFor(Rfid + "/enable/response/9", 5000, rig.send(Rfid, "/enable", "9", "{broken"));
     QCOMPARE(rig.peer.at(reply).json(), parse(R"({"completed":false,"error":{"what":"Invalid request"}})"));
-    QCOMPARE(rig.reply(Rfid, "/format", "13").value("error").toObject().value("what").toString(),
+    QCOMPARE(rig.reply(Rfid, "/format", "10").value("error").toObject().value("what").toString(),
         QStringLiteral("Unknown request /format"));
-    reply = rig.peer.waitFor(Rfid + "/disable/response/14", 5000, rig.send(Rfid, "/disable", "14", QByteArray()));
+    reply = rig.peer.waitFor(Rfid + "/disable/response/11", 5000, rig.send(Rfid, "/disable", "11", QByteArray()));
     QCOMPARE(rig.peer.at(reply).json().value("completed").toBool(), true);
-    const QJsonArray journal = rig.sim->journal();
-    QVERIFY(std::any_of(journal.begin(), journal.end(), [](const QJsonValue& entry) {
-        return entry.toObject().value("id") == "12" && entry.toObject().value("raw") == "{broken";
-    }));
 }
 
 void TestDeviceSimulator::dispenserMovesCards()
@@ -308,20 +274,17 @@ void TestDeviceSimulator::dispenserMovesCards()
         parse(R"({"completed":false,"error":{"code":14,"description":"Card already in RFID position"}})"));
     QVERIFY(rig.completed(Dispenser, "/eject", "5"));
 
-    // Accept takes the card from the mouth back onto the reader position.
+    // Accept takes the card from the mouth back onto the reader position; status and event before the reply.
     int from = 0;
     int reply = rig.request(Dispenser, "/accept", "6", {}, 5000, &from);
-    QCOMPARE(rig.peer.at(reply).json().value("completed").toBool(), true);
     const int inserted = rig.peer.waitFor(Dispenser + "/card/inserted", 5000, from);
     QVERIFY(inserted >= 0 && inserted < reply);
     QVERIFY(rig.status(Dispenser, { { "cardInRfid", true }, { "cardInMouth", false } }, from) < inserted);
-
-    // Dispose: into the bin, status and event before the reply.
+    // Dispose: into the bin, likewise.
     reply = rig.request(Dispenser, "/dispose", "7", {}, 5000, &from);
     const int disposed = rig.peer.waitFor(Dispenser + "/card/disposed", 5000, from);
     QVERIFY(disposed >= 0 && disposed < reply);
     QVERIFY(rig.status(Dispenser, { { "cardInRfid", false } }, from) < disposed);
-    QCOMPARE(rig.reply(Dispenser, "/dispose", "8").value("error").toObject().value("code").toInt(), 4);
 
     // The last card: auto-taken after the configured time, without a take command.
     QVERIFY(rig.sim->setAutoTake(300));
@@ -344,22 +307,15 @@ void TestDeviceSimulator::dispenserMovesCards()
     from = rig.peer.count();
     QVERIFY(rig.sim->control("insert", { { "uid", "FOREIGN-2" } }));
     QVERIFY(rig.peer.waitFor(Dispenser + "/card/inserted", 5000, from) >= 0);
-    QVERIFY(rig.completed(Dispenser, "/accept/disable", "14"));
+    QCOMPARE(rig.cards().value("reader").toObject().value("uid").toString(), QStringLiteral("FOREIGN-2"));
+    QStringList binned;
+    for (const QJsonValue& card : rig.cards().value("bin").toArray())
+        binned << card.toObject().value("uid").toString();
+    QCOMPARE(binned, (QStringList { "04000000000001", "FOREIGN-1" }));
 
-    // Refill, and LED messages land in the journal and the state.
-    QVERIFY(rig.sim->control("cartridge", { { "cards", 4 } }));
     rig.peer.publish(Dispenser + "/led/set", R"({"red": true, "green": false})");
     QTRY_COMPARE(rig.sim->state().value("dispenser").toObject().value("leds").toObject(),
         parse(R"({"red":true,"green":false})"));
-    QCOMPARE(rig.sim->journalLines().last(), QStringLiteral("dispenser /led/set"));
-
-    const QJsonObject cards = rig.cards();
-    QCOMPARE(cards.value("cartridge").toArray().size(), 4);
-    QCOMPARE(cards.value("reader").toObject().value("uid").toString(), QStringLiteral("FOREIGN-2"));
-    QStringList binned;
-    for (const QJsonValue& card : cards.value("bin").toArray())
-        binned << card.toObject().value("uid").toString();
-    QCOMPARE(binned, (QStringList { "04000000000001", "FOREIGN-1" }));
 }
 
 void TestDeviceSimulator::plannedFaults()
@@ -379,7 +335,7 @@ void TestDeviceSimulator::plannedFaults()
     QVERIFY(rig.sim->setFault("rfid/enable", { { "mode", "refuse" }, { "text", "Antenna fault" } }));
     QCOMPARE(rig.reply(Rfid, "/enable", "1"), parse(R"({"completed":false,"error":{"what":"Antenna fault"}})"));
     QVERIFY(!rig.completed(Rfid, "/enable", "2"));
-    QVERIFY(rig.sim->setFault("rfid/enable", { { "mode", "none" } }));
+    QVERIFY(rig.sim->clearFaults());
 
     // Delay: the reply comes late, with the status change still before it.
     QVERIFY(rig.sim->setFault("rfid/enable", { { "mode", "delay" }, { "ms", 400 }, { "times", 1 } }));
@@ -387,11 +343,9 @@ void TestDeviceSimulator::plannedFaults()
     timer.start();
     int from = 0;
     int reply = rig.request(Rfid, "/enable", "3", {}, 5000, &from);
-    QVERIFY(reply >= 0);
-    QVERIFY2(timer.elapsed() >= 350, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(reply >= 0 && timer.elapsed() >= 350, qPrintable(QString::number(timer.elapsed())));
     const int searching = rig.status(Rfid, { { "state", 2 } }, from);
     QVERIFY(searching >= 0 && searching < reply);
-    QVERIFY(rig.peer.waitFor(Rfid + "/card/found", 5000, from) > reply);
 
     // No reply at all and nothing happens; or the work is done and only the reply is lost.
     QVERIFY(rig.sim->setFault("dispenser/eject", { { "mode", "noreply" }, { "times", 1 } }));
@@ -400,6 +354,7 @@ void TestDeviceSimulator::plannedFaults()
     QVERIFY(rig.sim->setFault("dispenser/eject", { { "mode", "noreply" }, { "act", true }, { "times", 1 } }));
     QCOMPARE(rig.request(Dispenser, "/eject", "4", {}, 600, &from), -1);
     QVERIFY(rig.status(Dispenser, { { "cardInMouth", true } }, from) >= 0);
+    QVERIFY(rig.sim->journalLines().contains("dispenser /eject 3"));
 
     // Broken replies, none of which act.
     const QList<QPair<QJsonObject, QByteArray>> broken { { { { "mode", "array" } }, "[]" },
@@ -413,19 +368,8 @@ void TestDeviceSimulator::plannedFaults()
         QCOMPARE(rig.peer.at(reply).payload, broken[i].second);
     }
     QVERIFY(!rig.cards().value("mouth").isNull());
-
-    // Faults show in the state until cleared; malformed ones are refused.
-    QVERIFY(rig.sim->setFault("rfid/card/write", { { "mode", "delay" }, { "ms", 10 } }));
-    QVERIFY(rig.sim->state().value("faults").toObject().contains("rfid/card/write"));
-    QVERIFY(rig.sim->clearFaults());
-    QVERIFY(rig.sim->state().value("faults").toObject().isEmpty());
     QVERIFY(!rig.sim->setFault("rfid/enable", { { "mode", "explode" } }));
     QCOMPARE(rig.sim->lastError(), QStringLiteral("unknown fault mode \"explode\""));
-
-    QCOMPARE(rig.sim->journalLines(),
-        (QStringList { "dispenser /issue 1", "dispenser /issue 2", "rfid /enable 1", "rfid /enable 2", "rfid /enable 3",
-            "dispenser /eject 3", "dispenser /eject 4", "dispenser /accept 5", "dispenser /accept 6",
-            "dispenser /accept 7" }));
 }
 
 void TestDeviceSimulator::deviceConditions()
@@ -452,7 +396,6 @@ void TestDeviceSimulator::deviceConditions()
     QCOMPARE(rig.reply(Rfid, "/disable", "3"), parse(R"({"completed":false,"error":{"what":"Antenna broken"}})"));
     QVERIFY(rig.sim->setReader({ { "state", "ok" } }));
     QVERIFY(rig.status(Rfid, { { "state", 1 }, { "error", QJsonValue::Null } }, from) >= 0);
-    QVERIFY(!rig.sim->setReader({ { "state", "sleepy" } }));
 
     // Jam, open door, inactive: each in the status and each refusing.
     from = rig.peer.count();
@@ -474,10 +417,7 @@ void TestDeviceSimulator::deviceConditions()
     QVERIFY(rig.completed(Dispenser, "/issue", "6"));
     QVERIFY(rig.completed(Dispenser, "/eject", "7"));
     QVERIFY(rig.sim->setDispenser({ { "offline", true } }));
-    QVERIFY(rig.sim->setReader({ { "offline", true } }));
-    const QList<MqttProbe::Message> retained = rig.retained();
-    QCOMPARE(retainedJson(retained, Dispenser + "/status"), parse(R"({"service":false})"));
-    QCOMPARE(retainedJson(retained, Rfid + "/status"), parse(R"({"service":false})"));
+    QCOMPARE(retainedJson(rig.retained(), Dispenser + "/status"), parse(R"({"service":false})"));
     QCOMPARE(rig.request(Dispenser, "/accept", "8", {}, 500), -1);
     from = rig.peer.count();
     QVERIFY(rig.sim->take());
@@ -561,8 +501,6 @@ void TestDeviceSimulator::rejectsBadCommandLineAndControl()
 
     QVERIFY(!rig.sim->control("explode"));
     QCOMPARE(rig.sim->lastError(), QStringLiteral("unknown command \"explode\""));
-    QVERIFY(!rig.sim->control("autotake", { { "ms", "soon" } }));
-    QVERIFY(rig.sim->lastError().startsWith("autotake needs"));
     const QString control = rig.sim->controlRoot();
     QVERIFY(rig.peer.subscribe(control + "/take/response/x"));
     const int reply = rig.peer.waitFor(control + "/take/response/x", 5000, rig.send(control, "/take", "x", "{nope"));

@@ -194,7 +194,6 @@ void TestMosquittoClient::subscriptionsAreSharedAndEndWithTheConnection()
     QTRY_COMPARE(first->state(), MqttSubscription::Subscribed);
     QCOMPARE(first->qos(), quint8(1)); // raised for the second user
     QSignalSpy messages(first, &MqttSubscription::messageReceived);
-    QSignalSpy all(&client, &MosquittoClient::messageReceived);
     client.unsubscribe(filter);
     QCOMPARE(first->state(), MqttSubscription::Subscribed);
     client.publish(MqttTopicName("disp/card/removed"), "1", 1);
@@ -204,10 +203,6 @@ void TestMosquittoClient::subscriptionsAreSharedAndEndWithTheConnection()
     QCOMPARE(first->state(), MqttSubscription::UnsubscriptionPending);
     QTRY_VERIFY(!watched);
     QTRY_VERIFY(broker.log().contains("Received UNSUBSCRIBE"));
-    all.clear();
-    client.publish(MqttTopicName("disp/card/removed"), "2", 1);
-    QTest::qWait(200);
-    QCOMPARE(all.count(), 0);
 
     // A new user before the UNSUBACK gets a fresh subscription that the earlier UNSUBSCRIBE does not cancel.
     const MqttTopicFilter other("x/y");

@@ -47,10 +47,9 @@ class TestMqttClient : public QObject
 
 private slots:
     void connectsSubscribesPublishesReceives();
-    void logsSettingsButNeverThePassword();
     void publishWithoutConnectionFailsSilently();
     void reconnectCycleRenewsSubscriptions();
-    void refusedCredentialsEachAttempt();
+    void settingsLoggedAndCredentialsRefusedEachAttempt();
     void refusedSubscriptionIsReported();
     void willOnlyAfterAbnormalLoss();
     void unsafeSettingsMakeNoAttempt();
@@ -92,43 +91,6 @@ void TestMqttClient::connectsSubscribesPublishesReceives()
     QVERIFY(!client.publish("x", "lane/+", 0, false));
     QCOMPARE(errors.count(), 1);
     QCOMPARE(errors.at(0).at(0).toString(), QString("Publish to lane/+ failed."));
-}
-
-void TestMqttClient::logsSettingsButNeverThePassword()
-{
-    MosquittoBroker broker;
-    QVERIFY(broker.start());
-    LogCapture log;
-    MqttClient client;
-    pointAt(client, broker.port(), 1234);
-    client.setUsername("lane");
-    client.setPassword("s3cr3t-pw");
-    client.setClientId("lane_42");
-    client.setWillTopic("mqtt/base/status");
-    client.setWillMessage("{\"service\": false}");
-    client.connect();
-    const QStringList expected {
-        "[MqttClient] Applying client configuration:",
-        "[MqttClient] Retry interval millis: 1234",
-        "[MqttClient] Applying client configuration:",
-        "[MqttClient] Hostname: 127.0.0.1",
-        "[MqttClient] Port    : " + QString::number(broker.port()),
-        "[MqttClient] Username: lane",
-        "[MqttClient] CleanSession: true",
-        "[MqttClient] Client Id   : lane_42",
-        "[MqttClient] Keepalive   : 5",
-        "[MqttClient] Will Message: {\"service\": false}",
-        "[MqttClient] Will QoS    : 2",
-        "[MqttClient] Will Retain : true",
-        "[MqttClient] Will Topic  : mqtt/base/status",
-    };
-    const QStringList debug = log.texts(QtDebugMsg);
-    const int start = debug.indexOf(expected.first());
-    QVERIFY(start >= 0);
-    QCOMPARE(debug.mid(start, expected.size()), expected);
-    QTRY_VERIFY(broker.log().contains("as lane_42 (p2, c1, k5, u'lane')"));
-    for (const QString& line : log.texts())
-        QVERIFY2(!line.contains("s3cr3t-pw"), qPrintable(line));
 }
 
 void TestMqttClient::publishWithoutConnectionFailsSilently()
@@ -212,29 +174,52 @@ void TestMqttClient::reconnectCycleRenewsSubscriptions()
     QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 3, 3000);
 }
 
-void TestMqttClient::refusedCredentialsEachAttempt()
+void TestMqttClient::settingsLoggedAndCredentialsRefusedEachAttempt()
 {
     MosquittoBroker broker;
     QVERIFY(broker.requireLogin("lane", "right"));
     QVERIFY(broker.start());
     LogCapture log;
     MqttClient client;
-    pointAt(client, broker.port());
+    pointAt(client, broker.port(), 1234);
     client.setClientId("lane_7");
     client.setUsername("lane");
-    client.setPassword("wrong");
+    client.setPassword("s3cr3t-pw");
+    client.setWillTopic("mqtt/base/status");
+    client.setWillMessage("{\"service\": false}");
     QSignalSpy errors(&client, &MqttClient::error);
     QSignalSpy connected(&client, &MqttClient::connected);
     client.connect();
+    const QStringList expected {
+        "[MqttClient] Applying client configuration:",
+        "[MqttClient] Retry interval millis: 1234",
+        "[MqttClient] Applying client configuration:",
+        "[MqttClient] Hostname: 127.0.0.1",
+        "[MqttClient] Port    : " + QString::number(broker.port()),
+        "[MqttClient] Username: lane",
+        "[MqttClient] CleanSession: true",
+        "[MqttClient] Client Id   : lane_7",
+        "[MqttClient] Keepalive   : 5",
+        "[MqttClient] Will Message: {\"service\": false}",
+        "[MqttClient] Will QoS    : 2",
+        "[MqttClient] Will Retain : true",
+        "[MqttClient] Will Topic  : mqtt/base/status",
+    };
+    const QStringList debug = log.texts(QtDebugMsg);
+    QCOMPARE(debug.mid(debug.indexOf(expected.first()), expected.size()), expected);
+
     QTRY_VERIFY_WITH_TIMEOUT(errors.count() >= 2, 4000);
     for (const auto& e : errors)
         QCOMPARE(e.at(0).toString(), QString("Mqtt client error"));
     QVERIFY(log.count("[MqttClient] Not authorized: lane_7. The client is not authorized to connect.") >= 2);
     QCOMPARE(connected.count(), 0);
+    for (const QString& line : log.texts())
+        QVERIFY2(!line.contains("s3cr3t-pw"), qPrintable(line));
 
     client.setPassword("right");
     client.connect();
     QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 3000);
+    QVERIFY(broker.log().contains("as lane_7 (p2, c1, k5, u'lane')"));
 }
 
 void TestMqttClient::refusedSubscriptionIsReported()

@@ -95,18 +95,16 @@ void MqttProbe::disconnect()
 bool MqttProbe::subscribe(const QString& filter, int timeoutMs)
 {
     int mid = 0;
-    if (mosquitto_subscribe(m_mosq, &mid, filter.toUtf8().constData(), 1) != MOSQ_ERR_SUCCESS)
-        return false;
-    return waitUntil([this, mid] { return acked(mid); }, timeoutMs);
+    return mosquitto_subscribe(m_mosq, &mid, filter.toUtf8().constData(), 1) == MOSQ_ERR_SUCCESS
+        && waitUntil([this, mid] { return acked(mid); }, timeoutMs);
 }
 
 bool MqttProbe::publish(const QString& topic, const QByteArray& payload, bool retain, int timeoutMs)
 {
     int mid = 0;
-    if (mosquitto_publish(m_mosq, &mid, topic.toUtf8().constData(), payload.size(), payload.constData(), 1, retain)
-        != MOSQ_ERR_SUCCESS)
-        return false;
-    return waitUntil([this, mid] { return acked(mid); }, timeoutMs);
+    return mosquitto_publish(m_mosq, &mid, topic.toUtf8().constData(), payload.size(), payload.constData(), 1, retain)
+        == MOSQ_ERR_SUCCESS
+        && waitUntil([this, mid] { return acked(mid); }, timeoutMs);
 }
 
 QList<MqttProbe::Message> MqttProbe::messages() const

@@ -407,22 +407,15 @@ void TestDeviceSimulator::survivesBrokerRestart()
     QVERIFY(rig.completed(Dispenser, "/issue", "1"));
     QVERIFY(rig.completed(Dispenser, "/eject", "2"));
 
-    // The broker forgets everything; the simulator reconnects and publishes identity and status again.
+    // The broker forgets everything; the simulator reconnects and publishes identity and its state again.
     rig.broker.stop();
     QVERIFY(rig.broker.start());
     QTRY_VERIFY_WITH_TIMEOUT(rig.retained().contains(Rfid + "/info"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(
         rig.retained().value(Dispenser + "/status").value("device").toObject().value("cardInMouth").toBool(), 10000);
-
-    // The card is still in the mouth; taking it is seen by a peer on the new broker.
-    MqttProbe peer;
-    QVERIFY(peer.connectTo(rig.broker.host(), rig.broker.port()));
-    QVERIFY(peer.subscribe(Dispenser + "/card/removed"));
-    // Links may still be reconnecting; the condition must not take twice when re-evaluated.
-    bool taken = false;
-    QTRY_VERIFY_WITH_TIMEOUT(taken || (taken = rig.sim->take()), 10000);
-    QVERIFY(peer.waitFor(Dispenser + "/card/removed") >= 0);
-    QCOMPARE(rig.sim->journalLines(), (QStringList { "dispenser /issue 1", "dispenser /eject 2" }));
+    // The control link may still be reconnecting.
+    QTRY_COMPARE_WITH_TIMEOUT(
+        rig.sim->journalLines(), (QStringList { "dispenser /issue 1", "dispenser /eject 2" }), 10000);
 }
 
 void TestDeviceSimulator::rejectsBadCommandLineAndControl()

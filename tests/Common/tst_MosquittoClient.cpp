@@ -19,28 +19,46 @@ class FakeBroker : public QTcpServer
 {
 public:
     explicit FakeBroker(const QByteArray& answer)
-        : m_answer(answer)
     {
         listen(QHostAddress::LocalHost, 0);
-        connect(this, &QTcpServer::newConnection, this, [this] {
+        connect(this, &QTcpServer::newConnection, this, [this, answer] {
             while (QTcpSocket* socket = nextPendingConnection()) {
-                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket, answer] {
                     received += socket->readAll();
-                    if (!m_answer.isEmpty())
-                        socket->write(m_answer);
+                    if (!answer.isEmpty())
+                        socket->write(answer);
                 });
             }
         });
     }
+    // The CONNECT flags byte (user name 0x80, password 0x40).
+    int connectFlags() const { return received.at(received.indexOf("MQTT") + 5); }
     QByteArray received;
-
-private:
-    QByteArray m_answer;
 };
 
-void flushDeletes()
+void pointAt(MosquittoClient& client, quint16 port)
 {
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    client.setHostname("127.0.0.1");
+    client.setPort(port);
+}
+
+bool connectTo(MosquittoClient& client, quint16 port)
+{
+    pointAt(client, port);
+    client.connectToHost();
+    return QTest::qWaitFor([&] { return client.state() == MosquittoClient::Connected; }, 5000);
+}
+
+// Records states, connected/disconnected and errors as "state1", "connected@2", "error256"...
+void recordOrder(MosquittoClient& client, QStringList& order)
+{
+    QObject::connect(&client, &MosquittoClient::stateChanged, &client,
+        [&order](MosquittoClient::ClientState s) { order << QStringLiteral("state%1").arg(int(s)); });
+    QObject::connect(&client, &MosquittoClient::connected, &client,
+        [&] { order << QStringLiteral("connected@%1").arg(int(client.state())); });
+    QObject::connect(&client, &MosquittoClient::disconnected, &client, [&order] { order << "disconnected"; });
+    QObject::connect(&client, &MosquittoClient::errorChanged, &client,
+        [&order](MosquittoClient::ClientError e) { order << QStringLiteral("error%1").arg(int(e)); });
 }
 
 } // namespace
@@ -50,156 +68,109 @@ class TestMosquittoClient : public QObject
     Q_OBJECT
 
 private slots:
-    void connectsAndOrdersSignals();
-    void refusesOperationsWhenDisconnected();
-    void refusedConnectIsTransportError();
-    void connackCodesBecomeErrors_data();
-    void connackCodesBecomeErrors();
-    void garbageIsProtocolViolation();
-    void clientSignalRunsBeforeSubscriptionSignal();
-    void countsUsersOfAFilter();
-    void unsubscribeDuringPendingUnsubscribe();
+    void connectsWithItsSettingsAndOrdersSignals();
+    void failedAttemptsBecomeErrors();
+    void subscriptionsAreSharedAndEndWithTheConnection();
     void listenerMayCallBackDuringSignal();
-    void lossEndsSubscriptions();
-    void closeTransportCutsHangingAttempt();
-    void badSettingsAreReported();
 };
 
-void TestMosquittoClient::connectsAndOrdersSignals()
+void TestMosquittoClient::connectsWithItsSettingsAndOrdersSignals()
 {
     MosquittoBroker broker;
     QVERIFY(broker.start());
+    LogCapture log;
     MosquittoClient client;
-    client.setHostname(broker.host());
-    client.setPort(broker.port());
     client.setClientId("order-test");
-
+    client.setKeepAlive(2); // the library takes 0 or at least 5 s
     QStringList order;
-    connect(&client, &MosquittoClient::stateChanged, this,
-        [&](MosquittoClient::ClientState s) { order << QStringLiteral("state%1").arg(int(s)); });
-    connect(&client, &MosquittoClient::connected, this,
-        [&] { order << QStringLiteral("connected") + (client.state() == MosquittoClient::Connected ? "@2" : "@?"); });
-    connect(&client, &MosquittoClient::disconnected, this, [&] { order << "disconnected"; });
-    connect(&client, &MosquittoClient::errorChanged, this,
-        [&](MosquittoClient::ClientError e) { order << QStringLiteral("error%1").arg(int(e)); });
-
+    recordOrder(client, order);
+    QCOMPARE(client.subscribe(MqttTopicFilter("a/b"), 1), nullptr);
+    pointAt(client, broker.port());
     client.connectToHost();
-    QCOMPARE(client.state(), MosquittoClient::Connecting);
-    QTRY_COMPARE_WITH_TIMEOUT(client.state(), MosquittoClient::Connected, 5000);
+    QCOMPARE(client.publish(MqttTopicName("a/b"), "x"), -1); // still Connecting
+    QTRY_COMPARE(client.state(), MosquittoClient::Connected);
     QCOMPARE(order, QStringList({ "state1", "state2", "connected@2" }));
-    QVERIFY(broker.log().contains("New client connected"));
+    QVERIFY(log.contains(QtWarningMsg, "[MosquittoClient] WARN: Keep-alive 2 s is below the minimum, using 5 s"));
     // MQTT 3.1.1 ("p2" in the broker's words) with a clean session.
-    QVERIFY2(broker.log().contains("as order-test (p2, c1, k60)"), qPrintable(broker.log()));
+    QTRY_VERIFY2(broker.log().contains("as order-test (p2, c1, k5)"), qPrintable(broker.log()));
+    QCOMPARE(client.subscribe(MqttTopicFilter("a/#/b"), 0), nullptr);
+    QCOMPARE(client.publish(MqttTopicName("a/+"), "x"), -1);
+    QCOMPARE(client.publish(MqttTopicName("a/b"), "x", 0), 0);
+    QVERIFY(client.publish(MqttTopicName("a/b"), "x", 1) > 0);
 
     order.clear();
     client.disconnectFromHost();
     QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
     QCOMPARE(order, QStringList({ "state0", "disconnected" }));
     QTRY_VERIFY(broker.log().contains("Client order-test disconnected."));
-}
 
-void TestMosquittoClient::refusesOperationsWhenDisconnected()
-{
-    MosquittoBroker broker;
-    QVERIFY(broker.start());
-    MosquittoClient client;
-    QCOMPARE(client.subscribe(MqttTopicFilter("a/b"), 1), nullptr);
-    QCOMPARE(client.publish(MqttTopicName("a/b"), "x"), -1);
-
-    client.setHostname(broker.host());
-    client.setPort(broker.port());
+    // A lasting session needs an id of its own: refused like a broker would.
+    client.setClientId(QString());
+    client.setCleanSession(false);
     client.connectToHost();
-    QCOMPARE(client.publish(MqttTopicName("a/b"), "x"), -1); // still Connecting
-    QTRY_COMPARE(client.state(), MosquittoClient::Connected);
-    QCOMPARE(client.subscribe(MqttTopicFilter("a/#/b"), 0), nullptr);
-    QCOMPARE(client.subscribe(MqttTopicFilter(""), 0), nullptr);
-    QCOMPARE(client.publish(MqttTopicName("a/+"), "x"), -1);
-    QCOMPARE(client.publish(MqttTopicName("a/#"), "x"), -1);
-    QCOMPARE(client.publish(MqttTopicName("a/b"), "x", 0), 0);
-    QVERIFY(client.publish(MqttTopicName("a/b"), "x", 1) > 0);
+    QTRY_COMPARE(client.error(), MosquittoClient::IdRejected);
+    QCOMPARE(client.state(), MosquittoClient::Disconnected);
 }
 
-void TestMosquittoClient::refusedConnectIsTransportError()
+void TestMosquittoClient::failedAttemptsBecomeErrors()
 {
-    MosquittoClient client;
-    client.setHostname("127.0.0.1");
-    client.setPort(testsupport::freePort());
+    // Refused at once: every attempt reports its own error, after the state.
+    MosquittoClient refused;
+    pointAt(refused, testsupport::freePort());
     QStringList order;
-    connect(&client, &MosquittoClient::stateChanged, this,
-        [&](MosquittoClient::ClientState s) { order << QStringLiteral("state%1").arg(int(s)); });
-    connect(&client, &MosquittoClient::disconnected, this, [&] { order << "disconnected"; });
-    connect(&client, &MosquittoClient::errorChanged, this,
-        [&](MosquittoClient::ClientError e) { order << QStringLiteral("error%1").arg(int(e)); });
-
+    recordOrder(refused, order);
     for (int attempt = 0; attempt < 2; ++attempt) {
         order.clear();
-        client.connectToHost();
-        QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
-        // Every attempt reports its own error, after the state.
-        QCOMPARE(order, QStringList({ "state1", "state0", "disconnected", "error256" }));
-        QCOMPARE(client.error(), MosquittoClient::TransportInvalid);
+        refused.connectToHost();
+        QTRY_COMPARE(order, QStringList({ "state1", "state0", "disconnected", "error256" }));
     }
-}
 
-void TestMosquittoClient::connackCodesBecomeErrors_data()
-{
-    QTest::addColumn<int>("code");
-    for (int code = 1; code <= 5; ++code)
-        QTest::addRow("code %d", code) << code;
-}
+    // CONNACK return codes 1-5, then a packet of type 0, which does not exist.
+    for (int code = 1; code <= 6; ++code) {
+        const bool connack = code <= 5;
+        FakeBroker fake(connack ? QByteArray("\x20\x02\x00", 3) + char(code) : QByteArray("\x00\x00", 2));
+        MosquittoClient client;
+        pointAt(client, fake.serverPort());
+        if (connack) {
+            client.setUsername("user");
+            client.setPassword("secret");
+        }
+        QSignalSpy errors(&client, &MosquittoClient::errorChanged);
+        client.connectToHost();
+        QTRY_COMPARE(errors.count(), 1);
+        QCOMPARE(client.error(), connack ? MosquittoClient::ClientError(code) : MosquittoClient::ProtocolViolation);
+        QCOMPARE(client.state(), MosquittoClient::Disconnected);
+        // MQTT 3.1.1; user name and password flags only with credentials.
+        QVERIFY(fake.received.contains(QByteArray("\x00\x04MQTT\x04", 7)));
+        QCOMPARE(fake.connectFlags() & 0xC0, connack ? 0xC0 : 0);
+    }
 
-void TestMosquittoClient::connackCodesBecomeErrors()
-{
-    QFETCH(int, code);
-    FakeBroker fake(QByteArray("\x20\x02\x00", 3) + char(code));
+    // An attempt that hangs without CONNACK is cut by closeTransport().
+    FakeBroker silent { QByteArray() };
     MosquittoClient client;
-    client.setHostname("127.0.0.1");
-    client.setPort(fake.serverPort());
-    client.setUsername("user");
-    client.setPassword("secret");
+    pointAt(client, silent.serverPort());
     QSignalSpy errors(&client, &MosquittoClient::errorChanged);
     client.connectToHost();
-    QTRY_COMPARE(errors.count(), 1);
-    QCOMPARE(errors.at(0).at(0).value<MosquittoClient::ClientError>(), MosquittoClient::ClientError(code));
-    QCOMPARE(client.state(), MosquittoClient::Disconnected);
-    // CONNECT of MQTT 3.1.1 with user name and password flags set.
-    QVERIFY(fake.received.contains(QByteArray("\x00\x04MQTT\x04", 7)));
-    const int flags = fake.received.at(fake.received.indexOf("MQTT") + 5);
-    QCOMPARE(flags & 0xC0, 0xC0);
+    QTRY_VERIFY(silent.received.contains("MQTT"));
+    QCOMPARE(client.state(), MosquittoClient::Connecting);
+    client.closeTransport();
+    QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(client.error(), MosquittoClient::TransportInvalid);
 }
 
-void TestMosquittoClient::garbageIsProtocolViolation()
-{
-    // Packet type 0 does not exist.
-    FakeBroker fake(QByteArray("\x00\x00", 2));
-    MosquittoClient client;
-    client.setHostname("127.0.0.1");
-    client.setPort(fake.serverPort());
-    QSignalSpy errors(&client, &MosquittoClient::errorChanged);
-    client.connectToHost();
-    QTRY_COMPARE(errors.count(), 1);
-    QCOMPARE(client.error(), MosquittoClient::ProtocolViolation);
-    // Neither flag without credentials.
-    const int flags = fake.received.at(fake.received.indexOf("MQTT") + 5);
-    QCOMPARE(flags & 0xC0, 0);
-}
-
-void TestMosquittoClient::clientSignalRunsBeforeSubscriptionSignal()
+void TestMosquittoClient::subscriptionsAreSharedAndEndWithTheConnection()
 {
     MosquittoBroker broker;
     QVERIFY(broker.start());
     MosquittoClient client;
-    client.setHostname(broker.host());
-    client.setPort(broker.port());
-    client.connectToHost();
-    QTRY_COMPARE(client.state(), MosquittoClient::Connected);
+    QVERIFY(connectTo(client, broker.port()));
 
+    // The client-level message signal runs before the subscription's own.
     MqttSubscription* wildcard = client.subscribe(MqttTopicFilter("dev/+/state"), 1);
     QVERIFY(wildcard);
     QCOMPARE(wildcard->state(), MqttSubscription::SubscriptionPending);
     QTRY_COMPARE(wildcard->state(), MqttSubscription::Subscribed);
-    QCOMPARE(wildcard->qos(), quint8(1));
-
     QStringList order;
     connect(
         &client, &MosquittoClient::messageReceived, this, [&](const QByteArray& payload, const MqttTopicName& topic) {
@@ -213,71 +184,52 @@ void TestMosquittoClient::clientSignalRunsBeforeSubscriptionSignal()
     QTRY_COMPARE(order.size(), 2);
     QTest::qWait(50);
     QCOMPARE(order, QStringList({ "client:dev/a/state=on", "subscription:dev/a/state=on/q1" }));
-}
 
-void TestMosquittoClient::countsUsersOfAFilter()
-{
-    MosquittoBroker broker;
-    QVERIFY(broker.start());
-    MosquittoClient client;
-    client.setHostname(broker.host());
-    client.setPort(broker.port());
-    client.connectToHost();
-    QTRY_COMPARE(client.state(), MosquittoClient::Connected);
-
+    // Users of one filter share a subscription; UNSUBSCRIBE goes out with the last of them.
     const MqttTopicFilter filter("disp/card/removed");
     MqttSubscription* first = client.subscribe(filter, 0);
-    MqttSubscription* second = client.subscribe(filter, 1);
     QVERIFY(first);
-    QCOMPARE(second, first);
+    QCOMPARE(client.subscribe(filter, 1), first);
     QCOMPARE(first->users(), 2);
     QTRY_COMPARE(first->state(), MqttSubscription::Subscribed);
     QCOMPARE(first->qos(), quint8(1)); // raised for the second user
-
     QSignalSpy messages(first, &MqttSubscription::messageReceived);
-    QSignalSpy all(&client, &MosquittoClient::messageReceived);
     client.unsubscribe(filter);
     QCOMPARE(first->state(), MqttSubscription::Subscribed);
     client.publish(MqttTopicName("disp/card/removed"), "1", 1);
     QTRY_COMPARE(messages.count(), 1);
-
     QPointer<MqttSubscription> watched(first);
     client.unsubscribe(filter);
     QCOMPARE(first->state(), MqttSubscription::UnsubscriptionPending);
     QTRY_VERIFY(!watched);
-    QCOMPARE(client.subscriptionCount(), 0);
     QTRY_VERIFY(broker.log().contains("Received UNSUBSCRIBE"));
 
-    // The broker no longer delivers to us.
-    all.clear();
-    client.publish(MqttTopicName("disp/card/removed"), "2", 1);
-    QTest::qWait(200);
-    QCOMPARE(all.count(), 0);
-}
-
-void TestMosquittoClient::unsubscribeDuringPendingUnsubscribe()
-{
-    MosquittoBroker broker;
-    QVERIFY(broker.start());
-    MosquittoClient client;
-    client.setHostname(broker.host());
-    client.setPort(broker.port());
-    client.connectToHost();
-    QTRY_COMPARE(client.state(), MosquittoClient::Connected);
-
-    const MqttTopicFilter filter("x/y");
-    MqttSubscription* old = client.subscribe(filter, 1);
+    // A new user before the UNSUBACK gets a fresh subscription that the earlier UNSUBSCRIBE does not cancel.
+    const MqttTopicFilter other("x/y");
+    MqttSubscription* old = client.subscribe(other, 1);
     QTRY_COMPARE(old->state(), MqttSubscription::Subscribed);
-    client.unsubscribe(filter);
+    client.unsubscribe(other);
     QCOMPARE(old->state(), MqttSubscription::UnsubscriptionPending);
-    // A new user before the UNSUBACK gets a fresh subscription that the
-    // earlier UNSUBSCRIBE does not cancel.
-    MqttSubscription* fresh = client.subscribe(filter, 1);
+    QPointer<MqttSubscription> fresh = client.subscribe(other, 1);
     QVERIFY(fresh && fresh != old);
     QTRY_COMPARE(fresh->state(), MqttSubscription::Subscribed);
-    QSignalSpy messages(fresh, &MqttSubscription::messageReceived);
+    QSignalSpy freshMessages(fresh.data(), &MqttSubscription::messageReceived);
+    QSignalSpy freshStates(fresh.data(), &MqttSubscription::stateChanged);
     client.publish(MqttTopicName("x/y"), "z", 1);
-    QTRY_COMPARE(messages.count(), 1);
+    QTRY_COMPARE(freshMessages.count(), 1);
+
+    // A lost connection ends every subscription; the same object connects again later.
+    QSignalSpy errors(&client, &MosquittoClient::errorChanged);
+    broker.kill();
+    QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(client.error(), MosquittoClient::TransportInvalid);
+    QCOMPARE(freshStates.last().at(0).value<MqttSubscription::SubscriptionState>(), MqttSubscription::Unsubscribed);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!fresh);
+    QCOMPARE(client.subscriptionCount(), 0);
+    QVERIFY(broker.start());
+    QVERIFY(connectTo(client, broker.port()));
 }
 
 void TestMosquittoClient::listenerMayCallBackDuringSignal()
@@ -285,8 +237,7 @@ void TestMosquittoClient::listenerMayCallBackDuringSignal()
     MosquittoBroker broker;
     QVERIFY(broker.start());
     MosquittoClient client;
-    client.setHostname(broker.host());
-    client.setPort(broker.port());
+    pointAt(client, broker.port());
     // Subscribing and publishing from inside the connected() and message
     // signals must go out at once, not with the next keep-alive.
     connect(&client, &MosquittoClient::connected, this, [&] {
@@ -303,82 +254,6 @@ void TestMosquittoClient::listenerMayCallBackDuringSignal()
     client.connectToHost();
     QTRY_COMPARE_WITH_TIMEOUT(replies.count(), 5, 3000);
     QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
-}
-
-void TestMosquittoClient::lossEndsSubscriptions()
-{
-    MosquittoBroker broker;
-    QVERIFY(broker.start());
-    MosquittoClient client;
-    client.setHostname(broker.host());
-    client.setPort(broker.port());
-    client.connectToHost();
-    QTRY_COMPARE(client.state(), MosquittoClient::Connected);
-    QPointer<MqttSubscription> subscription = client.subscribe(MqttTopicFilter("a"), 1);
-    QSignalSpy states(subscription.data(), &MqttSubscription::stateChanged);
-    QSignalSpy errors(&client, &MosquittoClient::errorChanged);
-    broker.kill();
-    QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
-    QCOMPARE(errors.count(), 1);
-    QCOMPARE(client.error(), MosquittoClient::TransportInvalid);
-    QVERIFY(!states.isEmpty());
-    QCOMPARE(states.last().at(0).value<MqttSubscription::SubscriptionState>(), MqttSubscription::Unsubscribed);
-    flushDeletes();
-    QVERIFY(!subscription);
-    QCOMPARE(client.subscriptionCount(), 0);
-
-    // The same object connects again once the broker is back.
-    QVERIFY(broker.start());
-    client.connectToHost();
-    QTRY_COMPARE(client.state(), MosquittoClient::Connected);
-}
-
-void TestMosquittoClient::closeTransportCutsHangingAttempt()
-{
-    FakeBroker silent { QByteArray() };
-    MosquittoClient client;
-    client.setHostname("127.0.0.1");
-    client.setPort(silent.serverPort());
-    QSignalSpy errors(&client, &MosquittoClient::errorChanged);
-    client.connectToHost();
-    QTRY_VERIFY(silent.received.contains("MQTT"));
-    QCOMPARE(client.state(), MosquittoClient::Connecting);
-    client.closeTransport();
-    QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
-    QCOMPARE(errors.count(), 1);
-    QCOMPARE(client.error(), MosquittoClient::TransportInvalid);
-    // Closing again changes nothing.
-    client.closeTransport();
-    QTest::qWait(50);
-    QCOMPARE(errors.count(), 1);
-}
-
-void TestMosquittoClient::badSettingsAreReported()
-{
-    MosquittoBroker broker;
-    QVERIFY(broker.start());
-    LogCapture log;
-    MosquittoClient client;
-    client.setHostname(broker.host());
-    client.setPort(broker.port());
-    client.setClientId("short-ka");
-    // The library takes 0 or at least 5 s.
-    client.setKeepAlive(2);
-    client.connectToHost();
-    QTRY_COMPARE(client.state(), MosquittoClient::Connected);
-    QVERIFY(log.contains(QtWarningMsg, "[MosquittoClient] WARN: Keep-alive 2 s is below the minimum, using 5 s"));
-    QTRY_VERIFY(broker.log().contains("as short-ka (p2, c1, k5)"));
-    client.disconnectFromHost();
-    QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
-
-    // A lasting session needs an id of its own: refused like a broker would.
-    client.setClientId(QString());
-    client.setCleanSession(false);
-    QSignalSpy errors(&client, &MosquittoClient::errorChanged);
-    client.connectToHost();
-    QTRY_COMPARE(errors.count(), 1);
-    QCOMPARE(client.error(), MosquittoClient::IdRejected);
-    QCOMPARE(client.state(), MosquittoClient::Disconnected);
 }
 
 QTEST_GUILESS_MAIN(TestMosquittoClient)

@@ -1,6 +1,5 @@
-// The reconnect cycle's timing against a real broker, a silent listener and
-// a frozen broker: the default interval, cut attempts, keep-alive loss.
-// Apart from the other connection tests because each case takes seconds.
+// The reconnect cycle's timing: the default interval, attempts cut by the
+// retry timer, keep-alive loss. Apart from the other tests: each takes seconds.
 
 #include "LogCapture.h"
 #include "MosquittoBroker.h"
@@ -16,6 +15,9 @@
 using manager::MqttClient;
 
 namespace {
+
+const QString TransportWarning = "[MqttClient] Transport invalid: The underlying transport caused an error. For "
+                                 "example, the connection might have been interrupted unexpectedly.";
 
 void pointAt(MqttClient& client, quint16 port, unsigned int retryMillis)
 {
@@ -40,15 +42,13 @@ void TestMqttClientTiming::retriesAtTheDefaultInterval()
 {
     MqttClient client;
     client.setPort(testsupport::freePort()); // nobody listens: refused at once
-    QSignalSpy disconnected(&client, &MqttClient::disconnected);
     QElapsedTimer timer;
     QList<qint64> at;
     QObject::connect(&client, &MqttClient::disconnected, &client, [&] { at << timer.elapsed(); });
     timer.start();
     client.connect();
-    QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 2, 6000);
-    const qint64 gap = at.at(1) - at.at(0);
-    QVERIFY2(gap >= 2900 && gap < 4000, qPrintable(QString::number(gap)));
+    QTRY_COMPARE_WITH_TIMEOUT(at.size(), 2, 6000);
+    QVERIFY2(at[1] - at[0] >= 2900 && at[1] - at[0] < 4000, qPrintable(QString::number(at[1] - at[0])));
 }
 
 void TestMqttClientTiming::hangingAttemptIsCutByRetryTimer()
@@ -69,19 +69,14 @@ void TestMqttClientTiming::hangingAttemptIsCutByRetryTimer()
     MqttClient client;
     pointAt(client, silent.serverPort(), 400);
     QSignalSpy errors(&client, &MqttClient::error);
-    QSignalSpy disconnected(&client, &MqttClient::disconnected);
     timer.start();
     client.connect();
     QTRY_VERIFY_WITH_TIMEOUT(accepted.size() >= 2, 5000);
     // Cut after one interval, next attempt one interval after that.
     const qint64 gap = accepted.at(1) - accepted.at(0);
     QVERIFY2(gap >= 750 && gap < 1600, qPrintable(QString::number(gap)));
-    QVERIFY(disconnected.count() >= 1);
     QCOMPARE(errors.at(0).at(0).toString(), QString("Mqtt client error"));
-    QVERIFY(log.contains(QtWarningMsg,
-        "[MqttClient] Transport invalid: The underlying transport caused an error. For "
-        "example, the connection might have been interrupted unexpectedly."));
-    // The peer saw its socket closed.
+    QVERIFY(log.contains(QtWarningMsg, TransportWarning));
     QTRY_VERIFY(sockets.first()->state() != QAbstractSocket::ConnectedState || !sockets.first()->isValid());
 }
 
@@ -106,7 +101,7 @@ void TestMqttClientTiming::keepAliveLossIsDetected()
     QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 14000);
     QVERIFY2(frozen.elapsed() >= 4000, qPrintable(QString::number(frozen.elapsed())));
     QCOMPARE(errors.at(0).at(0).toString(), QString("Mqtt client error"));
-    QVERIFY(log.startingWith("[MqttClient] Transport invalid:").size() >= 1);
+    QVERIFY(log.contains(QtWarningMsg, TransportWarning));
 
     // Attempts to the frozen broker hang and are cut; it comes back when thawed.
     QTRY_VERIFY_WITH_TIMEOUT(disconnected.count() >= 2, 4000);

@@ -9,6 +9,8 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
+
 QJsonObject MqttProbe::Message::json() const
 {
     return QJsonDocument::fromJson(payload).object();
@@ -24,11 +26,35 @@ MqttProbe::MqttProbe(const QString& clientId)
     m_mosq = mosquitto_new(id.toUtf8().constData(), true, this);
     mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
-    mosquitto_connect_callback_set(m_mosq, &MqttProbe::onConnect);
-    mosquitto_disconnect_callback_set(m_mosq, &MqttProbe::onDisconnect);
-    mosquitto_message_callback_set(m_mosq, &MqttProbe::onMessage);
+    mosquitto_connect_callback_set(m_mosq, [](mosquitto*, void* self, int rc) {
+        auto* probe = static_cast<MqttProbe*>(self);
+        QMutexLocker lock(&probe->m_mutex);
+        probe->m_connected = (rc == 0);
+        // Message ids start over with a new session.
+        probe->m_acked.clear();
+    });
+    mosquitto_disconnect_callback_set(m_mosq, [](mosquitto*, void* self, int) {
+        auto* probe = static_cast<MqttProbe*>(self);
+        QMutexLocker lock(&probe->m_mutex);
+        probe->m_connected = false;
+    });
+    mosquitto_message_callback_set(m_mosq, [](mosquitto* mosq, void* self, const mosquitto_message* message) {
+        auto* probe = static_cast<MqttProbe*>(self);
+        const Message copy { QString::fromUtf8(message->topic),
+            QByteArray(static_cast<const char*>(message->payload), message->payloadlen), message->retain };
+        QMutexLocker lock(&probe->m_mutex);
+        probe->m_messages.append(copy);
+        const auto responder = probe->m_responder;
+        lock.unlock();
+        if (responder && copy.topic.contains(QStringLiteral("/request/"))) {
+            const QByteArray topic = QString(copy.topic).replace("/request/", "/response/").toUtf8();
+            const QByteArray answer = responder(copy.payload);
+            mosquitto_publish(mosq, nullptr, topic.constData(), answer.size(), answer.constData(), 1, false);
+        }
+    });
     mosquitto_publish_callback_set(m_mosq, &MqttProbe::onAck);
-    mosquitto_subscribe_callback_set(m_mosq, &MqttProbe::onSubscribe);
+    mosquitto_subscribe_callback_set(
+        m_mosq, [](mosquitto* mosq, void* self, int mid, int, const int*) { onAck(mosq, self, mid); });
 }
 
 MqttProbe::~MqttProbe()
@@ -69,18 +95,16 @@ void MqttProbe::disconnect()
 bool MqttProbe::subscribe(const QString& filter, int timeoutMs)
 {
     int mid = 0;
-    if (mosquitto_subscribe(m_mosq, &mid, filter.toUtf8().constData(), 1) != MOSQ_ERR_SUCCESS)
-        return false;
-    return waitUntil([this, mid] { return acked(mid); }, timeoutMs);
+    return mosquitto_subscribe(m_mosq, &mid, filter.toUtf8().constData(), 1) == MOSQ_ERR_SUCCESS
+        && waitUntil([this, mid] { return acked(mid); }, timeoutMs);
 }
 
 bool MqttProbe::publish(const QString& topic, const QByteArray& payload, bool retain, int timeoutMs)
 {
     int mid = 0;
-    if (mosquitto_publish(m_mosq, &mid, topic.toUtf8().constData(), payload.size(), payload.constData(), 1, retain)
-        != MOSQ_ERR_SUCCESS)
-        return false;
-    return waitUntil([this, mid] { return acked(mid); }, timeoutMs);
+    return mosquitto_publish(m_mosq, &mid, topic.toUtf8().constData(), payload.size(), payload.constData(), 1, retain)
+        == MOSQ_ERR_SUCCESS
+        && waitUntil([this, mid] { return acked(mid); }, timeoutMs);
 }
 
 QList<MqttProbe::Message> MqttProbe::messages() const
@@ -91,11 +115,9 @@ QList<MqttProbe::Message> MqttProbe::messages() const
 
 QList<MqttProbe::Message> MqttProbe::messages(const QString& topic) const
 {
-    QList<Message> result;
-    for (const Message& message : messages()) {
-        if (message.topic == topic)
-            result.append(message);
-    }
+    QList<Message> result = messages();
+    result.erase(
+        std::remove_if(result.begin(), result.end(), [&](const Message& m) { return m.topic != topic; }), result.end());
     return result;
 }
 
@@ -159,6 +181,12 @@ std::optional<MqttProbe::Message> MqttProbe::call(
     return at(index);
 }
 
+void MqttProbe::setResponder(const std::function<QByteArray(const QByteArray&)>& answer)
+{
+    QMutexLocker lock(&m_mutex);
+    m_responder = answer;
+}
+
 bool MqttProbe::waitUntil(const std::function<bool()>& condition, int timeoutMs)
 {
     QElapsedTimer timer;
@@ -178,41 +206,9 @@ bool MqttProbe::acked(int mid) const
     return m_acked.contains(mid);
 }
 
-void MqttProbe::onConnect(mosquitto*, void* self, int rc)
-{
-    auto* probe = static_cast<MqttProbe*>(self);
-    QMutexLocker lock(&probe->m_mutex);
-    probe->m_connected = (rc == 0);
-    // Message ids start over with a new session; acknowledgements of the old one mean nothing now.
-    probe->m_acked.clear();
-}
-
-void MqttProbe::onDisconnect(mosquitto*, void* self, int)
-{
-    auto* probe = static_cast<MqttProbe*>(self);
-    QMutexLocker lock(&probe->m_mutex);
-    probe->m_connected = false;
-}
-
-void MqttProbe::onMessage(mosquitto*, void* self, const mosquitto_message* message)
-{
-    auto* probe = static_cast<MqttProbe*>(self);
-    Message copy;
-    copy.topic = QString::fromUtf8(message->topic);
-    copy.payload = QByteArray(static_cast<const char*>(message->payload), message->payloadlen);
-    copy.retained = message->retain;
-    QMutexLocker lock(&probe->m_mutex);
-    probe->m_messages.append(copy);
-}
-
 void MqttProbe::onAck(mosquitto*, void* self, int mid)
 {
     auto* probe = static_cast<MqttProbe*>(self);
     QMutexLocker lock(&probe->m_mutex);
     probe->m_acked.insert(mid);
-}
-
-void MqttProbe::onSubscribe(mosquitto* mosq, void* self, int mid, int, const int*)
-{
-    onAck(mosq, self, mid);
 }

@@ -14,7 +14,6 @@
 #include <optional>
 
 struct mosquitto;
-struct mosquitto_message;
 
 class MqttProbe
 {
@@ -60,15 +59,15 @@ public:
     std::optional<Message> call(
         const QString& base, const QString& path, const QString& id, const QJsonObject& params, int timeoutMs = 5000);
 
+    // Answers each message on a topic with "/request/" in it on the matching "/response/" topic
+    // (QoS 1) with what answer returns for its payload; an empty function answers nothing.
+    void setResponder(const std::function<QByteArray(const QByteArray&)>& answer);
+
     // Runs Qt events until the condition holds or the time is up.
     static bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
 
 private:
-    static void onConnect(mosquitto* mosq, void* self, int rc);
-    static void onDisconnect(mosquitto* mosq, void* self, int rc);
-    static void onMessage(mosquitto* mosq, void* self, const mosquitto_message* message);
     static void onAck(mosquitto* mosq, void* self, int mid);
-    static void onSubscribe(mosquitto* mosq, void* self, int mid, int count, const int* granted);
 
     bool acked(int mid) const;
 
@@ -76,6 +75,7 @@ private:
     bool m_loopRunning = false;
     mutable QMutex m_mutex;
     QList<Message> m_messages;
+    std::function<QByteArray(const QByteArray&)> m_responder;
     QSet<int> m_acked;
     bool m_connected = false;
 };

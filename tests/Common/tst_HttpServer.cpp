@@ -267,9 +267,9 @@ private slots:
         QVERIFY(blocker.listen(QHostAddress::Any, m_port));
         log.clear();
         server.listen(m_port);
-        QCOMPARE(log.count(listening.arg(m_port)), 1);
-        QCOMPARE(log.texts(QtCriticalMsg),
-            QStringList { "[HttpServer] ERROR: Failed to listen : The bound address is already in use" });
+        QCOMPARE(log.texts(),
+            QStringList({ listening.arg(m_port),
+                "[HttpServer] ERROR: Failed to listen : The bound address is already in use" }));
         blocker.close();
         QVERIFY(refused(m_port));
         server.close();
@@ -280,10 +280,9 @@ private slots:
         for (int bad : { 70000, 0, -1, 65536 + m_port }) {
             log.clear();
             server.listen(bad);
-            QCOMPARE(log.texts(QtInfoMsg), QStringList { listening.arg(bad) });
-            QCOMPARE(log.texts(QtCriticalMsg),
-                QStringList {
-                    QStringLiteral("[HttpServer] ERROR: Failed to listen : port %1 is outside 1-65535").arg(bad) });
+            QCOMPARE(log.texts(),
+                QStringList({ listening.arg(bad),
+                    QStringLiteral("[HttpServer] ERROR: Failed to listen : port %1 is outside 1-65535").arg(bad) }));
             QVERIFY(refused(m_port));
         }
     }

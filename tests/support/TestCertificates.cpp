@@ -1,51 +1,25 @@
 #include "TestCertificates.h"
 
-#include <QFile>
 #include <QProcess>
 
-TestCertificates::TestCertificates() = default;
+namespace {
 
-bool TestCertificates::openssl(const QStringList& arguments)
-{
-    QProcess process;
-    process.setWorkingDirectory(m_dir.path());
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("openssl"), arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        m_error = QStringLiteral("openssl %1 failed: %2")
-                      .arg(arguments.join(QLatin1Char(' ')), QString::fromLocal8Bit(process.readAll()));
-        return false;
-    }
-    return true;
-}
+// ca NAME CN; leaf NAME CA CN EXTENSIONS
+const char* const kScript = R"(set -e
+ca() { openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 30 -keyout $1.key -out $1.pem -subj "/CN=$2" \
+  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign; }
+leaf() { printf "$4" > $1.ext && openssl req -newkey rsa:2048 -nodes -keyout $1.key -out $1.csr -subj "/CN=$3" \
+  && openssl x509 -req -in $1.csr -CA $2.pem -CAkey $2.key -CAcreateserial -days 30 -sha256 -extfile $1.ext \
+  -out $1.pem; }
+server='subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n'
+ca ca "Test CA"
+leaf server ca localhost "$server"
+leaf client ca device-001 'extendedKeyUsage=clientAuth\n'
+ca foreign-ca "Foreign CA"
+leaf foreign-server foreign-ca localhost "$server"
+)";
 
-bool TestCertificates::writeFile(const char* name, const QByteArray& content)
-{
-    QFile file(path(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
-        m_error = QStringLiteral("cannot write %1").arg(file.fileName());
-        return false;
-    }
-    return true;
-}
-
-bool TestCertificates::makeCa(const QString& name, const QString& subject)
-{
-    return openssl({ "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30", "-keyout",
-        name + ".key", "-out", name + ".pem", "-subj", subject, "-addext", "basicConstraints=critical,CA:TRUE",
-        "-addext", "keyUsage=critical,keyCertSign,cRLSign" });
-}
-
-bool TestCertificates::makeLeaf(
-    const QString& name, const QString& ca, const QString& subject, const QByteArray& extensions)
-{
-    const QByteArray extFile = (name + ".ext").toLatin1();
-    return writeFile(extFile.constData(), extensions)
-        && openssl({ "req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".csr", "-subj",
-            subject })
-        && openssl({ "x509", "-req", "-in", name + ".csr", "-CA", ca + ".pem", "-CAkey", ca + ".key", "-CAcreateserial",
-            "-days", "30", "-sha256", "-extfile", name + ".ext", "-out", name + ".pem" });
-}
+} // namespace
 
 bool TestCertificates::generate()
 {
@@ -53,9 +27,13 @@ bool TestCertificates::generate()
         m_error = QStringLiteral("no temporary folder");
         return false;
     }
-    const QByteArray serverExt = "subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n";
-    return makeCa("ca", "/CN=Test CA") && makeLeaf("server", "ca", "/CN=localhost", serverExt)
-        && makeLeaf("client", "ca", "/CN=device-001", "extendedKeyUsage=clientAuth\n")
-        && makeCa("foreign-ca", "/CN=Foreign CA")
-        && makeLeaf("foreign-server", "foreign-ca", "/CN=localhost", serverExt);
+    QProcess process;
+    process.setWorkingDirectory(m_dir.path());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("sh"), { QStringLiteral("-c"), QString::fromLatin1(kScript) });
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        m_error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(process.readAll());
+        return false;
+    }
+    return true;
 }

@@ -8,33 +8,23 @@
 class TestCertificates
 {
 public:
-    TestCertificates();
-    TestCertificates(const TestCertificates&) = delete;
-    TestCertificates& operator=(const TestCertificates&) = delete;
-
     // Runs openssl; false (and the reason in error()) when something failed.
     bool generate();
     QString error() const { return m_error; }
 
     QString dir() const { return m_dir.path(); }
-    QString caCert() const { return path("ca.pem"); }
+    QString caCert() const { return m_dir.filePath("ca.pem"); }
     // Names localhost and 127.0.0.1.
-    QString serverCert() const { return path("server.pem"); }
-    QString serverKey() const { return path("server.key"); }
+    QString serverCert() const { return m_dir.filePath("server.pem"); }
+    QString serverKey() const { return m_dir.filePath("server.key"); }
     // CN device-001, RSA key.
-    QString clientCert() const { return path("client.pem"); }
-    QString clientKey() const { return path("client.key"); }
+    QString clientCert() const { return m_dir.filePath("client.pem"); }
+    QString clientKey() const { return m_dir.filePath("client.key"); }
     // A server certificate for localhost and 127.0.0.1 from a CA the client does not trust.
-    QString foreignServerCert() const { return path("foreign-server.pem"); }
-    QString foreignServerKey() const { return path("foreign-server.key"); }
+    QString foreignServerCert() const { return m_dir.filePath("foreign-server.pem"); }
+    QString foreignServerKey() const { return m_dir.filePath("foreign-server.key"); }
 
 private:
-    QString path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
-    bool openssl(const QStringList& arguments);
-    bool writeFile(const char* name, const QByteArray& content);
-    bool makeCa(const QString& name, const QString& subject);
-    bool makeLeaf(const QString& name, const QString& ca, const QString& subject, const QByteArray& extensions);
-
     QTemporaryDir m_dir;
     QString m_error;
 };

@@ -50,22 +50,18 @@ public:
     void setHandler(Handler handler) { m_handler = std::move(handler); }
 
     // Listens on 127.0.0.1 at a free port.
-    bool start();
+    bool start() { return listen(QHostAddress::LocalHost, 0); }
     QString url(const QString& path, const QString& host = QStringLiteral("127.0.0.1")) const;
-
     QList<Request> requests() const { return m_requests; }
-    int handshakeFailures() const { return m_handshakeFailures; }
 
     static Response json(int status, const QByteArray& reason, const QByteArray& body);
-
-signals:
-    void requestServed();
 
 protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
     void onReadyRead(QSslSocket* socket);
+    void respond(QSslSocket* socket, const Response& response);
 
     bool m_tls = false;
     QByteArray m_cert;
@@ -73,7 +69,6 @@ private:
     QByteArray m_ca;
     bool m_requireClientCert = false;
     QSsl::SslProtocol m_protocol = QSsl::TlsV1_2OrLater;
-    Handler m_handler;
+    Handler m_handler = [](const Request&) { return Response(); };
     QList<Request> m_requests;
-    int m_handshakeFailures = 0;
 };

@@ -19,21 +19,14 @@ template<class R> struct Outcome
 {
     int state = 0; // 0 pending, 1 resolved, 2 rejected, -1 exchange broken
     R value {};
-    int calls = 0;
     QByteArray request;
 };
 
 template<class R> std::shared_ptr<Outcome<R>> follow(const Deferred<R>& d)
 {
     auto out = std::make_shared<Outcome<R>>();
-    const auto record = [out](int state) {
-        return [out, state](const R& value) {
-            out->state = state;
-            out->value = value;
-            ++out->calls;
-        };
-    };
-    d.done(record(1)).fail(record(2));
+    const auto keep = [out](int state) { return [out, state](const R& value) { *out = { state, value, {} }; }; };
+    d.done(keep(1)).fail(keep(2));
     return out;
 }
 
@@ -52,10 +45,10 @@ class DeviceClientRig
 public:
     MosquittoBroker broker;
     manager::MqttClient client;
+    MqttProbe peer;
 
     explicit DeviceClientRig(const QString& root)
         : m_root(root)
-        , m_peer(std::make_unique<MqttProbe>())
     {
         QObject::connect(&client, &manager::MqttClient::received, &client,
             [this](const QByteArray&, const QByteArray& topic) { m_received << QString::fromUtf8(topic); });
@@ -65,7 +58,7 @@ public:
     // before this are subscribed when it returns (their subscriptions precede the sync one).
     bool up()
     {
-        if (!broker.start() || !renewPeer())
+        if (!broker.start() || !peer.connectTo(broker.host(), broker.port()) || !peer.subscribe(m_root + "/#"))
             return false;
         client.subscribe(m_root + "/sync/#");
         client.setHostname(broker.host());
@@ -81,8 +74,8 @@ public:
     bool sync()
     {
         for (int attempt = 0; attempt < 50; ++attempt) {
-            const QString topic = m_root + "/sync/" + QString::number(++m_syncs);
-            if (!peer().publish(topic, "{}"))
+            const QString topic = m_root + "/sync/" + QString::number(++m_barriers);
+            if (!peer.publish(topic, "{}"))
                 return false;
             if (MqttProbe::waitUntil([this, topic] { return m_received.contains(topic); }, 200))
                 return true;
@@ -90,13 +83,13 @@ public:
         return false;
     }
 
-    bool feed(const QString& topic, const QByteArray& payload) { return peer().publish(topic, payload) && sync(); }
+    bool feed(const QString& topic, const QByteArray& payload) { return peer.publish(topic, payload) && sync(); }
 
     // Index of a mark the client publishes: everything it sent before reached the peer at a lower index.
     int mark()
     {
-        const QString topic = m_root + "/mark/" + QString::number(++m_marks);
-        return client.publish("{}", topic) ? peer().waitFor(topic, 5000, 0) : -1;
+        const QString topic = m_root + "/mark/" + QString::number(++m_barriers);
+        return client.publish("{}", topic) ? peer.waitFor(topic, 5000, 0) : -1;
     }
 
     // Topics the peer saw from index from up to (not including) to, barrier messages left out.
@@ -104,7 +97,7 @@ public:
     {
         QStringList topics;
         for (int i = from; i < to; ++i) {
-            const QString topic = peer().at(i).topic;
+            const QString topic = peer.at(i).topic;
             if (!topic.startsWith(m_root + "/sync/") && !topic.startsWith(m_root + "/mark/"))
                 topics << topic;
         }
@@ -114,15 +107,15 @@ public:
     // The payload of the (never retained) request on topic + "/request/" + id; none when it did not come.
     std::optional<QByteArray> request(const QString& topic, const QString& id, int timeoutMs = 5000)
     {
-        const int index = peer().waitFor(topic + "/request/" + id, timeoutMs, 0);
-        if (index < 0 || peer().at(index).retained)
+        const int index = peer.waitFor(topic + "/request/" + id, timeoutMs, 0);
+        if (index < 0 || peer.at(index).retained)
             return std::nullopt;
-        return peer().at(index).payload;
+        return peer.at(index).payload;
     }
 
     bool reply(const QString& topic, const QString& id, const QByteArray& payload)
     {
-        return peer().publish(topic + "/response/" + id, payload);
+        return peer.publish(topic + "/response/" + id, payload);
     }
 
     // Follows d, answers its request with payload and waits until it settles.
@@ -139,19 +132,8 @@ public:
         return out;
     }
 
-    MqttProbe& peer() const { return *m_peer; }
-
-    // A new peer in place of the old one, for instance after a broker restart.
-    bool renewPeer()
-    {
-        m_peer = std::make_unique<MqttProbe>();
-        return m_peer->connectTo(broker.host(), broker.port()) && m_peer->subscribe(m_root + "/#");
-    }
-
 private:
     QString m_root;
     QStringList m_received;
-    int m_syncs = 0;
-    int m_marks = 0;
-    std::unique_ptr<MqttProbe> m_peer;
+    int m_barriers = 0;
 };

@@ -29,9 +29,9 @@ struct Lane
     MosquittoBroker broker;
     std::unique_ptr<DeviceSimulator> sim;
     manager::MqttClient mqtt;
-    std::unique_ptr<manager::RFID> rfid;
-    std::unique_ptr<manager::Dispenser> dispenser;
-    std::unique_ptr<CardIssuer> issuer;
+    manager::RFID rfid { mqtt, "zent/rfid" };
+    manager::Dispenser dispenser { mqtt, "zent/dispenser" };
+    CardIssuer issuer { rfid, dispenser };
 
     bool start()
     {
@@ -44,12 +44,9 @@ struct Lane
         mqtt.setPort(broker.port());
         mqtt.setClientId("lane-under-test");
         mqtt.setRetryMillis(300);
-        rfid = std::make_unique<manager::RFID>(mqtt, sim->rfidRoot());
-        dispenser = std::make_unique<manager::Dispenser>(mqtt, sim->dispenserRoot());
-        issuer = std::make_unique<CardIssuer>(*rfid, *dispenser);
         mqtt.connect();
         // Ready once both services' retained status has been seen.
-        return QTest::qWaitFor([this] { return issuer->state() == CardIssuer::Ready; }, 5000);
+        return QTest::qWaitFor([this] { return issuer.state() == CardIssuer::Ready; }, 5000);
     }
 
     // Runs the event loop until the sequence has settled; its outcome, or "<pending>" as the error.
@@ -96,11 +93,10 @@ private slots:
     void deafReaderLeadsToTooManyFailures();
     void dispenserRefusals();
     void failedFinalDisableKeepsTheCard();
-    void overlappingCallsShareOnePreparation();
+    void preparationsAreShared();
     void requestTimeouts();
     void stateFollowsTheDevices();
     void removalSeenAcrossBrokerRestart();
-    void unpreparedIssueWithCollectTimeoutOfZero();
 };
 
 void TestCardIssuer::issuesACardEndToEnd()
@@ -109,27 +105,27 @@ void TestCardIssuer::issuesACardEndToEnd()
     QVERIFY(lane.start());
     LogCapture log;
 
-    const CardIssuer::Result p = Lane::finish(lane.issuer->prepareCard());
+    const CardIssuer::Result p = Lane::finish(lane.issuer.prepareCard());
     QCOMPARE(p.error, QString());
     QCOMPARE(p.card->uid(), kFirstUid);
-    QCOMPARE(lane.issuer->currCard()->uid(), kFirstUid);
-    QTRY_COMPARE(lane.issuer->reason(), QString("Card on RFID"));
-    QCOMPARE(lane.issuer->state(), CardIssuer::Busy);
+    QCOMPARE(lane.issuer.currCard()->uid(), kFirstUid);
+    QTRY_COMPARE(lane.issuer.reason(), QString("Card on RFID"));
+    QCOMPARE(lane.issuer.state(), CardIssuer::Busy);
 
     // The driver takes the card shortly after it is ejected; the issuer says so before it resolves.
     QVERIFY(lane.sim->setAutoTake(50));
     QList<Tag::Ptr> collected;
-    connect(lane.issuer.get(), &CardIssuer::cardCollected, this, [&](Tag::Ptr card) { collected << card; });
+    connect(&lane.issuer, &CardIssuer::cardCollected, this, [&](Tag::Ptr card) { collected << card; });
     bool collectedBeforeResolve = false;
     const auto card = Lane::record();
-    const Deferred<CardIssuer::Result> issued = lane.issuer->issueCard(card, 10);
+    const Deferred<CardIssuer::Result> issued = lane.issuer.issueCard(card, 10);
     issued.done([&](const CardIssuer::Result&) { collectedBeforeResolve = collected.size() == 1; });
     const CardIssuer::Result i = Lane::finish(issued);
     QCOMPARE(i.error, QString());
     QVERIFY(!i.card);
     QVERIFY(collectedBeforeResolve);
     QCOMPARE(collected.first()->uid(), kFirstUid);
-    QVERIFY(!lane.issuer->currCard());
+    QVERIFY(!lane.issuer.currCard());
 
     // Exactly the expected requests, numbered per client.
     QCOMPARE(lane.sim->journalLines(),
@@ -149,16 +145,16 @@ void TestCardIssuer::issuesACardEndToEnd()
             "Waiting for card to be collected (timeout=10 sec)", "Card collected successfully" })
         QVERIFY2(lines.contains("[CardIssuer] " + expected), qPrintable(expected));
     QVERIFY(log.texts(QtCriticalMsg).isEmpty());
-    QTRY_COMPARE(lane.issuer->state(), CardIssuer::Ready);
+    QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
 }
 
 void TestCardIssuer::uncollectedCardIsTakenBack()
 {
     Lane lane;
     QVERIFY(lane.start());
-    QCOMPARE(Lane::finish(lane.issuer->prepareCard()).error, QString());
+    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
     LogCapture log;
-    QCOMPARE(Lane::finish(lane.issuer->issueCard(Lane::record(), 1)).error, QString("Card was not collected"));
+    QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 1)).error, QString("Card was not collected"));
     QVERIFY(log.contains(QtCriticalMsg, "[CardIssuer] ERROR: Card was not collected"));
     QVERIFY(log.contains("[CardIssuer] Retracting card : " + kFirstUid));
     QCOMPARE(lane.sim->journalLines().last(), QString("dispenser /accept 3"));
@@ -167,7 +163,7 @@ void TestCardIssuer::uncollectedCardIsTakenBack()
 
     // A failing retraction is logged, but the result still says why the card came back.
     QVERIFY(lane.fault("dispenser/accept", "refuse", { { "code", 4 }, { "text", "No card" } }));
-    QCOMPARE(Lane::finish(lane.issuer->issueCard(Lane::record(), 1)).error, QString("Card was not collected"));
+    QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 1)).error, QString("Card was not collected"));
     QVERIFY(log.contains(QtCriticalMsg, "[CardIssuer] ERROR: Accept failed : No card"));
 }
 
@@ -178,21 +174,21 @@ void TestCardIssuer::deafReaderLeadsToTooManyFailures()
     QVERIFY(lane.sim->setReader({ { "deaf", true } }));
     LogCapture log;
     int disposed = 0;
-    connect(lane.issuer.get(), &CardIssuer::cardDisposed, this, [&](Tag::Ptr) { ++disposed; });
+    connect(&lane.issuer, &CardIssuer::cardDisposed, this, [&](Tag::Ptr) { ++disposed; });
     for (int attempt = 1; attempt <= 4; ++attempt) {
-        QCOMPARE(Lane::finish(lane.issuer->prepareCard()).error, QString("Failed to find card : Timeout"));
-        QCOMPARE(lane.issuer->failCount(), attempt);
+        QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString("Failed to find card : Timeout"));
+        QCOMPARE(lane.issuer.failCount(), attempt);
         QTRY_COMPARE(disposed, attempt);
     }
     QVERIFY(log.contains("[CardIssuer] Incremented fail counter : 4"));
-    QTRY_COMPARE(lane.issuer->state(), CardIssuer::Error);
-    QCOMPARE(lane.issuer->reason(), QString("Too many failures"));
+    QTRY_COMPARE(lane.issuer.state(), CardIssuer::Error);
+    QCOMPARE(lane.issuer.reason(), QString("Too many failures"));
     QCOMPARE(lane.count("bin"), 4);
 
     // Refused at once, without a request and without an error line.
     const int requests = lane.sim->journal().size();
     log.clear();
-    const Deferred<CardIssuer::Result> refused = lane.issuer->prepareCard();
+    const Deferred<CardIssuer::Result> refused = lane.issuer.prepareCard();
     QCOMPARE(refused.state(), 2);
     QCOMPARE(Lane::finish(refused).error, QString("Too many failures"));
     QTest::qWait(200);
@@ -201,11 +197,11 @@ void TestCardIssuer::deafReaderLeadsToTooManyFailures()
 
     // Opening the cartridge door resets the counter; closing it makes the issuer ready again.
     QVERIFY(lane.sim->setDispenser({ { "doorOpen", true } }));
-    QTRY_COMPARE(lane.issuer->reason(), QString("Cartridge door open"));
-    QCOMPARE(lane.issuer->failCount(), 0);
+    QTRY_COMPARE(lane.issuer.reason(), QString("Cartridge door open"));
+    QCOMPARE(lane.issuer.failCount(), 0);
     QVERIFY(log.contains("[CardIssuer] Reset fail counter : 0"));
     QVERIFY(lane.sim->setDispenser({ { "doorOpen", false } }));
-    QTRY_COMPARE(lane.issuer->state(), CardIssuer::Ready);
+    QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
 }
 
 void TestCardIssuer::dispenserRefusals()
@@ -217,14 +213,14 @@ void TestCardIssuer::dispenserRefusals()
     // Code 14 means a card is already on the reader: the preparation goes on to read it
     // (no card really came, so the reading fails).
     QVERIFY(lane.fault("dispenser/issue", "refuse", { { "code", 14 }, { "text", "In RFID" }, { "times", 1 } }));
-    QCOMPARE(Lane::finish(lane.issuer->prepareCard()).error, QString("Failed to find card : Timeout"));
+    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString("Failed to find card : Timeout"));
     QVERIFY(lane.sim->journalLines().contains("rfid /enable 1"));
     QVERIFY(!log.contains(QtCriticalMsg, "[CardIssuer] ERROR: Issue failed : In RFID"));
 
     // Any other code ends the preparation, and nothing is disposed for it.
     QVERIFY(lane.sim->clearJournal());
     QVERIFY(lane.fault("dispenser/issue", "refuse", { { "code", 3 }, { "text", "Empty" }, { "times", 1 } }));
-    QCOMPARE(Lane::finish(lane.issuer->prepareCard()).error, QString("Issue failed : Empty"));
+    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString("Issue failed : Empty"));
     QCOMPARE(lane.sim->journalLines(), QStringList({ "dispenser /issue 3" }));
 }
 
@@ -234,76 +230,85 @@ void TestCardIssuer::failedFinalDisableKeepsTheCard()
     QVERIFY(lane.start());
     LogCapture log;
     QVERIFY(lane.fault("rfid/disable", "refuse", { { "text", "Busy" } }));
-    const CardIssuer::Result p = Lane::finish(lane.issuer->prepareCard());
+    const CardIssuer::Result p = Lane::finish(lane.issuer.prepareCard());
     QCOMPARE(p.error, QString());
     QCOMPARE(p.card->uid(), kFirstUid);
     QVERIFY(log.contains(QtWarningMsg, "[CardIssuer] WARN: RFID disable failed : Busy"));
 
     // The disable after writing fails too: the written card is still handed out.
     QVERIFY(lane.sim->setAutoTake(20));
-    QCOMPARE(Lane::finish(lane.issuer->issueCard(Lane::record(), 10)).error, QString());
+    QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 10)).error, QString());
     QVERIFY(lane.sim->journalLines().filter("/dispose").isEmpty());
     QCOMPARE(lane.count("taken"), 1);
-    QCOMPARE(lane.issuer->failCount(), 0);
+    QCOMPARE(lane.issuer.failCount(), 0);
 }
 
-void TestCardIssuer::overlappingCallsShareOnePreparation()
+void TestCardIssuer::preparationsAreShared()
 {
     Lane lane;
     QVERIFY(lane.start());
     QVERIFY(lane.fault("dispenser/issue", "delay", { { "ms", 300 } }));
     QVERIFY(lane.sim->setAutoTake(20));
-    const Deferred<CardIssuer::Result> prepared = lane.issuer->prepareCard();
-    const Deferred<CardIssuer::Result> again = lane.issuer->prepareCard();
-    const Deferred<CardIssuer::Result> issued = lane.issuer->issueCard(Lane::record(), 10);
+    const Deferred<CardIssuer::Result> prepared = lane.issuer.prepareCard();
+    const Deferred<CardIssuer::Result> again = lane.issuer.prepareCard();
+    const Deferred<CardIssuer::Result> issued = lane.issuer.issueCard(Lane::record(), 10);
     QCOMPARE(Lane::finish(issued).error, QString());
     QCOMPARE(Lane::finish(prepared).card->uid(), kFirstUid);
     QCOMPARE(Lane::finish(again).card->uid(), kFirstUid);
     QCOMPARE(lane.sim->journalLines().filter("/issue"), QStringList({ "dispenser /issue 1" }));
     QCOMPARE(lane.count("taken"), 1);
     QCOMPARE(lane.count("cartridge"), 49);
+
+    // With no card prepared, issuing prepares first; a collect time-out of 0 would wait for ever: 60 s.
+    QVERIFY(lane.sim->clearJournal());
+    LogCapture log;
+    QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 0)).error, QString());
+    QVERIFY(log.contains(QtWarningMsg, "[CardIssuer] WARN: Card not present. Preparing."));
+    QCOMPARE(lane.sim->journalLines().first(), QString("dispenser /issue 3"));
+    QVERIFY(log.contains(QtWarningMsg, "[CardIssuer] WARN: Invalid collect timeout 0 sec. Using 60 sec"));
+    QVERIFY(log.contains("[CardIssuer] Waiting for card to be collected (timeout=60 sec)"));
 }
 
 void TestCardIssuer::requestTimeouts()
 {
     Lane lane;
     QVERIFY(lane.start());
-    lane.rfid->setRequestTimeout(300);
-    lane.dispenser->setRequestTimeout(300);
+    lane.rfid.setRequestTimeout(300);
+    lane.dispenser.setRequestTimeout(300);
 
     // Reader enable unanswered while preparing: the card is disposed.
     QVERIFY(lane.fault("rfid/enable", "noreply"));
-    QCOMPARE(Lane::finish(lane.issuer->prepareCard()).error, QString("RFID enable failed : Timeout"));
+    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString("RFID enable failed : Timeout"));
     QVERIFY(lane.sim->waitForRequest("dispenser /dispose 2"));
 
     // Create and write unanswered: the card is disposed by the issuing sequence.
     for (const auto& [op, error] : { std::pair<QString, QString>("rfid/card/create", "Create card failed : Timeout"),
              std::pair<QString, QString>("rfid/card/write", "Write card failed : Timeout") }) {
-        QTRY_COMPARE(lane.issuer->state(), CardIssuer::Ready);
-        QCOMPARE(Lane::finish(lane.issuer->prepareCard()).error, QString());
+        QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
+        QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
         QVERIFY(lane.fault(op, "noreply"));
         const int binned = lane.count("bin");
-        QCOMPARE(Lane::finish(lane.issuer->issueCard(Lane::record(), 5)).error, error);
+        QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 5)).error, error);
         QTRY_COMPARE(lane.count("bin"), binned + 1);
     }
 
     // An eject that gets no answer: nothing is retracted or disposed.
-    QTRY_COMPARE(lane.issuer->state(), CardIssuer::Ready);
-    QCOMPARE(Lane::finish(lane.issuer->prepareCard()).error, QString());
+    QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
+    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
     QVERIFY(lane.fault("dispenser/eject", "noreply"));
     QVERIFY(lane.sim->clearJournal());
-    QCOMPARE(Lane::finish(lane.issuer->issueCard(Lane::record(), 5)).error, QString("Failed to eject card : Timeout"));
+    QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 5)).error, QString("Failed to eject card : Timeout"));
     QTest::qWait(100);
     QVERIFY(lane.sim->journalLines().filter(QRegularExpression("dispose|accept")).isEmpty());
     QVERIFY(lane.cards("reader").isObject());
-    QCOMPARE(lane.issuer->failCount(), 0); // the write succeeded
+    QCOMPARE(lane.issuer.failCount(), 0); // the write succeeded
 }
 
 void TestCardIssuer::stateFollowsTheDevices()
 {
     Lane lane;
     QVERIFY(lane.start());
-    QCOMPARE(lane.issuer->reason(), QString());
+    QCOMPARE(lane.issuer.reason(), QString());
     LogCapture log;
     struct Step
     {
@@ -328,33 +333,33 @@ void TestCardIssuer::stateFollowsTheDevices()
     };
     for (const Step& step : steps) {
         QVERIFY(step.reader ? lane.sim->setReader(step.change) : lane.sim->setDispenser(step.change));
-        QTRY_VERIFY2(lane.issuer->state() == step.state && lane.issuer->reason() == step.reason,
+        QTRY_VERIFY2(lane.issuer.state() == step.state && lane.issuer.reason() == step.reason,
             QJsonDocument(step.change).toJson(QJsonDocument::Compact).constData());
     }
     QVERIFY(log.contains("[CardIssuer] State changed : (3) Error (reason=Dispenser jammed)"));
     QVERIFY(log.contains("[CardIssuer] State changed : (2) Ready "));
 
     // A card on the reader, then in the mouth, makes the issuer busy.
-    QCOMPARE(Lane::finish(lane.issuer->prepareCard()).error, QString());
-    QTRY_COMPARE(lane.issuer->reason(), QString("Card on RFID"));
+    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
+    QTRY_COMPARE(lane.issuer.reason(), QString("Card on RFID"));
     QVERIFY(lane.fault("dispenser/eject", "none", {}));
-    const Deferred<CardIssuer::Result> issued = lane.issuer->issueCard(Lane::record(), 10);
-    QTRY_COMPARE(lane.issuer->reason(), QString("Card in Mouth"));
+    const Deferred<CardIssuer::Result> issued = lane.issuer.issueCard(Lane::record(), 10);
+    QTRY_COMPARE(lane.issuer.reason(), QString("Card in Mouth"));
     QVERIFY(lane.sim->take());
     QCOMPARE(Lane::finish(issued).error, QString());
-    QTRY_COMPARE(lane.issuer->state(), CardIssuer::Ready);
+    QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
 }
 
 void TestCardIssuer::removalSeenAcrossBrokerRestart()
 {
     Lane lane;
     QVERIFY(lane.start());
-    QCOMPARE(Lane::finish(lane.issuer->prepareCard()).error, QString());
+    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
     QSignalSpy disconnected(&lane.mqtt, &manager::MqttClient::disconnected);
     QSignalSpy connected(&lane.mqtt, &manager::MqttClient::connected);
-    const Deferred<CardIssuer::Result> issued = lane.issuer->issueCard(Lane::record(), 30);
+    const Deferred<CardIssuer::Result> issued = lane.issuer.issueCard(Lane::record(), 30);
     QVERIFY(lane.sim->waitForRequest("dispenser /eject 2"));
-    QTRY_COMPARE(lane.issuer->reason(), QString("Card in Mouth"));
+    QTRY_COMPARE(lane.issuer.reason(), QString("Card in Mouth"));
 
     lane.broker.kill();
     QTRY_VERIFY(disconnected.count() >= 1);
@@ -364,21 +369,6 @@ void TestCardIssuer::removalSeenAcrossBrokerRestart()
     // The simulator reconnects on its own; wait until it answers control commands again.
     QVERIFY(QTest::qWaitFor([&] { return lane.sim->take(); }, 10000));
     QCOMPARE(Lane::finish(issued).error, QString());
-}
-
-void TestCardIssuer::unpreparedIssueWithCollectTimeoutOfZero()
-{
-    Lane lane;
-    QVERIFY(lane.start());
-    QVERIFY(lane.sim->setAutoTake(50));
-    LogCapture log;
-    QCOMPARE(Lane::finish(lane.issuer->issueCard(Lane::record(), 0)).error, QString());
-    QVERIFY(log.contains(QtWarningMsg, "[CardIssuer] WARN: Card not present. Preparing."));
-    QCOMPARE(lane.sim->journalLines().first(), QString("dispenser /issue 1"));
-    QCOMPARE(lane.sim->journalLines().last(), QString("dispenser /eject 2"));
-    // 0 would wait for ever: 60 s with a warning.
-    QVERIFY(log.contains(QtWarningMsg, "[CardIssuer] WARN: Invalid collect timeout 0 sec. Using 60 sec"));
-    QVERIFY(log.contains("[CardIssuer] Waiting for card to be collected (timeout=60 sec)"));
 }
 
 QTEST_GUILESS_MAIN(TestCardIssuer)

@@ -41,20 +41,16 @@ public slots:
     void noteChange() { m_changes << QString(sender()->metaObject()->method(senderSignalIndex()).name()).chopped(7); }
 
 private slots:
-    void infoAndStatus();
-    void cardEventsAndParsing();
+    void messages();
     void requestsAndReplies();
-    void transportFailures();
     void waitCollect();
-    void collectTimeoutBounds();
-    void leds();
     void roadWithSimulator();
 
 private:
     QStringList m_changes;
 };
 
-void TestDispenser::infoAndStatus()
+void TestDispenser::messages()
 {
     DeviceClientRig rig("lane");
     Dispenser dispenser(rig.client, D);
@@ -124,18 +120,12 @@ void TestDispenser::infoAndStatus()
             "[Dispenser] Door state changed : Closed" }));
     QVERIFY(!dispenser.cardInMouth() && !dispenser.cardInRfid() && dispenser.cartridge().isEmpty());
     QCOMPARE(dispenser.cartridgePercent(), 0);
-}
 
-void TestDispenser::cardEventsAndParsing()
-{
-    DeviceClientRig rig("lane");
-    Dispenser dispenser(rig.client, D);
-    QVERIFY(rig.up());
     QSignalSpy accepted(&dispenser, &Dispenser::cardAccepted);
     QSignalSpy removed(&dispenser, &Dispenser::cardRemoved);
     QSignalSpy disposed(&dispenser, &Dispenser::cardDisposed);
-    QSignalSpy active(&dispenser, &Dispenser::activeChanged);
-    LogCapture log;
+    log.clear();
+    m_changes.clear();
 
     // An empty payload, or one cut at a NUL, counts as the object before it.
     QVERIFY(rig.feed(D + "/card/inserted", "{}"));
@@ -151,8 +141,6 @@ void TestDispenser::cardEventsAndParsing()
     QCOMPARE(log.texts(QtCriticalMsg),
         QStringList(
             { R"([Dispenser] ERROR: Failed to parse JSON message (topic=lane/dispenser/status) :{"service":true,"device":{"active":true} ))" }));
-    QCOMPARE(active.count(), 0);
-
     // Replies to the client's own requests reach the handler too: parsed, then dropped.
     auto issued = rig.exchange(D + "/issue", "1", dispenser.issue(), "[{]");
     QCOMPARE(issued->value.code, -1);
@@ -174,7 +162,7 @@ void TestDispenser::cardEventsAndParsing()
         QStringList(
             { "[Dispenser] ERROR: Failed to parse JSON message (topic=site/lane/dispenser/card/removed) :{ )" }));
     QCOMPARE(removed.count(), 1);
-    QCOMPARE(active.count(), 0);
+    QCOMPARE(m_changes, QStringList());
 }
 
 void TestDispenser::requestsAndReplies()
@@ -210,7 +198,7 @@ void TestDispenser::requestsAndReplies()
     };
     int id = 0;
     for (const Case& c : cases) {
-        const int from = rig.peer().count();
+        const int from = rig.peer.count();
         const QString rpcId = QString::number(++id);
         auto out = rig.exchange(D + c.path, rpcId, (dispenser.*c.call)(), c.reply);
         QCOMPARE(out->request, QByteArray("{}"));
@@ -221,39 +209,34 @@ void TestDispenser::requestsAndReplies()
         QCOMPARE(rig.seen(from, rig.mark()),
             QStringList({ D + c.path + "/request/" + rpcId, D + c.path + "/response/" + rpcId }));
     }
-}
 
-void TestDispenser::transportFailures()
-{
-    DeviceClientRig rig("lane");
-    Dispenser dispenser(rig.client, D);
-    QVERIFY(rig.up());
-
+    // No reply within the time-out; a late reply changes nothing.
     dispenser.setRequestTimeout(250);
     QElapsedTimer clock;
     clock.start();
     auto late = follow(dispenser.eject());
-    QVERIFY(rig.request(D + "/eject", "1"));
+    QVERIFY(rig.request(D + "/eject", "10"));
     QVERIFY(settles(late));
     QVERIFY2(clock.elapsed() >= 200 && clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(rig.reply(D + "/eject", "1", R"({"completed":true})"));
+    QVERIFY(rig.reply(D + "/eject", "10", R"({"completed":true})"));
     QVERIFY(rig.sync());
     QCOMPARE(late->state, 2);
-    QCOMPARE(late->calls, 1);
     QCOMPARE(late->value.code, -1);
     QCOMPARE(late->value.description, QString("Timeout"));
 
-    // Without a connection: at once, with -1.
-    manager::MqttClient offline;
-    Dispenser unplugged(offline, "far/dispenser");
-    for (const auto& d : { unplugged.issue(), unplugged.waitCollect(5) }) {
-        auto out = follow(d);
-        QCOMPARE(out->state, 2);
-        QCOMPARE(out->value.code, -1);
-        QCOMPARE(out->value.description, QString("Not connected"));
+    // Bit 0 is red, bit 1 green, the rest ignored; the payload is indented JSON.
+    for (const auto& [mask, red, green] :
+        { std::tuple(0x00, false, false), std::tuple(0x01, true, false), std::tuple(0xFE, false, true) }) {
+        const int from = rig.peer.count();
+        QVERIFY(dispenser.setLEDs(quint8(mask)));
+        const int index = rig.peer.waitFor(D + "/led/set", 5000, from);
+        QVERIFY(index >= 0);
+        QVERIFY(!rig.peer.at(index).retained);
+        QCOMPARE(rig.peer.at(index).payload,
+            QJsonDocument(QJsonObject { { "red", red }, { "green", green } }).toJson(QJsonDocument::Indented));
     }
-    QVERIFY(!unplugged.setLEDs(1));
 
+    // A lost broker: every call fails at once.
     QSignalSpy down(&rig.client, &manager::MqttClient::disconnected);
     rig.broker.kill();
     QVERIFY(down.wait(5000));
@@ -266,16 +249,27 @@ void TestDispenser::waitCollect()
     Dispenser dispenser(rig.client, D);
     QVERIFY(rig.up());
     QSignalSpy removed(&dispenser, &Dispenser::cardRemoved);
+    LogCapture log;
+
+    // 0 or less would wait for ever: 60 s with a warning. A large value must not overflow.
+    const int most = std::numeric_limits<int>::max();
+    const QList<std::shared_ptr<Outcome<Dispenser::Result>>> waits { follow(dispenser.waitCollect(0)),
+        follow(dispenser.waitCollect(-7)), follow(dispenser.waitCollect(most)), follow(dispenser.waitCollect(2147484)),
+        follow(dispenser.waitCollect(5)) };
+    QCOMPARE(log.texts(QtWarningMsg),
+        QStringList({ "[Dispenser] WARN: Invalid collect timeout 0 sec. Using 60 sec",
+            "[Dispenser] WARN: Invalid collect timeout -7 sec. Using 60 sec" }));
+    QCOMPARE(waitIntervals(rig.client), QList<int>({ 5000, 60000, 60000, most, most }));
 
     // Resolved by the removal, which the regular handler also sees.
-    auto taken = follow(dispenser.waitCollect(5));
-    QCOMPARE(waitIntervals(rig.client), QList<int>({ 5000 }));
     QVERIFY(rig.mark() >= 0);
-    QCOMPARE(taken->state, 0);
     QVERIFY(rig.feed(D + "/card/removed", ""));
-    QVERIFY(settles(taken));
-    QCOMPARE(taken->state, 1);
-    QCOMPARE(taken->value.code, 0);
+    for (const auto& out : waits) {
+        QVERIFY(settles(out));
+        QCOMPARE(out->state, 1);
+        QCOMPARE(out->value.code, 0);
+    }
+    QCOMPARE(waitIntervals(rig.client), QList<int>());
     QCOMPARE(removed.count(), 1);
 
     // Not collected in time; the regular subscription outlives the wait.
@@ -290,60 +284,6 @@ void TestDispenser::waitCollect()
     QVERIFY(rig.mark() >= 0); // any unsubscription of the waits has reached the broker
     QVERIFY(rig.feed(D + "/card/removed", "{}"));
     QCOMPARE(removed.count(), 2);
-
-    // Also across a broker restart.
-    QSignalSpy reconnected(&rig.client, &manager::MqttClient::connected);
-    rig.broker.stop();
-    QVERIFY(rig.broker.start());
-    QVERIFY(reconnected.wait(10000));
-    QVERIFY(rig.renewPeer());
-    QVERIFY(rig.feed(D + "/card/removed", "{}"));
-    QCOMPARE(removed.count(), 3);
-}
-
-void TestDispenser::collectTimeoutBounds()
-{
-    DeviceClientRig rig("lane");
-    Dispenser dispenser(rig.client, D);
-    QVERIFY(rig.up());
-    LogCapture log;
-
-    // 0 or less would wait for ever: 60 s with a warning. A large value must not overflow.
-    const int most = std::numeric_limits<int>::max();
-    const QList<std::shared_ptr<Outcome<Dispenser::Result>>> waits { follow(dispenser.waitCollect(0)),
-        follow(dispenser.waitCollect(-7)), follow(dispenser.waitCollect(most)),
-        follow(dispenser.waitCollect(2147484)) };
-    QCOMPARE(log.texts(QtWarningMsg),
-        QStringList({ "[Dispenser] WARN: Invalid collect timeout 0 sec. Using 60 sec",
-            "[Dispenser] WARN: Invalid collect timeout -7 sec. Using 60 sec" }));
-    QCOMPARE(waitIntervals(rig.client), QList<int>({ 60000, 60000, most, most }));
-
-    QVERIFY(rig.mark() >= 0);
-    QVERIFY(rig.feed(D + "/card/removed", "{}"));
-    for (const auto& out : waits) {
-        QVERIFY(settles(out));
-        QCOMPARE(out->state, 1);
-    }
-    QCOMPARE(waitIntervals(rig.client), QList<int>());
-}
-
-void TestDispenser::leds()
-{
-    DeviceClientRig rig("lane");
-    Dispenser dispenser(rig.client, D);
-    QVERIFY(rig.up());
-
-    // Bit 0 is red, bit 1 green, the rest ignored; the payload is indented JSON.
-    for (const auto& [mask, red, green] :
-        { std::tuple(0x00, false, false), std::tuple(0x01, true, false), std::tuple(0xFE, false, true) }) {
-        const int from = rig.peer().count();
-        QVERIFY(dispenser.setLEDs(quint8(mask)));
-        const int index = rig.peer().waitFor(D + "/led/set", 5000, from);
-        QVERIFY(index >= 0);
-        QVERIFY(!rig.peer().at(index).retained);
-        QCOMPARE(rig.peer().at(index).payload,
-            QJsonDocument(QJsonObject { { "red", red }, { "green", green } }).toJson(QJsonDocument::Indented));
-    }
 }
 
 void TestDispenser::roadWithSimulator()
@@ -354,8 +294,6 @@ void TestDispenser::roadWithSimulator()
     DeviceSimulator sim(rig.broker.port(), { "--cards", "3", "--model", "DS-TEST" });
     QVERIFY2(sim.start(), qPrintable(sim.lastError()));
     QSignalSpy removed(&dispenser, &Dispenser::cardRemoved);
-    QSignalSpy disposed(&dispenser, &Dispenser::cardDisposed);
-    QSignalSpy accepted(&dispenser, &Dispenser::cardAccepted);
     const auto run = [](const Deferred<Dispenser::Result>& d) {
         auto out = follow(d);
         settles(out);
@@ -378,30 +316,11 @@ void TestDispenser::roadWithSimulator()
     QCOMPARE(collected->state, 1);
     QTRY_COMPARE(removed.count(), 1);
 
-    // A card left in the mouth is taken back, then put into the bin.
-    QCOMPARE(run(dispenser.issue())->state, 1);
-    QCOMPARE(run(dispenser.eject())->state, 1);
-    QCOMPARE(run(dispenser.accept())->state, 1);
-    QTRY_COMPARE(accepted.count(), 1);
-    QCOMPARE(run(dispenser.dispose())->state, 1);
-    QTRY_COMPARE(disposed.count(), 1);
-
-    // Faults of the device.
-    QVERIFY(sim.setDispenser({ { "jammed", true } }));
-    QTRY_VERIFY(dispenser.isJammed());
-    QCOMPARE(run(dispenser.issue())->value.code, 1);
-    QVERIFY(sim.setDispenser({ { "jammed", false }, { "doorOpen", true } }));
-    QTRY_VERIFY(dispenser.isDoorOpen());
-    QCOMPARE(run(dispenser.issue())->value.code, 2);
-
-    QCOMPARE(sim.journalLines(),
-        QStringList({ "dispenser /issue 1", "dispenser /issue 2", "dispenser /eject 3", "dispenser /issue 4",
-            "dispenser /eject 5", "dispenser /accept 6", "dispenser /dispose 7", "dispenser /issue 8",
-            "dispenser /issue 9" }));
+    QCOMPARE(sim.journalLines(), QStringList({ "dispenser /issue 1", "dispenser /issue 2", "dispenser /eject 3" }));
 
     sim.kill();
     QTRY_VERIFY(!dispenser.active());
-    QVERIFY(dispenser.isDoorOpen());
+    QVERIFY(!dispenser.cartridge().isEmpty()); // the other readings stay
 }
 
 QTEST_GUILESS_MAIN(TestDispenser)

@@ -35,6 +35,14 @@ template<class R> bool settles(const std::shared_ptr<Outcome<R>>& out, int timeo
     return MqttProbe::waitUntil([out] { return out->state != 0; }, timeoutMs);
 }
 
+// Follows d until it settles (or the time is up).
+template<class R> std::shared_ptr<Outcome<R>> settled(const Deferred<R>& d, int timeoutMs = 5000)
+{
+    const auto out = follow(d);
+    settles(out, timeoutMs);
+    return out;
+}
+
 inline QByteArray compact(const QJsonObject& object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);

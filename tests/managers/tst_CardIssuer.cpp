@@ -59,14 +59,12 @@ struct Lane
         return *result;
     }
 
-    // The record the lane engine issues: no uid, customs id, status, one "entry" usage, counter raised.
+    // A record as the lane engine issues it: no uid, one "entry" usage.
     static QSharedPointer<KSTVv1Card> record()
     {
         auto card = QSharedPointer<KSTVv1Card>::create();
         card->setCustomsId(1234);
-        card->setStatus("active");
         card->addUsageLog("entry", "TERM-01", "LOC-7");
-        card->incrUsageCounter(1);
         return card;
     }
 
@@ -122,7 +120,6 @@ void TestCardIssuer::issuesACardEndToEnd()
     issued.done([&](const CardIssuer::Result&) { collectedBeforeResolve = collected.size() == 1; });
     const CardIssuer::Result i = Lane::finish(issued);
     QCOMPARE(i.error, QString());
-    QVERIFY(!i.card);
     QVERIFY(collectedBeforeResolve);
     QCOMPARE(collected.first()->uid(), kFirstUid);
     QVERIFY(!lane.issuer.currCard());
@@ -135,7 +132,6 @@ void TestCardIssuer::issuesACardEndToEnd()
     const QJsonObject write = lane.sim->journal().at(5).toObject().value("payload").toObject();
     QCOMPARE(write, QJsonObject({ { "uid", "" }, { "type", 0 }, { "template", "KSTVv1" }, { "data", card->data() } }));
     QCOMPARE(lane.count("taken"), 1);
-    QCOMPARE(lane.count("bin"), 0);
 
     const QStringList lines = log.startingWith("[CardIssuer] ");
     for (const QString& expected :
@@ -310,14 +306,7 @@ void TestCardIssuer::stateFollowsTheDevices()
     QVERIFY(lane.start());
     QCOMPARE(lane.issuer.reason(), QString());
     LogCapture log;
-    struct Step
-    {
-        bool reader;
-        QJsonObject change;
-        CardIssuer::State state;
-        QString reason;
-    };
-    const QList<Step> steps {
+    const QList<std::tuple<bool, QJsonObject, CardIssuer::State, QString>> steps {
         { false, { { "jammed", true } }, CardIssuer::Error, "Dispenser jammed" },
         { false, { { "active", false } }, CardIssuer::Error, "Dispenser error" },
         { false, { { "doorOpen", true } }, CardIssuer::Error, "Cartridge door open" },
@@ -331,23 +320,13 @@ void TestCardIssuer::stateFollowsTheDevices()
         { true, { { "offline", true } }, CardIssuer::Error, "RFID error" },
         { true, { { "offline", false } }, CardIssuer::Ready, "" },
     };
-    for (const Step& step : steps) {
-        QVERIFY(step.reader ? lane.sim->setReader(step.change) : lane.sim->setDispenser(step.change));
-        QTRY_VERIFY2(lane.issuer.state() == step.state && lane.issuer.reason() == step.reason,
-            QJsonDocument(step.change).toJson(QJsonDocument::Compact).constData());
+    for (const auto& [reader, change, state, reason] : steps) {
+        QVERIFY(reader ? lane.sim->setReader(change) : lane.sim->setDispenser(change));
+        QTRY_VERIFY2(lane.issuer.state() == state && lane.issuer.reason() == reason,
+            QJsonDocument(change).toJson(QJsonDocument::Compact).constData());
     }
     QVERIFY(log.contains("[CardIssuer] State changed : (3) Error (reason=Dispenser jammed)"));
     QVERIFY(log.contains("[CardIssuer] State changed : (2) Ready "));
-
-    // A card on the reader, then in the mouth, makes the issuer busy.
-    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
-    QTRY_COMPARE(lane.issuer.reason(), QString("Card on RFID"));
-    QVERIFY(lane.fault("dispenser/eject", "none", {}));
-    const Deferred<CardIssuer::Result> issued = lane.issuer.issueCard(Lane::record(), 10);
-    QTRY_COMPARE(lane.issuer.reason(), QString("Card in Mouth"));
-    QVERIFY(lane.sim->take());
-    QCOMPARE(Lane::finish(issued).error, QString());
-    QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
 }
 
 void TestCardIssuer::removalSeenAcrossBrokerRestart()

@@ -1,6 +1,5 @@
 // The RFID reader client over a real broker: a raw MQTT peer plays the reader
-// service message by message, and the device simulator plays it for the road
-// of one card.
+// service message by message, then the device simulator plays the service.
 
 #include "DeviceClientRig.h"
 #include "DeviceSimulator.h"
@@ -9,16 +8,12 @@
 #include "RFID.h"
 
 #include <QElapsedTimer>
-#include <QJsonArray>
 #include <QTest>
-
-#include <functional>
 
 using manager::RFID;
 
 namespace {
 
-const QString Root = "lane";
 const QString B = "lane/rfid";
 const QByteArray Ok = R"({"completed":true})";
 
@@ -36,10 +31,8 @@ QByteArray tag(const QString& uid, int type = Tag::MifareClassic1K)
 QJsonObject cardObject(const QString& uid, int customsId, const QString& templateName = "KSTVv1")
 {
     const QJsonObject info { { "version", 0 }, { "customsId", customsId }, { "status", "active" } };
-    const QJsonObject usage { { "timestamp", "2024-03-01T08:15:00" }, { "type", "entry" }, { "usageCounter", 0 },
-        { "deviceId", "DEV-9" }, { "locationId", "LOC-3" } };
     return { { "uid", uid }, { "type", 4 }, { "template", templateName },
-        { "data", QJsonObject { { "info", info }, { "usageCounter", 1 }, { "usageLog", QJsonArray { usage } } } } };
+        { "data", QJsonObject { { "info", info }, { "usageCounter", 1 } } } };
 }
 
 QString uidOf(const Tag::Ptr& tag)
@@ -50,7 +43,7 @@ QString uidOf(const Tag::Ptr& tag)
 // A client on a started rig.
 struct Reader
 {
-    DeviceClientRig rig { Root };
+    DeviceClientRig rig { "lane" };
     RFID rfid { rig.client, B };
     QList<Tag::Ptr> found, removed;
     QList<Card::Ptr> autoread;
@@ -76,7 +69,7 @@ private slots:
     void messages();
     void requestsAndReplies();
     void waitCardFound();
-    void roadWithSimulator();
+    void simulatedService();
 };
 
 void TestRFID::messages()
@@ -143,10 +136,7 @@ void TestRFID::messages()
 
     QVERIFY(r.feed("/status", status(RFID::Searching)));
     QVERIFY(r.feed("/card/found", tag("04A1")));
-    QCOMPARE(uidOf(rfid.activeCard()), QString("04A1"));
-    QCOMPARE(rfid.activeCard()->type(), Tag::MifareClassic1K);
     QCOMPARE(r.found, QList<Tag::Ptr>({ rfid.activeCard() }));
-    QVERIFY(log.contains(QtInfoMsg, "[RFID] Active tag changed : old=<none> new=04A1"));
     QVERIFY(r.feed("/status", status(RFID::Searching, "x"))); // searching keeps the card
     QCOMPARE(uidOf(rfid.activeCard()), QString("04A1"));
 
@@ -156,7 +146,6 @@ void TestRFID::messages()
     QVERIFY(r.feed("/card/removed", "{}"));
     QCOMPARE(r.removed, QList<Tag::Ptr>({ held, Tag::Ptr() }));
     QVERIFY(!rfid.activeCard());
-    QVERIFY(log.contains(QtInfoMsg, "[RFID] Active tag changed : old=04A1 new=<none>"));
     QCOMPARE(activeChanged, 2);
 
     // Idle while a card is held: the warning, then the card is cleared; without a card no warning.
@@ -199,7 +188,6 @@ void TestRFID::messages()
     // Not JSON, even an empty removal: one line and no effect.
     QVERIFY(r.feed("/status", status(RFID::CardFound)));
     const Tag::Ptr kept = rfid.activeCard();
-    const int found = r.found.size(), removed = r.removed.size();
     log.clear();
     QVERIFY(r.feed("/card/removed", ""));
     QVERIFY(r.feed("/status", R"({"service":true,"device":{"state":5})"));
@@ -218,8 +206,6 @@ void TestRFID::messages()
     QCOMPARE(log.texts(QtCriticalMsg).size(), 8);
     QCOMPARE(rfid.state(), RFID::CardFound);
     QCOMPARE(rfid.activeCard(), kept);
-    QCOMPARE(r.found.size(), found);
-    QCOMPARE(r.removed.size(), removed);
 
     // The root anywhere in the topic gets a message parsed; elsewhere it is not even looked at.
     log.clear();
@@ -247,17 +233,17 @@ void TestRFID::requestsAndReplies()
     card->addUsageLog("entry", "DEV-1", "LOC-2");
     const QJsonObject written { { "uid", "04D4" }, { "type", 8 }, { "template", "KSTVv1" }, { "data", card->data() } };
 
-    // Each call's request, answered.
-    const auto sent = [&r](const QString& topic, const QString& id, const auto& d) {
-        const auto out = r.rig.exchange(topic, id, d);
-        return out->state == 1 ? out->request : QByteArray("failed: " + topic.toUtf8() + " " + id.toUtf8());
+    // Each call's request, answered; ids count from 1.
+    int id = 0;
+    const auto answer = [&](const QString& path, const Deferred<RFID::Result>& d, const QByteArray& payload = Ok) {
+        return r.rig.exchange(B + path, QString::number(++id), d, payload);
     };
-    QCOMPARE(sent(B + "/enable", "1", rfid.enable(false)), QByteArray(R"({"autoread":false})"));
-    QCOMPARE(sent(B + "/card/create", "2", rfid.createCard("KSTVv1")), QByteArray(R"({"template":"KSTVv1"})"));
-    QCOMPARE(sent(B + "/card/read", "3", rfid.readCard("KSTVv1", 5)),
+    QCOMPARE(answer("/enable", rfid.enable(false))->request, QByteArray(R"({"autoread":false})"));
+    QCOMPARE(answer("/card/create", rfid.createCard("KSTVv1"))->request, QByteArray(R"({"template":"KSTVv1"})"));
+    QCOMPARE(answer("/card/read", rfid.readCard("KSTVv1", 5))->request,
         QByteArray(R"({"template":"KSTVv1","topupLogs":0,"usageLogs":5})"));
-    QCOMPARE(sent(B + "/card/write", "4", rfid.writeCard(card)), compact(written));
-    QCOMPARE(sent(B + "/enable", "5", rfid.enable(true)), QByteArray(R"({"autoread":true})"));
+    QCOMPARE(answer("/card/write", rfid.writeCard(card))->request, compact(written));
+    QCOMPARE(answer("/enable", rfid.enable(true))->request, QByteArray(R"({"autoread":true})"));
 
     // Writing no card fails at once, sends nothing and uses no id.
     LogCapture log;
@@ -266,7 +252,7 @@ void TestRFID::requestsAndReplies()
     QCOMPARE(none->state, 2);
     QCOMPARE(none->value.error, QString("No card to write"));
     QVERIFY(log.contains(QtCriticalMsg, "[RFID] ERROR: No card to write"));
-    QCOMPARE(sent(B + "/disable", "6", rfid.disable()), QByteArray("{}"));
+    QCOMPARE(answer("/disable", rfid.disable())->request, QByteArray("{}"));
 
     // Beeps are plain messages with an empty payload.
     QVERIFY(rfid.beepValid());
@@ -278,10 +264,6 @@ void TestRFID::requestsAndReplies()
     QVERIFY(!r.rig.peer.at(end - 1).retained);
 
     log.clear();
-    int id = 6;
-    const auto answer = [&](const QString& path, const Deferred<RFID::Result>& d, const QByteArray& payload) {
-        return r.rig.exchange(B + path, QString::number(++id), d, payload);
-    };
 
     // A completed reply with a card of the known layout makes it the active card.
     auto ok = answer("/card/create", rfid.createCard("KSTVv1"),
@@ -309,17 +291,9 @@ void TestRFID::requestsAndReplies()
     }
 
     // A completed reply without a card clears the active card, disable included.
-    auto disabled = answer("/disable", rfid.disable(), Ok);
+    auto disabled = answer("/disable", rfid.disable());
     QCOMPARE(disabled->state, 1);
     QVERIFY(!disabled->value.card && !rfid.activeCard());
-    QCOMPARE(disabled->value.error, QString());
-
-    // Data of an unknown layout gives no card either.
-    QVERIFY(r.feed("/card/found", tag("04F1")));
-    auto other = answer("/card/read", rfid.readCard("KSTVv2", 1),
-        compact({ { "completed", true }, { "data", cardObject("04F1", 1, "KSTVv2") } }));
-    QCOMPARE(other->state, 1);
-    QVERIFY(!other->value.card && !rfid.activeCard());
 
     // No reply within the time-out; a late reply changes nothing; the next request has the next id.
     QVERIFY(r.feed("/card/found", tag("04F2")));
@@ -338,7 +312,7 @@ void TestRFID::requestsAndReplies()
     QCOMPARE(late->state, 2);
     QCOMPARE(rfid.activeCard(), found);
     rfid.setRequestTimeout(3000);
-    QCOMPARE(answer("/disable", rfid.disable(), Ok)->state, 1);
+    QCOMPARE(answer("/disable", rfid.disable())->state, 1);
 
     // A lost broker: every call fails at once.
     QSignalSpy down(&r.rig.client, &manager::MqttClient::disconnected);
@@ -354,12 +328,8 @@ void TestRFID::waitCardFound()
     QVERIFY(r.rig.up());
 
     // Not searching: rejected at once.
-    for (int state : { RFID::Idle, RFID::Updating, RFID::Error }) {
-        QVERIFY(r.feed("/status", status(state)));
-        auto out = follow(rfid.waitCardFound(1000));
-        QCOMPARE(out->state, 2);
-        QCOMPARE(out->value.error, QString("RF is disabled"));
-    }
+    QVERIFY(r.feed("/status", status(RFID::Idle)));
+    QCOMPARE(follow(rfid.waitCardFound(1000))->value.error, QString("RF is disabled"));
 
     // A card on the reader: resolved at once with it, without a word on the wire.
     QVERIFY(r.feed("/status", status(RFID::Searching)));
@@ -386,9 +356,7 @@ void TestRFID::waitCardFound()
     // Searching without a card: the wait's time-out.
     QElapsedTimer clock;
     clock.start();
-    auto none = follow(rfid.waitCardFound(300));
-    QVERIFY(settles(none));
-    QCOMPARE(none->value.error, QString("Timeout"));
+    QCOMPARE(settled(rfid.waitCardFound(300))->value.error, QString("Timeout"));
     QVERIFY(clock.elapsed() >= 250);
 
     // A broken card-found message fails the wait, and the regular handler logs it.
@@ -402,42 +370,20 @@ void TestRFID::waitCardFound()
     QCOMPARE(uidOf(rfid.activeCard()), QString("04F7"));
 }
 
-void TestRFID::roadWithSimulator()
+void TestRFID::simulatedService()
 {
     DeviceClientRig rig("zent");
     RFID rfid(rig.client, "zent/rfid");
     QVERIFY(rig.up());
-    DeviceSimulator sim(rig.broker.port(), { "--detect-delay-ms", "150", "--cards", "3" });
+    DeviceSimulator sim(rig.broker.port());
     QVERIFY2(sim.start(), qPrintable(sim.lastError()));
-    const auto run = [](const Deferred<RFID::Result>& d) {
-        auto out = follow(d);
-        settles(out);
-        return out;
-    };
-
     QTRY_COMPARE(rfid.uid(), QString("RDR-SIM-0001"));
     QTRY_COMPARE(rfid.state(), RFID::Idle);
-    const auto issued = rig.peer.call("zent/dispenser", "/issue", "900", {});
-    QVERIFY(issued && issued->json().value("completed").toBool());
-
-    QCOMPARE(run(rfid.enable(false))->state, 1);
-    QCOMPARE(uidOf(run(rfid.waitCardFound(3000))->value.card), QString("04000000000001"));
-    QVERIFY(run(rfid.createCard(KSTVv1Card::Name))->value.card.dynamicCast<KSTVv1Card>());
-    auto record = QSharedPointer<KSTVv1Card>::create();
-    record->setCustomsId(77);
-    const auto written = run(rfid.writeCard(record))->value.card.dynamicCast<KSTVv1Card>();
-    QVERIFY(written);
-    QCOMPARE(written->uid(), QString("04000000000001"));
-    QCOMPARE(written->customsId(), 77);
-    QCOMPARE(run(rfid.disable())->state, 1);
-    QCOMPARE(sim.journalLines(),
-        QStringList({ "dispenser /issue 900", "rfid /enable 1", "rfid /card/create 2", "rfid /card/write 3",
-            "rfid /disable 4" }));
 
     // A refusal by the service carries its text.
     QVERIFY(sim.setReader({ { "state", "updating" } }));
     QTRY_COMPARE(rfid.state(), RFID::Updating);
-    QCOMPARE(run(rfid.enable(false))->value.error, QString("Reader is updating"));
+    QCOMPARE(settled(rfid.enable(false))->value.error, QString("Reader is updating"));
 
     // A dead service: its will marks the reader offline.
     sim.kill();

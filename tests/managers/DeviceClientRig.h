@@ -14,27 +14,19 @@
 #include <memory>
 #include <optional>
 
-// The outcome of a deferred result as the test sees it.
+// The outcome of a deferred result as the test sees it; request is what the peer received.
 template<class R> struct Outcome
 {
-    int state = 0; // 0 pending, 1 resolved, 2 rejected
+    int state = 0; // 0 pending, 1 resolved, 2 rejected, -1 exchange broken
     R value {};
-    int calls = 0;
+    QByteArray request;
 };
 
 template<class R> std::shared_ptr<Outcome<R>> follow(const Deferred<R>& d)
 {
     auto out = std::make_shared<Outcome<R>>();
-    d.done([out](const R& value) {
-        out->state = 1;
-        out->value = value;
-        ++out->calls;
-    });
-    d.fail([out](const R& value) {
-        out->state = 2;
-        out->value = value;
-        ++out->calls;
-    });
+    const auto keep = [out](int state) { return [out, state](const R& value) { *out = { state, value, {} }; }; };
+    d.done(keep(1)).fail(keep(2));
     return out;
 }
 
@@ -43,14 +35,17 @@ template<class R> bool settles(const std::shared_ptr<Outcome<R>>& out, int timeo
     return MqttProbe::waitUntil([out] { return out->state != 0; }, timeoutMs);
 }
 
+// Follows d until it settles (or the time is up).
+template<class R> std::shared_ptr<Outcome<R>> settled(const Deferred<R>& d, int timeoutMs = 5000)
+{
+    const auto out = follow(d);
+    settles(out, timeoutMs);
+    return out;
+}
+
 inline QByteArray compact(const QJsonObject& object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
-inline QJsonObject parseObject(const QByteArray& text)
-{
-    return QJsonDocument::fromJson(text).object();
 }
 
 class DeviceClientRig
@@ -58,40 +53,37 @@ class DeviceClientRig
 public:
     MosquittoBroker broker;
     manager::MqttClient client;
+    MqttProbe peer;
 
     explicit DeviceClientRig(const QString& root)
         : m_root(root)
-        , m_peer(std::make_unique<MqttProbe>())
     {
         QObject::connect(&client, &manager::MqttClient::received, &client,
             [this](const QByteArray&, const QByteArray& topic) { m_received << QString::fromUtf8(topic); });
     }
 
-    // Starts the broker and the peer (which hears everything under the root), then
-    // connects the client; device clients built before this are subscribed when it returns.
+    // Starts the broker and the peer, then connects the client; device clients built
+    // before this are subscribed when it returns (their subscriptions precede the sync one).
     bool up()
     {
-        if (!broker.start() || !connectPeer())
+        if (!broker.start() || !peer.connectTo(broker.host(), broker.port()) || !peer.subscribe(m_root + "/#"))
             return false;
-        // Subscribed last, so the device clients' subscriptions are in place once it works.
-        client.subscribe(m_root + QStringLiteral("/sync/#"));
+        client.subscribe(m_root + "/sync/#");
         client.setHostname(broker.host());
         client.setPort(broker.port());
         client.setRetryMillis(500);
-        client.setClientId(QStringLiteral("terminal-under-test"));
+        client.setClientId("terminal-under-test");
         QSignalSpy connected(&client, &manager::MqttClient::connected);
         client.connect();
-        if (connected.isEmpty() && !connected.wait(5000))
-            return false;
-        return sync();
+        return (!connected.isEmpty() || connected.wait(5000)) && sync();
     }
 
     // Returns once everything the peer published before has reached the client.
     bool sync()
     {
         for (int attempt = 0; attempt < 50; ++attempt) {
-            const QString topic = m_root + QStringLiteral("/sync/") + QString::number(++m_syncs);
-            if (!peer().publish(topic, "{}"))
+            const QString topic = m_root + "/sync/" + QString::number(++m_barriers);
+            if (!peer.publish(topic, "{}"))
                 return false;
             if (MqttProbe::waitUntil([this, topic] { return m_received.contains(topic); }, 200))
                 return true;
@@ -99,17 +91,13 @@ public:
         return false;
     }
 
-    // The peer publishes one message and waits until the client has it.
-    bool feed(const QString& topic, const QByteArray& payload) { return peer().publish(topic, payload) && sync(); }
+    bool feed(const QString& topic, const QByteArray& payload) { return peer.publish(topic, payload) && sync(); }
 
-    // Returns the index of a mark the client publishes: every message the client sent
-    // before it has reached the peer at a lower index.
+    // Index of a mark the client publishes: everything it sent before reached the peer at a lower index.
     int mark()
     {
-        const QString topic = m_root + QStringLiteral("/mark/") + QString::number(++m_marks);
-        if (!client.publish("{}", topic))
-            return -1;
-        return peer().waitFor(topic, 5000, 0);
+        const QString topic = m_root + "/mark/" + QString::number(++m_barriers);
+        return client.publish("{}", topic) ? peer.waitFor(topic, 5000, 0) : -1;
     }
 
     // Topics the peer saw from index from up to (not including) to, barrier messages left out.
@@ -117,47 +105,43 @@ public:
     {
         QStringList topics;
         for (int i = from; i < to; ++i) {
-            const QString topic = peer().at(i).topic;
-            if (!topic.startsWith(m_root + QStringLiteral("/sync/"))
-                && !topic.startsWith(m_root + QStringLiteral("/mark/")))
+            const QString topic = peer.at(i).topic;
+            if (!topic.startsWith(m_root + "/sync/") && !topic.startsWith(m_root + "/mark/"))
                 topics << topic;
         }
         return topics;
     }
 
-    // Waits for the request on topic + "/request/" + id; its payload, or none when it did not come.
-    std::optional<QByteArray> request(const QString& topic, const QString& id, int from = 0, int timeoutMs = 5000)
+    // The payload of the (never retained) request on topic + "/request/" + id; none when it did not come.
+    std::optional<QByteArray> request(const QString& topic, const QString& id, int timeoutMs = 5000)
     {
-        const int index = peer().waitFor(topic + QStringLiteral("/request/") + id, timeoutMs, from);
-        if (index < 0)
+        const int index = peer.waitFor(topic + "/request/" + id, timeoutMs, 0);
+        if (index < 0 || peer.at(index).retained)
             return std::nullopt;
-        return peer().at(index).payload;
+        return peer.at(index).payload;
     }
 
     bool reply(const QString& topic, const QString& id, const QByteArray& payload)
     {
-        return peer().publish(topic + QStringLiteral("/response/") + id, payload);
+        return peer.publish(topic + "/response/" + id, payload);
     }
 
-    QString root() const { return m_root; }
-    MqttProbe& peer() const { return *m_peer; }
-
-    // A new peer in place of the old one, for instance after a broker restart.
-    bool renewPeer()
+    // Follows d, answers its request with payload and waits until it settles.
+    template<class R>
+    std::shared_ptr<Outcome<R>> exchange(const QString& topic, const QString& id, const Deferred<R>& d,
+        const QByteArray& payload = R"({"completed":true})")
     {
-        m_peer = std::make_unique<MqttProbe>();
-        return connectPeer();
+        auto out = follow(d);
+        const auto sent = request(topic, id);
+        if (!sent || !reply(topic, id, payload) || !settles(out))
+            out->state = -1;
+        else
+            out->request = *sent;
+        return out;
     }
 
 private:
-    bool connectPeer()
-    {
-        return m_peer->connectTo(broker.host(), broker.port()) && m_peer->subscribe(m_root + QStringLiteral("/#"));
-    }
-
     QString m_root;
     QStringList m_received;
-    int m_syncs = 0;
-    int m_marks = 0;
-    std::unique_ptr<MqttProbe> m_peer;
+    int m_barriers = 0;
 };

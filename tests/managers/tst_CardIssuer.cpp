@@ -94,6 +94,7 @@ private slots:
     void preparationsAreShared();
     void requestTimeouts();
     void stateFollowsTheDevices();
+    void devicesFailDuringASequence();
     void removalSeenAcrossBrokerRestart();
 };
 
@@ -327,6 +328,33 @@ void TestCardIssuer::stateFollowsTheDevices()
     }
     QVERIFY(log.contains("[CardIssuer] State changed : (3) Error (reason=Dispenser jammed)"));
     QVERIFY(log.contains("[CardIssuer] State changed : (2) Ready "));
+}
+
+void TestCardIssuer::devicesFailDuringASequence()
+{
+    Lane lane;
+    QVERIFY(lane.start());
+    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
+
+    // A jam after the card was written: the eject is refused and the card stays on the reader.
+    QVERIFY(lane.sim->setDispenser({ { "jammed", true } }));
+    QTRY_COMPARE(lane.issuer.reason(), QString("Dispenser jammed"));
+    QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 5)).error,
+        QString("Failed to eject card : Dispenser jammed"));
+    QCOMPARE(lane.cards("reader").toObject().value("uid").toString(), kFirstUid);
+
+    // The cartridge door opened while the driver is still to take the card: the
+    // issuer reports the fault, the handing over itself goes on.
+    QVERIFY(lane.sim->setDispenser({ { "jammed", false } }));
+    const Deferred<CardIssuer::Result> issued = lane.issuer.issueCard(Lane::record(), 10);
+    QTRY_COMPARE(lane.issuer.reason(), QString("Card in Mouth"));
+    QVERIFY(lane.sim->setDispenser({ { "doorOpen", true } }));
+    QTRY_COMPARE(lane.issuer.reason(), QString("Cartridge door open"));
+    QVERIFY(lane.sim->take());
+    QCOMPARE(Lane::finish(issued).error, QString());
+    QCOMPARE(lane.count("taken"), 1);
+    QVERIFY(lane.sim->setDispenser({ { "doorOpen", false } }));
+    QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
 }
 
 void TestCardIssuer::removalSeenAcrossBrokerRestart()

@@ -62,8 +62,9 @@ struct Lane
     }
 };
 
-// Runs the event loop until d settles (QTest::qWaitFor would add its 10 ms naps to every step).
-bool settle(const Deferred<manager::CardIssuer::Result>& d)
+// Runs the event loop until d settles (QTest::qWaitFor would add its 10 ms naps to
+// every step); true when it resolved.
+template<class... T> bool settle(const Deferred<T...>& d)
 {
     if (d.isPending()) {
         QEventLoop loop;
@@ -101,18 +102,6 @@ void IssuerCardCycle(benchmark::State& state)
     state.counters["cycles_per_s"] = benchmark::Counter(cycles, benchmark::Counter::kIsRate);
 }
 
-// Runs the event loop until d settles; true when it resolved.
-bool settleJson(const Deferred<QJsonValue>& d)
-{
-    if (d.isPending()) {
-        QEventLoop loop;
-        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-        d.doneZero([&loop] { loop.quit(); }).failZero([&loop] { loop.quit(); });
-        loop.exec();
-    }
-    return d.state() == 1;
-}
-
 // The same requests and event waits made directly on an MQTT client of its
 // own: transport and simulator only, without the reader, dispenser and issuer layers.
 void BareRpcCardCycle(benchmark::State& state)
@@ -131,14 +120,14 @@ void BareRpcCardCycle(benchmark::State& state)
     const QString dispenser = lane.sim->dispenserRoot();
     int id = 100000;
     auto call = [&](const QString& topic, const QJsonObject& params) {
-        return settleJson(mqtt.executeRpc(topic, QString::number(++id), params, 3000));
+        return settle(mqtt.executeRpc(topic, QString::number(++id), params, 3000));
     };
     // Events come through standing subscriptions, as the device clients have them.
     mqtt.subscribe(rfid + "/card/found");
     mqtt.subscribe(dispenser + "/card/removed");
     auto enableAndFind = [&] {
         const Deferred<QJsonValue> found = mqtt.waitTopic(rfid + "/card/found", 1000);
-        return call(rfid + "/enable", { { "autoread", false } }) && settleJson(found);
+        return call(rfid + "/enable", { { "autoread", false } }) && settle(found);
     };
     int cycles = 0;
     for (auto _ : state) {
@@ -149,7 +138,7 @@ void BareRpcCardCycle(benchmark::State& state)
             && call(rfid + "/disable", {});
         if (ok) {
             const Deferred<QJsonValue> removed = mqtt.waitTopic(dispenser + "/card/removed", 5000);
-            ok = call(dispenser + "/eject", {}) && settleJson(removed);
+            ok = call(dispenser + "/eject", {}) && settle(removed);
         }
         if (!ok) {
             state.SkipWithError("bare cycle failed");

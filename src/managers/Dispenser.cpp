@@ -1,6 +1,7 @@
 #include "Dispenser.h"
 
 #include "MqttClient.h"
+#include "ValueUpdate.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -35,42 +36,32 @@ Dispenser::~Dispenser() = default;
 
 void Dispenser::setManufacturer(const QString& manufacturer)
 {
-    if (m_manufacturer == manufacturer)
-        return;
-    m_manufacturer = manufacturer;
-    emit manufacturerChanged();
+    if (assignIfChanged(m_manufacturer, manufacturer))
+        emit manufacturerChanged();
 }
 
 void Dispenser::setModel(const QString& model)
 {
-    if (m_model == model)
-        return;
-    m_model = model;
-    emit modelChanged();
+    if (assignIfChanged(m_model, model))
+        emit modelChanged();
 }
 
 void Dispenser::setFirmware(const QString& firmware)
 {
-    if (m_firmware == firmware)
-        return;
-    m_firmware = firmware;
-    emit firmwareChanged();
+    if (assignIfChanged(m_firmware, firmware))
+        emit firmwareChanged();
 }
 
 void Dispenser::setSoftware(const QString& software)
 {
-    if (m_software == software)
-        return;
-    m_software = software;
-    emit softwareChanged();
+    if (assignIfChanged(m_software, software))
+        emit softwareChanged();
 }
 
 void Dispenser::setCartridge(const QString& cartridge)
 {
-    if (m_cartridge == cartridge)
-        return;
-    m_cartridge = cartridge;
-    emit cartridgeChanged();
+    if (assignIfChanged(m_cartridge, cartridge))
+        emit cartridgeChanged();
 }
 
 void Dispenser::setActive(bool active)
@@ -105,26 +96,20 @@ void Dispenser::setIsDoorOpen(bool open)
 
 void Dispenser::setCardInMouth(bool inMouth)
 {
-    if (m_cardInMouth == inMouth)
-        return;
-    m_cardInMouth = inMouth;
-    emit cardInMouthChanged();
+    if (assignIfChanged(m_cardInMouth, inMouth))
+        emit cardInMouthChanged();
 }
 
 void Dispenser::setCardInRfid(bool inRfid)
 {
-    if (m_cardInRfid == inRfid)
-        return;
-    m_cardInRfid = inRfid;
-    emit cardInRfidChanged();
+    if (assignIfChanged(m_cardInRfid, inRfid))
+        emit cardInRfidChanged();
 }
 
 void Dispenser::setCartridgePercent(int percent)
 {
-    if (m_cartridgePercent == percent)
-        return;
-    m_cartridgePercent = percent;
-    emit cartridgePercentChanged();
+    if (assignIfChanged(m_cartridgePercent, percent))
+        emit cartridgePercentChanged();
 }
 
 Deferred<Dispenser::Result> Dispenser::accept()

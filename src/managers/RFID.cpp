@@ -2,6 +2,7 @@
 
 #include "KSTVv1Card.h"
 #include "MqttClient.h"
+#include "ValueUpdate.h"
 
 #include <QDebug>
 #include <QHash>
@@ -60,42 +61,32 @@ bool RFID::active() const
 
 void RFID::setUid(const QString& uid)
 {
-    if (m_uid == uid)
-        return;
-    m_uid = uid;
-    emit uidChanged();
+    if (assignIfChanged(m_uid, uid))
+        emit uidChanged();
 }
 
 void RFID::setManufacturer(const QString& manufacturer)
 {
-    if (m_manufacturer == manufacturer)
-        return;
-    m_manufacturer = manufacturer;
-    emit manufacturerChanged();
+    if (assignIfChanged(m_manufacturer, manufacturer))
+        emit manufacturerChanged();
 }
 
 void RFID::setModel(const QString& model)
 {
-    if (m_model == model)
-        return;
-    m_model = model;
-    emit modelChanged();
+    if (assignIfChanged(m_model, model))
+        emit modelChanged();
 }
 
 void RFID::setFirmware(const QString& firmware)
 {
-    if (m_firmware == firmware)
-        return;
-    m_firmware = firmware;
-    emit firmwareChanged();
+    if (assignIfChanged(m_firmware, firmware))
+        emit firmwareChanged();
 }
 
 void RFID::setSoftware(const QString& software)
 {
-    if (m_software == software)
-        return;
-    m_software = software;
-    emit softwareChanged();
+    if (assignIfChanged(m_software, software))
+        emit softwareChanged();
 }
 
 void RFID::setState(State state)
@@ -110,10 +101,8 @@ void RFID::setState(State state)
 
 void RFID::setError(const QString& error)
 {
-    if (m_error == error)
-        return;
-    m_error = error;
-    emit errorChanged();
+    if (assignIfChanged(m_error, error))
+        emit errorChanged();
 }
 
 void RFID::setActiveCard(const Tag::Ptr& card)

@@ -1,5 +1,7 @@
 #include "ValidatorRfid.h"
 
+#include "ValueUpdate.h"
+
 #include <QHash>
 #include <QJsonValue>
 
@@ -20,58 +22,44 @@ SAM* ValidatorRfid::sam() const
 
 void ValidatorRfid::setActive(bool active)
 {
-    if (m_active == active)
-        return;
-    m_active = active;
-    emit activeChanged();
+    if (assignIfChanged(m_active, active))
+        emit activeChanged();
 }
 
 void ValidatorRfid::setFirmware(const QString& firmware)
 {
-    if (m_firmware == firmware)
-        return;
-    m_firmware = firmware;
-    emit firmwareChanged();
+    if (assignIfChanged(m_firmware, firmware))
+        emit firmwareChanged();
 }
 
 void ValidatorRfid::setVersion(const QString& version)
 {
-    if (m_version == version)
-        return;
-    m_version = version;
-    emit versionChanged();
+    if (assignIfChanged(m_version, version))
+        emit versionChanged();
 }
 
 void ValidatorRfid::setManufacturer(const QString& manufacturer)
 {
-    if (m_manufacturer == manufacturer)
-        return;
-    m_manufacturer = manufacturer;
-    emit manufacturerChanged();
+    if (assignIfChanged(m_manufacturer, manufacturer))
+        emit manufacturerChanged();
 }
 
 void ValidatorRfid::setModel(const QString& model)
 {
-    if (m_model == model)
-        return;
-    m_model = model;
-    emit modelChanged();
+    if (assignIfChanged(m_model, model))
+        emit modelChanged();
 }
 
 void ValidatorRfid::setDeviceUid(const QString& deviceUid)
 {
-    if (m_deviceUid == deviceUid)
-        return;
-    m_deviceUid = deviceUid;
-    emit deviceUidChanged();
+    if (assignIfChanged(m_deviceUid, deviceUid))
+        emit deviceUidChanged();
 }
 
 void ValidatorRfid::setError(const QString& error)
 {
-    if (m_error == error)
-        return;
-    m_error = error;
-    emit errorChanged();
+    if (assignIfChanged(m_error, error))
+        emit errorChanged();
 }
 
 void ValidatorRfid::setState(const QString& state)

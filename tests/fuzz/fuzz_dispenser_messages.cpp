@@ -5,6 +5,8 @@
 #include "Dispenser.h"
 #include "MqttClient.h"
 
+#include "FuzzJson.h"
+
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,6 +15,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 
 using manager::Dispenser;
 
@@ -36,24 +39,6 @@ void countMessages(QtMsgType type, const QMessageLogContext&, const QString&)
 {
     check(type != QtFatalMsg);
     g_warnings += type == QtWarningMsg ? 1 : 0;
-}
-
-QJsonValue makeValue(FuzzedDataProvider& in, int depth)
-{
-    switch (depth == 0 ? 3 : in.ConsumeIntegralInRange(0, depth > 2 ? 2 : 3)) {
-    case 0:
-        return in.ConsumeBool();
-    case 1:
-        return in.ConsumeIntegralInRange(-1, 101);
-    case 2:
-        return QString::fromStdString(in.ConsumeRandomLengthString(8));
-    default: {
-        QJsonObject object;
-        for (int n = in.ConsumeIntegralInRange(0, 8); n > 0 && in.remaining_bytes() > 0; --n)
-            object.insert(QLatin1String(in.PickValueInArray(kKeys)), makeValue(in, depth + 1));
-        return object;
-    }
-    }
 }
 
 } // namespace
@@ -88,7 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             : Base + QLatin1String(in.PickValueInArray(kSuffixes));
         QByteArray payload = in.ConsumeBool()
             ? QByteArray::fromStdString(in.ConsumeRandomLengthString(48))
-            : QJsonDocument(makeValue(in, 0).toObject()).toJson(QJsonDocument::Compact);
+            : QJsonDocument(FuzzJson(in, { std::begin(kKeys), std::end(kKeys) }).object())
+                  .toJson(QJsonDocument::Compact);
         if (in.ConsumeBool())
             payload += '\0' + QByteArray::fromStdString(in.ConsumeRandomLengthString(8));
         dispenser.onMqttReceived(payload, topic);

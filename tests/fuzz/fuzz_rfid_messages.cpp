@@ -5,8 +5,9 @@
 #include "MqttClient.h"
 #include "RFID.h"
 
+#include "FuzzJson.h"
+
 #include <QCoreApplication>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -14,6 +15,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 
 using manager::RFID;
 
@@ -33,26 +35,6 @@ void check(bool ok)
 void quiet(QtMsgType type, const QMessageLogContext&, const QString&)
 {
     check(type != QtFatalMsg);
-}
-
-QJsonValue makeValue(FuzzedDataProvider& in, int depth)
-{
-    switch (depth == 0 ? 4 : in.ConsumeIntegralInRange(0, depth > 3 ? 2 : 4)) {
-    case 0:
-        return in.ConsumeBool();
-    case 1:
-        return in.ConsumeBool() ? in.ConsumeIntegralInRange(-3, 12) : in.ConsumeIntegral<int>();
-    case 2:
-        return QLatin1String(in.PickValueInArray({ "KSTVv1", "04A1", "2024-03-01T08:15:00", "" }));
-    case 3:
-        return QJsonArray { makeValue(in, depth + 1), makeValue(in, depth + 1) };
-    default: {
-        QJsonObject object;
-        for (int n = in.ConsumeIntegralInRange(0, 6); n > 0 && in.remaining_bytes() > 0; --n)
-            object.insert(QLatin1String(in.PickValueInArray(kKeys)), makeValue(in, depth + 1));
-        return object;
-    }
-    }
 }
 
 } // namespace
@@ -76,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             : Base + QLatin1String(in.PickValueInArray(kSuffixes));
         const QByteArray payload = in.ConsumeBool()
             ? QByteArray::fromStdString(in.ConsumeRandomLengthString(48))
-            : QJsonDocument(makeValue(in, 0).toObject()).toJson(QJsonDocument::Compact);
+            : QJsonDocument(FuzzJson(in, { std::begin(kKeys), std::end(kKeys) }).object())
+                  .toJson(QJsonDocument::Compact);
         rfid.onMqttReceived(payload, topic);
 
         const RFID::State state = rfid.state();

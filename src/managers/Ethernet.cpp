@@ -23,7 +23,8 @@ Ethernet::Ethernet(MqttClient& client, const QString& networkRoot, QObject* pare
     connect(&m_client, &MqttClient::received, this, [this](const QByteArray& payload, const QByteArray& topic) {
         onMqttReceived(payload, QString::fromUtf8(topic));
     });
-    connect(&m_client, &MqttClient::connected, this, &Ethernet::reset);
+    // Queued: the client renews the subscriptions after this signal, and the answer must not come first.
+    connect(&m_client, &MqttClient::connected, this, &Ethernet::reset, Qt::QueuedConnection);
     subscribe();
 }
 

@@ -25,7 +25,8 @@ Inspector::Inspector(MqttClient& client, const QString& root, QObject* parent)
     connect(&m_client, &MqttClient::received, this, [this](const QByteArray& payload, const QByteArray& topic) {
         onMqttReceived(payload, QString::fromUtf8(topic));
     });
-    connect(&m_client, &MqttClient::connected, this, &Inspector::refresh);
+    // Queued: the client renews the subscriptions after this signal, and the answer must not come first.
+    connect(&m_client, &MqttClient::connected, this, &Inspector::refresh, Qt::QueuedConnection);
     connect(&m_monitorTimer, &QTimer::timeout, this, &Inspector::refresh);
     connect(&m_shutdownTimer, &QTimer::timeout, this, &Inspector::systemShutdown);
     subscribe();

@@ -32,7 +32,8 @@ Update::Update(MqttClient& client, const QString& root, QObject* parent)
     connect(&m_client, &MqttClient::received, this, [this](const QByteArray& payload, const QByteArray& topic) {
         onMqttReceived(payload, QString::fromUtf8(topic));
     });
-    connect(&m_client, &MqttClient::connected, this, &Update::refresh);
+    // Queued: the client renews the subscriptions after this signal, and the answer must not come first.
+    connect(&m_client, &MqttClient::connected, this, &Update::refresh, Qt::QueuedConnection);
     connect(&m_client, &MqttClient::disconnected, this, &Update::onMqttDisconnected);
     connect(&m_checkTimer, &QTimer::timeout, this, &Update::checkTimerExpired);
     m_client.subscribe(m_root + QStringLiteral("/status"), 0);

@@ -38,6 +38,7 @@ void TestNetwork::againstSimulator()
                  network.primaryConnection()->interface(), network.primaryConnection()->ipv4()->address() }),
         QStringList({ "online", "1.4.0-sim", "connected", "full", "eth0", "127.0.0.10" }));
     QTRY_COMPARE(ethernet.state(), QString("Connected"));
+    QTRY_COMPARE(ethernet.method(), QString("auto"));
     QCOMPARE(QStringList({ ethernet.interface(), ethernet.mac(), ethernet.ipv4()->mask(), ethernet.method(),
                  ethernet.config()->dns0() }),
         QStringList({ "eth0", "02:00:00:00:00:01", "255.0.0.0", "auto", "127.0.0.53" }));

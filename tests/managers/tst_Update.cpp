@@ -63,10 +63,13 @@ void TestUpdate::againstSimulator()
     QTRY_COMPARE(update.status(), QString("Ready to install"));
 
     // A disconnect stops a running check, and no check starts without the broker.
+    update.setCheckTimeout(600);
+    statuses.clear();
     update.check();
-    rig.broker.stop();
+    rig.broker.kill();
     QTRY_COMPARE(update.status(), QString("Disconnected"));
-    QTest::qWait(500);
+    QTest::qWait(800);
+    QVERIFY2(!statuses.contains("Ready to install"), qPrintable(statuses.join(", ")));
     LogCapture log;
     update.check();
     QCOMPARE(update.status(), QString("Disconnected"));

@@ -151,10 +151,10 @@ void TestClock::serverChange()
 
     // Nothing that could act as sed commands or options gets into the script.
     for (const QString& server : { QString("x/e touch /tmp/owned/"), QString("a;b"), QString("a  b"), QString("a\nb"),
-             QString(" a"), QString("a&b"), QString(256, 'a') })
+             QString("a\n"), QString(" a"), QString("a&b"), QString(256, 'a') })
         clock.setNtpServer(server);
     QCOMPARE(runner.calls.size(), 3);
-    QCOMPARE(log.startingWith("[Clock] ERROR: Invalid NTP server").size(), 7);
+    QCOMPARE(log.startingWith("[Clock] ERROR: Invalid NTP server").size(), 8);
 
     // A private working copy, replaced only when every step before succeeded.
     QString copy;

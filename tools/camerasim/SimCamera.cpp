@@ -206,7 +206,9 @@ void SimCamera::onTrigger(QTcpSocket* socket, const QByteArray& head)
 void SimCamera::pushAfterTrigger(const QString& id)
 {
     const QString path = QStringLiteral("/push/") + m_role;
+    ++m_pushesPending;
     QTimer::singleShot(m_pushDelayMsec, this, [this, id, path] {
+        --m_pushesPending;
         switch (m_push) {
         case Push::Normal:
         case Push::Early:
@@ -239,7 +241,11 @@ void SimCamera::pushAfterTrigger(const QString& id)
             break;
         case Push::Heartbeat:
             push(QStringLiteral("/heartbeat"), heartbeatBody(), m_address, false, [this, id, path](int) {
-                QTimer::singleShot(m_pushDelayMsec, this, [this, id, path] { push(path, dataBody(id, m_value), m_address); });
+                ++m_pushesPending;
+                QTimer::singleShot(m_pushDelayMsec, this, [this, id, path] {
+                    --m_pushesPending;
+                    push(path, dataBody(id, m_value), m_address);
+                });
             });
             break;
         }
@@ -281,6 +287,7 @@ void SimCamera::push(
     const QByteArray head = "POST " + path.toUtf8() + " HTTP/1.1\r\nHost: " + m_targetAddress.toString().toLatin1() + ':'
         + QByteArray::number(m_targetPort) + "\r\nContent-Type: application/json\r\nContent-Length: "
         + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n";
+    ++m_pushesPending;
     auto* socket = new QTcpSocket(this);
     auto reply = std::make_shared<QByteArray>();
     auto finished = std::make_shared<bool>(false);
@@ -288,6 +295,7 @@ void SimCamera::push(
         if (*finished)
             return;
         *finished = true;
+        --m_pushesPending;
         const QList<QByteArray> status = reply->left(reply->indexOf('\r')).split(' ');
         const int code = status.value(1).toInt();
         QJsonObject entry { { QStringLiteral("event"), QStringLiteral("push") }, { QStringLiteral("path"), path },

@@ -28,8 +28,8 @@ struct Lane
         : config(dir.filePath(QStringLiteral("lane.ini")), settings)
         , cameras(config, mqtt)
     {
-        cameras.setDataWaitTimeout(800);
-        cameras.setTriggerTimeout(800);
+        cameras.setDataWaitTimeout(1200);
+        cameras.setTriggerTimeout(1200);
     }
 
     // One cycle; none when it did not settle in time.

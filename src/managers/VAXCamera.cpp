@@ -310,11 +310,8 @@ void VAXCamera::parseCameraInfo(const QByteArray& body)
     info() << tag() << "parseCameraInfo";
     const QJsonDocument document = QJsonDocument::fromJson(body);
     if (document.isObject()) {
-        const QJsonObject list = document.object()
-                                     .value(QLatin1String("data"))
-                                     .toObject()
-                                     .value(QLatin1String("propertyList"))
-                                     .toObject();
+        const QJsonObject list
+            = document.object().value(QLatin1String("data")).toObject().value(QLatin1String("propertyList")).toObject();
         m_reading->setFirmwareVersion(list.value(QLatin1String("Version")).toString());
         m_reading->setModel(list.value(QLatin1String("ProdNbr")).toString());
         m_reading->setSerialNumber(list.value(QLatin1String("SerialNumber")).toString());

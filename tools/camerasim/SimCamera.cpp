@@ -25,7 +25,8 @@ SimCamera::SimCamera(const QHostAddress& address, const QString& role, QObject* 
     , m_server(new QTcpServer(this))
 {
     static const QHash<QString, QString> defaults { { QStringLiteral("alpr1"), QStringLiteral("ABC1234") },
-        { QStringLiteral("alpr2"), QStringLiteral("XYZ9876") }, { QStringLiteral("ccr1"), QStringLiteral("MSCU1234565") },
+        { QStringLiteral("alpr2"), QStringLiteral("XYZ9876") },
+        { QStringLiteral("ccr1"), QStringLiteral("MSCU1234565") },
         { QStringLiteral("ccr2"), QStringLiteral("TGHU7654321") } };
     m_value = defaults.value(role, QStringLiteral("SIM0001"));
     connect(m_server, &QTcpServer::newConnection, this, &SimCamera::onNewConnection);
@@ -153,10 +154,10 @@ void SimCamera::onTrigger(QTcpSocket* socket, const QByteArray& head)
                 QString::fromLatin1(lines[i].mid(colon + 1).trimmed()));
     }
     const QString id = QUrlQuery(target).queryItemValue(QStringLiteral("id"), QUrl::FullyDecoded);
-    const QString expected = (readsPlates() ? QStringLiteral("/local/Vaxreader/") : QStringLiteral("/local/Vaxcontainer/"))
+    const QString expected
+        = (readsPlates() ? QStringLiteral("/local/Vaxreader/") : QStringLiteral("/local/Vaxcontainer/"))
         + QStringLiteral("trigger.cgi");
-    const QByteArray basic
-        = "Basic " + (m_user.toUtf8() + ':' + m_password.toUtf8()).toBase64();
+    const QByteArray basic = "Basic " + (m_user.toUtf8() + ':' + m_password.toUtf8()).toBase64();
     const bool authorized = headers.value(QStringLiteral("Authorization")).toString().toLatin1() == basic;
     journal({ { QStringLiteral("event"), QStringLiteral("trigger") },
         { QStringLiteral("method"), QString::fromLatin1(requestLine.value(0)) },
@@ -227,9 +228,8 @@ void SimCamera::pushAfterTrigger(const QString& id)
             push(path, "plate=ABC1234", m_address);
             break;
         case Push::Twice:
-            push(path, dataBody(id, m_value), m_address, false, [this, id, path](int) {
-                push(path, dataBody(id, m_value + QStringLiteral("-2")), m_address);
-            });
+            push(path, dataBody(id, m_value), m_address, false,
+                [this, id, path](int) { push(path, dataBody(id, m_value + QStringLiteral("-2")), m_address); });
             break;
         case Push::NoPush:
             break;
@@ -272,20 +272,22 @@ QByteArray SimCamera::dataBody(const QString& id, const QString& value) const
 
 QByteArray SimCamera::heartbeatBody() const
 {
-    const QJsonObject object { { QStringLiteral("pending"), 0 }, { QStringLiteral("SoftwareVersion"), QStringLiteral("2.4.1") },
-        { QStringLiteral("BuildNumber"), 417 }, { QStringLiteral("Manufacturer"), QStringLiteral("SimCam") },
+    const QJsonObject object { { QStringLiteral("pending"), 0 },
+        { QStringLiteral("SoftwareVersion"), QStringLiteral("2.4.1") }, { QStringLiteral("BuildNumber"), 417 },
+        { QStringLiteral("Manufacturer"), QStringLiteral("SimCam") },
         { QStringLiteral("SerialNumber"), QStringLiteral("SIM-") + m_role },
-        { QStringLiteral("Model"), QStringLiteral("VAX-SIM") }, { QStringLiteral("FirmwareVersion"), QStringLiteral("10.12") },
+        { QStringLiteral("Model"), QStringLiteral("VAX-SIM") },
+        { QStringLiteral("FirmwareVersion"), QStringLiteral("10.12") },
         { QStringLiteral("Date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate) },
         { QStringLiteral("PID"), QStringLiteral("4711") } };
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-void SimCamera::push(
-    const QString& path, const QByteArray& body, const QHostAddress& from, bool split, const std::function<void(int)>& done)
+void SimCamera::push(const QString& path, const QByteArray& body, const QHostAddress& from, bool split,
+    const std::function<void(int)>& done)
 {
-    const QByteArray head = "POST " + path.toUtf8() + " HTTP/1.1\r\nHost: " + m_targetAddress.toString().toLatin1() + ':'
-        + QByteArray::number(m_targetPort) + "\r\nContent-Type: application/json\r\nContent-Length: "
+    const QByteArray head = "POST " + path.toUtf8() + " HTTP/1.1\r\nHost: " + m_targetAddress.toString().toLatin1()
+        + ':' + QByteArray::number(m_targetPort) + "\r\nContent-Type: application/json\r\nContent-Length: "
         + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n";
     ++m_pushesPending;
     auto* socket = new QTcpSocket(this);

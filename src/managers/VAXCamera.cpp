@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -42,6 +43,8 @@ VAXCamera::VAXCamera(const QUrl& url, QObject* parent)
     , m_network(new QNetworkAccessManager(this))
 {
     info() << "Camera url : " << m_url.toDisplayString();
+    // Cameras sit on the lane's own network: never through a proxy of the environment.
+    m_network->setProxy(QNetworkProxy::NoProxy);
     // Credentials go out only when the camera asks for them.
     connect(m_network, &QNetworkAccessManager::authenticationRequired, this,
         [this](QNetworkReply*, QAuthenticator* authenticator) {

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QSignalSpy>
@@ -55,6 +56,7 @@ void TestCameraSim::triggerPushAndCommands()
     QTRY_VERIFY((errors += sim.readAllStandardError()).contains("1 camera(s) on port 80"));
 
     QNetworkAccessManager network;
+    network.setProxy(QNetworkProxy::NoProxy);
     QCOMPARE(trigger(network, QStringLiteral("http://127.0.0.21/local/Vaxcontainer/trigger.cgi?id=c%201")), 200);
     QTRY_COMPARE(pushes.size(), 1);
     QCOMPARE(pushes[0].first.toIPv4Address(), QHostAddress(QStringLiteral("127.0.0.21")).toIPv4Address());

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QJsonDocument>
+#include <QNetworkProxy>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -291,6 +292,7 @@ void SimCamera::push(const QString& path, const QByteArray& body, const QHostAdd
         + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n";
     ++m_pushesPending;
     auto* socket = new QTcpSocket(this);
+    socket->setProxy(QNetworkProxy::NoProxy); // a proxy of the environment could not bind the source
     auto reply = std::make_shared<QByteArray>();
     auto finished = std::make_shared<bool>(false);
     const auto finish = [this, socket, reply, finished, path, from, done](const QString& error) {

@@ -91,9 +91,13 @@ private:
         return peer.received;
     }
 
-    static int countMatching(const LogCapture& log, const QString& pattern)
+    // Refusal lines with the reason, for a peer on 127.0.0.1.
+    static int refusals(const LogCapture& log, const QString& reason)
     {
-        return log.texts(QtWarningMsg).filter(QRegularExpression(pattern)).size();
+        return log.texts(QtWarningMsg)
+            .filter(QRegularExpression("^\\[HttpServer\\] WARN: " + QRegularExpression::escape(reason)
+                + ", closing connection from : (::ffff:)?127\\.0\\.0\\.1$"))
+            .size();
     }
 
     QList<QByteArray> m_emitted;
@@ -111,17 +115,14 @@ private slots:
         const QList<std::tuple<QList<QByteArray>, QByteArray, QByteArray>> cases {
             { { "GET /local/plate?id=7&x=1 HTTP/1.1\r\nHost: a\r\n\r\n" }, "GET /local/plate ", Reply },
             { { "POST /p HTTP/1.1\r\ncontent-LENGTH:  3 \r\n\r\nabcdef" }, "POST /p abc", Reply },
-            { { "POST /p HTTP/1.1\r\n\r\nraw body" }, "POST /p raw body", Reply },
             { { "POST /lf HTTP/1.1\nContent-Length: 4\n\nab\ncd" }, "POST /lf ab\nc", Reply },
             { { "POST /a HTTP/1.1\n\nxx\r\n\r\nbody" }, "POST /a body", Reply },
             { { QByteArray("PUT /x\0junk HTTP/1.1\r\n\r\nbo\0dy", 29) }, QByteArray("PUT /x bo\0dy", 12), Reply },
-            { { QByteArray("GET\0 /x HTTP/1.1\r\n\r\n", 20) }, "", Reply },
             { { " GET / HTTP/1.1\r\n\r\n" }, "", Reply },
             { { "G\xc3\x8bT / HTTP/1.1\r\n\r\n" }, "", Reply },
             { { "M_1\t/a/b#c HTTP/1.1\r\n\r\n" }, "M_1 /a/b#c ", Reply },
             { { "POST /cam HTTP/1.1\r\nContent-Len", "gth: 3000\r\n\r", "\n" + body.left(1000), body.mid(1000) },
                 "POST /cam " + body, Reply },
-            { { "POST /lf HTTP/1.1\nContent-Length: 2\n", "\nok" }, "POST /lf ok", Reply },
             // Chunked: split anywhere, with extensions and trailers, Content-Length ignored.
             { { chunkedHead + "4;x=1\r\nWi", "ki\r", "\n5\r\npedia\r\n0\r\nT: v\r\n\r\nextra" }, "POST /c Wikipedia",
                 Reply },
@@ -145,8 +146,7 @@ private slots:
             const QList<QByteArray> w = emitted.split(' ');
             QCOMPARE(log.texts(QtDebugMsg).filter("HTTP request received").join(""),
                 w.size() < 2 ? QString() : "[HttpServer] HTTP request received : method=" + w[0] + ", path=" + w[1]);
-            QCOMPARE(countMatching(log, "^\\[HttpServer\\] WARN: Malformed request body, closing connection from : "),
-                reply == BadRequest ? 1 : 0);
+            QCOMPARE(refusals(log, "Malformed request body"), reply == BadRequest ? 1 : 0);
         }
     }
 
@@ -157,56 +157,50 @@ private slots:
         server->setConnectionDeadline(600);
         server->setFirstBytesDeadline(300);
         {
-            Peer silent(m_port), partial(m_port), headless(m_port);
-            partial.send("POST /slow HTTP/1.1\r\nContent-Length: 10\r\n\r\n12345");
-            headless.send("GET / HTTP/1.1\r\nHost: never ends\r\n");
-            QVERIFY(silent.waitClosed() && partial.waitClosed() && headless.waitClosed());
-            QCOMPARE(silent.received + partial.received + headless.received, QByteArray());
-        }
-        const QString from = ", closing connection from : (::ffff:)?127\\.0\\.0\\.1$";
-        QCOMPARE(countMatching(log, "^\\[HttpServer\\] WARN: No request data within 300 ms" + from), 1);
-        QCOMPARE(countMatching(log, "^\\[HttpServer\\] WARN: No complete request within 600 ms" + from), 2);
-        // An aborted connection is not reported a second time as closed by the peer.
-        QVERIFY(log.startingWith("[HttpServer] WARN: Connection closed").isEmpty());
-
-        // A peer that leaves mid-request.
-        {
-            Peer peer(m_port);
-            peer.send("POST /x HTTP/1.1\r\nContent-Length: 100\r\n\r\nabc");
+            Peer leaving(m_port);
+            leaving.send("POST /x HTTP/1.1\r\nContent-Length: 100\r\n\r\nabc");
             QTest::qWait(100);
         }
+        Peer silent(m_port), partial(m_port), headless(m_port);
+        partial.send("POST /slow HTTP/1.1\r\nContent-Length: 10\r\n\r\n12345");
+        headless.send("GET / HTTP/1.1\r\nHost: never ends\r\n");
+        QVERIFY(silent.waitClosed() && partial.waitClosed() && headless.waitClosed());
+        QCOMPARE(silent.received + partial.received + headless.received, QByteArray());
+        QCOMPARE(refusals(log, "No request data within 300 ms"), 1);
+        QCOMPARE(refusals(log, "No complete request within 600 ms"), 2);
+        // The peer that left mid-request is reported once, as such.
         QTRY_COMPARE(log.startingWith("[HttpServer] WARN: Connection closed before the request was complete, 44 bytes "
                                       "dropped from : ")
                          .size(),
             1);
+        QCOMPARE(log.texts(QtWarningMsg).size(), 4);
         // A Content-Length that is no number: the body is what came with the head, and the log says so.
         QCOMPARE(exchange({ "POST /odd HTTP/1.1\r\nContent-Length: 12abc\r\n\r\nbody" }), Reply);
-        QVERIFY(log.contains("[HttpServer] WARN: Invalid Content-Length, taking the body as received from : "
-            + log.startingWith("[HttpServer] New connection").last().section(" : ", 1)));
+        QCOMPARE(log.startingWith("[HttpServer] WARN: Invalid Content-Length, taking the body as received").size(), 1);
 
         // Too large: announced, streamed without a head, or in chunks; exactly at the limit is taken whole.
         const int limit = 20000;
         server->setMaxRequestSize(limit);
         const QByteArray head = "POST /big HTTP/1.1\r\nContent-Length: ";
         const QByteArray chunked = "POST /big HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
-        QCOMPARE(exchange({ head + QByteArray::number(limit) + "\r\n\r\n" }), QByteArray());
-        QCOMPARE(exchange({ QByteArray(limit + 1, 'a') }), QByteArray());
-        QCOMPARE(exchange({ chunked + "5000\r\n" }), QByteArray());
-        QCOMPARE(exchange({ chunked + "1000\r\n" + QByteArray(4096, 'c') + "\r\n", "4000\r\n" }), QByteArray());
-        QCOMPARE(countMatching(log, "^\\[HttpServer\\] WARN: Request larger than 20000 bytes" + from), 4);
-        QCOMPARE(m_emitted, QList<QByteArray> { "POST /odd body" });
+        for (const QList<QByteArray>& parts :
+            QList<QList<QByteArray>> { { head + "20000\r\n\r\n" }, { QByteArray(limit + 1, 'a') },
+                { chunked + "5000\r\n" }, { chunked + "1000\r\n" + QByteArray(4096, 'c') + "\r\n", "4000\r\n" } })
+            QCOMPARE(exchange(parts), QByteArray());
+        QCOMPARE(refusals(log, "Request larger than 20000 bytes"), 4);
         const int bodySize = limit - head.size() - 9;
         QCOMPARE(exchange({ head + QByteArray::number(bodySize) + "\r\n\r\n" + QByteArray(bodySize, 'b') }), Reply);
+        QCOMPARE(m_emitted.size(), 2);
         QCOMPARE(m_emitted.last().size(), 10 + bodySize);
 
         // All requests in progress together stay within the memory budget.
-        server->setMemoryBudget(3 * limit / 2);
+        server->setMemoryBudget(30000);
         Peer first(m_port), second(m_port);
         first.send(head + "19000\r\n\r\n" + QByteArray(15000, 'f'));
         QTest::qWait(100);
         second.send(head + "19000\r\n\r\n" + QByteArray(15000, 's'));
         QVERIFY(second.waitClosed() && second.received.isEmpty());
-        QCOMPARE(countMatching(log, "^\\[HttpServer\\] WARN: Requests in progress above 30000 bytes" + from), 1);
+        QCOMPARE(refusals(log, "Requests in progress above 30000 bytes"), 1);
         first.send(QByteArray(4000, 'f'));
         QVERIFY(first.waitClosed());
         QCOMPARE(first.received, Reply);
@@ -219,7 +213,6 @@ private slots:
         server->setMaxConnections(12);
         server->setFirstBytesDeadline(400);
         server->setRefusalLogRate(3, 60000);
-
         // One address may hold 8 connections; a ninth is refused at once.
         Peers idle;
         for (int i = 0; i < 9; ++i)
@@ -227,10 +220,7 @@ private slots:
         QVERIFY(idle.back()->waitClosed(2000));
         QTest::qWait(100);
         QCOMPARE(std::count_if(idle.begin(), idle.end(), [](const auto& p) { return p->closed; }), 1L);
-        QCOMPARE(log.startingWith("[HttpServer] WARN: Too many connections from one address (8), closing connection "
-                                  "from : ")
-                     .size(),
-            1);
+        QCOMPARE(log.startingWith("[HttpServer] WARN: Too many connections from one address (8)").size(), 1);
 
         // Three more addresses keep reopening idle connections while a camera pushes: every push
         // is served, because idle connections give way to new ones and leave after their first-bytes time.
@@ -262,35 +252,26 @@ private slots:
             socket.connectToHost(QHostAddress::LocalHost, m_port);
             return !socket.waitForConnected(3000) && socket.error() == QAbstractSocket::ConnectionRefusedError;
         };
-
-        // Twice on the same port: closes, binds again, logs twice, still serves.
+        // Twice on the same port: closes, binds again, logs twice, still serves; closing twice logs once.
         server->listen(m_port);
-        QCOMPARE(log.count(listening.arg(m_port)), 2);
         QCOMPARE(exchange({ "GET /twice HTTP/1.1\r\n\r\n" }), Reply);
         server->close();
         server->close();
-        QCOMPARE(log.count("[HttpServer] Stopped listening for HTTP requests"), 1);
         QVERIFY(refused());
-
-        // A port that is already taken, and ports outside 1-65535.
+        // A port that is already taken, and one outside 1-65535, close the listener.
         QTcpServer blocker;
         QVERIFY(blocker.listen(QHostAddress::Any, m_port));
-        log.clear();
         server->listen(m_port);
-        QCOMPARE(log.texts(),
-            QStringList({ listening.arg(m_port),
-                "[HttpServer] ERROR: Failed to listen : The bound address is already in use" }));
         blocker.close();
         QVERIFY(refused());
         server->listen(m_port);
-        for (int bad : { 70000, 0, -1 }) {
-            log.clear();
-            server->listen(bad);
-            QCOMPARE(log.texts(),
-                QStringList({ listening.arg(bad),
-                    QStringLiteral("[HttpServer] ERROR: Failed to listen : port %1 is outside 1-65535").arg(bad) }));
-            QVERIFY(refused());
-        }
+        server->listen(70000);
+        QVERIFY(refused());
+        QCOMPARE(log.texts().filter(QRegularExpression("Listening|listen|Stopped")),
+            QStringList({ listening.arg(m_port), listening.arg(m_port),
+                "[HttpServer] Stopped listening for HTTP requests", listening.arg(m_port),
+                "[HttpServer] ERROR: Failed to listen : The bound address is already in use", listening.arg(m_port),
+                listening.arg(70000), "[HttpServer] ERROR: Failed to listen : port 70000 is outside 1-65535" }));
     }
 };
 

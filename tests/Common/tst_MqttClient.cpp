@@ -54,6 +54,7 @@ private slots:
     void willOnlyAfterAbnormalLoss();
     void unsafeSettingsMakeNoAttempt();
     void secondConnectWithNewSettingsReconnects();
+    void rpcDataLinesMaskSecrets();
 };
 
 void TestMqttClient::connectsSubscribesPublishesReceives()
@@ -325,3 +326,26 @@ void TestMqttClient::secondConnectWithNewSettingsReconnects()
 
 QTEST_GUILESS_MAIN(TestMqttClient)
 #include "tst_MqttClient.moc"
+
+void TestMqttClient::rpcDataLinesMaskSecrets()
+{
+    MosquittoBroker broker;
+    QVERIFY(broker.start());
+    MqttProbe device;
+    QVERIFY(device.connectTo(broker.host(), broker.port()) && device.subscribe("dev/bo/request/#"));
+    device.setResponder([](const QByteArray&) { return QByteArray(R"({"completed":true,"token":"t0k"})"); });
+    MqttClient client;
+    pointAt(client, broker.port());
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    QTRY_COMPARE(connected.count(), 1);
+    LogCapture log;
+    const Deferred<QJsonValue> call = client.executeRpc("dev/bo", "1", { { "cmd", "login" }, { "pin", "1234" } });
+    QTRY_VERIFY(!call.isPending());
+    QCOMPARE(device.at(0).payload, QByteArray(R"({"cmd":"login","pin":"1234"})")); // the device still gets it
+    const QStringList debug = log.texts(QtDebugMsg);
+    QVERIFY(debug.contains(R"([MqttClient] [RPC] Data    : {"cmd":"login","pin":"****"})"));
+    const QStringList reply = log.startingWith("[MqttClient] [RPC] Data     : QJsonValue(object");
+    QCOMPARE(reply.size(), 1);
+    QVERIFY(reply.at(0).contains("****") && !reply.at(0).contains("t0k"));
+}

@@ -13,7 +13,7 @@ const QString kBusy = QStringLiteral("Busy");
 const QString kLogin = QStringLiteral("Login");
 const QString kOutOfOrder = QStringLiteral("OutOfOrder");
 
-QString tr(const char* text)
+QString translated(const char* text)
 {
     return QCoreApplication::translate("QObject", text);
 }
@@ -107,14 +107,14 @@ void ScreenLogic::sessionStarted(bool buttonPressed)
                          << (buttonPressed ? "true" : "false");
     if (!buttonPressed)
         return;
-    setMessage(tr("Please Wait"));
+    setMessage(translated("Please Wait"));
     setScreen(kBusy, 30000);
 }
 
 void ScreenLogic::sessionWaitCardCollect()
 {
     qWarning().noquote() << "[GUIManager] --- onTerminalSessionWaitCollect";
-    setMessage(tr("Please collect your card"));
+    setMessage(translated("Please collect your card"));
     setScreen(QStringLiteral("Success"), 60000);
 }
 
@@ -123,7 +123,7 @@ void ScreenLogic::sessionFinished(bool success, const QString& error)
     qWarning().noquote() << "[GUIManager] --------- onTerminalSessionFinisehed : result = "
             + QString(success ? "true" : "false") + "  error = " + error;
     if (success) {
-        setMessage(tr("Please collect your card"));
+        setMessage(translated("Please collect your card"));
         setScreen(QStringLiteral("Success"), 60000);
     } else {
         setMessage(error);
@@ -164,7 +164,7 @@ int ScreenLogic::displayOffMsec(qint64 minutes)
     if (minutes <= 0)
         return 0;
     const qint64 limit = std::numeric_limits<int>::max();
-    return minutes >= limit / 60000 ? int(limit) : int(minutes * 60000);
+    return minutes > limit / 60000 ? int(limit) : int(minutes * 60000);
 }
 
 void ScreenLogic::onScreenTimeout()

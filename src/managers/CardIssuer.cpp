@@ -8,7 +8,6 @@ namespace manager {
 namespace {
 constexpr int kFindCardMs = 1000;
 constexpr int kMaxFailCount = 4;
-constexpr int kDefaultCollectSeconds = 60;
 // The dispenser's refusal of an issue request that still leaves a card on the reader.
 constexpr int kIssueCardAlreadyOnReader = 14;
 
@@ -312,11 +311,7 @@ Deferred<CardIssuer::Result> CardIssuer::eject()
 
 Deferred<CardIssuer::Result> CardIssuer::waitCollect(int seconds)
 {
-    // 0 or less would mean waiting for ever with a driver already gone.
-    if (seconds <= 0) {
-        warning() << "WARN: Invalid collect timeout " << seconds << " sec. Using " << kDefaultCollectSeconds << " sec";
-        seconds = kDefaultCollectSeconds;
-    }
+    seconds = Dispenser::collectTimeoutSec(seconds, "[CardIssuer] ");
     info() << QStringLiteral("Waiting for card to be collected (timeout=%1 sec)").arg(seconds);
     Deferred<Result> d;
     m_dispenser.waitCollect(seconds)

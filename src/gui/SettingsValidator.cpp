@@ -1,6 +1,7 @@
 #include "SettingsValidator.h"
 
 #include "Config.h"
+#include "ProtectedSettings.h"
 
 #include <QJsonValue>
 
@@ -70,9 +71,8 @@ QString currentText(const QVariant& value)
 
 } // namespace
 
-SettingsValidator::SettingsValidator(const Config& config, const QStringList& protectedKeys)
+SettingsValidator::SettingsValidator(const Config& config)
     : m_config(config)
-    , m_protected(protectedKeys)
 {
 }
 
@@ -141,8 +141,9 @@ bool SettingsValidator::check(const QJsonObject& body, QJsonObject* changes, QSt
         QJsonObject out = accepted.value(group.key()).toObject();
         for (auto name = names.begin(); name != names.end(); ++name) {
             const QString key = group.key() + QLatin1Char('/') + name.key();
+            // One spelling per key: the file would fold "a//b" or "a\\b" into another key.
             if (group.key().isEmpty() || name.key().isEmpty() || name.key().contains(QLatin1Char('/'))
-                || group.key().contains(QLatin1Char('/'))) {
+                || ProtectedSettings::normalized(key) != key) {
                 *error = QStringLiteral("'%1' is not a settings key").arg(key);
                 return false;
             }
@@ -246,7 +247,7 @@ bool SettingsValidator::checkValue(const QString& key, const QJsonValue& value, 
         *out = QJsonValue(QJsonValue::Undefined);
         return true;
     }
-    if (m_protected.contains(key)) {
+    if (ProtectedSettings::contains(key)) {
         *error = QStringLiteral("%1: protected, cannot be changed remotely").arg(key);
         return false;
     }

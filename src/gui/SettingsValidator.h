@@ -5,14 +5,13 @@
 
 #include <QJsonObject>
 #include <QString>
-#include <QStringList>
 
 class Config;
 
 class SettingsValidator
 {
 public:
-    SettingsValidator(const Config& config, const QStringList& protectedKeys);
+    explicit SettingsValidator(const Config& config);
 
     // Checks a body of the form {"group": {"name": value}}. On success fills changes with
     // the values to store, converted to their defaults' types, without the members that
@@ -33,5 +32,4 @@ private:
     static bool isHidden(const QString& key);
 
     const Config& m_config;
-    QStringList m_protected;
 };

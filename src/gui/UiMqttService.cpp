@@ -10,12 +10,11 @@
 
 const QString UiMqttService::kDefaultRoot = QStringLiteral("zent/ui");
 
-UiMqttService::UiMqttService(
-    manager::MqttClient& mqtt, Config& config, const QStringList& protectedKeys, QObject* parent)
+UiMqttService::UiMqttService(manager::MqttClient& mqtt, Config& config, QObject* parent)
     : QObject(parent)
     , m_mqtt(mqtt)
     , m_config(config)
-    , m_validator(config, protectedKeys)
+    , m_validator(config)
 {
 }
 

@@ -23,8 +23,7 @@ class UiMqttService : public QObject
 public:
     static const QString kDefaultRoot;
 
-    UiMqttService(manager::MqttClient& mqtt, Config& config, const QStringList& protectedKeys,
-        QObject* parent = nullptr);
+    UiMqttService(manager::MqttClient& mqtt, Config& config, QObject* parent = nullptr);
 
     // Whether a maintenance user is logged in, for the status.
     void setTechnician(const std::function<bool()>& technician) { m_technician = technician; }

@@ -21,9 +21,6 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-const QStringList kProtected = { QStringLiteral("gui/settingsPin"), QStringLiteral("mqtt/username"),
-    QStringLiteral("mqtt/password"), QStringLiteral("card-bo/ignoreSslErrors") };
-
 } // namespace
 
 class tst_UiMqttService : public QObject
@@ -61,7 +58,7 @@ private slots:
         m_config->addOverrides({ { QStringLiteral("mqtt/host"), m_broker.host() },
             { QStringLiteral("mqtt/port"), m_broker.port() }, { QStringLiteral("mqtt/username"), "lane" },
             { QStringLiteral("mqtt/password"), "secret" } });
-        m_service.reset(new UiMqttService(m_client, *m_config, kProtected));
+        m_service.reset(new UiMqttService(m_client, *m_config));
         m_service->setTechnician([this] { return m_technician; });
         connect(&m_client, &manager::MqttClient::connected, m_service.data(), &UiMqttService::onConnected);
         connect(&m_client, &manager::MqttClient::received, m_service.data(), &UiMqttService::onReceived);
@@ -150,6 +147,8 @@ private slots:
         QTest::newRow("wildcard root") << QByteArray("{\"mqtt\":{\"base\":\"zent/#\"}}");
         QTest::newRow("nul root") << QByteArray("{\"mqtt\":{\"base\":\"zent\\u0000ui\"}}");
         QTest::newRow("protected") << QByteArray("{\"gui\":{\"settingsPin\":\"0000\"}}");
+        QTest::newRow("protected path") << QByteArray("{\"card-bo\":{\"privKey\":\"/tmp/k\"}}");
+        QTest::newRow("other spelling") << QByteArray("{\"gui\":{\"settingsPin\\\\\":\"0000\"}}");
         QTest::newRow("protected bool") << QByteArray("{\"card-bo\":{\"ignoreSslErrors\":false}}");
         QTest::newRow("nested") << QByteArray("{\"gui\":{\"locale\":{\"a\":1}}}");
         QTest::newRow("one bad of two") << QByteArray("{\"gui\":{\"displayOffMin\":9},\"log\":{\"level\":-1}}");

@@ -165,6 +165,7 @@ private slots:
         QCOMPARE(readFile(path()), before);
         QCOMPARE(log.startingWith(QStringLiteral("[GUIManager] WARN: Configuration not changed: ")).size(), 1);
         QCOMPARE(m_config->get("gui/displayOffMin").toInt(), 5);
+        QVERIFY(!log.startingWith("[GUIManager]").join('\n').contains("\"0000\"")); // nor is a PIN logged
     }
 
     void invalidRoot()

@@ -11,6 +11,8 @@
 #include <QSaveFile>
 #include <QUrl>
 
+#include <limits>
+
 namespace {
 
 const QString kSeparator = QString(53, QLatin1Char('-'));
@@ -65,7 +67,7 @@ void Diagnostics::start(int intervalSec)
     check();
     // A negative interval would make a busy loop of the timer.
     if (intervalSec > 0)
-        m_timer.start(intervalSec * 1000);
+        m_timer.start(int(qMin<qint64>(qint64(intervalSec) * 1000, std::numeric_limits<int>::max())));
 }
 
 void Diagnostics::stop()

@@ -12,13 +12,16 @@ class SusiFake : public SusiBackend
 public:
     enum Call { Initialize, BoardString, Level, Direction, SetDirection };
 
-    SusiFake();
-    ~SusiFake() override;
+    SusiFake() { m_previous = susiSetBackend(this); }
+    ~SusiFake() override { susiSetBackend(m_previous); }
 
-    SusiStatus initialize() override;
+    SusiStatus initialize() override { return enter(Initialize); }
     SusiStatus boardString(std::uint32_t id, char* buffer, std::uint32_t* length) override;
-    SusiStatus level(std::uint32_t pin, std::uint32_t* level) override;
-    SusiStatus direction(std::uint32_t pin, std::uint32_t* direction) override;
+    SusiStatus level(std::uint32_t pin, std::uint32_t* level) override { return read(Level, levels, pin, level); }
+    SusiStatus direction(std::uint32_t pin, std::uint32_t* dir) override
+    {
+        return read(Direction, directions, pin, dir);
+    }
     SusiStatus setDirection(std::uint32_t pin, std::uint32_t direction) override;
 
     QMap<std::uint32_t, std::uint32_t> levels;
@@ -30,5 +33,7 @@ public:
 
 private:
     SusiStatus enter(Call call);
-    SusiBackend* m_previous;
+    SusiStatus read(Call call, const QMap<std::uint32_t, std::uint32_t>& values, std::uint32_t pin, std::uint32_t* out);
+
+    SusiBackend* m_previous = nullptr;
 };

@@ -9,7 +9,7 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QTemporaryFile>
+#include <QTemporaryDir>
 
 #include <cmath>
 #include <limits>
@@ -467,19 +467,20 @@ QVariantMap Config::readChanges()
                                        << ")";
         return changes;
     }
-    const QByteArray content = file.readAll();
     file.close();
 
-    // The settings library caches a file by size and modification time, so an edit that
-    // keeps the size within one clock tick would go unseen. A private copy of exactly
-    // the bytes read is always parsed afresh.
-    QTemporaryFile copy(QDir(QDir::tempPath()).filePath(QStringLiteral("config-XXXXXX.ini")));
-    if (!copy.open() || copy.write(content) != content.size() || !copy.flush()) {
-        qWarning().noquote().nospace() << "[Config] WARN: could not read " << m_fileName
-                                       << " (no room for a copy: " << copy.errorString() << ")";
-        return changes;
+    // The settings library caches a parsed file by path, size and modification time, so
+    // an edit that keeps the size within one clock tick would go unseen. It is read
+    // through a link under a path never used before; the link holds no setting, so no
+    // copy of a password leaves the file's folder. Without a link the file is read as it is.
+    QTemporaryDir linkFolder(QDir(QDir::tempPath()).filePath(QStringLiteral("config-XXXXXX")));
+    QString readPath = m_fileName;
+    if (linkFolder.isValid()) {
+        const QString link = linkFolder.filePath(QStringLiteral("config.ini"));
+        if (QFile::link(QFileInfo(m_fileName).absoluteFilePath(), link))
+            readPath = link;
     }
-    QSettings settings(copy.fileName(), QSettings::defaultFormat());
+    QSettings settings(readPath, QSettings::defaultFormat());
     if (settings.status() != QSettings::NoError) {
         qWarning().noquote().nospace() << "[Config] WARN: could not read " << m_fileName << " ("
                                        << statusText(settings.status()) << ")";

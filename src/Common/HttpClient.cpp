@@ -42,19 +42,30 @@ void HttpClient::setHeader(const QString& name, const QString& value)
     m_headers.insert(name, value);
 }
 
+void HttpClient::setTlsFile(const QString& name, const QString& path)
+{
+    if (m_tlsFiles.value(name) == path && m_tlsFiles.contains(name))
+        return;
+    m_tlsFiles.insert(name, path);
+    // The network stack keeps connections, with the TLS settings they were made
+    // with, for later requests to the same host: changed files must not reuse them.
+    if (m_managers.hasLocalData() && m_managers.localData())
+        m_managers.localData()->clearConnectionCache();
+}
+
 void HttpClient::setTLSCert(const QString& path)
 {
-    m_tlsFiles.insert(QStringLiteral("cert"), path);
+    setTlsFile(QStringLiteral("cert"), path);
 }
 
 void HttpClient::setTLSKey(const QString& path)
 {
-    m_tlsFiles.insert(QStringLiteral("key"), path);
+    setTlsFile(QStringLiteral("key"), path);
 }
 
 void HttpClient::setTLSRootCA(const QString& path)
 {
-    m_tlsFiles.insert(QStringLiteral("rootCA"), path);
+    setTlsFile(QStringLiteral("rootCA"), path);
 }
 
 Deferred<int, QJsonValue> HttpClient::get(const QUrl& url, int timeout)

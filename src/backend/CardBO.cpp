@@ -25,6 +25,23 @@ QString compact(const QJsonValue& value)
     return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
 }
 
+// The reply as it may be logged: a "config" entry carries its key in "name" and the
+// secret in "value", which the member-name rule alone would not see.
+QJsonObject maskedReply(QJsonObject reply)
+{
+    QJsonArray config = reply.value(QStringLiteral("config")).toArray();
+    for (int i = 0; i < config.size(); ++i) {
+        QJsonObject element = config.at(i).toObject();
+        const QString name = element.value(QStringLiteral("name")).toString();
+        element.insert(QStringLiteral("value"),
+            QJsonValue::fromVariant(Config::maskedValue(name, element.value(QStringLiteral("value")).toVariant())));
+        config.replace(i, element);
+    }
+    if (reply.contains(QStringLiteral("config")))
+        reply.insert(QStringLiteral("config"), config);
+    return Config::maskSecrets(reply).toObject();
+}
+
 QString utcIso(const QDateTime& time)
 {
     return time.toUTC().toString(Qt::ISODate);
@@ -466,7 +483,7 @@ Deferred<> CardBO::heartbeat()
 void CardBO::handleHeartbeatResponse(int status, const QJsonValue& body)
 {
     const QJsonObject reply = body.toObject();
-    BO_LOG(qInfo) << "Heartbeat response received : status=" << status << compact(reply);
+    BO_LOG(qInfo) << "Heartbeat response received : status=" << status << compact(maskedReply(reply));
 
     const QString blacklist = reply.value(QStringLiteral("blacklistVersion")).toString();
     if (!blacklist.isEmpty() && blacklist != m_database.param(QStringLiteral("blacklistVer")).toString()) {
@@ -555,7 +572,7 @@ void CardBO::onConfigChanged(const QVariantMap& changes)
         return;
     BO_LOG(qWarning) << "WARN: Configuration changed. Applying.";
     for (auto it = changes.cbegin(); it != changes.cend(); ++it)
-        BO_LOG(qInfo) << "  " << it.key() << " : " << it.value().toString();
+        BO_LOG(qInfo) << "  " << it.key() << " : " << Config::maskedValue(it.key(), it.value()).toString();
     initClient();
 }
 

@@ -210,6 +210,19 @@ private slots:
         QCOMPARE(changed.at(1).at(0).toMap(), QVariantMap({ { "log/level", "5" } }));
     }
 
+    void readNeedsNoTemporaryCopy()
+    {
+        // No temporary folder to write to: the file, passwords and all, is still read in place.
+        writeInPlace("[mqtt]\npassword=s3cret\n");
+        const QByteArray saved = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(m_path));
+        LogCapture log;
+        Config config(m_path, testDefaults());
+        saved.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", saved);
+        QCOMPARE(config.get("mqtt/password"), QVariant("s3cret"));
+        QCOMPARE(log.texts(QtWarningMsg), QStringList());
+    }
+
     void setSignalsThenWrites()
     {
         Config config(m_path, testDefaults());

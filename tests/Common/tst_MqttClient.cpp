@@ -10,6 +10,7 @@
 #include <QMetaType>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTest>
 
@@ -55,6 +56,7 @@ private slots:
     void unsafeSettingsMakeNoAttempt();
     void secondConnectWithNewSettingsReconnects();
     void rpcDataLinesMaskSecrets();
+    void hostNameResolvedWithoutBlocking();
 };
 
 void TestMqttClient::connectsSubscribesPublishesReceives()
@@ -348,4 +350,28 @@ void TestMqttClient::rpcDataLinesMaskSecrets()
     const QStringList reply = log.startingWith("[MqttClient] [RPC] Data     : QJsonValue(object");
     QCOMPARE(reply.size(), 1);
     QVERIFY(reply.at(0).contains("****") && !reply.at(0).contains("t0k"));
+}
+
+void TestMqttClient::hostNameResolvedWithoutBlocking()
+{
+    MosquittoBroker broker;
+    QVERIFY(broker.start());
+    LogCapture log;
+    MqttClient client;
+    pointAt(client, broker.port());
+    client.setHostname("localhost");
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    // No socket yet: the name is looked up from the event loop, not inside connect().
+    QCOMPARE(client.findChildren<QSocketNotifier*>().size(), 0);
+    QTRY_COMPARE(connected.count(), 1);
+    QVERIFY(log.contains(QtInfoMsg, "[MqttClient] Connected to broker localhost"));
+    // Cut while looking up: the attempt ends like any other.
+    MqttClient second;
+    pointAt(second, broker.port());
+    second.setHostname("localhost");
+    QSignalSpy down(&second, &MqttClient::disconnected);
+    second.connect();
+    second.disconnect();
+    QTRY_COMPARE(down.count(), 1);
 }

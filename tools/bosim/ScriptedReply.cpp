@@ -18,6 +18,29 @@ ScriptedReply ScriptedReply::fromJson(const QJsonObject& object)
     return reply;
 }
 
+ScriptedReply ScriptedReply::withStatus(int status)
+{
+    ScriptedReply reply;
+    reply.status = status;
+    reply.body = Body::Json;
+    reply.json = QJsonObject { { QStringLiteral("scripted"), status } };
+    return reply;
+}
+
+ScriptedReply ScriptedReply::delayed(int msec)
+{
+    ScriptedReply reply;
+    reply.delayMsec = msec;
+    return reply;
+}
+
+ScriptedReply ScriptedReply::dropped()
+{
+    ScriptedReply reply;
+    reply.drop = true;
+    return reply;
+}
+
 QByteArray ScriptedReply::bytes(const QByteArray& own) const
 {
     switch (body) {

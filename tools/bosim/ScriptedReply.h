@@ -19,6 +19,11 @@ public:
     bool drop = false; // close the connection without an answer
     QString redirect; // Location of a 307 reply
 
+    static ScriptedReply withStatus(int status);
+    // The simulator's own reply, this late.
+    static ScriptedReply delayed(int msec);
+    static ScriptedReply dropped();
+
     // {"status":503,"body":"json|text|broken|empty|huge","json":...,"delayMsec":..,"drop":true,"redirect":".."}
     static ScriptedReply fromJson(const QJsonObject& object);
     // The body bytes; Auto means the simulator's own reply.

@@ -33,8 +33,8 @@ CommandLine::Result CommandLine::parse(const QStringList& arguments)
         return result;
     }
     if (parser.isSet(version)) {
-        result.output = QCoreApplication::applicationName() + QLatin1Char(' ')
-            + QCoreApplication::applicationVersion() + QLatin1Char('\n');
+        result.output = QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion()
+            + QLatin1Char('\n');
         result.exitCode = 0;
         return result;
     }

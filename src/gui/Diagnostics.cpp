@@ -1,6 +1,10 @@
 #include "Diagnostics.h"
 
+#include "Ethernet.h"
+#include "MIOBoard.h"
+#include "Network.h"
 #include "QrCodeGenerator.h"
+#include "Terminal.h"
 #include "ValueUpdate.h"
 
 #include <QCoreApplication>
@@ -39,6 +43,18 @@ Diagnostics::Diagnostics(const Sources& sources, QObject* parent)
     , m_sources(sources)
 {
     connect(&m_timer, &QTimer::timeout, this, &Diagnostics::check);
+}
+
+Diagnostics::Diagnostics(Terminal& terminal, QObject* parent)
+    : Diagnostics(
+        Sources { [&terminal] { return terminal.serialNum(); }, [&terminal] { return terminal.board()->firmware(); },
+            [&terminal] {
+                const manager::Ethernet* ethernet = terminal.network()->ethernet();
+                return ethernet ? ethernet->state() : QString();
+            } },
+        parent)
+{
+    connect(terminal.network(), &manager::Network::ethernetChanged, this, &Diagnostics::ethernetChanged);
 }
 
 QString Diagnostics::ethernet() const
@@ -122,7 +138,7 @@ void Diagnostics::check()
             emit(this->*results[i].signal)();
     }
     const QString sd = QFileInfo::exists(m_rootPath + QStringLiteral("/dev/mmcblk1p1")) ? QStringLiteral("OK")
-                                                                                         : QStringLiteral("MISSING");
+                                                                                        : QStringLiteral("MISSING");
     if (assignIfChanged(m_sdCard, sd))
         emit sdCardChanged();
 }
@@ -166,9 +182,9 @@ void Diagnostics::saveReport()
 {
     const QString report = reportLines().join(QLatin1Char('\n'));
     qInfo().noquote() << "[Diagnostics] " + report;
-    const QString fileName = QStringLiteral("%1/%2_%3.txt")
-                                 .arg(m_reportDir, QStringLiteral("TestReport"),
-                                     now().toString(QStringLiteral("yyyyMMdd_hhmm")));
+    const QString fileName
+        = QStringLiteral("%1/%2_%3.txt")
+              .arg(m_reportDir, QStringLiteral("TestReport"), now().toString(QStringLiteral("yyyyMMdd_hhmm")));
     qInfo().noquote() << "[Diagnostics] Saving Diagnostics report to : " + fileName;
 
     // Written beside the target and renamed over it only when complete, so a failed

@@ -11,6 +11,8 @@
 
 #include <functional>
 
+class Terminal;
+
 class Diagnostics : public QObject
 {
     Q_OBJECT
@@ -52,6 +54,7 @@ public:
         std::function<QString()> ethernetState;
     };
 
+    explicit Diagnostics(Terminal& terminal, QObject* parent = nullptr);
     explicit Diagnostics(const Sources& sources, QObject* parent = nullptr);
 
     // Prefix of the system paths ("/sys/...", "/dev/..."); tests point it to a fake tree.

@@ -5,8 +5,8 @@ Event::Event(QObject* parent)
 {
 }
 
-Event::Event(
-    const QString& category, const QString& name, const QString& description, const QDateTime& timestamp, QObject* parent)
+Event::Event(const QString& category, const QString& name, const QString& description, const QDateTime& timestamp,
+    QObject* parent)
     : QObject(parent)
     , m_category(category)
     , m_name(name)

@@ -201,7 +201,7 @@ void EventManager::update()
             continue;
         m_view.append(event);
     }
-    std::stable_sort(m_view.begin(), m_view.end(),
-        [](const Event* a, const Event* b) { return a->timestamp() > b->timestamp(); });
+    std::stable_sort(
+        m_view.begin(), m_view.end(), [](const Event* a, const Event* b) { return a->timestamp() > b->timestamp(); });
     emit dataChanged();
 }

@@ -44,7 +44,8 @@ void ScreenLogic::setScreen(const QString& name)
 
 void ScreenLogic::setScreen(const QString& name, int timeoutMsec)
 {
-    qInfo().noquote() << QStringLiteral("[GUIManager] Setting screen : %1 (timeout=%2 msec)").arg(name).arg(timeoutMsec);
+    qInfo().noquote()
+        << QStringLiteral("[GUIManager] Setting screen : %1 (timeout=%2 msec)").arg(name).arg(timeoutMsec);
     m_screenMsec = timeoutMsec;
     m_screenTimer.start(scaled(timeoutMsec));
     m_screen = name;

@@ -84,8 +84,7 @@ bool SettingsValidator::isValidRoot(const QString& root)
 
 bool SettingsValidator::isHidden(const QString& key)
 {
-    return key == QLatin1String("mqtt/username") || Config::isSecretKey(key)
-        || key == QLatin1String("gui/settingsPin");
+    return key == QLatin1String("mqtt/username") || Config::isSecretKey(key) || key == QLatin1String("gui/settingsPin");
 }
 
 QString SettingsValidator::stripUrlPasswords(const QString& input)
@@ -240,9 +239,9 @@ bool SettingsValidator::checkValue(const QString& key, const QJsonValue& value, 
         return false;
     }
 
-    const QString convertedText = converted.isBool() ? (converted.toBool() ? QStringLiteral("true")
-                                                                           : QStringLiteral("false"))
-                                                     : plainText(converted);
+    const QString convertedText = converted.isBool()
+        ? (converted.toBool() ? QStringLiteral("true") : QStringLiteral("false"))
+        : plainText(converted);
     if (convertedText == currentValue) {
         *out = QJsonValue(QJsonValue::Undefined);
         return true;

@@ -59,8 +59,8 @@ void UiMqttService::publish(const QJsonObject& body, const QString& suffix)
 
 void UiMqttService::publishInfo()
 {
-    publish(QJsonObject { { QStringLiteral("version"), QCoreApplication::applicationVersion() } },
-        QStringLiteral("/info"));
+    publish(
+        QJsonObject { { QStringLiteral("version"), QCoreApplication::applicationVersion() } }, QStringLiteral("/info"));
 }
 
 void UiMqttService::publishStatus()
@@ -94,8 +94,8 @@ void UiMqttService::onReceived(const QByteArray& payload, const QByteArray& rawT
     qInfo().noquote() << "[GUIManager] Message received : " + topic;
     const QJsonDocument document = QJsonDocument::fromJson(payload);
     qDebug().noquote() << "[GUIManager] Data : "
-            + (document.isObject() ? QString::fromUtf8(QJsonDocument(Config::maskSecrets(document.object()).toObject())
-                                                           .toJson(QJsonDocument::Compact))
+            + (document.isObject() ? QString::fromUtf8(
+                   QJsonDocument(Config::maskSecrets(document.object()).toObject()).toJson(QJsonDocument::Compact))
                                    : Config::maskedValue(QString(), QString::fromUtf8(payload)).toString());
 
     const QString suffix = topic.mid(base.size());

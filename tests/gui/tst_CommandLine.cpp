@@ -37,8 +37,8 @@ private slots:
             << QStringList { "Setting Log level : 9", "Log to stderr overridden from user to true",
                    "Log with color overridden from user to true", "Setting MQTT Host : 127.0.0.1",
                    "Setting MQTT Port : 1884", "Setting MQTT User : us:er", "Using configuration file : x.conf" };
-        QTest::newRow("long names") << QStringList { "--verbose=3", "--port", "65535", "--config", "y.conf" }
-                                    << QVariantMap { { "log/level", 3 }, { "mqtt/port", 65535 }, { "config", "y.conf" } }
+        QTest::newRow("long names") << QStringList { "--verbose=3", "--port", "65535", "--config",
+            "y.conf" } << QVariantMap { { "log/level", 3 }, { "mqtt/port", 65535 }, { "config", "y.conf" } }
                                     << QStringList { "Setting Log level : 3", "Setting MQTT Port : 65535",
                                            "Using configuration file : y.conf" };
         QTest::newRow("bad level dropped") << QStringList { "-v", "high" } << QVariantMap() << QStringList();

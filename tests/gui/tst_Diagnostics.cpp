@@ -73,7 +73,8 @@ private slots:
         QCOMPARE(QStringList({ diag.usbHub(), diag.mPCIe1(), diag.rfidUsb(), diag.usbHost(), diag.ftdi(), diag.touch(),
                      diag.sdCard(), diag.ethernet() }),
             QStringList({ "OK", "OK", "ERROR", "MISSING", "OK", "MISSING", "MISSING", "OK" }));
-        QVERIFY(log.contains(QStringLiteral("[Diagnostics] name=RFID deviceId=0ab1:0008 expected=0ab1:0007 product=Some device")));
+        QVERIFY(log.contains(
+            QStringLiteral("[Diagnostics] name=RFID deviceId=0ab1:0008 expected=0ab1:0007 product=Some device")));
         QCOMPARE(log.startingWith(QStringLiteral("[Diagnostics] ERROR: Failed to open fle : ")).size(), 3);
 
         // A periodic check signals changes only.
@@ -134,7 +135,8 @@ private slots:
         QVERIFY(!url.contains('#'));
         const QString svg = QUrl::fromPercentEncoding(url.mid(15).toLatin1());
         writeFile(out.filePath("qr.svg"), svg.toUtf8());
-        QCOMPARE(run("rsvg-convert", { "-w", "600", "-h", "600", "-o", out.filePath("qr.png"), out.filePath("qr.svg") }),
+        QCOMPARE(
+            run("rsvg-convert", { "-w", "600", "-h", "600", "-o", out.filePath("qr.png"), out.filePath("qr.svg") }),
             QByteArray());
         QCOMPARE(QString::fromUtf8(run("zbarimg", { "--quiet", "--raw", out.filePath("qr.png") })).trimmed(),
             QStringLiteral("SN-0042;2026-03-04 05:06;1.2.3;0.0.1-1-g1045188;;;;OK;OK;OK;ERROR;OK;MISSING;MISSING;OK;OK;"

@@ -63,8 +63,8 @@ private slots:
             QVERIFY(log.contains(QStringLiteral("[EventManager] Loading saved events : from=500 to=1500")));
             QCOMPARE(log.startingWith(QStringLiteral("[EventManager] Deleted 0 event(s) older than ")).size(), 1);
 
-            events.push(new Event(QStringLiteral("Alarm"), QStringLiteral("pushed"), QString(),
-                QDateTime::currentDateTime()));
+            events.push(
+                new Event(QStringLiteral("Alarm"), QStringLiteral("pushed"), QString(), QDateTime::currentDateTime()));
             QCOMPARE(events.events().size(), 1001);
             events.push(new EventLogin(QStringLiteral("General"), QStringLiteral("Maintenance login"),
                 QStringLiteral("User ID : 0"), QDateTime::currentDateTime()));
@@ -124,8 +124,9 @@ private slots:
         {
             const char* period;
             int count;
-        } periods[] = { { "Last 2 hours", 2 }, { "Yesterday", 1 + int(seed[0].at.date() < today) + int(seed[1].at.date() < today) },
-            { "Last week", 4 }, { "Last month", 5 } };
+        } periods[] = { { "Last 2 hours", 2 },
+            { "Yesterday", 1 + int(seed[0].at.date() < today) + int(seed[1].at.date() < today) }, { "Last week", 4 },
+            { "Last month", 5 } };
         for (const auto& p : periods) {
             events.applyFilterPeriod(QString::fromLatin1(p.period));
             QVERIFY2(names(events).size() == p.count, p.period);

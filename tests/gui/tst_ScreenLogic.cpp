@@ -30,8 +30,8 @@ private slots:
     void init()
     {
         m_config.reset(new Config(m_dir.filePath(QStringLiteral("gui.conf")), GUIManager::Defaults));
-        m_logic.reset(new ScreenLogic(*m_config,
-            { [this] { return m_state; }, [this] { return m_type; }, [this] { return m_maintenance; } }));
+        m_logic.reset(new ScreenLogic(
+            *m_config, { [this] { return m_state; }, [this] { return m_type; }, [this] { return m_maintenance; } }));
         m_state = Lane::Init;
         m_type.clear();
         m_maintenance = false;
@@ -49,30 +49,69 @@ private slots:
         const int init = int(Lane::Init), ready = int(Lane::Ready), error = int(Lane::Error), busy = int(Lane::Busy),
                   stopped = int(Lane::Stopped);
         const QString vending = QStringLiteral("CARD_VENDING_MACHINE");
-        QTest::newRow("idle init") << init << "" << false << "X" << "idle" << "Busy||30000";
-        QTest::newRow("idle ready vending") << ready << vending << false << "X" << "idle" << "DispenseScreen||-1";
-        QTest::newRow("idle ready other") << ready << "OTHER" << false << "X" << "idle" << "CollectScreen||-1";
-        QTest::newRow("idle error") << error << "" << false << "X" << "idle" << "OutOfOrder||-1";
-        QTest::newRow("idle error on login") << error << "" << false << "Login" << "idle" << "Login||-1";
-        QTest::newRow("idle busy keeps") << busy << "" << false << "X" << "idle" << "X||-1";
-        QTest::newRow("idle stopped keeps") << stopped << "" << false << "X" << "idle" << "X||-1";
-        QTest::newRow("idle maintenance keeps") << ready << vending << true << "Settings" << "idle" << "Settings||-1";
-        QTest::newRow("reset") << ready << vending << false << "X" << "reset" << "DispenseScreen||-1";
-        QTest::newRow("started pressed") << ready << "" << false << "X" << "started1" << "Busy|Please Wait|30000";
-        QTest::newRow("started not pressed") << ready << "" << false << "X" << "started0" << "X||-1";
-        QTest::newRow("wait collect") << ready << "" << true << "X" << "collect"
+        QTest::newRow("idle init") << init << "" << false << "X"
+                                   << "idle"
+                                   << "Busy||30000";
+        QTest::newRow("idle ready vending") << ready << vending << false << "X"
+                                            << "idle"
+                                            << "DispenseScreen||-1";
+        QTest::newRow("idle ready other") << ready << "OTHER" << false << "X"
+                                          << "idle"
+                                          << "CollectScreen||-1";
+        QTest::newRow("idle error") << error << "" << false << "X"
+                                    << "idle"
+                                    << "OutOfOrder||-1";
+        QTest::newRow("idle error on login") << error << "" << false << "Login"
+                                             << "idle"
+                                             << "Login||-1";
+        QTest::newRow("idle busy keeps") << busy << "" << false << "X"
+                                         << "idle"
+                                         << "X||-1";
+        QTest::newRow("idle stopped keeps") << stopped << "" << false << "X"
+                                            << "idle"
+                                            << "X||-1";
+        QTest::newRow("idle maintenance keeps") << ready << vending << true << "Settings"
+                                                << "idle"
+                                                << "Settings||-1";
+        QTest::newRow("reset") << ready << vending << false << "X"
+                               << "reset"
+                               << "DispenseScreen||-1";
+        QTest::newRow("started pressed") << ready << "" << false << "X"
+                                         << "started1"
+                                         << "Busy|Please Wait|30000";
+        QTest::newRow("started not pressed") << ready << "" << false << "X"
+                                             << "started0"
+                                             << "X||-1";
+        QTest::newRow("wait collect") << ready << "" << true << "X"
+                                      << "collect"
                                       << "Success|Please collect your card|60000";
-        QTest::newRow("finished ok") << ready << "" << false << "X" << "ok" << "Success|Please collect your card|60000";
-        QTest::newRow("finished fail") << ready << "" << false << "X" << "fail" << "ErrorScreen|Jammed|30000";
-        QTest::newRow("gesture") << ready << "" << false << "X" << "gesture" << "Login||15000";
-        QTest::newRow("gesture on login") << ready << vending << false << "Login" << "gesture"
+        QTest::newRow("finished ok") << ready << "" << false << "X"
+                                     << "ok"
+                                     << "Success|Please collect your card|60000";
+        QTest::newRow("finished fail") << ready << "" << false << "X"
+                                       << "fail"
+                                       << "ErrorScreen|Jammed|30000";
+        QTest::newRow("gesture") << ready << "" << false << "X"
+                                 << "gesture"
+                                 << "Login||15000";
+        QTest::newRow("gesture on login") << ready << vending << false << "Login"
+                                          << "gesture"
                                           << "DispenseScreen||-1";
-        QTest::newRow("gesture session") << ready << "" << true << "X" << "gesture" << "Settings||-1";
-        QTest::newRow("disconnected") << ready << "" << false << "X" << "disconnected" << "OutOfOrder|Disconnected|-1";
-        QTest::newRow("disconnected on login") << error << "" << false << "Login" << "disconnected" << "Login||-1";
-        QTest::newRow("disconnected session") << ready << "" << true << "Settings" << "disconnected"
+        QTest::newRow("gesture session") << ready << "" << true << "X"
+                                         << "gesture"
+                                         << "Settings||-1";
+        QTest::newRow("disconnected") << ready << "" << false << "X"
+                                      << "disconnected"
+                                      << "OutOfOrder|Disconnected|-1";
+        QTest::newRow("disconnected on login") << error << "" << false << "Login"
+                                               << "disconnected"
+                                               << "Login||-1";
+        QTest::newRow("disconnected session") << ready << "" << true << "Settings"
+                                              << "disconnected"
                                               << "Settings||-1";
-        QTest::newRow("busy") << ready << "" << false << "X" << "busy" << "Busy|Rebooting|30000";
+        QTest::newRow("busy") << ready << "" << false << "X"
+                              << "busy"
+                              << "Busy|Rebooting|30000";
     }
 
     void table()
@@ -158,7 +197,9 @@ private slots:
         m_config->set(QStringLiteral("gui/displayOffMin"), 1);
         m_logic->setTimeDivisor(6000);
         m_logic->setScreen(QStringLiteral("OutOfService"));
-        QVERIFY(QTest::qWaitFor([&] { return log.contains(QStringLiteral("[GUIManager] WARN: Turning off Display due to inactivity.")); }, 2000));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return log.contains(QStringLiteral("[GUIManager] WARN: Turning off Display due to inactivity.")); },
+            2000));
     }
 };
 

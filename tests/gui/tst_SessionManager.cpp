@@ -23,7 +23,8 @@ private slots:
         QSignalSpy denied(&sessions, &SessionManager::accessDenied);
         QSignalSpy active(&sessions, &SessionManager::sessionActiveChanged);
 
-        for (const QString& wrong : { QString(), QStringLiteral("5284"), QStringLiteral("52830"), QStringLiteral("528") })
+        for (const QString& wrong :
+            { QString(), QStringLiteral("5284"), QStringLiteral("52830"), QStringLiteral("528") })
             sessions.loginRequest(wrong);
         QCOMPARE(denied.count(), 4);
         QCOMPARE(log.count(QStringLiteral("[SessionManager] WARN: User entered wrong pin")), 4);
@@ -37,7 +38,8 @@ private slots:
         QVERIFY(log.contains(QStringLiteral("[SessionManager] User logged-in : ZENT, Admin")));
         // The PIN never reaches the log.
         for (const QString& line : log.texts())
-            QVERIFY2(!line.contains(QStringLiteral("5283")) && !line.contains(QStringLiteral("5284")), qPrintable(line));
+            QVERIFY2(
+                !line.contains(QStringLiteral("5283")) && !line.contains(QStringLiteral("5284")), qPrintable(line));
         QVERIFY(log.contains(QStringLiteral("[SessionManager] Entered PIN    : ****")));
 
         // A new PIN applies to the next login; the user logged in stays valid, with a copy of its record.

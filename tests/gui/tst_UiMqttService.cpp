@@ -55,9 +55,9 @@ private slots:
         QVERIFY(m_peer.connectTo(m_broker.host(), m_broker.port()));
         QVERIFY(m_peer.subscribe(QStringLiteral("zent/ui/#")));
         m_config.reset(new Config(path(), GUIManager::Defaults));
-        m_config->addOverrides({ { QStringLiteral("mqtt/host"), m_broker.host() },
-            { QStringLiteral("mqtt/port"), m_broker.port() }, { QStringLiteral("mqtt/username"), "lane" },
-            { QStringLiteral("mqtt/password"), "secret" } });
+        m_config->addOverrides(
+            { { QStringLiteral("mqtt/host"), m_broker.host() }, { QStringLiteral("mqtt/port"), m_broker.port() },
+                { QStringLiteral("mqtt/username"), "lane" }, { QStringLiteral("mqtt/password"), "secret" } });
         m_service.reset(new UiMqttService(m_client, *m_config));
         m_service->setTechnician([this] { return m_technician; });
         connect(&m_client, &manager::MqttClient::connected, m_service.data(), &UiMqttService::onConnected);
@@ -90,9 +90,9 @@ private slots:
 
         m_technician = true;
         m_peer.publish(QStringLiteral("zent/ui/status/get"), "");
-        QVERIFY(m_peer.waitFor(QStringLiteral("zent/ui/status"),
-                    [](const MqttProbe::Message& m) { return m.json().value("technician").toBool(); })
-            >= 0);
+        QVERIFY(m_peer.waitFor(QStringLiteral("zent/ui/status"), [](const MqttProbe::Message& m) {
+            return m.json().value("technician").toBool();
+        }) >= 0);
         m_technician = false;
 
         // Exact topics only: a topic that merely holds the root or a suffix acts on nothing.

@@ -15,8 +15,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DLANE_BENCH=OFF >/dev/null
-cmake --build build -j "${LANE_JOBS:-$(nproc)}"
+[ -f build/CMakeCache.txt ] || cmake -S . -B build -G Ninja -DLANE_BENCH=OFF >/dev/null
+cmake --build build -j "${LANE_JOBS:-$(nproc)}" --target laneterminal devicesim servicesim bosim camerasim screenshot
 
 run=${LANE_RUN_DIR:-/tmp/lane-run}
 mkdir -p "$run"

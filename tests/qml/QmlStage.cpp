@@ -25,14 +25,14 @@ void collect(QtMsgType type, const QMessageLogContext& context, const QString& m
         previousHandler(type, context, message);
 }
 // Items hang in two trees (visual parents and object parents); search both.
-void collectItems(QObject* node, const QRegularExpression& name, QList<QQuickItem*>& found, QSet<QObject*>& seen)
+void collectItems(QObject* node, const QRegularExpression& name, QList<QObject*>& found, QSet<QObject*>& seen)
 {
     if (!node || seen.contains(node))
         return;
     seen.insert(node);
     auto* item = qobject_cast<QQuickItem*>(node);
-    if (item && name.match(item->objectName()).hasMatch())
-        found << item;
+    if (name.match(node->objectName()).hasMatch())
+        found << node;
     for (QObject* child : node->children())
         collectItems(child, name, found, seen);
     if (item) {
@@ -41,9 +41,9 @@ void collectItems(QObject* node, const QRegularExpression& name, QList<QQuickIte
     }
 }
 
-QList<QQuickItem*> itemsNamed(QObject* root, const QRegularExpression& name)
+QList<QObject*> itemsNamed(QObject* root, const QRegularExpression& name)
 {
-    QList<QQuickItem*> found;
+    QList<QObject*> found;
     QSet<QObject*> seen;
     collectItems(root, name, found, seen);
     return found;
@@ -112,11 +112,16 @@ QObject* QmlStage::fake(const char* name) const
     return object;
 }
 
-QQuickItem* QmlStage::find(const QString& objectName, QObject* below) const
+QObject* QmlStage::object(const QString& objectName, QObject* below) const
 {
     const auto found = itemsNamed(below ? below : window->contentItem(),
                                   QRegularExpression("^" + QRegularExpression::escape(objectName) + "$"));
     return found.isEmpty() ? nullptr : found.first();
+}
+
+QQuickItem* QmlStage::find(const QString& objectName, QObject* below) const
+{
+    return qobject_cast<QQuickItem*>(object(objectName, below));
 }
 
 QQuickItem* QmlStage::screen(const QString& name) const
@@ -127,8 +132,9 @@ QQuickItem* QmlStage::screen(const QString& name) const
 QList<QQuickItem*> QmlStage::visibleScreens() const
 {
     QList<QQuickItem*> shown;
-    for (QQuickItem* item : itemsNamed(window->contentItem(), QRegularExpression("^screen_"))) {
-        if (item->isVisible())
+    for (QObject* object : itemsNamed(window->contentItem(), QRegularExpression("^screen_"))) {
+        auto* item = qobject_cast<QQuickItem*>(object);
+        if (item && item->isVisible() && item->property("item").value<QObject*>())
             shown << item;
     }
     return shown;
@@ -136,34 +142,49 @@ QList<QQuickItem*> QmlStage::visibleScreens() const
 
 QString QmlStage::text(const QString& objectName, QObject* below) const
 {
-    QQuickItem* item = find(objectName, below);
+    QObject* item = object(objectName, below);
     return item ? item->property("text").toString() : QString("<missing %1>").arg(objectName);
 }
 
 void QmlStage::click(QQuickItem* item)
 {
     QVERIFY2(item, "no item to click");
+    // Scroll every flickable above the item so that the item is in view.
+    for (QQuickItem* up = item->parentItem(); up; up = up->parentItem()) {
+        if (!up->inherits("QQuickFlickable"))
+            continue;
+        auto* content = up->property("contentItem").value<QQuickItem*>();
+        const qreal y = item->mapToItem(content, QPointF(0, 0)).y();
+        const qreal bottom = qMax(0.0, up->property("contentHeight").toReal() - up->height());
+        up->setProperty("contentY", qBound(0.0, y - up->height() / 2, bottom));
+    }
     const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
     QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+}
+
+// Pages that were popped are deleted later; delete them now so that no
+// lookup finds them.
+void QmlStage::flush()
+{
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void QmlStage::showScreen(const QString& name)
 {
     manager.setScreen(name);
-    QCoreApplication::processEvents();
+    flush();
 }
 
 QQuickItem* QmlStage::openSettingsPage(const QString& file)
 {
     QQuickItem* stack = find("SettingsStack");
     click(find("row_" + file, stack));
-    (void)QTest::qWaitFor([stack] { return !stack->property("busy").toBool(); }, 2000);
     return stack->property("currentItem").value<QQuickItem*>();
 }
 
 void QmlStage::settingsBack()
 {
-    QQuickItem* stack = find("SettingsStack");
     click(find("BackButton", find("SettingsHeader")));
-    (void)QTest::qWaitFor([stack] { return !stack->property("busy").toBool(); }, 2000);
+    flush();
 }

@@ -22,8 +22,10 @@ public:
     static QString problemText() { return problems().join('\n'); }
 
     QObject* fake(const char* name) const;
+    QObject* object(const QString& objectName, QObject* below = nullptr) const;
     QQuickItem* find(const QString& objectName, QObject* below = nullptr) const;
     QQuickItem* screen(const QString& name) const;
+    // Screen loaders that are visible and hold a page.
     QList<QQuickItem*> visibleScreens() const;
     QString text(const QString& objectName, QObject* below = nullptr) const;
     void click(QQuickItem* item);
@@ -31,6 +33,7 @@ public:
     // Opens a settings menu row's page and returns the page item.
     QQuickItem* openSettingsPage(const QString& file);
     void settingsBack();
+    void flush();
 
     FakeManager manager;
     QQmlApplicationEngine engine;

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,8 @@ bool XvfbServer::start(QString* error)
     }
     m_pid = fork();
     if (m_pid == 0) {
+        // The server goes with the test, even when the test aborts.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",

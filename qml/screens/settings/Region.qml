@@ -57,7 +57,7 @@ SettingsPage {
     }
     ValueRow {
         label: manager.dynTr + qsTr("Time Format")
-        value: Qt.formatDateTime(page.now, "d MMM yy, hh:mm:ss t")
+        value: page.now.toLocaleString(Qt.locale(manager.language), "d MMM yy, hh:mm:ss t")
     }
 
     Group { title: manager.dynTr + qsTr("Time") }

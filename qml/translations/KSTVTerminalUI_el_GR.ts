@@ -900,7 +900,7 @@
     <name>QObject</name>
     <message>
         <source>Initializing</source>
-        <translation>Προετοιμασία</translation>
+        <translation>Αρχικοποίηση</translation>
     </message>
     <message>
         <source>Please Wait</source>

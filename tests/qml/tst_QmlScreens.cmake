@@ -1,4 +1,4 @@
-set(EXTRA_SOURCES ${dir}/QmlStage.cpp ${dir}/QmlStage.h ${dir}/FakeManager.cpp ${dir}/FakeManager.h ${dir}/FakeLink.h)
+set(EXTRA_SOURCES ${dir}/QmlStage.cpp ${dir}/QmlStage.h ${dir}/FakeManager.h)
 set(EXTRA_LIBS laneqml)
 set(TIMEOUT 60)
 # The code under test is QML: Qt Quick's own image and texture caches outlive

@@ -1,5 +1,4 @@
-set(EXTRA_SOURCES ${dir}/QmlStage.cpp ${dir}/QmlStage.h ${dir}/FakeManager.cpp ${dir}/FakeManager.h ${dir}/FakeLink.h
-  ${dir}/XvfbServer.cpp ${dir}/XvfbServer.h)
+set(EXTRA_SOURCES ${dir}/QmlStage.cpp ${dir}/QmlStage.h ${dir}/FakeManager.h)
 set(EXTRA_LIBS laneqml)
 set(TIMEOUT 90)
 # The code under test is QML: Qt Quick's own image and texture caches outlive

@@ -31,17 +31,10 @@ QtObject {
         property string connectivity: "Full"
         property string hostname: "lane-1"
         // Plain objects: QML cannot declare a property called "interface".
-        property var primaryConnection: ({ type: "ethernet", "interface": "eth0", ipv4: ipv4 })
+        property var primaryConnection: ({ type: "ethernet", "interface": "eth0", ipv4: ethernetConfig })
         property var ethernet: ({ state: "Connected", mac: "00:11:22:33:44:55", "interface": "eth0", reason: "",
-                                  method: "manual", ipv4: ipv4, config: ethernetConfig, saves: 0,
+                                  method: "manual", ipv4: ethernetConfig, config: ethernetConfig, saves: 0,
                                   save: function() { this.saves++; } })
-    }
-    property QtObject ipv4: QtObject {
-        property string address: "127.0.0.2"
-        property string mask: "255.0.0.0"
-        property string gateway: ""
-        property string dns0: ""
-        property string dns1: ""
     }
     property QtObject ethernetConfig: QtObject {
         property string address: "127.0.0.2"
@@ -52,12 +45,9 @@ QtObject {
     }
     property QtObject eventLogManager: QtObject {
         property var data: [{ name: "Application started", description: "", timestamp: new Date(2026, 0, 2, 3, 4) }]
-        function applyFilter(text) {}
     }
     property QtObject diagnostics: QtObject {
-        property string usbHost: "ERROR"
         property string buzzer: ""
-        property string rgbTest: ""
         property int running: 0
         signal saveReportFinished(bool result, string message)
         function start() { running++; }

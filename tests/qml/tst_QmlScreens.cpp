@@ -149,7 +149,6 @@ void tst_QmlScreens::ethernetChecks()
         }
     }
     QCOMPARE(s.fake("ethernetConfig")->property("address").toString(), "10.0.0.5");
-    QCOMPARE(s.fake("ethernetConfig")->property("dns0").toString(), "10.0.0.1");
 
     // A field turns red while its text is not an address; in "auto" nothing is checked.
     page = openEthernetConfig();
@@ -165,9 +164,8 @@ void tst_QmlScreens::settingsActions()
 {
     QmlStage& s = *m_stage;
     s.showScreen("Settings");
-    QQuickItem* header = s.find("SettingsHeader");
     for (const char* action : { "reboot", "shutdown", "exit", "logout" }) {
-        QMetaObject::invokeMethod(header, "menuChosen", Q_ARG(QString, action));
+        QMetaObject::invokeMethod(s.find("SettingsHeader"), "menuChosen", Q_ARG(QString, action));
         if (QString(action) != "logout")
             s.click(s.find("PopupYes", s.object("ConfirmPopup")));
         QCOMPARE(s.manager.calls.last(), action);
@@ -194,7 +192,6 @@ void tst_QmlScreens::mendedFaults()
         QQuickItem* flag = s.find("FlagImage", openSettings("Region.qml"));
         QTRY_COMPARE(flag->property("status").toInt(), 1); // Image.Ready
     }
-    s.manager.setLanguage("en_US");
     QVERIFY(QFile::exists(":/qml/images/Flags/uk.png"));
 
     // A released brightness slider goes through the board's invokable setter.

@@ -1,5 +1,7 @@
 #include "HttpClient.h"
 
+#include "Config.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QJsonArray>
@@ -40,19 +42,30 @@ void HttpClient::setHeader(const QString& name, const QString& value)
     m_headers.insert(name, value);
 }
 
+void HttpClient::setTlsFile(const QString& name, const QString& path)
+{
+    if (m_tlsFiles.value(name) == path && m_tlsFiles.contains(name))
+        return;
+    m_tlsFiles.insert(name, path);
+    // The network stack keeps connections, with the TLS settings they were made
+    // with, for later requests to the same host: changed files must not reuse them.
+    if (m_managers.hasLocalData() && m_managers.localData())
+        m_managers.localData()->clearConnectionCache();
+}
+
 void HttpClient::setTLSCert(const QString& path)
 {
-    m_tlsFiles.insert(QStringLiteral("cert"), path);
+    setTlsFile(QStringLiteral("cert"), path);
 }
 
 void HttpClient::setTLSKey(const QString& path)
 {
-    m_tlsFiles.insert(QStringLiteral("key"), path);
+    setTlsFile(QStringLiteral("key"), path);
 }
 
 void HttpClient::setTLSRootCA(const QString& path)
 {
-    m_tlsFiles.insert(QStringLiteral("rootCA"), path);
+    setTlsFile(QStringLiteral("rootCA"), path);
 }
 
 Deferred<int, QJsonValue> HttpClient::get(const QUrl& url, int timeout)
@@ -182,7 +195,7 @@ Deferred<int, QJsonValue> HttpClient::send(
     static const char* const names[] = { "GET", "DELETE", "PUT", "POST" };
     HTTP_LOG(qInfo) << "Performing " << names[int(method)] << " request : " << url.toDisplayString();
     if (method == Method::Put || method == Method::Post)
-        HTTP_LOG(qInfo) << "Data : " << data;
+        HTTP_LOG(qInfo) << "Data : " << Config::maskSecrets(data);
     if (!url.isValid()) {
         HTTP_LOG(qCritical) << "ERROR: Invalid URL : " << url.toDisplayString();
         result.reject(0, QStringLiteral("Invalid URL"));

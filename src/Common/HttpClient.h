@@ -57,6 +57,7 @@ private:
 
     Deferred<int, QJsonValue> send(Method method, const QUrl& url, const QJsonValue& data, int timeout, int redirects);
     QNetworkAccessManager* qnam();
+    void setTlsFile(const QString& name, const QString& path);
     QNetworkRequest createRequest(const QUrl& url) const;
     QSslConfiguration createSslConfig() const;
     static QSslCertificate loadCert(const QString& path);

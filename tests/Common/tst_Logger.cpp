@@ -186,6 +186,21 @@ int childNested()
     return g_filterArmed ? 1 : 0;
 }
 
+// As on the terminal: syslog on, standard error off. A message raised under the lock
+// still reaches syslog.
+int childNestedSyslogOnly()
+{
+    childSetup(750, std::make_unique<CaptureSink>(true));
+    Logger::instance()->setStderr(false);
+    QLoggingCategory::defaultCategory();
+    (void)laneTest();
+    g_previousFilter = QLoggingCategory::installFilter(nestingFilter);
+    g_filterArmed = true;
+    Logger::instance()->setLevel(3);
+    qInfo().noquote() << "[Test] after";
+    return g_filterArmed ? 1 : 0;
+}
+
 const int kThreads = 8;
 const int kPerThread = 200;
 
@@ -230,6 +245,8 @@ int childMain(const QByteArray& scenario)
         return childFormat();
     if (scenario == "nested")
         return childNested();
+    if (scenario == "nested-syslog")
+        return childNestedSyslogOnly();
     if (scenario == "threads")
         return childThreads();
     if (scenario == "real-syslog")
@@ -407,6 +424,16 @@ private slots:
         QCOMPARE(err,
             QByteArrayList({ "[    0.750] [Test] nested warning", "[    0.750] \033[33m[Test] after\033[39m",
                 "[    0.750] [Test] outer", "[    0.750] [Test] second" }));
+    }
+
+    void nestedMessageGoesToSinksSwitchedOn()
+    {
+        const ChildRun run = runChild("nested-syslog");
+        QVERIFY(run.finished);
+        QCOMPARE(run.code, 0);
+        QCOMPARE(run.err, QByteArrayList());
+        QCOMPARE(run.out,
+            QByteArrayList({ "4|[    0.750] [warning] [Test] nested warning", "6|[    0.750] [Test] after" }));
     }
 
     void linesFromThreadsDoNotInterleave()

@@ -10,6 +10,7 @@
 #include <QMetaType>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTest>
 
@@ -54,6 +55,8 @@ private slots:
     void willOnlyAfterAbnormalLoss();
     void unsafeSettingsMakeNoAttempt();
     void secondConnectWithNewSettingsReconnects();
+    void rpcDataLinesMaskSecrets();
+    void hostNameResolvedWithoutBlocking();
 };
 
 void TestMqttClient::connectsSubscribesPublishesReceives()
@@ -325,3 +328,50 @@ void TestMqttClient::secondConnectWithNewSettingsReconnects()
 
 QTEST_GUILESS_MAIN(TestMqttClient)
 #include "tst_MqttClient.moc"
+
+void TestMqttClient::rpcDataLinesMaskSecrets()
+{
+    MosquittoBroker broker;
+    QVERIFY(broker.start());
+    MqttProbe device;
+    QVERIFY(device.connectTo(broker.host(), broker.port()) && device.subscribe("dev/bo/request/#"));
+    device.setResponder([](const QByteArray&) { return QByteArray(R"({"completed":true,"token":"t0k"})"); });
+    MqttClient client;
+    pointAt(client, broker.port());
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    QTRY_COMPARE(connected.count(), 1);
+    LogCapture log;
+    const Deferred<QJsonValue> call = client.executeRpc("dev/bo", "1", { { "cmd", "login" }, { "pin", "1234" } });
+    QTRY_VERIFY(!call.isPending());
+    QCOMPARE(device.at(0).payload, QByteArray(R"({"cmd":"login","pin":"1234"})")); // the device still gets it
+    const QStringList debug = log.texts(QtDebugMsg);
+    QVERIFY(debug.contains(R"([MqttClient] [RPC] Data    : {"cmd":"login","pin":"****"})"));
+    const QStringList reply = log.startingWith("[MqttClient] [RPC] Data     : QJsonValue(object");
+    QCOMPARE(reply.size(), 1);
+    QVERIFY(reply.at(0).contains("****") && !reply.at(0).contains("t0k"));
+}
+
+void TestMqttClient::hostNameResolvedWithoutBlocking()
+{
+    MosquittoBroker broker;
+    QVERIFY(broker.start());
+    LogCapture log;
+    MqttClient client;
+    pointAt(client, broker.port());
+    client.setHostname("localhost");
+    QSignalSpy connected(&client, &MqttClient::connected);
+    client.connect();
+    // No socket yet: the name is looked up from the event loop, not inside connect().
+    QCOMPARE(client.findChildren<QSocketNotifier*>().size(), 0);
+    QTRY_COMPARE(connected.count(), 1);
+    QVERIFY(log.contains(QtInfoMsg, "[MqttClient] Connected to broker localhost"));
+    // Cut while looking up: the attempt ends like any other.
+    MqttClient second;
+    pointAt(second, broker.port());
+    second.setHostname("localhost");
+    QSignalSpy down(&second, &MqttClient::disconnected);
+    second.connect();
+    second.disconnect();
+    QTRY_COMPARE(down.count(), 1);
+}

@@ -96,6 +96,7 @@ private slots:
     void stateFollowsTheDevices();
     void devicesFailDuringASequence();
     void removalSeenAcrossBrokerRestart();
+    void destroyedDuringASequence();
 };
 
 void TestCardIssuer::issuesACardEndToEnd()
@@ -231,6 +232,7 @@ void TestCardIssuer::failedFinalDisableKeepsTheCard()
     QCOMPARE(p.error, QString());
     QCOMPARE(p.card->uid(), kFirstUid);
     QVERIFY(log.contains(QtWarningMsg, "[CardIssuer] WARN: RFID disable failed : Busy"));
+    QVERIFY(!log.contains("[CardIssuer] RFID disabled"));
 
     // The disable after writing fails too: the written card is still handed out.
     QVERIFY(lane.sim->setAutoTake(20));
@@ -376,6 +378,25 @@ void TestCardIssuer::removalSeenAcrossBrokerRestart()
     // The simulator reconnects on its own; wait until it answers control commands again.
     QVERIFY(QTest::qWaitFor([&] { return lane.sim->take(); }, 10000));
     QCOMPARE(Lane::finish(issued).error, QString());
+}
+
+// The lane engine that owns an issuer is replaced at run time, possibly mid-sequence.
+void TestCardIssuer::destroyedDuringASequence()
+{
+    Lane lane;
+    QVERIFY(lane.start());
+    QVERIFY(lane.fault("dispenser/issue", "delay", { { "ms", 200 } }));
+    auto issuer = std::make_unique<CardIssuer>(lane.rfid, lane.dispenser);
+    const Deferred<CardIssuer::Result> issued = issuer->issueCard(Lane::record(), 10);
+    const Deferred<CardIssuer::Result> prepared = issuer->prepareCard();
+    issuer.reset();
+    QCOMPARE(Lane::finish(issued, 0).error, QString("Card issuer stopped"));
+    QCOMPARE(Lane::finish(prepared, 0).error, QString("Card issuer stopped"));
+    // The replies still come, to clients that outlive the issuer; nothing else is asked of the devices.
+    QVERIFY(lane.sim->waitForRequest("dispenser /issue 1"));
+    QTest::qWait(400);
+    QCOMPARE(lane.sim->journalLines(), QStringList({ "dispenser /issue 1" }));
+    QTRY_COMPARE(lane.issuer.reason(), QString("Card on RFID"));
 }
 
 QTEST_GUILESS_MAIN(TestCardIssuer)

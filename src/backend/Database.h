@@ -1,0 +1,93 @@
+#pragma once
+// The terminal's local SQLite store: reference data (customs offices, locations), the
+// card blacklist, key-value parameters (the API key apart, in the per-user settings)
+// and the queue of transactions waiting for the back office.
+
+#include "Transaction.h"
+
+#include <QList>
+#include <QObject>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+
+class Config;
+class QSqlError;
+class SqlDatabase;
+
+namespace Backend {
+
+class Database : public QObject
+{
+    Q_OBJECT
+public:
+    struct DataRecord
+    {
+        int id = 0;
+        QString name;
+        QString uuid;
+    };
+
+    enum class AddResult { Added, Duplicate, Failed };
+
+    explicit Database(Config& config, QObject* parent = nullptr, const QString& path = QStringLiteral("terminal.db"));
+    ~Database() override;
+
+    void blacklistAdd(const QString& uid);
+    void blacklistRemove(const QString& uid);
+    bool isBlacklisted(const QString& uid);
+    // All of a blacklist change or nothing: true only when every uid went in or out
+    // (a uid already present, or an absent one removed, counts as done).
+    bool blacklistApply(const QStringList& added, const QStringList& removed);
+    int blacklistCount();
+
+    int transCount(const QString& status);
+    // Queues the record as PENDING, due now. Duplicate when its uuid is stored already.
+    AddResult transAdd(const Transaction::Ptr& trans);
+    bool transUpdate(const Transaction::Ptr& trans);
+    void transCleanup(const QDateTime& before);
+    QList<Transaction::Ptr> transPending();
+    // Due records, latest schedule first.
+    QList<Transaction::Ptr> transDueForSend();
+    Transaction::Ptr transFind(const QString& uuid);
+
+    DataRecord findCustoms(int id);
+    DataRecord findLocation(int id);
+    QList<DataRecord> customs();
+    QList<DataRecord> locations();
+    void setCustoms(const QList<DataRecord>& records);
+    void setLocations(const QList<DataRecord>& records);
+
+    QVariant param(const QString& key);
+    void setParam(const QString& key, const QVariant& value);
+    QStringList paramKeys();
+
+    QString path() const { return m_path; }
+    SqlDatabase& sql() { return *m_sql; }
+
+    static bool isCorruptionError(const QSqlError& error);
+
+signals:
+    void paramChanged(const QString& key, const QVariant& value);
+    void customsChanged();
+    void locationsChanged();
+
+private:
+    void open();
+    bool fileIsCorrupt();
+    void setAside();
+    void createTables();
+    DataRecord findRecord(const QString& table, int id);
+    QList<DataRecord> records(const QString& table);
+    void setRecords(const QString& table, const QList<DataRecord>& records);
+    QList<Transaction::Ptr> readTransactions(QSqlQuery& query);
+
+    [[maybe_unused]] Config& m_config;
+    QString m_path;
+    std::unique_ptr<SqlDatabase> m_sql;
+};
+
+} // namespace Backend

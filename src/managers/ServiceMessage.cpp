@@ -1,0 +1,24 @@
+#include "ServiceMessage.h"
+
+#include <QDebug>
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+namespace manager {
+
+bool parseServiceMessage(
+    const QByteArray& payload, const QString& prefix, bool emptyIsObject, bool withPayload, QJsonObject& object)
+{
+    QJsonParseError error;
+    const QJsonDocument document
+        = QJsonDocument::fromJson(payload.isEmpty() && emptyIsObject ? QByteArrayLiteral("{ }") : payload, &error);
+    if (error.error != QJsonParseError::NoError) {
+        qCritical().noquote().nospace() << prefix << "Failed to parse JSON message: "
+                                        << (withPayload ? QString::fromUtf8(payload) : error.errorString());
+        return false;
+    }
+    object = document.object();
+    return true;
+}
+
+} // namespace manager

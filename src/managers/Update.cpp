@@ -1,0 +1,175 @@
+#include "Update.h"
+
+#include "MqttClient.h"
+#include "ServiceMessage.h"
+#include "ValueUpdate.h"
+
+#include <QDebug>
+#include <QJsonDocument>
+
+namespace manager {
+
+namespace {
+const QString Prefix = QStringLiteral("[Update] ");
+const QString Disconnected = QStringLiteral("Disconnected");
+const QString NotRunning = QStringLiteral("Service not running");
+
+// Present and not true: the service says it does not run.
+bool saysDown(const QJsonObject& message, const QString& key)
+{
+    return message.contains(key) && message.value(key) != QJsonValue(true);
+}
+} // namespace
+
+Update::Update(MqttClient& client, const QString& root, QObject* parent)
+    : QObject(parent)
+    , m_client(client)
+    , m_root(root)
+    , m_status(Disconnected)
+{
+    m_checkTimer.setSingleShot(true);
+    m_checkTimer.setInterval(10000);
+    connect(&m_client, &MqttClient::received, this, [this](const QByteArray& payload, const QByteArray& topic) {
+        onMqttReceived(payload, QString::fromUtf8(topic));
+    });
+    // Queued: the client renews the subscriptions after this signal, and the answer must not come first.
+    connect(&m_client, &MqttClient::connected, this, &Update::refresh, Qt::QueuedConnection);
+    connect(&m_client, &MqttClient::disconnected, this, &Update::onMqttDisconnected);
+    connect(&m_checkTimer, &QTimer::timeout, this, &Update::checkTimerExpired);
+    m_client.subscribe(m_root + QStringLiteral("/status"), 0);
+    m_client.subscribe(m_root + QStringLiteral("/progress"), 0);
+}
+
+Update::~Update() = default;
+
+void Update::check()
+{
+    qInfo().noquote().nospace() << Prefix << "Checking for updates";
+    // Without the broker no check can run: "Disconnected" stays, and no timer pretends otherwise.
+    if (!m_client.publish(QByteArray(), m_root + QStringLiteral("/check"), 0, false)) {
+        qCritical().noquote().nospace() << Prefix << "ERROR: Cannot check for updates, no connection to the service";
+        return;
+    }
+    setStatus(QStringLiteral("Checking for updates"));
+    m_checkTimer.start();
+}
+
+void Update::install()
+{
+    if (m_pending.isEmpty()) {
+        qWarning().noquote().nospace() << Prefix << "WARN: Cannot install. There are no pending versions";
+        return;
+    }
+    qInfo().noquote().nospace() << Prefix << "Installing pending update : " << m_pending;
+    m_client.publish(QByteArray(), m_root + QStringLiteral("/install"), 0, false);
+}
+
+void Update::trigger(const QString& version, const QString& uri, const QString& checksum)
+{
+    const QJsonObject body {
+        { QStringLiteral("v"), version },
+        { QStringLiteral("uri"), uri },
+        { QStringLiteral("md5"), checksum },
+        { QStringLiteral("at"), 0 },
+    };
+    qInfo().noquote().nospace()
+        << Prefix << QStringLiteral("Triggerring download : v=%1, uri=%2, checksum=%3").arg(version, uri, checksum);
+    m_client.publish(QJsonDocument(body).toJson(), m_root + QStringLiteral("/trigger"), 0, false);
+}
+
+void Update::refresh()
+{
+    m_client.publish(QByteArray(), m_root + QStringLiteral("/status/get"), 0, false);
+}
+
+void Update::onMqttDisconnected()
+{
+    // A running check would otherwise overwrite "Disconnected" when it expires.
+    m_checkTimer.stop();
+    setStatus(Disconnected);
+}
+
+void Update::checkTimerExpired()
+{
+    qInfo().noquote().nospace() << Prefix << "No pedning updates";
+    setStatus(m_pending.isEmpty() ? QStringLiteral("No pending updates") : QStringLiteral("Ready to install"));
+}
+
+void Update::onMqttReceived(const QByteArray& payload, const QString& topic)
+{
+    if (!topic.contains(m_root))
+        return;
+    QJsonObject message;
+    if (!payload.isEmpty() && !parseServiceMessage(payload, Prefix, false, false, message))
+        return;
+    if (topic == m_root + QStringLiteral("/status"))
+        onStatusReceived(message, topic);
+    else if (topic == m_root + QStringLiteral("/progress"))
+        onProgressReceived(message, topic);
+}
+
+void Update::onStatusReceived(const QJsonObject& message, const QString&)
+{
+    if (saysDown(message, QStringLiteral("updateman")) || saysDown(message, QStringLiteral("service"))) {
+        setStatus(NotRunning);
+        return;
+    }
+    const QString version = message.value(QStringLiteral("version")).toString();
+    setCurrent(version == QLatin1String("0") ? QString() : version);
+    setPending(message.value(QStringLiteral("pending")).toString());
+    setStatus(message.value(QStringLiteral("state")).toString());
+    setProgressMessage(QStringLiteral("Idle"));
+    setProgressPercent(0);
+}
+
+void Update::onProgressReceived(const QJsonObject& message, const QString&)
+{
+    m_checkTimer.stop();
+    setProgressMessage(message.value(QStringLiteral("description")).toString());
+    setProgressPercent(message.value(QStringLiteral("percent")).toInt(0));
+    switch (message.value(QStringLiteral("progress")).toInt(0)) {
+    case 100:
+    case 102:
+    case 103:
+    case 104:
+        setStatus(QStringLiteral("Installation failed"));
+        break;
+    case 204:
+        setStatus(QStringLiteral("Installation success"));
+        break;
+    default:
+        break;
+    }
+}
+
+void Update::setStatus(const QString& status)
+{
+    if (assignIfChanged(m_status, status))
+        emit statusChanged();
+}
+
+void Update::setCurrent(const QString& current)
+{
+    if (assignIfChanged(m_current, current))
+        emit currentChanged();
+}
+
+void Update::setPending(const QString& pending)
+{
+    if (assignIfChanged(m_pending, pending))
+        emit pendingChanged();
+}
+
+void Update::setProgressMessage(const QString& message)
+{
+    if (assignIfChanged(m_progressMessage, message))
+        emit progressMessageChanged();
+}
+
+void Update::setProgressPercent(int percent)
+{
+    if (assignIfChanged(m_progressPercent, percent))
+        emit progressPercentChanged();
+}
+
+} // namespace manager

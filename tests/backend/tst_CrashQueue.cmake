@@ -1,0 +1,3 @@
+set(EXTRA_SOURCES ${CMAKE_CURRENT_LIST_DIR}/BackendRig.cpp ${CMAKE_CURRENT_LIST_DIR}/BackendRig.h)
+set(EXTRA_LIBS bosimcore)
+set(TIMEOUT 300)

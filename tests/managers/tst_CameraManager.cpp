@@ -1,0 +1,347 @@
+// The camera cycle against the camera simulator over real sockets, inside a private
+// network: cameras at 127.0.0.11-14 port 80, the manager's listener at 127.0.0.1.
+
+#include "CameraManager.h"
+#include "CameraRig.h"
+#include "Config.h"
+#include "LogCapture.h"
+#include "MqttClient.h"
+#include "PrivateNetwork.h"
+#include "TestPorts.h"
+#include "VAXReading.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <optional>
+
+using Readings = QMap<QString, QString>;
+
+namespace {
+
+// The manager over a settings file of its own, with short fixed waits.
+struct Lane
+{
+    explicit Lane(const QVariantMap& settings)
+        : config(dir.filePath(QStringLiteral("lane.ini")), settings)
+        , cameras(config, mqtt)
+    {
+        cameras.setDataWaitTimeout(800);
+        cameras.setTriggerTimeout(800);
+    }
+
+    // One cycle; none when it did not settle in time.
+    std::optional<Readings> cycle(const QString& id = QString(), int timeoutMs = 5000)
+    {
+        auto map = std::make_shared<std::optional<Readings>>();
+        cameras.cameraProcess(id).done([map](const Readings& readings) { *map = readings; });
+        if (!QTest::qWaitFor([map] { return map->has_value(); }, timeoutMs))
+            return std::nullopt;
+        return *map;
+    }
+
+    QTemporaryDir dir;
+    Config config;
+    manager::MqttClient mqtt;
+    manager::CameraManager cameras;
+};
+
+const Readings AllFour { { "Front", "ABC1234" }, { "Rear", "XYZ9876" }, { "Container1", "MSCU1234565" },
+    { "Container2", "TGHU7654321" } };
+
+Readings without(const QString& key)
+{
+    Readings readings = AllFour;
+    readings.remove(key);
+    return readings;
+}
+
+Readings with(const QString& key, const QString& value)
+{
+    Readings readings = AllFour;
+    readings.insert(key, value);
+    return readings;
+}
+
+} // namespace
+
+class TestCameraManager : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void readingRecord();
+    void triggerRequest();
+    void cycle_data();
+    void cycle();
+    void unroutableHostsAndPorts();
+    void settingsChangeDuringCycle();
+    void noCameras();
+
+private:
+    std::unique_ptr<CameraRig> m_rig;
+};
+
+void TestCameraManager::initTestCase()
+{
+    m_rig = std::make_unique<CameraRig>(testsupport::freePort());
+    QString error;
+    QVERIFY2(m_rig->start(&error), qPrintable(error));
+}
+
+void TestCameraManager::init()
+{
+    for (const QString& role : CameraRig::Roles) {
+        m_rig->camera(role)->setReply(SimCamera::Reply::Ok);
+        m_rig->camera(role)->setPush(SimCamera::Push::Normal);
+    }
+    m_rig->sim().clearJournal();
+}
+
+void TestCameraManager::readingRecord()
+{
+    VAXReading reading;
+    QCOMPARE(reading.confidence(), -1.0);
+    QCOMPARE(reading.vehicleSpeed(), -3);
+    QCOMPARE(reading.jpegSize(), qint64(-1));
+    QVERIFY(!reading.date().isValid() && reading.localTime().isNull() && reading.charConfidence().isEmpty());
+
+    QSignalSpy plate(&reading, &VAXReading::plateChanged);
+    reading.setPlate(QStringLiteral("ABC1234"));
+    reading.setPlate(QStringLiteral("ABC1234"));
+    QCOMPARE(plate.count(), 1);
+    reading.setConfidence(0.9);
+    reading.setType(QStringLiteral("alpr1"));
+    reading.setContainerConfidence(0.5);
+    reading.clearValues();
+    QCOMPARE(plate.count(), 2);
+    QVERIFY(reading.plate().isEmpty() && reading.type().isEmpty());
+    QCOMPARE(reading.confidence(), 0.9);
+    QCOMPARE(reading.containerConfidence(), -1.0);
+}
+
+void TestCameraManager::triggerRequest()
+{
+    Lane lane(m_rig->settings());
+    QCOMPARE(lane.cameras.port(), int(m_rig->pushPort()));
+    QCOMPARE(lane.cycle(QStringLiteral("lane 7&x=1")), AllFour);
+
+    const QList<QJsonObject> triggers = m_rig->sim().entries(QStringLiteral("trigger"));
+    QCOMPARE(triggers.size(), 4);
+    for (const QJsonObject& trigger : triggers) {
+        const QString role = trigger.value(QStringLiteral("camera")).toString();
+        const QJsonObject headers = trigger.value(QStringLiteral("headers")).toObject();
+        QCOMPARE(trigger.value(QStringLiteral("method")).toString(), QStringLiteral("GET"));
+        QCOMPARE(trigger.value(QStringLiteral("path")).toString(),
+            role.startsWith(QLatin1String("alpr")) ? QStringLiteral("/local/Vaxreader/trigger.cgi")
+                                                   : QStringLiteral("/local/Vaxcontainer/trigger.cgi"));
+        QCOMPARE(trigger.value(QStringLiteral("id")).toString(), QStringLiteral("lane 7&x=1"));
+        // Plain http on port 80 whatever the setting says, credentials only on a challenge.
+        QCOMPARE(headers.value(QStringLiteral("Host")).toString(), CameraRig::address(role));
+        QCOMPARE(headers.value(QStringLiteral("Connection")).toString(), QStringLiteral("close"));
+        QVERIFY(!headers.contains(QStringLiteral("Authorization")));
+    }
+
+    // An empty id gets a fresh uuid.
+    QVERIFY(lane.cycle().has_value());
+    QCOMPARE(lane.cameras.transactionId().size(), 36);
+    QCOMPARE(m_rig->sim().entries(QStringLiteral("trigger")).last().value(QStringLiteral("id")).toString(),
+        lane.cameras.transactionId());
+}
+
+void TestCameraManager::cycle_data()
+{
+    QTest::addColumn<QString>("role");
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("push");
+    QTest::addColumn<Readings>("expected");
+    QTest::addColumn<QString>("logLine"); // a line that starts so must be logged
+
+    QTest::newRow("four cameras") << "alpr1"
+                                  << "200"
+                                  << "normal" << AllFour
+                                  << "[CameraManager] Received all cameras data. Number of cameras : 4";
+    QTest::newRow("NONE dropped") << "alpr2"
+                                  << "200"
+                                  << "none" << without("Rear") << "[CameraManager] Camera 127.0.0.12 data received";
+    QTest::newRow("empty kept") << "ccr1"
+                                << "200"
+                                << "missing" << with("Container1", "") << "[VAXCamera] Code : , Date : ";
+    QTest::newRow("401 then credentials")
+        << "alpr1"
+        << "auth"
+        << "normal" << AllFour << "[VAXCamera] [alpr1] Successful trigger, wait for Camera Post";
+    QTest::newRow("404") << "alpr2"
+                         << "404"
+                         << "normal" << without("Rear")
+                         << "[CameraManager] WARN: Camera 127.0.0.12 failed: [alpr2] Trigger HTTP error :";
+    QTest::newRow("500") << "ccr2"
+                         << "500"
+                         << "normal" << without("Container2") << "[VAXCamera] [ccr2] Error : ";
+    QTest::newRow("trigger time-out")
+        << "ccr1"
+        << "silent"
+        << "normal" << without("Container1")
+        << "[VAXCamera] [ccr1] WARN: Cannot send trigger signal. Timeout value : 5000";
+    QTest::newRow("refused") << "alpr1"
+                             << "refused"
+                             << "normal" << without("Front") << "[VAXCamera] [alpr1] Trigger camera error : ";
+    QTest::newRow("closed without reply")
+        << "alpr1"
+        << "close"
+        << "normal" << without("Front") << "[VAXCamera] [alpr1] Trigger camera error : ";
+    QTest::newRow("push before reply") << "alpr2"
+                                       << "200"
+                                       << "early" << AllFour
+                                       << "[VAXCamera] [alpr2] Data message arrived before the trigger reply";
+    QTest::newRow("no push") << "alpr1"
+                             << "200"
+                             << "nopush" << without("Front") << "[VAXCamera] [alpr1] Timeout";
+    QTest::newRow("[]") << "ccr2"
+                        << "200"
+                        << "array" << without("Container2")
+                        << "[CameraManager] WARN: Camera 127.0.0.14 data message error : Parse Error";
+    QTest::newRow("garbage") << "alpr1"
+                             << "200"
+                             << "garbage" << without("Front") << "[VAXCamera] [alpr1] WARN: Body is not a JSON object";
+    QTest::newRow("stray push") << "alpr2"
+                                << "200"
+                                << "stray" << without("Rear") << "[CameraManager] Unknown peer address : ";
+    QTest::newRow("split push") << "ccr1"
+                                << "200"
+                                << "split" << AllFour << "[VAXCamera] Code : MSCU1234565";
+    QTest::newRow("heartbeat first") << "alpr1"
+                                     << "200"
+                                     << "heartbeat" << AllFour << "[VAXCamera] [alpr1] Heartbeat message received";
+}
+
+void TestCameraManager::cycle()
+{
+    QFETCH(QString, role);
+    QFETCH(QString, reply);
+    QFETCH(QString, push);
+    QFETCH(Readings, expected);
+    QFETCH(QString, logLine);
+    SimCamera::Reply replyMode;
+    SimCamera::Push pushMode;
+    QVERIFY(SimCamera::parseReply(reply, &replyMode) && SimCamera::parsePush(push, &pushMode));
+    m_rig->camera(role)->setReply(replyMode);
+    m_rig->camera(role)->setPush(pushMode);
+
+    LogCapture log;
+    Lane lane(m_rig->settings());
+    const std::optional<Readings> readings = lane.cycle();
+    QVERIFY2(readings.has_value(), "the cycle did not settle");
+    QCOMPARE(*readings, expected);
+    QVERIFY2(!log.startingWith(logLine).isEmpty(), qPrintable(logLine));
+
+    const QList<QJsonObject> triggers = m_rig->sim().entries(QStringLiteral("trigger"), role);
+    if (replyMode == SimCamera::Reply::Auth) {
+        QCOMPARE(triggers.size(), 2);
+        QVERIFY(!triggers[0].value(QStringLiteral("authorized")).toBool());
+        QVERIFY(triggers[1].value(QStringLiteral("authorized")).toBool());
+    }
+    if (pushMode == SimCamera::Push::Stray) {
+        // Answered all the same, so the stray sender is not left hanging.
+        QVERIFY(m_rig->waitFor(QStringLiteral("push"), 4));
+        QCOMPARE(m_rig->sim().entries(QStringLiteral("push"), role).value(0).value(QStringLiteral("status")).toInt(), 200);
+    }
+    if (pushMode == SimCamera::Push::Heartbeat) {
+        VAXCamera* camera = lane.cameras.cameraFor(QHostAddress(CameraRig::address(role)));
+        QCOMPARE(camera->initialCameraData()->serialNumber(), QStringLiteral("SIM-alpr1"));
+    }
+}
+
+void TestCameraManager::unroutableHostsAndPorts()
+{
+    QVariantMap settings = m_rig->settings();
+    settings.insert(QStringLiteral("camera/alpr1"), QStringLiteral("https://zent:plou@[::1]:%1").arg(m_rig->pushPort()));
+    settings.insert(QStringLiteral("camera/alpr2"), QStringLiteral("https://camera.invalid:%1").arg(m_rig->pushPort()));
+    settings.insert(QStringLiteral("camera/ccr2"), QStringLiteral("https://127.0.0.14")); // no port: -1
+    LogCapture log;
+    Lane lane(settings);
+    QCOMPARE(log.startingWith(QStringLiteral("[CameraManager] WARN: Camera host ")).size(), 2);
+    QVERIFY(log.contains(QStringLiteral("[CameraManager] WARN: Camera port -1 is outside 1-65535, keeping port %1")
+                             .arg(m_rig->pushPort())));
+    QCOMPARE(lane.cameras.port(), int(m_rig->pushPort()));
+    QCOMPARE(lane.cameras.cameras().size(), 4);
+    QVERIFY(!lane.cameras.cameraFor(QHostAddress(QHostAddress::LocalHostIPv6)));
+    QVERIFY(!lane.cameras.cameraFor(QHostAddress(QStringLiteral("0.0.0.0"))));
+    // The dual-stack listener reports IPv4 peers mapped into IPv6.
+    QCOMPARE(lane.cameras.cameraFor(QHostAddress(QStringLiteral("::ffff:127.0.0.13")))->type(), QStringLiteral("ccr1"));
+
+    // A push from ::1 reaches no camera, also not one without an IPv4 address.
+    SimCamera probe(QHostAddress(QHostAddress::LocalHostIPv6), QStringLiteral("alpr1"));
+    probe.setPushTarget(QHostAddress(QHostAddress::LocalHostIPv6), m_rig->pushPort());
+    int status = -1;
+    probe.push(QStringLiteral("/push"), probe.dataBody(QStringLiteral("x"), QStringLiteral("STRAY")), probe.address(),
+        false, [&status](int code) { status = code; });
+    QTRY_COMPARE(status, 200);
+    QVERIFY(log.contains(QStringLiteral("[CameraManager] Unknown peer address : ::1")));
+    for (VAXCamera* camera : lane.cameras.cameras())
+        QVERIFY(camera->initialCameraData()->plate().isEmpty());
+
+    // Still triggered, and the listener still hears the others.
+    const std::optional<Readings> readings = lane.cycle();
+    QVERIFY(readings.has_value());
+    QCOMPARE(*readings, (Readings { { "Container1", "MSCU1234565" }, { "Container2", "TGHU7654321" } }));
+    QVERIFY(!log.startingWith(QStringLiteral("[VAXCamera] [alpr1] Trigger camera error : ")).isEmpty());
+    QVERIFY(!log.startingWith(QStringLiteral("[VAXCamera] [alpr2] Trigger camera error : ")).isEmpty());
+}
+
+void TestCameraManager::settingsChangeDuringCycle()
+{
+    Lane lane(m_rig->settings());
+    lane.cameras.setDataWaitTimeout(manager::CameraManager::DataWaitMsec);
+    lane.cameras.setTriggerTimeout(VAXCamera::TriggerTimeoutMsec);
+    m_rig->camera(QStringLiteral("alpr1"))->setReply(SimCamera::Reply::Silent); // trigger pending
+    m_rig->camera(QStringLiteral("alpr2"))->setPush(SimCamera::Push::NoPush); // data wait pending
+    const QList<VAXCamera*> before = lane.cameras.cameras();
+
+    auto map = std::make_shared<std::optional<Readings>>();
+    lane.cameras.cameraProcess(QString()).done([map](const Readings& readings) { *map = readings; });
+    QVERIFY(m_rig->waitFor(QStringLiteral("push"), 2));
+    QVERIFY(m_rig->waitFor(QStringLiteral("trigger"), 4));
+
+    LogCapture log;
+    lane.config.set(QStringLiteral("camera/triggerDelayMsec"), 1);
+    QVERIFY(log.contains(QStringLiteral("[CameraManager] WARN: Configuration changed. Applying.")));
+    // The old cameras end their parts as failed; their readings are gone with them.
+    QTRY_VERIFY_WITH_TIMEOUT(map->has_value(), 3000);
+    QCOMPARE(**map, Readings());
+    QCOMPARE(log.count(QStringLiteral("[CameraManager] WARN: Camera 127.0.0.11 failed: [alpr1] Camera removed")), 1);
+    QCOMPARE(log.count(QStringLiteral("[CameraManager] WARN: Camera 127.0.0.12 data message error : [alpr2] Camera removed")),
+        1);
+    for (VAXCamera* camera : lane.cameras.cameras())
+        QVERIFY(!before.contains(camera));
+
+    // A camera whose setting goes away goes away too.
+    lane.config.set(QStringLiteral("camera/alpr2"), QString());
+    QCOMPARE(lane.cameras.cameras().size(), 3);
+    QVERIFY(!lane.cameras.cameraFor(QHostAddress(CameraRig::address(QStringLiteral("alpr2")))));
+    m_rig->camera(QStringLiteral("alpr1"))->setReply(SimCamera::Reply::Ok);
+    const std::optional<Readings> readings = lane.cycle();
+    QVERIFY(readings.has_value());
+    QCOMPARE(*readings, without("Rear"));
+}
+
+void TestCameraManager::noCameras()
+{
+    QVariantMap settings = m_rig->settings();
+    for (const QString& role : CameraRig::Roles)
+        settings.insert(QStringLiteral("camera/") + role, QString());
+    settings.insert(QStringLiteral("camera/triggerDelayMsec"), -50);
+    LogCapture log;
+    Lane lane(settings);
+    const std::optional<Readings> readings = lane.cycle(QString(), 2000);
+    QVERIFY2(readings.has_value(), "a cycle without cameras or with a negative delay must end");
+    QVERIFY(readings->isEmpty());
+    QVERIFY(log.contains(QStringLiteral("[CameraManager] WARN: No results received from cameras")));
+}
+
+LANE_PRIVATE_NETWORK_TEST_MAIN(TestCameraManager)
+#include "tst_CameraManager.moc"

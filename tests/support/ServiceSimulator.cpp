@@ -1,0 +1,90 @@
+#include "ServiceSimulator.h"
+
+#include <QUuid>
+
+namespace {
+
+QString journalLine(const QJsonObject& entry)
+{
+    return entry.value(QStringLiteral("device")).toString() + QLatin1Char(' ')
+        + entry.value(QStringLiteral("path")).toString();
+}
+
+} // namespace
+
+ServiceSimulator::ServiceSimulator(quint16 brokerPort, const QStringList& extraArgs)
+    : m_port(brokerPort)
+    , m_extraArgs(extraArgs)
+    , m_controlRoot(QStringLiteral("servicesim/") + QUuid::createUuid().toString(QUuid::Id128).left(12))
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+ServiceSimulator::~ServiceSimulator()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+    }
+}
+
+bool ServiceSimulator::start(int timeoutMs)
+{
+    if (!m_probe.connectTo(QStringLiteral("127.0.0.1"), m_port, timeoutMs)
+        || !m_probe.subscribe(m_controlRoot + QStringLiteral("/#")))
+        return false;
+    const QString program = qEnvironmentVariable("LANE_BINARY_DIR") + QStringLiteral("/tools/servicesim/servicesim");
+    m_process.start(program,
+        QStringList {
+            QStringLiteral("--port"), QString::number(m_port), QStringLiteral("--control-root"), m_controlRoot }
+            + m_extraArgs);
+    return m_process.waitForStarted(timeoutMs)
+        && m_probe.waitFor(
+               m_controlRoot + QStringLiteral("/status"),
+               [](const MqttProbe::Message& m) { return m.json().value(QStringLiteral("ready")).toBool(); }, timeoutMs)
+        >= 0;
+}
+
+std::optional<QJsonObject> ServiceSimulator::control(const QString& command, const QJsonObject& params)
+{
+    const auto reply = m_probe.call(m_controlRoot + QLatin1Char('/'), command, QString::number(++m_nextId), params);
+    if (!reply || !reply->json().value(QStringLiteral("completed")).toBool())
+        return std::nullopt;
+    return reply->json().value(QStringLiteral("data")).toObject();
+}
+
+bool ServiceSimulator::fault(const QString& op, const QString& mode, int times)
+{
+    return control(QStringLiteral("fault"),
+        { { QStringLiteral("op"), op }, { QStringLiteral("mode"), mode }, { QStringLiteral("times"), times } })
+        .has_value();
+}
+
+QJsonArray ServiceSimulator::journal()
+{
+    return control(QStringLiteral("journal/get")).value_or(QJsonObject()).value(QStringLiteral("entries")).toArray();
+}
+
+QStringList ServiceSimulator::journalLines()
+{
+    QStringList lines;
+    for (const QJsonValue& entry : journal())
+        lines << journalLine(entry.toObject());
+    return lines;
+}
+
+std::optional<QJsonObject> ServiceSimulator::waitForRequest(const QString& line, int timeoutMs)
+{
+    const int index = m_probe.waitFor(
+        m_controlRoot + QStringLiteral("/journal"),
+        [line](const MqttProbe::Message& m) { return journalLine(m.json()) == line; }, timeoutMs, m_journalFrom);
+    if (index >= 0)
+        m_journalFrom = index + 1;
+    return index < 0 ? std::nullopt : std::optional<QJsonObject>(m_probe.at(index).json());
+}
+
+QString ServiceSimulator::output()
+{
+    m_output += QString::fromUtf8(m_process.readAll());
+    return m_output;
+}

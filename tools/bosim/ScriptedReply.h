@@ -1,0 +1,31 @@
+#pragma once
+// One reply the simulator gives instead of its own: status, kind of body, delay,
+// dropped connection or redirect.
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+
+class ScriptedReply
+{
+public:
+    enum class Body { Auto, Json, Text, Broken, Empty, Huge };
+
+    int status = 200;
+    Body body = Body::Auto;
+    QJsonValue json; // for Json (object or array); for Text its string
+    int delayMsec = 0; // answer this late (beyond the client's time-out to provoke one)
+    bool drop = false; // close the connection without an answer
+    QString redirect; // Location of a 307 reply
+
+    static ScriptedReply withStatus(int status);
+    // The simulator's own reply, this late.
+    static ScriptedReply delayed(int msec);
+    static ScriptedReply dropped();
+
+    // {"status":503,"body":"json|text|broken|empty|huge","json":...,"delayMsec":..,"drop":true,"redirect":".."}
+    static ScriptedReply fromJson(const QJsonObject& object);
+    // The body bytes; Auto means the simulator's own reply.
+    QByteArray bytes(const QByteArray& own) const;
+};

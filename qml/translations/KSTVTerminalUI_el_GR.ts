@@ -923,31 +923,4 @@
         <translation>Έξοδος</translation>
     </message>
 </context>
-<context>
-    <name>QObject</name>
-    <message>
-        <source>Initializing</source>
-        <translation>Αρχικοποίηση</translation>
-    </message>
-    <message>
-        <source>Please Wait</source>
-        <translation>Παρακαλώ περιμένετε</translation>
-    </message>
-    <message>
-        <source>Please collect your card</source>
-        <translation>Παρακαλώ πάρτε την κάρτα σας</translation>
-    </message>
-    <message>
-        <source>Rebooting</source>
-        <translation>Επανεκκίνηση</translation>
-    </message>
-    <message>
-        <source>Shutting down</source>
-        <translation>Τερματισμός λειτουργίας</translation>
-    </message>
-    <message>
-        <source>Exiting</source>
-        <translation>Έξοδος</translation>
-    </message>
-</context>
 </TS>

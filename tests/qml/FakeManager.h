@@ -2,7 +2,6 @@
 // signals and the slots the screens call, each call recorded.
 #pragma once
 
-#include <QColor>
 #include <QCoreApplication>
 #include <QLocale>
 #include <QObject>
@@ -21,8 +20,6 @@ class FakeManager : public QObject
     Q_PROPERTY(bool showErrorDesc MEMBER m_showErrorDesc NOTIFY changed)
     Q_PROPERTY(int displayOffMin MEMBER m_displayOffMin NOTIFY changed)
     Q_PROPERTY(int shutdownDelaySec MEMBER m_shutdownDelaySec NOTIFY changed)
-    Q_PROPERTY(QColor screenSaverBg MEMBER m_screenSaverBg CONSTANT)
-    Q_PROPERTY(QString screenSaverImg MEMBER m_screenSaverImg CONSTANT)
     Q_PROPERTY(QObject* diagnostics MEMBER m_diagnostics CONSTANT)
     Q_PROPERTY(QObject* update MEMBER m_update CONSTANT)
 
@@ -43,10 +40,9 @@ public:
     }
 
     QStringList calls;
-    QString m_screen, m_deviceId = "SN-0001", m_message, m_screenSaverImg;
+    QString m_screen, m_deviceId = "SN-0001", m_message;
     bool m_showCursor = true, m_showErrorDesc = false;
     int m_displayOffMin = 3, m_shutdownDelaySec = 30;
-    QColor m_screenSaverBg = Qt::black;
     QObject* m_diagnostics = nullptr;
     QObject* m_update = nullptr;
 

@@ -64,9 +64,16 @@ QmlStage::QmlStage()
         qFatal("main window not shown");
 }
 
+QmlStage::QmlStage(QQuickWindow* shown)
+    : window(shown)
+{
+    processLog();
+}
+
 QmlStage::~QmlStage()
 {
-    delete window;
+    if (fakes)
+        delete window;
     delete fakes;
 }
 

@@ -12,9 +12,12 @@ class QmlStage
 {
 public:
     QmlStage();
+    // Lookups in a window shown by someone else (no stand-ins).
+    explicit QmlStage(QQuickWindow* shown);
     ~QmlStage();
 
-    // Warnings that point at a QML fault (errors, binding loops, missing files).
+    // Warnings that point at a QML fault (errors, binding loops, missing files)
+    // logged since the first call or the first stage.
     static QString problems();
 
     QObject* fake(const char* name) const;

@@ -8,6 +8,8 @@ Button {
     implicitWidth: Math.max(160, contentItem.implicitWidth + 40)
     implicitHeight: 56
     font.pixelSize: 20
+    // Texts are shown as written (upper-casing Greek would keep its accents).
+    font.capitalization: Font.MixedCase
     Material.background: enabled ? color : "#BBBBBB"
     Material.foreground: "white"
 }

@@ -12,6 +12,9 @@ Popup {
     signal buttonNoPressed()
 
     modal: true
+    // Shown and hidden at once: a tap right after closing must reach the page.
+    enter: null
+    exit: null
     closePolicy: isDialog ? Popup.NoAutoClose : Popup.CloseOnPressOutside
     width: 560
     height: (picture.source != "" ? 300 : 200) + (isDialog ? 70 : 0)

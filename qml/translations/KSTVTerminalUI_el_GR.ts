@@ -6,12 +6,12 @@
     <message>
         <location filename="../screens/settings/Audio.qml" line="9"/>
         <source>Audio Enabled</source>
-        <translation type="unfinished"></translation>
+        <translation>Ήχος ενεργός</translation>
     </message>
     <message>
         <location filename="../screens/settings/Audio.qml" line="14"/>
         <source>Audio Volume</source>
-        <translation type="unfinished"></translation>
+        <translation>Ένταση ήχου</translation>
     </message>
 </context>
 <context>
@@ -19,12 +19,12 @@
     <message>
         <location filename="../screens/CollectScreen.qml" line="7"/>
         <source>Rear License Plate</source>
-        <translation type="unfinished"></translation>
+        <translation>Πίσω πινακίδα</translation>
     </message>
     <message>
         <location filename="../screens/CollectScreen.qml" line="8"/>
         <source>Insert your card</source>
-        <translation type="unfinished"></translation>
+        <translation>Εισάγετε την κάρτα σας</translation>
     </message>
 </context>
 <context>
@@ -32,12 +32,12 @@
     <message>
         <location filename="../controls/CustomPopup.qml" line="44"/>
         <source>Yes</source>
-        <translation type="unfinished"></translation>
+        <translation>Ναι</translation>
     </message>
     <message>
         <location filename="../controls/CustomPopup.qml" line="49"/>
         <source>No</source>
-        <translation type="unfinished"></translation>
+        <translation>Όχι</translation>
     </message>
 </context>
 <context>
@@ -45,127 +45,127 @@
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="19"/>
         <source>RTC</source>
-        <translation type="unfinished"></translation>
+        <translation>Ρολόι RTC</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="19"/>
         <source>Ethernet</source>
-        <translation type="unfinished"></translation>
+        <translation>Ethernet</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="20"/>
         <source>USB Hub</source>
-        <translation type="unfinished"></translation>
+        <translation>Διανομέας USB</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="20"/>
         <source>USB Host</source>
-        <translation type="unfinished"></translation>
+        <translation>Κεντρικός USB</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="20"/>
         <source>FTDI</source>
-        <translation type="unfinished"></translation>
+        <translation>FTDI</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="21"/>
         <source>mPCIe #1</source>
-        <translation type="unfinished"></translation>
+        <translation>mPCIe #1</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="21"/>
         <source>Touch</source>
-        <translation type="unfinished"></translation>
+        <translation>Οθόνη αφής</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="21"/>
         <source>SD Card</source>
-        <translation type="unfinished"></translation>
+        <translation>Κάρτα SD</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="22"/>
         <source>RFID (USB)</source>
-        <translation type="unfinished"></translation>
+        <translation>RFID (USB)</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="22"/>
         <source>RFID (Service)</source>
-        <translation type="unfinished"></translation>
+        <translation>RFID (υπηρεσία)</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="23"/>
         <source>Buzzer</source>
-        <translation type="unfinished"></translation>
+        <translation>Βομβητής</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="23"/>
         <source>LEDs</source>
-        <translation type="unfinished"></translation>
+        <translation>LED</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="24"/>
         <source>RFID</source>
-        <translation type="unfinished"></translation>
+        <translation>RFID</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="24"/>
         <source>Speaker</source>
-        <translation type="unfinished"></translation>
+        <translation>Ηχείο</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="24"/>
         <source>Sensor</source>
-        <translation type="unfinished"></translation>
+        <translation>Αισθητήρας</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="25"/>
         <source>RGB</source>
-        <translation type="unfinished"></translation>
+        <translation>RGB</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="27"/>
         <source>Can you hear the buzzer?</source>
-        <translation type="unfinished"></translation>
+        <translation>Ακούτε τον βομβητή;</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="28"/>
         <source>Can you see the LEDs flashing?</source>
-        <translation type="unfinished"></translation>
+        <translation>Βλέπετε τα LED να αναβοσβήνουν;</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="29"/>
         <source>Can you hear the internal speaker?</source>
-        <translation type="unfinished"></translation>
+        <translation>Ακούτε το εσωτερικό ηχείο;</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="30"/>
         <source>Is LCD brightness adjusting?</source>
-        <translation type="unfinished"></translation>
+        <translation>Προσαρμόζεται η φωτεινότητα της οθόνης;</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="31"/>
         <source>Was the RGB test successful?</source>
-        <translation type="unfinished"></translation>
+        <translation>Ήταν επιτυχής η δοκιμή RGB;</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="91"/>
         <source>Self Tests</source>
-        <translation type="unfinished"></translation>
+        <translation>Αυτοέλεγχοι</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="122"/>
         <source>FINISH</source>
-        <translation type="unfinished"></translation>
+        <translation>ΤΕΛΟΣ</translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="132"/>
         <source>Brightness : </source>
-        <translation type="unfinished"></translation>
+        <translation>Φωτεινότητα : </translation>
     </message>
     <message>
         <location filename="../screens/settings/Diagnostics.qml" line="139"/>
         <source>Tap a card</source>
-        <translation type="unfinished"></translation>
+        <translation>Ακουμπήστε μια κάρτα</translation>
     </message>
 </context>
 <context>
@@ -173,12 +173,12 @@
     <message>
         <location filename="../screens/DispenseScreen.qml" line="7"/>
         <source>Front License Plate</source>
-        <translation type="unfinished"></translation>
+        <translation>Εμπρός πινακίδα</translation>
     </message>
     <message>
         <location filename="../screens/DispenseScreen.qml" line="8"/>
         <source>Press button to issue card</source>
-        <translation type="unfinished"></translation>
+        <translation>Πατήστε το κουμπί για έκδοση κάρτας</translation>
     </message>
 </context>
 <context>
@@ -186,32 +186,32 @@
     <message>
         <location filename="../screens/settings/Display.qml" line="9"/>
         <source>Brightness Mode</source>
-        <translation type="unfinished"></translation>
+        <translation>Λειτουργία φωτεινότητας</translation>
     </message>
     <message>
         <location filename="../screens/settings/Display.qml" line="14"/>
         <source>Display Brightness</source>
-        <translation type="unfinished"></translation>
+        <translation>Φωτεινότητα οθόνης</translation>
     </message>
     <message>
         <location filename="../screens/settings/Display.qml" line="30"/>
         <source>Ambient Light Sensor</source>
-        <translation type="unfinished"></translation>
+        <translation>Αισθητήρας φωτός περιβάλλοντος</translation>
     </message>
     <message>
         <location filename="../screens/settings/Display.qml" line="33"/>
         <source>Show Cursor</source>
-        <translation type="unfinished"></translation>
+        <translation>Εμφάνιση δείκτη</translation>
     </message>
     <message>
         <location filename="../screens/settings/Display.qml" line="42"/>
         <source>Dark Theme</source>
-        <translation type="unfinished"></translation>
+        <translation>Σκούρο θέμα</translation>
     </message>
     <message>
         <location filename="../screens/settings/Display.qml" line="54"/>
         <source>Display OFF (min)</source>
-        <translation type="unfinished"></translation>
+        <translation>Σβήσιμο οθόνης (λεπτά)</translation>
     </message>
 </context>
 <context>
@@ -219,7 +219,7 @@
     <message>
         <location filename="../screens/ErrorScreen.qml" line="11"/>
         <source>Transaction error</source>
-        <translation type="unfinished"></translation>
+        <translation>Σφάλμα συναλλαγής</translation>
     </message>
 </context>
 <context>
@@ -227,57 +227,57 @@
     <message>
         <location filename="../screens/settings/Ethernet.qml" line="11"/>
         <source>Connection State</source>
-        <translation type="unfinished"></translation>
+        <translation>Κατάσταση σύνδεσης</translation>
     </message>
     <message>
         <location filename="../screens/settings/Ethernet.qml" line="13"/>
         <source>State</source>
-        <translation type="unfinished"></translation>
+        <translation>Κατάσταση</translation>
     </message>
     <message>
         <location filename="../screens/settings/Ethernet.qml" line="17"/>
         <source>IPv4 Address</source>
-        <translation type="unfinished"></translation>
+        <translation>Διεύθυνση IPv4</translation>
     </message>
     <message>
         <location filename="../screens/settings/Ethernet.qml" line="18"/>
         <source>IPv4 Netmask</source>
-        <translation type="unfinished"></translation>
+        <translation>Μάσκα δικτύου IPv4</translation>
     </message>
     <message>
         <location filename="../screens/settings/Ethernet.qml" line="19"/>
         <source>IPv4 Gateway</source>
-        <translation type="unfinished"></translation>
+        <translation>Πύλη IPv4</translation>
     </message>
     <message>
         <location filename="../screens/settings/Ethernet.qml" line="20"/>
         <source>IPv4 DNS#0</source>
-        <translation type="unfinished"></translation>
+        <translation>DNS#0 IPv4</translation>
     </message>
     <message>
         <location filename="../screens/settings/Ethernet.qml" line="21"/>
         <source>IPv4 DNS#1</source>
-        <translation type="unfinished"></translation>
+        <translation>DNS#1 IPv4</translation>
     </message>
     <message>
         <location filename="../screens/settings/Ethernet.qml" line="22"/>
         <source>MAC</source>
-        <translation type="unfinished"></translation>
+        <translation>MAC</translation>
     </message>
     <message>
         <location filename="../screens/settings/Ethernet.qml" line="23"/>
         <source>Interface</source>
-        <translation type="unfinished"></translation>
+        <translation>Διεπαφή</translation>
     </message>
     <message>
         <location filename="../screens/settings/Ethernet.qml" line="24"/>
         <source>State Change Reason</source>
-        <translation type="unfinished"></translation>
+        <translation>Αιτία αλλαγής κατάστασης</translation>
     </message>
     <message>
         <location filename="../screens/settings/Ethernet.qml" line="27"/>
         <source>Configure</source>
-        <translation type="unfinished"></translation>
+        <translation>Ρύθμιση</translation>
     </message>
 </context>
 <context>
@@ -285,82 +285,82 @@
     <message>
         <location filename="../controls/Ipv4.js" line="17"/>
         <source>IPv4 address cannot be empty in &apos;manual&apos; mode</source>
-        <translation type="unfinished"></translation>
+        <translation>Η διεύθυνση IPv4 δεν μπορεί να είναι κενή στη λειτουργία &apos;manual&apos;</translation>
     </message>
     <message>
         <location filename="../controls/Ipv4.js" line="19"/>
         <source>IPv4 netmask cannot be empty in &apos;manual&apos; mode</source>
-        <translation type="unfinished"></translation>
+        <translation>Η μάσκα δικτύου IPv4 δεν μπορεί να είναι κενή στη λειτουργία &apos;manual&apos;</translation>
     </message>
     <message>
         <location filename="../controls/Ipv4.js" line="20"/>
         <source>IPv4 address is not a valid IP address</source>
-        <translation type="unfinished"></translation>
+        <translation>Η διεύθυνση IPv4 δεν είναι έγκυρη διεύθυνση IP</translation>
     </message>
     <message>
         <location filename="../controls/Ipv4.js" line="21"/>
         <source>IPv4 netmask is not a valid IP address</source>
-        <translation type="unfinished"></translation>
+        <translation>Η μάσκα δικτύου IPv4 δεν είναι έγκυρη διεύθυνση IP</translation>
     </message>
     <message>
         <location filename="../controls/Ipv4.js" line="22"/>
         <source>IPv4 gateway is not a valid IP address</source>
-        <translation type="unfinished"></translation>
+        <translation>Η πύλη IPv4 δεν είναι έγκυρη διεύθυνση IP</translation>
     </message>
     <message>
         <location filename="../controls/Ipv4.js" line="23"/>
         <source>IPv4 DNS #0 is not a valid IP address</source>
-        <translation type="unfinished"></translation>
+        <translation>Το DNS #0 IPv4 δεν είναι έγκυρη διεύθυνση IP</translation>
     </message>
     <message>
         <location filename="../controls/Ipv4.js" line="24"/>
         <source>IPv4 DNS #1 is not a valid IP address</source>
-        <translation type="unfinished"></translation>
+        <translation>Το DNS #1 IPv4 δεν είναι έγκυρη διεύθυνση IP</translation>
     </message>
     <message>
         <location filename="../screens/settings/EthernetConfig.qml" line="46"/>
         <source>Ethernet Configuration</source>
-        <translation type="unfinished"></translation>
+        <translation>Ρυθμίσεις Ethernet</translation>
     </message>
     <message>
         <location filename="../screens/settings/EthernetConfig.qml" line="49"/>
         <source>Mode</source>
-        <translation type="unfinished"></translation>
+        <translation>Λειτουργία</translation>
     </message>
     <message>
         <location filename="../screens/settings/EthernetConfig.qml" line="58"/>
         <source>IPv4 Address</source>
-        <translation type="unfinished"></translation>
+        <translation>Διεύθυνση IPv4</translation>
     </message>
     <message>
         <location filename="../screens/settings/EthernetConfig.qml" line="59"/>
         <source>IPv4 Netmask</source>
-        <translation type="unfinished"></translation>
+        <translation>Μάσκα δικτύου IPv4</translation>
     </message>
     <message>
         <location filename="../screens/settings/EthernetConfig.qml" line="60"/>
         <source>IPv4 Gateway</source>
-        <translation type="unfinished"></translation>
+        <translation>Πύλη IPv4</translation>
     </message>
     <message>
         <location filename="../screens/settings/EthernetConfig.qml" line="61"/>
         <source>DNS #0</source>
-        <translation type="unfinished"></translation>
+        <translation>DNS #0</translation>
     </message>
     <message>
         <location filename="../screens/settings/EthernetConfig.qml" line="62"/>
         <source>DNS #1</source>
-        <translation type="unfinished"></translation>
+        <translation>DNS #1</translation>
     </message>
     <message>
         <location filename="../screens/settings/EthernetConfig.qml" line="65"/>
         <source>Back</source>
-        <translation type="unfinished"></translation>
+        <translation>Πίσω</translation>
     </message>
     <message>
         <location filename="../screens/settings/EthernetConfig.qml" line="66"/>
         <source>Save</source>
-        <translation type="unfinished"></translation>
+        <translation>Αποθήκευση</translation>
     </message>
 </context>
 <context>
@@ -368,62 +368,62 @@
     <message>
         <location filename="../screens/settings/EventLog.qml" line="8"/>
         <source>All history</source>
-        <translation type="unfinished"></translation>
+        <translation>Όλο το ιστορικό</translation>
     </message>
     <message>
         <location filename="../screens/settings/EventLog.qml" line="8"/>
         <source>Last hour</source>
-        <translation type="unfinished"></translation>
+        <translation>Τελευταία ώρα</translation>
     </message>
     <message>
         <location filename="../screens/settings/EventLog.qml" line="8"/>
         <source>Last 2 hours</source>
-        <translation type="unfinished"></translation>
+        <translation>Τελευταίες 2 ώρες</translation>
     </message>
     <message>
         <location filename="../screens/settings/EventLog.qml" line="9"/>
         <source>Today</source>
-        <translation type="unfinished"></translation>
+        <translation>Σήμερα</translation>
     </message>
     <message>
         <location filename="../screens/settings/EventLog.qml" line="9"/>
         <source>Yesterday</source>
-        <translation type="unfinished"></translation>
+        <translation>Χθες</translation>
     </message>
     <message>
         <location filename="../screens/settings/EventLog.qml" line="9"/>
         <source>Last week</source>
-        <translation type="unfinished"></translation>
+        <translation>Τελευταία εβδομάδα</translation>
     </message>
     <message>
         <location filename="../screens/settings/EventLog.qml" line="9"/>
         <source>Last month</source>
-        <translation type="unfinished"></translation>
+        <translation>Τελευταίος μήνας</translation>
     </message>
     <message>
         <location filename="../screens/settings/EventLog.qml" line="10"/>
         <source>Critical</source>
-        <translation type="unfinished"></translation>
+        <translation>Κρίσιμα</translation>
     </message>
     <message>
         <location filename="../screens/settings/EventLog.qml" line="10"/>
         <source>Warning</source>
-        <translation type="unfinished"></translation>
+        <translation>Προειδοποίηση</translation>
     </message>
     <message>
         <location filename="../screens/settings/EventLog.qml" line="10"/>
         <source>All messages</source>
-        <translation type="unfinished"></translation>
+        <translation>Όλα τα μηνύματα</translation>
     </message>
     <message>
         <location filename="../screens/settings/EventLog.qml" line="21"/>
         <source>Search</source>
-        <translation type="unfinished"></translation>
+        <translation>Αναζήτηση</translation>
     </message>
     <message>
         <location filename="../screens/settings/EventLog.qml" line="26"/>
         <source>CLEAR</source>
-        <translation type="unfinished"></translation>
+        <translation>ΚΑΘΑΡΙΣΜΟΣ</translation>
     </message>
 </context>
 <context>
@@ -431,12 +431,12 @@
     <message>
         <location filename="../screens/settings/Login.qml" line="54"/>
         <source>Pin</source>
-        <translation type="unfinished"></translation>
+        <translation>PIN</translation>
     </message>
     <message>
         <location filename="../screens/settings/Login.qml" line="65"/>
         <source>LOGIN</source>
-        <translation type="unfinished"></translation>
+        <translation>ΕΙΣΟΔΟΣ</translation>
     </message>
 </context>
 <context>
@@ -444,92 +444,92 @@
     <message>
         <location filename="../screens/settings/Main.qml" line="12"/>
         <source>Validator</source>
-        <translation type="unfinished"></translation>
+        <translation>Επικυρωτής</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="12"/>
         <source>Validator information and settings</source>
-        <translation type="unfinished"></translation>
+        <translation>Πληροφορίες και ρυθμίσεις επικυρωτή</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="13"/>
         <source>Diagnostics</source>
-        <translation type="unfinished"></translation>
+        <translation>Διαγνωστικά</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="13"/>
         <source>System health and diagnostic</source>
-        <translation type="unfinished"></translation>
+        <translation>Υγεία και διάγνωση συστήματος</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="14"/>
         <source>Region</source>
-        <translation type="unfinished"></translation>
+        <translation>Περιοχή</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="14"/>
         <source>Date, time and languange settings</source>
-        <translation type="unfinished"></translation>
+        <translation>Ρυθμίσεις ημερομηνίας, ώρας και γλώσσας</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="15"/>
         <source>Audio</source>
-        <translation type="unfinished"></translation>
+        <translation>Ήχος</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="15"/>
         <source>Adjust audio volume</source>
-        <translation type="unfinished"></translation>
+        <translation>Ρύθμιση έντασης ήχου</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="16"/>
         <source>Display</source>
-        <translation type="unfinished"></translation>
+        <translation>Οθόνη</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="16"/>
         <source>Adjust display brightness and mode</source>
-        <translation type="unfinished"></translation>
+        <translation>Ρύθμιση φωτεινότητας και λειτουργίας οθόνης</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="17"/>
         <source>Network</source>
-        <translation type="unfinished"></translation>
+        <translation>Δίκτυο</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="17"/>
         <source>Configure Ethernet, WiFi and Modem</source>
-        <translation type="unfinished"></translation>
+        <translation>Ρύθμιση Ethernet, WiFi και μόντεμ</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="18"/>
         <source>Update</source>
-        <translation type="unfinished"></translation>
+        <translation>Ενημέρωση</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="18"/>
         <source>Check for software and sytem updates</source>
-        <translation type="unfinished"></translation>
+        <translation>Έλεγχος για ενημερώσεις λογισμικού και συστήματος</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="19"/>
         <source>Event Log</source>
-        <translation type="unfinished"></translation>
+        <translation>Αρχείο συμβάντων</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="19"/>
         <source>Examine system events and alarms</source>
-        <translation type="unfinished"></translation>
+        <translation>Εξέταση συμβάντων και συναγερμών του συστήματος</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="52"/>
         <source>Settings</source>
-        <translation type="unfinished"></translation>
+        <translation>Ρυθμίσεις</translation>
     </message>
     <message>
         <location filename="../screens/settings/Main.qml" line="105"/>
         <source>Are you sure?</source>
-        <translation type="unfinished"></translation>
+        <translation>Είστε σίγουροι;</translation>
     </message>
 </context>
 <context>
@@ -537,12 +537,12 @@
     <message>
         <location filename="../screens/settings/Network.qml" line="14"/>
         <source>General</source>
-        <translation type="unfinished"></translation>
+        <translation>Γενικά</translation>
     </message>
     <message>
         <location filename="../screens/settings/Network.qml" line="15"/>
         <source>Ethernet</source>
-        <translation type="unfinished"></translation>
+        <translation>Ethernet</translation>
     </message>
 </context>
 <context>
@@ -550,52 +550,52 @@
     <message>
         <location filename="../screens/settings/NetworkPri.qml" line="10"/>
         <source>Primary Connection</source>
-        <translation type="unfinished"></translation>
+        <translation>Κύρια σύνδεση</translation>
     </message>
     <message>
         <location filename="../screens/settings/NetworkPri.qml" line="12"/>
         <source>Connection State</source>
-        <translation type="unfinished"></translation>
+        <translation>Κατάσταση σύνδεσης</translation>
     </message>
     <message>
         <location filename="../screens/settings/NetworkPri.qml" line="17"/>
         <source>Connectivity</source>
-        <translation type="unfinished"></translation>
+        <translation>Συνδεσιμότητα</translation>
     </message>
     <message>
         <location filename="../screens/settings/NetworkPri.qml" line="21"/>
         <source>Hostname</source>
-        <translation type="unfinished"></translation>
+        <translation>Όνομα κεντρικού υπολογιστή</translation>
     </message>
     <message>
         <location filename="../screens/settings/NetworkPri.qml" line="22"/>
         <source>Connection Type</source>
-        <translation type="unfinished"></translation>
+        <translation>Τύπος σύνδεσης</translation>
     </message>
     <message>
         <location filename="../screens/settings/NetworkPri.qml" line="23"/>
         <source>Interface</source>
-        <translation type="unfinished"></translation>
+        <translation>Διεπαφή</translation>
     </message>
     <message>
         <location filename="../screens/settings/NetworkPri.qml" line="24"/>
         <source>IPv4 Address</source>
-        <translation type="unfinished"></translation>
+        <translation>Διεύθυνση IPv4</translation>
     </message>
     <message>
         <location filename="../screens/settings/NetworkPri.qml" line="25"/>
         <source>IPv4 Netmask</source>
-        <translation type="unfinished"></translation>
+        <translation>Μάσκα δικτύου IPv4</translation>
     </message>
     <message>
         <location filename="../screens/settings/NetworkPri.qml" line="26"/>
         <source>IPv4 Gateway</source>
-        <translation type="unfinished"></translation>
+        <translation>Πύλη IPv4</translation>
     </message>
     <message>
         <location filename="../screens/settings/NetworkPri.qml" line="27"/>
         <source>IPv4 DNS</source>
-        <translation type="unfinished"></translation>
+        <translation>DNS IPv4</translation>
     </message>
 </context>
 <context>
@@ -603,7 +603,7 @@
     <message>
         <location filename="../screens/OutOfOrder.qml" line="11"/>
         <source>Out-of-order</source>
-        <translation type="unfinished"></translation>
+        <translation>Εκτός λειτουργίας</translation>
     </message>
 </context>
 <context>
@@ -611,22 +611,22 @@
     <message>
         <location filename="../screens/Overview.qml" line="12"/>
         <source>Serial Number</source>
-        <translation type="unfinished"></translation>
+        <translation>Σειριακός αριθμός</translation>
     </message>
     <message>
         <location filename="../screens/Overview.qml" line="13"/>
         <source>Reason</source>
-        <translation type="unfinished"></translation>
+        <translation>Αιτία</translation>
     </message>
     <message>
         <location filename="../screens/Overview.qml" line="14"/>
         <source>Front License Plate</source>
-        <translation type="unfinished"></translation>
+        <translation>Εμπρός πινακίδα</translation>
     </message>
     <message>
         <location filename="../screens/Overview.qml" line="15"/>
         <source>Rear License Plate</source>
-        <translation type="unfinished"></translation>
+        <translation>Πίσω πινακίδα</translation>
     </message>
 </context>
 <context>
@@ -634,12 +634,12 @@
     <message>
         <location filename="../screens/Power.qml" line="7"/>
         <source>Reboot</source>
-        <translation type="unfinished"></translation>
+        <translation>Επανεκκίνηση</translation>
     </message>
     <message>
         <location filename="../screens/Power.qml" line="8"/>
         <source>Shutdown</source>
-        <translation type="unfinished"></translation>
+        <translation>Τερματισμός</translation>
     </message>
 </context>
 <context>
@@ -647,7 +647,7 @@
     <message>
         <location filename="../screens/ProvisionPopUp.qml" line="6"/>
         <source>Serial Number</source>
-        <translation type="unfinished"></translation>
+        <translation>Σειριακός αριθμός</translation>
     </message>
 </context>
 <context>
@@ -656,52 +656,52 @@
         <location filename="../screens/settings/Region.qml" line="21"/>
         <location filename="../screens/settings/Region.qml" line="36"/>
         <source>Language</source>
-        <translation type="unfinished"></translation>
+        <translation>Γλώσσα</translation>
     </message>
     <message>
         <location filename="../screens/settings/Region.qml" line="24"/>
         <source>Locale</source>
-        <translation type="unfinished"></translation>
+        <translation>Τοπικές ρυθμίσεις</translation>
     </message>
     <message>
         <location filename="../screens/settings/Region.qml" line="54"/>
         <source>Currency Format</source>
-        <translation type="unfinished"></translation>
+        <translation>Μορφή νομίσματος</translation>
     </message>
     <message>
         <location filename="../screens/settings/Region.qml" line="58"/>
         <source>Time Format</source>
-        <translation type="unfinished"></translation>
+        <translation>Μορφή ώρας</translation>
     </message>
     <message>
         <location filename="../screens/settings/Region.qml" line="62"/>
         <source>Time</source>
-        <translation type="unfinished"></translation>
+        <translation>Ώρα</translation>
     </message>
     <message>
         <location filename="../screens/settings/Region.qml" line="65"/>
         <source>Timezone</source>
-        <translation type="unfinished"></translation>
+        <translation>Ζώνη ώρας</translation>
     </message>
     <message>
         <location filename="../screens/settings/Region.qml" line="76"/>
         <source>NTP server</source>
-        <translation type="unfinished"></translation>
+        <translation>Διακομιστής NTP</translation>
     </message>
     <message>
         <location filename="../screens/settings/Region.qml" line="86"/>
         <source>NTP Active</source>
-        <translation type="unfinished"></translation>
+        <translation>NTP ενεργό</translation>
     </message>
     <message>
         <location filename="../screens/settings/Region.qml" line="96"/>
         <source>NTP Synced</source>
-        <translation type="unfinished"></translation>
+        <translation>NTP συγχρονισμένο</translation>
     </message>
     <message>
         <location filename="../screens/settings/Region.qml" line="107"/>
         <source>NTP SYNC</source>
-        <translation type="unfinished"></translation>
+        <translation>ΣΥΓΧΡΟΝΙΣΜΟΣ NTP</translation>
     </message>
 </context>
 <context>
@@ -709,22 +709,22 @@
     <message>
         <location filename="../controls/SettingsHeader.qml" line="43"/>
         <source>Restart Application</source>
-        <translation type="unfinished"></translation>
+        <translation>Επανεκκίνηση εφαρμογής</translation>
     </message>
     <message>
         <location filename="../controls/SettingsHeader.qml" line="44"/>
         <source>Reboot</source>
-        <translation type="unfinished"></translation>
+        <translation>Επανεκκίνηση</translation>
     </message>
     <message>
         <location filename="../controls/SettingsHeader.qml" line="45"/>
         <source>Shutdown</source>
-        <translation type="unfinished"></translation>
+        <translation>Τερματισμός</translation>
     </message>
     <message>
         <location filename="../controls/SettingsHeader.qml" line="46"/>
         <source>Logout</source>
-        <translation type="unfinished"></translation>
+        <translation>Αποσύνδεση</translation>
     </message>
 </context>
 <context>
@@ -732,7 +732,7 @@
     <message>
         <location filename="../screens/SettingsPopUp.qml" line="7"/>
         <source>Open the settings?</source>
-        <translation type="unfinished"></translation>
+        <translation>Άνοιγμα των ρυθμίσεων;</translation>
     </message>
 </context>
 <context>
@@ -740,37 +740,37 @@
     <message>
         <location filename="../screens/settings/Update.qml" line="12"/>
         <source>None</source>
-        <translation type="unfinished"></translation>
+        <translation>Καμία</translation>
     </message>
     <message>
         <location filename="../screens/settings/Update.qml" line="17"/>
         <source>Status</source>
-        <translation type="unfinished"></translation>
+        <translation>Κατάσταση</translation>
     </message>
     <message>
         <location filename="../screens/settings/Update.qml" line="21"/>
         <source>Current Version</source>
-        <translation type="unfinished"></translation>
+        <translation>Τρέχουσα έκδοση</translation>
     </message>
     <message>
         <location filename="../screens/settings/Update.qml" line="22"/>
         <source>Pending Version</source>
-        <translation type="unfinished"></translation>
+        <translation>Έκδοση σε αναμονή</translation>
     </message>
     <message>
         <location filename="../screens/settings/Update.qml" line="23"/>
         <source>Progress</source>
-        <translation type="unfinished"></translation>
+        <translation>Πρόοδος</translation>
     </message>
     <message>
         <location filename="../screens/settings/Update.qml" line="34"/>
         <source>Check</source>
-        <translation type="unfinished"></translation>
+        <translation>Έλεγχος</translation>
     </message>
     <message>
         <location filename="../screens/settings/Update.qml" line="40"/>
         <source>Install</source>
-        <translation type="unfinished"></translation>
+        <translation>Εγκατάσταση</translation>
     </message>
 </context>
 <context>
@@ -778,84 +778,84 @@
     <message>
         <location filename="../screens/settings/Validator.qml" line="20"/>
         <source>Serial Number</source>
-        <translation type="unfinished"></translation>
+        <translation>Σειριακός αριθμός</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="21"/>
         <source>Vehicle</source>
-        <translation type="unfinished"></translation>
+        <translation>Όχημα</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="22"/>
         <location filename="../screens/settings/Validator.qml" line="34"/>
         <source>Version</source>
-        <translation type="unfinished"></translation>
+        <translation>Έκδοση</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="23"/>
         <source>Status</source>
-        <translation type="unfinished"></translation>
+        <translation>Κατάσταση</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="24"/>
         <source>Reason</source>
-        <translation type="unfinished"></translation>
+        <translation>Αιτία</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="26"/>
         <source>Firmware</source>
-        <translation type="unfinished"></translation>
+        <translation>Υλικολογισμικό</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="27"/>
         <source>Model</source>
-        <translation type="unfinished"></translation>
+        <translation>Μοντέλο</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="28"/>
         <location filename="../screens/settings/Validator.qml" line="35"/>
         <source>UID</source>
-        <translation type="unfinished"></translation>
+        <translation>UID</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="29"/>
         <source>State</source>
-        <translation type="unfinished"></translation>
+        <translation>Κατάσταση</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="30"/>
         <source>Error</source>
-        <translation type="unfinished"></translation>
+        <translation>Σφάλμα</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="32"/>
         <source>Slot</source>
-        <translation type="unfinished"></translation>
+        <translation>Υποδοχή</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="33"/>
         <source>Name</source>
-        <translation type="unfinished"></translation>
+        <translation>Όνομα</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="36"/>
         <source>Mode</source>
-        <translation type="unfinished"></translation>
+        <translation>Λειτουργία</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="37"/>
         <source>Unlocked</source>
-        <translation type="unfinished"></translation>
+        <translation>Ξεκλείδωτο</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="38"/>
         <source>Production</source>
-        <translation type="unfinished"></translation>
+        <translation>Παραγωγή</translation>
     </message>
     <message>
         <location filename="../screens/settings/Validator.qml" line="41"/>
         <source>Configure</source>
-        <translation type="unfinished"></translation>
+        <translation>Ρύθμιση</translation>
     </message>
 </context>
 <context>
@@ -863,37 +863,37 @@
     <message>
         <location filename="../screens/settings/ValidatorConfig.qml" line="41"/>
         <source>OBC URL</source>
-        <translation type="unfinished"></translation>
+        <translation>URL OBC</translation>
     </message>
     <message>
         <location filename="../screens/settings/ValidatorConfig.qml" line="46"/>
         <source>Passback Time (sec)</source>
-        <translation type="unfinished"></translation>
+        <translation>Χρόνος passback (δευτ.)</translation>
     </message>
     <message>
         <location filename="../screens/settings/ValidatorConfig.qml" line="51"/>
         <source>Shutdown Delay (sec)</source>
-        <translation type="unfinished"></translation>
+        <translation>Καθυστέρηση τερματισμού (δευτ.)</translation>
     </message>
     <message>
         <location filename="../screens/settings/ValidatorConfig.qml" line="56"/>
         <source>QR Passback Enabled</source>
-        <translation type="unfinished"></translation>
+        <translation>QR passback ενεργό</translation>
     </message>
     <message>
         <location filename="../screens/settings/ValidatorConfig.qml" line="61"/>
         <source>Show Error Description</source>
-        <translation type="unfinished"></translation>
+        <translation>Εμφάνιση περιγραφής σφάλματος</translation>
     </message>
     <message>
         <location filename="../screens/settings/ValidatorConfig.qml" line="66"/>
         <source>Back</source>
-        <translation type="unfinished"></translation>
+        <translation>Πίσω</translation>
     </message>
     <message>
         <location filename="../screens/settings/ValidatorConfig.qml" line="69"/>
         <source>Save</source>
-        <translation type="unfinished"></translation>
+        <translation>Αποθήκευση</translation>
     </message>
 </context>
 <context>

@@ -1,77 +1,58 @@
 #include "QmlStage.h"
 
-#include <QMutex>
+#include "LogCapture.h"
+
 #include <QQmlComponent>
 #include <QQmlContext>
+#include <QQmlExpression>
 #include <QQuickStyle>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
 
 namespace {
-QMutex problemsMutex;
-QStringList collected;
-QtMessageHandler previousHandler = nullptr;
-
-void collect(QtMsgType type, const QMessageLogContext& context, const QString& message)
+// The whole run's log, so that faults logged while the window is torn down count too.
+LogCapture& processLog()
 {
-    static const QRegularExpression fault(
-        "qrc:/|TypeError|ReferenceError|[Bb]inding loop|No such file|[Cc]annot open|not installed|is not a type");
-    if (type != QtDebugMsg && type != QtInfoMsg && message.contains(fault)) {
-        QMutexLocker lock(&problemsMutex);
-        collected << message;
-    }
-    if (previousHandler)
-        previousHandler(type, context, message);
+    static LogCapture log(true);
+    return log;
 }
-// Items hang in two trees (visual parents and object parents); search both.
-void collectItems(QObject* node, const QRegularExpression& name, QList<QQuickItem*>& found, QSet<QObject*>& seen)
+
+// Items hang in two trees (visual and object parents), popups only in the second: search both.
+void collectNamed(QObject* node, const QRegularExpression& name, QList<QObject*>& found, QSet<QObject*>& seen)
 {
     if (!node || seen.contains(node))
         return;
     seen.insert(node);
-    auto* item = qobject_cast<QQuickItem*>(node);
-    if (item && name.match(item->objectName()).hasMatch())
-        found << item;
+    if (name.match(node->objectName()).hasMatch())
+        found << node;
     for (QObject* child : node->children())
-        collectItems(child, name, found, seen);
-    if (item) {
+        collectNamed(child, name, found, seen);
+    if (auto* item = qobject_cast<QQuickItem*>(node)) {
         for (QQuickItem* child : item->childItems())
-            collectItems(child, name, found, seen);
+            collectNamed(child, name, found, seen);
     }
 }
 
-QList<QQuickItem*> itemsNamed(QObject* root, const QRegularExpression& name)
+QList<QObject*> named(QObject* root, const QRegularExpression& name)
 {
-    QList<QQuickItem*> found;
+    QList<QObject*> found;
     QSet<QObject*> seen;
-    collectItems(root, name, found, seen);
+    collectNamed(root, name, found, seen);
     return found;
 }
 } // namespace
 
 QmlStage::QmlStage()
 {
-    previousHandler = qInstallMessageHandler(collect);
+    processLog();
     QQuickStyle::setStyle("Material");
-    QQmlComponent component(&engine, QUrl::fromLocalFile(qEnvironmentVariable("LANE_SOURCE_DIR") + "/tests/qml/FakeContext.qml"));
+    QQmlComponent component(&engine,
+        QUrl::fromLocalFile(qEnvironmentVariable("LANE_SOURCE_DIR") + "/tests/qml/FakeContext.qml"));
     fakes = component.create();
     if (!fakes)
         qFatal("%s", qPrintable(component.errorString()));
-    const QVariantMap links[] = {
-        { { "type", "ethernet" }, { "interface", "eth0" }, { "ipv4", QVariant::fromValue(fake("primaryIpv4")) } },
-        { { "state", "Connected" }, { "mac", "00:11:22:33:44:55" }, { "interface", "eth0" }, { "reason", "" },
-          { "method", "manual" }, { "ipv4", QVariant::fromValue(fake("ethernetIpv4")) },
-          { "config", QVariant::fromValue(fake("ethernetConfig")) } }
-    };
-    for (auto it = links[0].begin(); it != links[0].end(); ++it)
-        primary.insert(it.key(), it.value());
-    for (auto it = links[1].begin(); it != links[1].end(); ++it)
-        ethernet.insert(it.key(), it.value());
-    fake("network")->setProperty("primaryConnection", QVariant::fromValue<QObject*>(&primary));
-    fake("network")->setProperty("ethernet", QVariant::fromValue<QObject*>(&ethernet));
     manager.m_diagnostics = fake("diagnostics");
-    manager.m_update = fake("update");
     manager.setLanguage("en_US");
     QQmlContext* context = engine.rootContext();
     context->setContextProperty("manager", &manager);
@@ -79,91 +60,102 @@ QmlStage::QmlStage()
         context->setContextProperty(name, fake(name));
     engine.load(QUrl("qrc:/qml/main.qml"));
     window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
-    if (!window)
-        qFatal("main window did not load");
-    if (!QTest::qWaitForWindowExposed(window))
+    if (!window || !QTest::qWaitForWindowExposed(window))
         qFatal("main window not shown");
+}
+
+QmlStage::QmlStage(QQuickWindow* shown)
+    : window(shown)
+{
+    processLog();
 }
 
 QmlStage::~QmlStage()
 {
-    delete window;
+    if (fakes)
+        delete window;
     delete fakes;
-    qInstallMessageHandler(previousHandler);
 }
 
-QStringList QmlStage::problems()
+QString QmlStage::problems()
 {
-    QMutexLocker lock(&problemsMutex);
-    return collected;
-}
-
-void QmlStage::clearProblems()
-{
-    QMutexLocker lock(&problemsMutex);
-    collected.clear();
+    static const QRegularExpression fault(
+        "qrc:/|TypeError|ReferenceError|[Bb]inding loop|No such file|[Cc]annot open|not installed|is not a type");
+    QStringList found;
+    for (const LogCapture::Entry& entry : processLog().entries()) {
+        if (entry.type != QtDebugMsg && entry.type != QtInfoMsg && entry.text.contains(fault))
+            found << entry.text;
+    }
+    return found.join('\n');
 }
 
 QObject* QmlStage::fake(const char* name) const
 {
-    QObject* object = fakes->property(name).value<QObject*>();
-    if (!object)
-        object = fakes->property("terminal").value<QObject*>()->property(name).value<QObject*>();
-    return object;
+    return fakes->property(name).value<QObject*>();
 }
 
-QQuickItem* QmlStage::find(const QString& objectName, QObject* below) const
+QVariant QmlStage::eval(const QString& script)
 {
-    const auto found = itemsNamed(below ? below : window->contentItem(),
-                                  QRegularExpression("^" + QRegularExpression::escape(objectName) + "$"));
+    return QQmlExpression(engine.rootContext(), nullptr, script).evaluate();
+}
+
+QObject* QmlStage::object(const QString& name, QObject* below) const
+{
+    const auto found = named(below ? below : window->contentItem(),
+                             QRegularExpression("^" + QRegularExpression::escape(name) + "$"));
     return found.isEmpty() ? nullptr : found.first();
 }
 
-QQuickItem* QmlStage::screen(const QString& name) const
+QString QmlStage::text(const QString& name, QObject* below) const
 {
-    return find("screen_" + name);
+    QObject* item = object(name, below);
+    return item ? item->property("text").toString() : QString("<missing %1>").arg(name);
 }
 
 QList<QQuickItem*> QmlStage::visibleScreens() const
 {
     QList<QQuickItem*> shown;
-    for (QQuickItem* item : itemsNamed(window->contentItem(), QRegularExpression("^screen_"))) {
-        if (item->isVisible())
+    for (QObject* object : named(window->contentItem(), QRegularExpression("^screen_"))) {
+        auto* item = qobject_cast<QQuickItem*>(object);
+        if (item && item->isVisible() && item->property("item").value<QObject*>())
             shown << item;
     }
     return shown;
 }
 
-QString QmlStage::text(const QString& objectName, QObject* below) const
-{
-    QQuickItem* item = find(objectName, below);
-    return item ? item->property("text").toString() : QString("<missing %1>").arg(objectName);
-}
-
 void QmlStage::click(QQuickItem* item)
 {
     QVERIFY2(item, "no item to click");
-    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
-    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    QCoreApplication::processEvents(); // lets pending layouts place the item
+    // Scroll every flickable above the item so that the item is in view.
+    for (QQuickItem* up = item->parentItem(); up; up = up->parentItem()) {
+        if (!up->inherits("QQuickFlickable"))
+            continue;
+        const qreal y = item->mapToItem(up->property("contentItem").value<QQuickItem*>(), QPointF(0, 0)).y();
+        const qreal bottom = qMax(0.0, up->property("contentHeight").toReal() - up->height());
+        up->setProperty("contentY", qBound(0.0, y - up->height() / 2, bottom));
+    }
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier,
+                      item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint());
+    // Popped pages are deleted later; delete them now so that no lookup finds them.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void QmlStage::showScreen(const QString& name)
 {
-    manager.setScreen(name);
+    manager.setProperty("screen", name);
     QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 QQuickItem* QmlStage::openSettingsPage(const QString& file)
 {
     QQuickItem* stack = find("SettingsStack");
     click(find("row_" + file, stack));
-    (void)QTest::qWaitFor([stack] { return !stack->property("busy").toBool(); }, 2000);
     return stack->property("currentItem").value<QQuickItem*>();
 }
 
 void QmlStage::settingsBack()
 {
-    QQuickItem* stack = find("SettingsStack");
     click(find("BackButton", find("SettingsHeader")));
-    (void)QTest::qWaitFor([stack] { return !stack->property("busy").toBool(); }, 2000);
 }

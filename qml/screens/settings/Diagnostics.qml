@@ -58,8 +58,10 @@ Item {
     }
 
     function nextColour() {
-        if (++rgbStep < 3)
+        if (rgbStep < 2) {
+            rgbStep++;
             return;
+        }
         rgbStep = -1;
         page.StackView.view.headerHidden = false;
         ask("rgbTest");

@@ -11,7 +11,7 @@ SettingsPage {
 
     // Untranslated message of the first failing rule, or "" when the input may be saved.
     function check() {
-        if (!manual)
+        if (ethernet.method !== "manual")
             return "";
         return Ipv4.check({ address: address.text, netmask: netmask.text, gateway: gateway.text,
                             dns0: dns0.text, dns1: dns1.text });

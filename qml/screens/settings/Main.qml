@@ -71,6 +71,11 @@ Item {
         anchors.fill: parent
         anchors.topMargin: headerHidden ? 0 : header.height
         initialItem: menu
+        // Pages switch at once, like the screens.
+        pushEnter: null
+        pushExit: null
+        popEnter: null
+        popExit: null
     }
 
     Component {

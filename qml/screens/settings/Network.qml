@@ -1,6 +1,6 @@
 import QtQuick 2.6
 import QtQuick.Controls 2.2
-import QtQuick.Layouts 1.1
+import QtQuick.Layouts 1.3
 
 // Two tabs: the primary connection and the Ethernet interface.
 Item {

@@ -1,5 +1,6 @@
 import QtQuick 2.6
 import QtQuick.Controls 2.2
+import QtQuick.Extras 1.4
 import "../../controls"
 
 // Language, locale formats, time zone and time synchronisation.
@@ -56,7 +57,7 @@ SettingsPage {
     }
     ValueRow {
         label: manager.dynTr + qsTr("Time Format")
-        value: Qt.formatDateTime(page.now, "d MMM yy, hh:mm:ss t")
+        value: page.now.toLocaleString(Qt.locale(manager.language), "d MMM yy, hh:mm:ss t")
     }
 
     Group { title: manager.dynTr + qsTr("Time") }
@@ -94,13 +95,13 @@ SettingsPage {
         width: parent.width
         height: 48
         TextBox { width: parent.width / 2; height: parent.height; horizontalAlignment: Text.AlignLeft; text: manager.dynTr + qsTr("NTP Synced") }
-        Rectangle {
+        StatusIndicator {
             objectName: "NtpSyncedLamp"
             anchors.verticalCenter: parent.verticalCenter
-            width: 24
-            height: 24
-            radius: 12
-            color: page.clock.ntpSynced ? "#41b987" : "#db4a37"
+            width: 28
+            height: 28
+            active: page.clock.ntpSynced
+            color: "#41b987"
         }
     }
     CustomButton {

@@ -40,7 +40,6 @@ class tst_EventManager : public QObject
             s.setArrayIndex(i);
             s.setValue(QStringLiteral("category"), QStringLiteral("General"));
             s.setValue(QStringLiteral("name"), QStringLiteral("e%1").arg(i + 1));
-            s.setValue(QStringLiteral("desc"), QString());
             s.setValue(QStringLiteral("timestamp"), first.addSecs(qint64(i) * stepSecs));
         }
         s.endArray();
@@ -118,16 +117,8 @@ private slots:
         events.applyFilterPeriod(QStringLiteral("All history")); // keeps the name filter
         QCOMPARE(names(events).size(), 2);
         events.applyFilter(QString());
-        const struct
-        {
-            const char* period;
-            int count;
-        } periods[] = { { "Yesterday", 1 + int(seed[0].at.date() < today) + int(seed[1].at.date() < today) },
-            { "Last month", 4 } };
-        for (const auto& p : periods) {
-            events.applyFilterPeriod(QString::fromLatin1(p.period));
-            QVERIFY2(names(events).size() == p.count, p.period);
-        }
+        events.applyFilterPeriod(QStringLiteral("Last month"));
+        QCOMPARE(names(events).size(), 4);
         events.applyFilter(QDateTime(today.addDays(-1), QTime(12, 0)));
         QCOMPARE(names(events).last(), QStringLiteral("Application started"));
         QCOMPARE(names(events).size(), 3);

@@ -18,8 +18,6 @@ public:
     IssueEngine(Terminal* terminal, QObject* parent = nullptr);
     ~IssueEngine() override;
 
-    manager::CardIssuer& issuer() { return m_issuer; }
-
 public slots:
     void start() override;
     void stop() override;

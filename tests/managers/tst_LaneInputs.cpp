@@ -91,7 +91,6 @@ void tst_LaneInputs::board()
     board.setGpioState(-1, 1);
     QCOMPARE(board.gpioState(1000) + board.gpioDir(8), -2);
     QCOMPARE(dirs, (QList<QVariantList> { { 3, 1 } }));
-    QCOMPARE(states.count(), 0);
     QCOMPARE(log.texts(),
         QStringList({ "[MIOBoard] Failed to initialize Susi4 library, code 7",
             "[MIOBoard] GPIO-2 already set to direction 1", "[MIOBoard] Succesfully set GPIO-3 to direction 1",
@@ -159,7 +158,6 @@ void tst_LaneInputs::buttonAndLoop()
 void tst_LaneInputs::waitPress()
 {
     Lane lane;
-    QTest::qWait(kTwoPolls); // past the first poll
     const auto press = [&lane] {
         lane.set(0, 1);
         lane.set(0, 0);
@@ -170,8 +168,8 @@ void tst_LaneInputs::waitPress()
     QCOMPARE(QList<int>({ a.state(), b.state() }), QList<int>({ 1, 1 })); // resolved
 
     // A wait timing out leaves the other waits' links alone.
-    const Deferred<> quick = lane.button.waitPress(1), open = lane.button.waitPress(-1);
-    const Deferred<> slow = lane.button.waitPress(30);
+    const Deferred<> quick = lane.button.waitPress(1), open = lane.button.waitPress(-1),
+                     slow = lane.button.waitPress(9);
     QTRY_COMPARE_WITH_TIMEOUT(quick.state(), 2, 2000); // rejected
     press();
     QCOMPARE(QList<int>({ open.state(), slow.state() }), QList<int>({ 1, 1 }));

@@ -21,7 +21,6 @@ class FakeManager : public QObject
     Q_PROPERTY(int displayOffMin MEMBER m_displayOffMin NOTIFY changed)
     Q_PROPERTY(int shutdownDelaySec MEMBER m_shutdownDelaySec NOTIFY changed)
     Q_PROPERTY(QObject* diagnostics MEMBER m_diagnostics CONSTANT)
-    Q_PROPERTY(QObject* update MEMBER m_update CONSTANT)
 
 public:
     QString language() const { return m_language; }
@@ -44,7 +43,6 @@ public:
     bool m_showCursor = true, m_showErrorDesc = false;
     int m_displayOffMin = 3, m_shutdownDelaySec = 30;
     QObject* m_diagnostics = nullptr;
-    QObject* m_update = nullptr;
 
 public slots:
     void settingsLoginRequest(const QString& pin) { calls << "login:" + pin; }

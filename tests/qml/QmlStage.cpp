@@ -56,7 +56,7 @@ QmlStage::QmlStage()
     manager.setLanguage("en_US");
     QQmlContext* context = engine.rootContext();
     context->setContextProperty("manager", &manager);
-    for (const char* name : { "board", "inspector", "eventLogManager", "network", "terminal" })
+    for (const char* name : { "board", "network", "terminal" })
         context->setContextProperty(name, fake(name));
     engine.load(QUrl("qrc:/qml/main.qml"));
     window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());

@@ -47,8 +47,8 @@ QmlStage::QmlStage()
 {
     processLog();
     QQuickStyle::setStyle("Material");
-    QQmlComponent component(&engine,
-        QUrl::fromLocalFile(qEnvironmentVariable("LANE_SOURCE_DIR") + "/tests/qml/FakeContext.qml"));
+    QQmlComponent component(
+        &engine, QUrl::fromLocalFile(qEnvironmentVariable("LANE_SOURCE_DIR") + "/tests/qml/FakeContext.qml"));
     fakes = component.create();
     if (!fakes)
         qFatal("%s", qPrintable(component.errorString()));
@@ -101,8 +101,8 @@ QVariant QmlStage::eval(const QString& script)
 
 QObject* QmlStage::object(const QString& name, QObject* below) const
 {
-    const auto found = named(below ? below : window->contentItem(),
-                             QRegularExpression("^" + QRegularExpression::escape(name) + "$"));
+    const auto found = named(
+        below ? below : window->contentItem(), QRegularExpression("^" + QRegularExpression::escape(name) + "$"));
     return found.isEmpty() ? nullptr : found.first();
 }
 
@@ -136,7 +136,7 @@ void QmlStage::click(QQuickItem* item)
         up->setProperty("contentY", qBound(0.0, y - up->height() / 2, bottom));
     }
     QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier,
-                      item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint());
+        item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint());
     // Popped pages are deleted later; delete them now so that no lookup finds them.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

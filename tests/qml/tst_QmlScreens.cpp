@@ -54,7 +54,7 @@ void tst_QmlScreens::loginPad()
             s.click(s.find("key_" + key));
     };
     const QStringList steps[][2] = { { {}, { "Pin" } }, { { "1", "2" }, { "12" } }, { { "<", "<" }, { "Pin" } },
-                                     { { "9", "CLR" }, { "Pin" } }, { { "4", "3", "2", "1" }, { "4321" } } };
+        { { "9", "CLR" }, { "Pin" } }, { { "4", "3", "2", "1" }, { "4321" } } };
     for (const auto& step : steps) {
         type(step[0]);
         QCOMPARE(s.text("PinField"), step[1][0]);
@@ -85,7 +85,8 @@ void tst_QmlScreens::maintenanceGesture()
 void tst_QmlScreens::ethernetChecks()
 {
     QmlStage& s = *m_stage;
-    const QStringList rows[][2] = { // address, netmask, gateway, DNS #0, DNS #1; message
+    const QStringList rows[][2] = {
+        // address, netmask, gateway, DNS #0, DNS #1; message
         { { "", "bad", "bad", "", "" }, { "IPv4 address cannot be empty in 'manual' mode" } },
         { { "bad", "", "", "", "" }, { "IPv4 netmask cannot be empty in 'manual' mode" } },
         { { "10.0.0.256", "255.255.255.0", "bad", "", "" }, { "IPv4 address is not a valid IP address" } },

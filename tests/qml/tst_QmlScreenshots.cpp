@@ -102,8 +102,8 @@ void tst_QmlScreenshots::screens_data()
     QTest::addColumn<QString>("language");
     QTest::addColumn<QString>("screen");
     for (const char* language : { "en_US", "el_GR" }) {
-        for (const char* screen : { "Busy", "Success", "ErrorScreen", "OutOfOrder", "DispenseScreen", "CollectScreen",
-                                    "Login", "Settings" })
+        for (const char* screen :
+            { "Busy", "Success", "ErrorScreen", "OutOfOrder", "DispenseScreen", "CollectScreen", "Login", "Settings" })
             QTest::addRow("%s %s", language, screen) << language << screen;
     }
 }
@@ -115,9 +115,8 @@ void tst_QmlScreenshots::screens()
     QmlStage& s = *m_stage;
     // The item drawn in the screen's colour.
     const QMap<QString, QStringList> marks { { "Busy", { "BusyIndicator", "#009FDF" } },
-                                             { "Success", { "MessageIcon", "#41b987" } },
-                                             { "ErrorScreen", { "MessageIcon", "#db4a37" } },
-                                             { "OutOfOrder", { "MessageIcon", "#db4a37" } } };
+        { "Success", { "MessageIcon", "#41b987" } }, { "ErrorScreen", { "MessageIcon", "#db4a37" } },
+        { "OutOfOrder", { "MessageIcon", "#db4a37" } } };
     const QStringList mark = marks.value(screen, { "", "" });
     m_gui->setLanguage(language);
     m_gui->setScreen(screen);
@@ -127,11 +126,13 @@ void tst_QmlScreenshots::screens()
     // Icons and the busy indicator fade in: take the picture once the mark is drawn.
     QImage image;
     int near = 0;
-    const bool drawn = QTest::qWaitFor([&] {
-        image = s.window->grabWindow();
-        near = markItem ? pixelsNear(image, markItem, QColor(mark[1])) : 0;
-        return !markItem || near > markItem->width() * markItem->height() / 20;
-    }, 3000);
+    const bool drawn = QTest::qWaitFor(
+        [&] {
+            image = s.window->grabWindow();
+            near = markItem ? pixelsNear(image, markItem, QColor(mark[1])) : 0;
+            return !markItem || near > markItem->width() * markItem->height() / 20;
+        },
+        3000);
     const QString folder = qEnvironmentVariable("LANE_BINARY_DIR") + "/screenshots/" + language;
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(image.save(folder + "/" + screen + ".png"));
@@ -161,7 +162,7 @@ void tst_QmlScreenshots::everyPage()
         m_gui->setLanguage(language);
         m_gui->setScreen("Settings");
         for (const char* page : { "Validator", "ValidatorConfig", "Diagnostics", "Region", "Audio", "Display",
-                                  "Network", "NetworkPri", "Ethernet", "EthernetConfig", "Update", "EventLog" }) {
+                 "Network", "NetworkPri", "Ethernet", "EthernetConfig", "Update", "EventLog" }) {
             run(QString("push('qrc:/qml/screens/settings/%1.qml')").arg(page));
             QCOMPARE(stack->property("depth").toInt(), 2);
             QTest::qWait(20);
@@ -186,7 +187,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("LANE_XVFB")) {
         qputenv("LANE_XVFB", "1");
         execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1280x800x24 -nolisten tcp", argv[0],
-               static_cast<char*>(nullptr));
+            static_cast<char*>(nullptr));
         qFatal("xvfb-run not found (package xvfb)");
     }
     qputenv("QT_QPA_PLATFORM", "xcb");

@@ -13,7 +13,7 @@ packages=(
   qml-module-qtquick-controls qml-module-qtquick-extras
   libmosquitto-dev mosquitto mosquitto-clients libqrcodegencpp-dev libbenchmark-dev
   libclang-rt-14-dev xvfb xauth libgl1-mesa-dri fontconfig fonts-dejavu-core
-  openssl sqlite3 python3 zbar-tools librsvg2-bin curl
+  openssl sqlite3 python3 zbar-tools librsvg2-bin curl libcurl4-openssl-dev
 )
 
 missing=()

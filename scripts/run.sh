@@ -15,11 +15,12 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DLANE_BENCH=OFF >/dev/null
-cmake --build build -j "${LANE_JOBS:-$(nproc)}"
+[ -f build/CMakeCache.txt ] || cmake -S . -B build -G Ninja -DLANE_BENCH=OFF >/dev/null
+cmake --build build -j "${LANE_JOBS:-$(nproc)}" --target laneterminal devicesim servicesim bosim camerasim screenshot
 
 run=${LANE_RUN_DIR:-/tmp/lane-run}
 mkdir -p "$run"
+rm -f "$run"/terminal.db* # registers anew: the screenshot waits for that
 pids=()
 cleanup() {
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
@@ -115,8 +116,15 @@ tail -n +1 -f --pid="$app" "$run/laneterminal.log" &
 pids+=($!)
 
 if [ -n "${headless:-}" ]; then
-    for _ in $(seq 300); do grep -q "First frame shown" "$run/laneterminal.log" 2>/dev/null && break; sleep 0.1; done
-    sleep 5 # the resting screen once the broker connection and the devices are up
+    # The resting screen comes once the devices are up and the back office registered
+    # the terminal (its first tick runs 30 s after start).
+    for _ in $(seq 600); do grep -q "TERMINAL REGISTERED" "$run/laneterminal.log" 2>/dev/null && break; sleep 0.1; done
+    for _ in $(seq 100); do
+        last=$(grep -o "Setting screen : [A-Za-z]*" "$run/laneterminal.log" 2>/dev/null | tail -n 1 || true)
+        case "$last" in *DispenseScreen | *CollectScreen) break ;; esac
+        sleep 0.1
+    done
+    sleep 1
     "$tools/screenshot/screenshot" "$run/screenshot.png" && echo "Screenshot: $run/screenshot.png"
 fi
 

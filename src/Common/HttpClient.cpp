@@ -2,12 +2,15 @@
 
 #include "Config.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QMutexLocker>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -17,6 +20,15 @@
 #include <QTimer>
 
 #define HTTP_LOG(level) level().noquote().nospace() << "[HttpClient] "
+
+namespace {
+
+int effectivePort(const QUrl& url)
+{
+    return url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
+}
+
+} // namespace
 
 HttpClient::HttpClient(QObject* parent)
     : QObject(parent)
@@ -153,11 +165,29 @@ QNetworkRequest HttpClient::createRequest(const QUrl& url) const
 
 QSslConfiguration HttpClient::createSslConfig() const
 {
+    // Reading and parsing the key costs more than a whole call over a kept connection:
+    // what was read is used again while the three files stay as they were. A file that
+    // could not be read is tried (and reported) again on the next call.
+    QString stamp;
+    for (const char* name : { "cert", "key", "rootCA" }) {
+        const QFileInfo file(m_tlsFiles.value(QLatin1String(name)));
+        stamp += file.filePath() + QLatin1Char('|') + QString::number(file.size()) + QLatin1Char('|')
+            + QString::number(file.lastModified().toMSecsSinceEpoch()) + QLatin1Char('\n');
+    }
+    QMutexLocker lock(&m_sslMutex);
+    if (stamp == m_sslStamp)
+        return m_sslConfig;
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    config.setLocalCertificate(loadCert(m_tlsFiles.value(QStringLiteral("cert"))));
-    config.setPrivateKey(loadPrivKey(m_tlsFiles.value(QStringLiteral("key"))));
-    config.setCaCertificates({ loadCert(m_tlsFiles.value(QStringLiteral("rootCA"))) });
+    const QSslCertificate cert = loadCert(m_tlsFiles.value(QStringLiteral("cert")));
+    const QSslKey key = loadPrivKey(m_tlsFiles.value(QStringLiteral("key")));
+    const QSslCertificate rootCA = loadCert(m_tlsFiles.value(QStringLiteral("rootCA")));
+    config.setLocalCertificate(cert);
+    config.setPrivateKey(key);
+    config.setCaCertificates({ rootCA });
     config.setProtocol(QSsl::TlsV1_2);
+    const bool complete = !cert.isNull() && !key.isNull() && !rootCA.isNull();
+    m_sslStamp = complete ? stamp : QString();
+    m_sslConfig = config;
     return config;
 }
 
@@ -236,6 +266,8 @@ Deferred<int, QJsonValue> HttpClient::processReply(
     if (timeout != 0) {
         auto* timer = new QTimer(reply);
         timer->setSingleShot(true);
+        // A coarse timer may fire up to 5 % before the time-out.
+        timer->setTimerType(Qt::PreciseTimer);
         connect(timer, &QTimer::timeout, this, [reply, timeout] {
             HTTP_LOG(qCritical) << QStringLiteral("ERROR: Request timed-out (timeout=%1 msec). Aborting.").arg(timeout);
             reply->abort();
@@ -250,7 +282,8 @@ Deferred<int, QJsonValue> HttpClient::processReply(
         } else {
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             QJsonParseError parseError;
-            const QJsonValue body = parsePayload(reply->readAll(), &parseError);
+            // An aborted reply (timed out) is closed: there is nothing to read.
+            const QJsonValue body = parsePayload(reply->isOpen() ? reply->readAll() : QByteArray(), &parseError);
             if (reply->error() != QNetworkReply::NoError) {
                 result.reject(status, body.isObject() ? body : QJsonValue(reply->errorString()));
             } else {
@@ -279,10 +312,18 @@ Deferred<int, QJsonValue> HttpClient::processRedirect(
     QString refusal;
     if (redirects >= MaxRedirects)
         refusal = QStringLiteral("more than %1 redirects").arg(MaxRedirects);
+    else if (to.scheme() != QLatin1String("http") && to.scheme() != QLatin1String("https"))
+        refusal = QStringLiteral("to scheme ") + to.scheme();
     else if (from.scheme() == QLatin1String("https") && to.scheme() != QLatin1String("https"))
         refusal = QStringLiteral("from https to ") + to.scheme();
     else if (from.host() != to.host())
         refusal = QStringLiteral("to another host");
+    else if (!to.userInfo().isEmpty())
+        refusal = QStringLiteral("to a URL with credentials");
+    else if (effectivePort(from) != effectivePort(to)
+        && !(effectivePort(from) == 80 && to.scheme() == QLatin1String("https") && effectivePort(to) == 443))
+        // Another port may be another service; only the usual move from http to https is taken.
+        refusal = QStringLiteral("to another port");
 
     Method method = Method::Get;
     switch (reply->operation()) {

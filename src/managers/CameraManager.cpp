@@ -51,7 +51,8 @@ CameraManager::CameraManager(Config& config, MqttClient& mqtt, QObject* parent)
     , m_config(config)
     , m_mqtt(mqtt)
 {
-    connect(this, &CameraManager::portChanged, this, [this](int port) { m_server.listen(port); }, Qt::DirectConnection);
+    connect(
+        this, &CameraManager::portChanged, this, [this](int port) { m_server.listen(port); }, Qt::DirectConnection);
     connect(&m_config, &Config::configChanged, this, &CameraManager::onConfigChanged);
     initCameras();
     connect(&m_server, &HttpServer::requestReceived, this, &CameraManager::onRequestReceived);
@@ -225,7 +226,8 @@ void CameraManager::runCycle(const Deferred<QList<VAXCamera::Result>>& cycle)
                 guard->waitTCPDataMessage(waitMsec)
                     .fail([host, status](const VAXCamera::Result& outcome) {
                         warning() << "WARN: Camera " << host << " data message error : " << outcome.message;
-                        status.resolve(QStringLiteral("Camera [%1] data message error : [%2]").arg(host, outcome.message));
+                        status.resolve(
+                            QStringLiteral("Camera [%1] data message error : [%2]").arg(host, outcome.message));
                     })
                     .done([host, status, outcomes](const VAXCamera::Result& outcome) {
                         info() << "Camera " << host << " data received";

@@ -11,7 +11,6 @@ namespace manager {
 
 namespace {
 const QString Prefix = QStringLiteral("[Clock] ");
-constexpr int kCommandMs = 1000;
 constexpr int kMaxServerLength = 255;
 
 QString capture(const QString& text, const QString& pattern)
@@ -88,7 +87,9 @@ QString Clock::parseNtpServer(const QString& config)
 
 bool Clock::isValidNtpServer(const QString& server)
 {
-    static const QRegularExpression servers(QStringLiteral("^[A-Za-z0-9.:-]+( [A-Za-z0-9.:-]+)*$"));
+    // Anchored at the very end: "$" alone would let a closing line feed through.
+    static const QRegularExpression servers(
+        QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9.:-]+( [A-Za-z0-9.:-]+)*")));
     return server.isEmpty() || (server.size() <= kMaxServerLength && servers.match(server).hasMatch());
 }
 

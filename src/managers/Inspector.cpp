@@ -92,7 +92,7 @@ void Inspector::systemShutdown()
 
 void Inspector::requestPower(const QString& action)
 {
-    QTimer::singleShot(m_powerDelayMs, this, [this, action] {
+    QTimer::singleShot(m_powerDelayMs, Qt::PreciseTimer, this, [this, action] {
         // A request the broker never got must not pass for one under way.
         if (!m_client.publish(QByteArray(), m_root + QStringLiteral("/power/%1/request/1").arg(action), 0, false))
             qCritical().noquote().nospace()

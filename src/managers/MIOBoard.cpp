@@ -96,6 +96,10 @@ int MIOBoard::gpioState(int pin)
         return -1;
     }
     debug() << "Got state-" << level << " for GPIO-" << pin;
+    // A polled pin reports changes from what its reader was just told: a level that
+    // changes before the next poll is then still seen.
+    if (m_monitors.at(pin).direction != 0)
+        m_monitors[pin].state = static_cast<int>(level);
     return static_cast<int>(level);
 }
 

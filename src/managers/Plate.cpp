@@ -24,7 +24,8 @@ bool Plate::processData(const QByteArray& body)
     reading->setType(type());
     qInfo().noquote().nospace() << "[VAXCamera] "
                                 << "Plate : " << reading->plate() << ", Country : " << reading->country()
-                                << ", Confidence : " << reading->confidence() << ", Direction : " << reading->direction()
+                                << ", Confidence : " << reading->confidence()
+                                << ", Direction : " << reading->direction()
                                 << ", Directionstr : " << reading->directionStr() << ", Id : " << reading->id()
                                 << ", Imageid : " << reading->imageId() << ", Blacklist : " << reading->blacklist()
                                 << ", Whitelist : " << reading->whitelist()

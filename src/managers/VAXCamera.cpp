@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -42,6 +43,8 @@ VAXCamera::VAXCamera(const QUrl& url, QObject* parent)
     , m_network(new QNetworkAccessManager(this))
 {
     info() << "Camera url : " << m_url.toDisplayString();
+    // Cameras sit on the lane's own network: never through a proxy of the environment.
+    m_network->setProxy(QNetworkProxy::NoProxy);
     // Credentials go out only when the camera asks for them.
     connect(m_network, &QNetworkAccessManager::authenticationRequired, this,
         [this](QNetworkReply*, QAuthenticator* authenticator) {
@@ -310,11 +313,8 @@ void VAXCamera::parseCameraInfo(const QByteArray& body)
     info() << tag() << "parseCameraInfo";
     const QJsonDocument document = QJsonDocument::fromJson(body);
     if (document.isObject()) {
-        const QJsonObject list = document.object()
-                                     .value(QLatin1String("data"))
-                                     .toObject()
-                                     .value(QLatin1String("propertyList"))
-                                     .toObject();
+        const QJsonObject list
+            = document.object().value(QLatin1String("data")).toObject().value(QLatin1String("propertyList")).toObject();
         m_reading->setFirmwareVersion(list.value(QLatin1String("Version")).toString());
         m_reading->setModel(list.value(QLatin1String("ProdNbr")).toString());
         m_reading->setSerialNumber(list.value(QLatin1String("SerialNumber")).toString());

@@ -432,8 +432,8 @@ private slots:
         QVERIFY(run.finished);
         QCOMPARE(run.code, 0);
         QCOMPARE(run.err, QByteArrayList());
-        QCOMPARE(run.out,
-            QByteArrayList({ "4|[    0.750] [warning] [Test] nested warning", "6|[    0.750] [Test] after" }));
+        QCOMPARE(
+            run.out, QByteArrayList({ "4|[    0.750] [warning] [Test] nested warning", "6|[    0.750] [Test] after" }));
     }
 
     void linesFromThreadsDoNotInterleave()

@@ -95,7 +95,7 @@ private slots:
             return process.state() == QProcess::NotRunning;
         };
         for (int i = 0; i < 50; ++i)
-            QVERIFY(run("send", 20 + int(random.bounded(160))));
+            QVERIFY(run("send", 10 + int(random.bounded(120))));
         QVERIFY(accepted.size() > 50);
         QVERIFY(run("drain", 0));
 

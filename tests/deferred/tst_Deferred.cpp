@@ -395,6 +395,20 @@ void TestDeferred::thenAliasFollowsTheStep()
     o3.resolve(1);
     i3.reject("boom");
     QCOMPARE(failText, QStringLiteral("boom"));
+
+    // A step handle already rejected, with values or without, is passed on the same way.
+    Deferred<int> o4;
+    Deferred<QString> rejected, rejectedZero;
+    rejected.reject("early");
+    rejectedZero.rejectZero();
+    int zeroFails = 0;
+    o4.thenAlias<QString>([&](int) { return rejected; }).fail([&](QString e) { failText = e; });
+    o4.thenAlias<QString>([&](int) { return rejectedZero; }).fail([&](QString) { failText = "values"; }).failZero([&] {
+        ++zeroFails;
+    });
+    o4.resolve(1);
+    QCOMPARE(failText, QStringLiteral("early"));
+    QCOMPARE(zeroFails, 1);
 }
 
 void TestDeferred::thenAliasForwardsFailures()

@@ -60,10 +60,6 @@ private slots:
         sessions.resetTimer();
         QCOMPARE(active.count(), 2);
         QCOMPARE(sessions.remainingTime(), -1);
-
-        QCOMPARE(SessionManager::sameText(QStringLiteral("12"), QStringLiteral("12")), true);
-        QCOMPARE(SessionManager::sameText(QStringLiteral("12"), QStringLiteral("120")), false);
-        QCOMPARE(SessionManager::sameText(QStringLiteral("120"), QStringLiteral("12")), false);
     }
 
     void expiry()
@@ -79,11 +75,9 @@ private slots:
         QTest::qWait(60);
         QVERIFY(sessions.sessionActive());
         QTRY_VERIFY(!sessions.sessionActive());
-        QCOMPARE(active.count(), 3);
-        QCOMPARE(log.count(QStringLiteral("[SessionManager] Session expired")), 1);
-        QVERIFY(log.contains(QStringLiteral("[SessionManager] User logged-out : ZENT, Admin")));
         QTest::qWait(150);
         QCOMPARE(active.count(), 3);
+        QCOMPARE(log.count(QStringLiteral("[SessionManager] Session expired")), 1);
     }
 };
 

@@ -33,7 +33,6 @@ class tst_UiMqttService : public QObject
     manager::MqttClient m_client;
     QScopedPointer<UiMqttService> m_service;
     MqttProbe m_peer;
-    bool m_technician = false;
 
     QString path() const { return m_dir.filePath(QStringLiteral("gui.conf")); }
 
@@ -59,7 +58,6 @@ private slots:
             { { QStringLiteral("mqtt/host"), m_broker.host() }, { QStringLiteral("mqtt/port"), m_broker.port() },
                 { QStringLiteral("mqtt/username"), "lane" }, { QStringLiteral("mqtt/password"), "secret" } });
         m_service.reset(new UiMqttService(m_client, *m_config));
-        m_service->setTechnician([this] { return m_technician; });
         connect(&m_client, &manager::MqttClient::connected, m_service.data(), &UiMqttService::onConnected);
         connect(&m_client, &manager::MqttClient::received, m_service.data(), &UiMqttService::onReceived);
     }
@@ -80,20 +78,10 @@ private slots:
 
         // Nobody reads the PIN, the broker credentials or a camera password.
         const QJsonObject published = m_peer.at(config).json();
-        QCOMPARE(published.value("gui").toObject().value("locale").toString(), QStringLiteral("el_GR"));
+        QCOMPARE(published.value("mqtt").toObject().keys(), QStringList({ "base", "host", "port" }));
         QVERIFY(!published.value("gui").toObject().contains("settingsPin"));
-        QVERIFY(!published.value("mqtt").toObject().contains("password"));
-        QVERIFY(!published.value("mqtt").toObject().contains("username"));
-        QCOMPARE(published.value("camera").toObject().value("alpr1").toString(),
-            QStringLiteral("https://zent@127.0.0.11:8000"));
+        QCOMPARE(published.value("camera").toObject().value("alpr1").toString(), "https://zent@127.0.0.11:8000");
         QVERIFY(!m_peer.at(config).payload.contains("plou"));
-
-        m_technician = true;
-        m_peer.publish(QStringLiteral("zent/ui/status/get"), "");
-        QVERIFY(m_peer.waitFor(QStringLiteral("zent/ui/status"), [](const MqttProbe::Message& m) {
-            return m.json().value("technician").toBool();
-        }) >= 0);
-        m_technician = false;
 
         // Exact topics only: a topic that merely holds the root or a suffix acts on nothing.
         LogCapture log;
@@ -132,16 +120,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("body");
         QTest::newRow("not an object") << QByteArray("[1]");
-        QTest::newRow("not json") << QByteArray("{port");
         QTest::newRow("group not object") << QByteArray("{\"gui\":3}");
         QTest::newRow("port text") << QByteArray("{\"mqtt\":{\"port\":\"18x\"}}");
         QTest::newRow("port high") << QByteArray("{\"mqtt\":{\"port\":70000}}");
-        QTest::newRow("port zero") << QByteArray("{\"mqtt\":{\"port\":\"0\"}}");
         QTest::newRow("level") << QByteArray("{\"log\":{\"level\":5}}");
         QTest::newRow("negative") << QByteArray("{\"gui\":{\"displayOffMin\":-1}}");
-        QTest::newRow("fraction") << QByteArray("{\"camera\":{\"numberOfRetries\":1.5}}");
         QTest::newRow("bool") << QByteArray("{\"log\":{\"stderr\":\"maybe\"}}");
-        QTest::newRow("text as number") << QByteArray("{\"mqtt\":{\"host\":12}}");
         QTest::newRow("locale") << QByteArray("{\"gui\":{\"locale\":\"de_DE\"}}");
         QTest::newRow("empty root") << QByteArray("{\"mqtt\":{\"base\":\"\"}}");
         QTest::newRow("wildcard root") << QByteArray("{\"mqtt\":{\"base\":\"zent/#\"}}");
@@ -149,8 +133,6 @@ private slots:
         QTest::newRow("protected") << QByteArray("{\"gui\":{\"settingsPin\":\"0000\"}}");
         QTest::newRow("protected path") << QByteArray("{\"card-bo\":{\"privKey\":\"/tmp/k\"}}");
         QTest::newRow("other spelling") << QByteArray("{\"gui\":{\"settingsPin\\\\\":\"0000\"}}");
-        QTest::newRow("protected bool") << QByteArray("{\"card-bo\":{\"ignoreSslErrors\":false}}");
-        QTest::newRow("nested") << QByteArray("{\"gui\":{\"locale\":{\"a\":1}}}");
         QTest::newRow("one bad of two") << QByteArray("{\"gui\":{\"displayOffMin\":9},\"log\":{\"level\":-1}}");
     }
 

@@ -28,8 +28,8 @@ struct Lane
         : config(dir.filePath(QStringLiteral("lane.ini")), settings)
         , cameras(config, mqtt)
     {
-        cameras.setDataWaitTimeout(800);
-        cameras.setTriggerTimeout(800);
+        cameras.setDataWaitTimeout(1200);
+        cameras.setTriggerTimeout(1200);
     }
 
     // One cycle; none when it did not settle in time.
@@ -78,9 +78,11 @@ private slots:
     void triggerRequest();
     void cycle_data();
     void cycle();
+    void pushFields();
     void unroutableHostsAndPorts();
     void settingsChangeDuringCycle();
     void noCameras();
+    void managerDestroyedDuringCycle();
 
 private:
     std::unique_ptr<CameraRig> m_rig;
@@ -95,6 +97,8 @@ void TestCameraManager::initTestCase()
 
 void TestCameraManager::init()
 {
+    // Pushes of the previous case may still be finishing.
+    QVERIFY(m_rig->settle());
     for (const QString& role : CameraRig::Roles) {
         m_rig->camera(role)->setReply(SimCamera::Reply::Ok);
         m_rig->camera(role)->setPush(SimCamera::Push::Normal);
@@ -182,11 +186,10 @@ void TestCameraManager::cycle_data()
     QTest::newRow("500") << "ccr2"
                          << "500"
                          << "normal" << without("Container2") << "[VAXCamera] [ccr2] Error : ";
-    QTest::newRow("trigger time-out")
-        << "ccr1"
-        << "silent"
-        << "normal" << without("Container1")
-        << "[VAXCamera] [ccr1] WARN: Cannot send trigger signal. Timeout value : 5000";
+    QTest::newRow("trigger time-out") << "ccr1"
+                                      << "silent"
+                                      << "normal" << without("Container1")
+                                      << "[VAXCamera] [ccr1] WARN: Cannot send trigger signal. Timeout value : 5000";
     QTest::newRow("refused") << "alpr1"
                              << "refused"
                              << "normal" << without("Front") << "[VAXCamera] [alpr1] Trigger camera error : ";
@@ -248,7 +251,8 @@ void TestCameraManager::cycle()
     if (pushMode == SimCamera::Push::Stray) {
         // Answered all the same, so the stray sender is not left hanging.
         QVERIFY(m_rig->waitFor(QStringLiteral("push"), 4));
-        QCOMPARE(m_rig->sim().entries(QStringLiteral("push"), role).value(0).value(QStringLiteral("status")).toInt(), 200);
+        QCOMPARE(
+            m_rig->sim().entries(QStringLiteral("push"), role).value(0).value(QStringLiteral("status")).toInt(), 200);
     }
     if (pushMode == SimCamera::Push::Heartbeat) {
         VAXCamera* camera = lane.cameras.cameraFor(QHostAddress(CameraRig::address(role)));
@@ -256,10 +260,42 @@ void TestCameraManager::cycle()
     }
 }
 
+void TestCameraManager::pushFields()
+{
+    m_rig->camera(QStringLiteral("alpr1"))->setPush(SimCamera::Push::Twice);
+    Lane lane(m_rig->settings());
+    QVERIFY(lane.cycle(QStringLiteral("cycle-9")).has_value());
+    const VAXReading* plate = lane.cameras.cameras().at(0)->initialCameraData();
+    QCOMPARE(plate->type(), QStringLiteral("alpr1"));
+    QCOMPARE(plate->ip(), QStringLiteral("127.0.0.11"));
+    QCOMPARE(plate->id(), QStringLiteral("cycle-9"));
+    QCOMPARE(plate->country(), QStringLiteral("GR"));
+    QCOMPARE(plate->confidence(), 0.93);
+    QCOMPARE(plate->direction(), 1);
+    QCOMPARE(plate->directionStr(), QStringLiteral("approaching"));
+    QVERIFY(plate->utcDate().isValid());
+    // The record always shows the latest push.
+    QTRY_COMPARE(plate->plate(), QStringLiteral("ABC1234-2"));
+
+    const VAXCamera* container = lane.cameras.cameras().at(2);
+    const VAXReading* code = container->initialCameraData();
+    QCOMPARE(code->type(), QStringLiteral("ccr1"));
+    QCOMPARE(code->containerConfidence(), 0.88);
+    QCOMPARE(code->containerProcessingTime(), 120);
+    QCOMPARE(code->containerSizeCode(), QStringLiteral("22G1"));
+    QVERIFY(code->containerDate().isValid());
+    // Heartbeats are for plate cameras only.
+    SimCamera* ccr1 = m_rig->camera(QStringLiteral("ccr1"));
+    ccr1->push(QStringLiteral("/heartbeat"), ccr1->heartbeatBody(), ccr1->address());
+    QVERIFY(m_rig->settle());
+    QVERIFY(code->serialNumber().isEmpty());
+}
+
 void TestCameraManager::unroutableHostsAndPorts()
 {
     QVariantMap settings = m_rig->settings();
-    settings.insert(QStringLiteral("camera/alpr1"), QStringLiteral("https://zent:plou@[::1]:%1").arg(m_rig->pushPort()));
+    settings.insert(
+        QStringLiteral("camera/alpr1"), QStringLiteral("https://zent:plou@[::1]:%1").arg(m_rig->pushPort()));
     settings.insert(QStringLiteral("camera/alpr2"), QStringLiteral("https://camera.invalid:%1").arg(m_rig->pushPort()));
     settings.insert(QStringLiteral("camera/ccr2"), QStringLiteral("https://127.0.0.14")); // no port: -1
     LogCapture log;
@@ -298,8 +334,9 @@ void TestCameraManager::settingsChangeDuringCycle()
     Lane lane(m_rig->settings());
     lane.cameras.setDataWaitTimeout(manager::CameraManager::DataWaitMsec);
     lane.cameras.setTriggerTimeout(VAXCamera::TriggerTimeoutMsec);
-    m_rig->camera(QStringLiteral("alpr1"))->setReply(SimCamera::Reply::Silent); // trigger pending
-    m_rig->camera(QStringLiteral("alpr2"))->setPush(SimCamera::Push::NoPush); // data wait pending
+    // Removed in role order: alpr1 after its push, then alpr2 and ccr1, which still wait.
+    m_rig->camera(QStringLiteral("alpr2"))->setReply(SimCamera::Reply::Silent); // trigger pending
+    m_rig->camera(QStringLiteral("ccr1"))->setPush(SimCamera::Push::NoPush); // data wait pending
     const QList<VAXCamera*> before = lane.cameras.cameras();
 
     auto map = std::make_shared<std::optional<Readings>>();
@@ -310,11 +347,12 @@ void TestCameraManager::settingsChangeDuringCycle()
     LogCapture log;
     lane.config.set(QStringLiteral("camera/triggerDelayMsec"), 1);
     QVERIFY(log.contains(QStringLiteral("[CameraManager] WARN: Configuration changed. Applying.")));
-    // The old cameras end their parts as failed; their readings are gone with them.
+    // The cycle ends once ccr1 is gone; alpr1's reading went with its camera, ccr2's is still there.
     QTRY_VERIFY_WITH_TIMEOUT(map->has_value(), 3000);
-    QCOMPARE(**map, Readings());
-    QCOMPARE(log.count(QStringLiteral("[CameraManager] WARN: Camera 127.0.0.11 failed: [alpr1] Camera removed")), 1);
-    QCOMPARE(log.count(QStringLiteral("[CameraManager] WARN: Camera 127.0.0.12 data message error : [alpr2] Camera removed")),
+    QCOMPARE(**map, (Readings { { "Container2", "TGHU7654321" } }));
+    QCOMPARE(log.count(QStringLiteral("[CameraManager] WARN: Camera 127.0.0.12 failed: [alpr2] Camera removed")), 1);
+    QCOMPARE(
+        log.count(QStringLiteral("[CameraManager] WARN: Camera 127.0.0.13 data message error : [ccr1] Camera removed")),
         1);
     for (VAXCamera* camera : lane.cameras.cameras())
         QVERIFY(!before.contains(camera));
@@ -323,7 +361,8 @@ void TestCameraManager::settingsChangeDuringCycle()
     lane.config.set(QStringLiteral("camera/alpr2"), QString());
     QCOMPARE(lane.cameras.cameras().size(), 3);
     QVERIFY(!lane.cameras.cameraFor(QHostAddress(CameraRig::address(QStringLiteral("alpr2")))));
-    m_rig->camera(QStringLiteral("alpr1"))->setReply(SimCamera::Reply::Ok);
+    m_rig->camera(QStringLiteral("alpr2"))->setReply(SimCamera::Reply::Ok);
+    m_rig->camera(QStringLiteral("ccr1"))->setPush(SimCamera::Push::Normal);
     const std::optional<Readings> readings = lane.cycle();
     QVERIFY(readings.has_value());
     QCOMPARE(*readings, without("Rear"));
@@ -341,6 +380,21 @@ void TestCameraManager::noCameras()
     QVERIFY2(readings.has_value(), "a cycle without cameras or with a negative delay must end");
     QVERIFY(readings->isEmpty());
     QVERIFY(log.contains(QStringLiteral("[CameraManager] WARN: No results received from cameras")));
+}
+
+void TestCameraManager::managerDestroyedDuringCycle()
+{
+    m_rig->camera(QStringLiteral("alpr1"))->setPush(SimCamera::Push::NoPush);
+    auto lane = std::make_unique<Lane>(m_rig->settings());
+    lane->cameras.setDataWaitTimeout(manager::CameraManager::DataWaitMsec);
+    auto map = std::make_shared<std::optional<Readings>>();
+    lane->cameras.cameraProcess(QString()).done([map](const Readings& readings) { *map = readings; });
+    QVERIFY(m_rig->waitFor(QStringLiteral("push"), 3));
+    lane.reset();
+    // Whoever waits for the map is not left hanging, and no freed camera is read.
+    QVERIFY(map->has_value());
+    QCOMPARE(map->value().value(QStringLiteral("Rear")), QStringLiteral("XYZ9876"));
+    QVERIFY(!map->value().contains(QStringLiteral("Front")));
 }
 
 LANE_PRIVATE_NETWORK_TEST_MAIN(TestCameraManager)

@@ -50,9 +50,7 @@ public:
 
     Result run(const QString& program, const QStringList& arguments, int msec) override
     {
-        calls << (QStringList { program } + arguments).join(' ');
-        if (msec != 1000)
-            calls << "wrong limit";
+        calls << (QStringList { program } + arguments).join(' ') + (msec == 1000 ? "" : " (wrong limit)");
         if (onCall)
             onCall(arguments);
         return results.value(calls.last(), finished(""));
@@ -114,8 +112,6 @@ void TestClock::scripted()
         QList<std::tuple<QByteArray, const char*, bool>> { { NewLayout, "n/a", false }, { NewLayout, "active", true },
             { NewLayout, "activeX", false }, { OldLayout, "yes", true }, { OldLayout, "no", false } })
         QCOMPARE(Clock::parseNtpEnabled(with(layout, value)), on);
-    QCOMPARE(Clock::parseTimezone(OldLayout), QString("Asia/Tashkent"));
-    QVERIFY(!Clock::parseSynced(OldLayout));
 
     // Failed commands are logged and change nothing.
     LogCapture log;
@@ -143,15 +139,8 @@ void TestClock::scripted()
     runner.results["timedatectl status"] = finished(with(OldLayout, "yes"));
     clock.setTimezone("Asia/Tashkent");
     QCOMPARE(runner.calls, QStringList({ "timedatectl set-timezone Asia/Tashkent", "timedatectl status" }));
+    QVERIFY(clock.timezone() == "Asia/Tashkent" && !clock.ntpSynced() && clock.ntpEnabled());
     QCOMPARE(timezone.count(), 1);
-
-    runner.calls.clear();
-    clock.setRefreshInterval(0);
-    QCOMPARE(clock.refreshInterval(), 0);
-    QTest::qWait(30);
-    clock.setRefreshInterval(10);
-    QCOMPARE(runner.calls.mid(0, 2), QStringList({ "timedatectl status", "cat " + Conf }));
-    QTRY_VERIFY(runner.calls.size() >= 6);
 }
 
 void TestClock::serverChange()
@@ -162,10 +151,10 @@ void TestClock::serverChange()
 
     // Nothing that could act as sed commands or options gets into the script.
     for (const QString& server : { QString("x/e touch /tmp/owned/"), QString("a;b"), QString("a  b"), QString("a\nb"),
-             QString(" a"), QString("a&b"), QString(256, 'a') })
+             QString("a\n"), QString(" a"), QString("a&b"), QString(256, 'a') })
         clock.setNtpServer(server);
     QCOMPARE(runner.calls.size(), 3);
-    QCOMPARE(log.startingWith("[Clock] ERROR: Invalid NTP server").size(), 7);
+    QCOMPARE(log.startingWith("[Clock] ERROR: Invalid NTP server").size(), 8);
 
     // A private working copy, replaced only when every step before succeeded.
     QString copy;
@@ -219,9 +208,6 @@ void TestClock::endToEnd()
         "esac\n",
         true);
     write(dir.filePath("systemctl"), "#!/bin/sh\necho \"$@\" >> \"$(dirname \"$0\")/calls\"\n", true);
-    write(dir.filePath("crash"), "#!/bin/sh\nkill -SEGV $$\n", true);
-    write(dir.filePath("hang"), "#!/bin/sh\nexec sleep 5\n", true);
-    write(dir.filePath("exit3"), "#!/bin/sh\necho out\nexit 3\n", true);
 
     StandInRunner runner;
     runner.dir = dir.path();
@@ -243,12 +229,12 @@ void TestClock::endToEnd()
     // The runner's own failures, with real processes.
     CommandRunner real;
     QCOMPARE(real.run(dir.filePath("missing"), {}, 1000).status, Result::FailedToStart);
-    QCOMPARE(real.run(dir.filePath("crash"), {}, 1000).status, Result::Crashed);
-    const Result failed = real.run(dir.filePath("exit3"), {}, 1000);
+    QCOMPARE(real.run("sh", { "-c", "kill -SEGV $$" }, 1000).status, Result::Crashed);
+    const Result failed = real.run("sh", { "-c", "echo out; exit 3" }, 1000);
     QVERIFY(failed.status == Result::Finished && failed.exitCode == 3 && failed.output == "out\n");
     QElapsedTimer clockTime;
     clockTime.start();
-    QCOMPARE(real.run(dir.filePath("hang"), {}, 300).status, Result::TimedOut);
+    QCOMPARE(real.run("sleep", { "5" }, 300).status, Result::TimedOut);
     QVERIFY(clockTime.elapsed() < 1500);
 }
 

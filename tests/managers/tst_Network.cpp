@@ -1,5 +1,4 @@
-// The network and Ethernet clients against the service simulator over a real
-// broker, and their message handling fed directly.
+// The network and Ethernet clients against the service simulator over a real broker.
 
 #include "Network.h"
 #include "ServiceRig.h"
@@ -16,7 +15,6 @@ class TestNetwork : public QObject
 
 private slots:
     void againstSimulator();
-    void messages();
     void saveWhileDisconnected();
 };
 
@@ -77,47 +75,6 @@ void TestNetwork::againstSimulator()
     QTRY_COMPARE(network.hostname(), QString("lane-2"));
     QCOMPARE(log.startingWith("[Network] Status changed : "),
         QStringList({ "[Network] Status changed : offline", "[Network] Status changed : online" }));
-}
-
-void TestNetwork::messages()
-{
-    manager::MqttClient client;
-    Network network(client, "zent/network");
-    Ethernet& ethernet = *network.ethernet();
-    QSignalSpy ipv4(&ethernet, &Ethernet::ipv4Changed);
-    QSignalSpy config(&ethernet, &Ethernet::configChanged);
-    QSignalSpy mac(&ethernet, &Ethernet::macChanged);
-    QSignalSpy primary(&network, &Network::primaryConnectionChanged);
-    // Both clients see every message, as from the MQTT client's signal.
-    const auto feed = [&](const QByteArray& payload, const QString& topic) {
-        network.onMqttReceived(payload, topic);
-        ethernet.onMqttReceived(payload, topic);
-    };
-
-    const QByteArray state = R"({"interface":"eth0","mac":"m","ipv4":{"address":"a","netmask":"n","gateway":"g",
-        "dns0":"d","dns1":"e"}})";
-    for (int i = 0; i < 2; ++i)
-        feed(state, "zent/network/ethernet/state");
-    QCOMPARE(QList<int>({ ipv4.count(), mac.count() }), QList<int>({ 1, 1 }));
-    // usb0 is ignored whole; a missing setting counts as a change every time; numbers read as text.
-    feed(R"({"interface":"usb0","mac":"x"})", "zent/network/ethernet/state");
-    feed(R"({"interface":"usb0","method":"manual"})", "zent/network/ethernet/config");
-    for (int i = 0; i < 2; ++i)
-        feed(R"({"interface":"eth0","mac":"m","ipv4":{"address":5}})", "zent/network/ethernet/state");
-    QCOMPARE(QList<int>({ ipv4.count(), mac.count(), config.count() }), QList<int>({ 3, 1, 0 }));
-    QCOMPARE(ethernet.ipv4()->address(), QString("5"));
-    for (int i = 0; i < 2; ++i)
-        feed(R"({"method":"auto"})", "zent/network/ethernet/config");
-    QCOMPARE(config.count(), 2);
-
-    // A topic longer than the status topic is parsed and dropped; the Ethernet topics are parsed by both.
-    LogCapture log;
-    feed(R"({"service":true,"hostname":"h"})", "zent/network/status/x");
-    feed("{", "zent/network/ethernet/state");
-    QCOMPARE(log.texts(QtCriticalMsg).size(), 2);
-    feed(R"({"service":true,"primaryConnection":{"interface":"eth0"}})", "zent/network/status");
-    QCOMPARE(network.hostname(), QString());
-    QCOMPARE(primary.count(), 1);
 }
 
 void TestNetwork::saveWhileDisconnected()

@@ -41,3 +41,16 @@ bool CameraRig::waitFor(const QString& event, int count, const QString& role, in
 {
     return QTest::qWaitFor([&] { return m_sim.entries(event, role).size() >= count; }, timeoutMs);
 }
+
+bool CameraRig::settle(int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [this] {
+            for (const SimCamera* camera : m_sim.cameras()) {
+                if (camera->pushesPending() > 0)
+                    return false;
+            }
+            return true;
+        },
+        timeoutMs);
+}

@@ -30,6 +30,9 @@ public:
     // Waits until the journal holds count entries of the event ("trigger", "push"), of one role or any.
     bool waitFor(const QString& event, int count, const QString& role = QString(), int timeoutMs = 5000);
 
+    // Waits until no camera has a push scheduled or on its way.
+    bool settle(int timeoutMs = 5000);
+
 private:
     quint16 m_pushPort;
     CameraSim m_sim;

@@ -18,16 +18,16 @@ bool enterPrivateNetwork(QString* error);
 } // namespace testsupport
 
 // QTEST_GUILESS_MAIN inside a private network.
-#define LANE_PRIVATE_NETWORK_TEST_MAIN(TestObject)                                                              \
-    int main(int argc, char* argv[])                                                                            \
-    {                                                                                                           \
-        QString networkError;                                                                                   \
-        if (!testsupport::enterPrivateNetwork(&networkError)) {                                                 \
-            std::fprintf(stderr, "Cannot enter a private network namespace: %s\n", qPrintable(networkError));   \
-            return 1;                                                                                           \
-        }                                                                                                       \
-        QCoreApplication app(argc, argv);                                                                       \
-        TestObject tc;                                                                                          \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                              \
-        return QTest::qExec(&tc, argc, argv);                                                                   \
+#define LANE_PRIVATE_NETWORK_TEST_MAIN(TestObject)                                                                     \
+    int main(int argc, char* argv[])                                                                                   \
+    {                                                                                                                  \
+        QString networkError;                                                                                          \
+        if (!testsupport::enterPrivateNetwork(&networkError)) {                                                        \
+            std::fprintf(stderr, "Cannot enter a private network namespace: %s\n", qPrintable(networkError));          \
+            return 1;                                                                                                  \
+        }                                                                                                              \
+        QCoreApplication app(argc, argv);                                                                              \
+        TestObject tc;                                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }

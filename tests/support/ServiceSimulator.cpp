@@ -60,19 +60,6 @@ bool ServiceSimulator::fault(const QString& op, const QString& mode, int times)
         .has_value();
 }
 
-QJsonArray ServiceSimulator::journal()
-{
-    return control(QStringLiteral("journal/get")).value_or(QJsonObject()).value(QStringLiteral("entries")).toArray();
-}
-
-QStringList ServiceSimulator::journalLines()
-{
-    QStringList lines;
-    for (const QJsonValue& entry : journal())
-        lines << journalLine(entry.toObject());
-    return lines;
-}
-
 std::optional<QJsonObject> ServiceSimulator::waitForRequest(const QString& line, int timeoutMs)
 {
     const int index = m_probe.waitFor(
@@ -81,10 +68,4 @@ std::optional<QJsonObject> ServiceSimulator::waitForRequest(const QString& line,
     if (index >= 0)
         m_journalFrom = index + 1;
     return index < 0 ? std::nullopt : std::optional<QJsonObject>(m_probe.at(index).json());
-}
-
-QString ServiceSimulator::output()
-{
-    m_output += QString::fromUtf8(m_process.readAll());
-    return m_output;
 }

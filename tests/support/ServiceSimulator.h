@@ -4,7 +4,6 @@
 
 #include "MqttProbe.h"
 
-#include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
@@ -26,13 +25,9 @@ public:
     std::optional<QJsonObject> control(const QString& command, const QJsonObject& params = {});
     // op as "network/status"; mode "empty", "badjson", "types", "servicefalse", "silence", "none".
     bool fault(const QString& op, const QString& mode, int times = -1);
-    // Every request the services received, in order.
-    QJsonArray journal();
-    // The journal as lines "<service> <path>", e.g. "update /check".
-    QStringList journalLines();
-    // Waits for a request with that journal line after the one the last wait found; its entry, or none.
+    // Waits for a request with the journal line "<service> <path>" (e.g. "update /check") after the one
+    // the last wait found; its journal entry, or none.
     std::optional<QJsonObject> waitForRequest(const QString& line, int timeoutMs = 5000);
-    QString output();
 
 private:
     quint16 m_port;
@@ -42,5 +37,4 @@ private:
     MqttProbe m_probe;
     int m_nextId = 0;
     int m_journalFrom = 0;
-    QString m_output;
 };

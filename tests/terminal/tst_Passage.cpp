@@ -43,23 +43,30 @@ struct Lane
         // A screen reacting to a reset re-runs the checks while the engine starts.
         QObject::connect(&terminal, &Terminal::sessionReset, &terminal, &Terminal::updateState);
         QObject::connect(&terminal, &Terminal::sessionFinished, [this] { closed = snapshot(); });
+        // Every step of the engine after its first Idle.
+        QObject::connect(&terminal, &Terminal::sessionChanged, [this] {
+            QObject::connect(
+                terminal.engine().data(), &Engine::stateChanged, &terminal, [this](Engine::State, Engine::State curr) {
+                    states << curr;
+                    at.insert(curr, at.value(curr, QDateTime::currentMSecsSinceEpoch()));
+                });
+        });
     }
 
-    // Connects; true once the terminal is Ready with an engine (and, when asked, a card on the reader).
-    bool start(quint16 brokerPort, bool withCard = true)
+    enum class Until { Connected, Ready, Card };
+    // Connects; true once the terminal got as far as asked: Ready with an engine, or also a card on the reader.
+    bool start(quint16 brokerPort, Until until)
     {
         mqtt.setHostname("127.0.0.1");
         mqtt.setPort(brokerPort);
         mqtt.setClientId("terminal-under-test");
         mqtt.setRetryMillis(300);
         mqtt.connect();
+        if (until == Until::Connected)
+            return true;
         if (!QTest::qWaitFor([this] { return terminal.state() == Terminal::Ready && terminal.engine(); }, 10000))
             return false;
-        QObject::connect(
-            terminal.engine().data(), &Engine::stateChanged, &terminal, [this](Engine::State, Engine::State curr) {
-                steps.append({ curr, QDateTime::currentMSecsSinceEpoch() });
-            });
-        return !withCard || QTest::qWaitFor([this] { return !session()->cardId().isEmpty(); }, 5000);
+        return until == Until::Ready || QTest::qWaitFor([this] { return !session()->cardId().isEmpty(); }, 5000);
     }
 
     Session* session() const { return terminal.session(); }
@@ -67,20 +74,6 @@ struct Lane
     bool waitState(Engine::State s, int timeoutMs = 8000)
     {
         return QTest::qWaitFor([&] { return state() == s; }, timeoutMs);
-    }
-    QList<Engine::State> states() const
-    {
-        QList<Engine::State> list;
-        for (const auto& step : steps)
-            list << step.first;
-        return list;
-    }
-    qint64 at(Engine::State s) const
-    {
-        for (const auto& step : steps)
-            if (step.first == s)
-                return step.second;
-        return -1;
     }
     QVariantMap snapshot() const
     {
@@ -92,12 +85,15 @@ struct Lane
     Config config;
     manager::MqttClient mqtt;
     Terminal terminal;
-    QList<std::pair<Engine::State, qint64>> steps;
+    QList<Engine::State> states;
+    QHash<int, qint64> at; // when each state was first entered
     QVariantMap closed;
 };
 
 const QList<Engine::State> Road { S::DataCollect, S::WaitUser, S::Permission, S::CardProcess, S::Exit, S::PostExit,
     S::Idle };
+
+const QList<Engine::State> ButtonFirst { S::DataCollect, S::Permission, S::CardProcess, S::Exit, S::PostExit, S::Idle };
 
 } // namespace
 
@@ -120,7 +116,7 @@ private slots:
 
 private:
     bool gpio(const QString& command);
-    Lane& lane(const Engine::Pauses& pauses = Short, QVariantMap more = {}, bool withCard = true);
+    Lane& lane(const Engine::Pauses& pauses = Short, QVariantMap more = {}, Lane::Until until = Lane::Until::Card);
     QStringList journal(); // the device simulator's requests without their ids
     void write(const QString& name, const QByteArray& text);
 
@@ -165,13 +161,12 @@ void tst_Passage::init()
 void tst_Passage::cleanup()
 {
     // The next lane starts from a quiet reader with a card read: let a preparation finish.
+    QVERIFY(m_devices->setReader({ { "deaf", false } }));
+    const auto quiet = [this] {
+        return m_lane->state() == S::Stopped || (m_lane->state() == S::Idle && !m_lane->session()->cardId().isEmpty());
+    };
     if (m_lane)
-        (void)QTest::qWaitFor(
-            [this] {
-                return m_lane->terminal.rfid()->state() == manager::RFID::Idle && m_lane->state() == S::Idle
-                    && !m_lane->session()->cardId().isEmpty();
-            },
-            3000);
+        (void)QTest::qWaitFor([&] { return quiet() && m_lane->terminal.rfid()->state() == manager::RFID::Idle; }, 3000);
     m_lane.reset();
 }
 
@@ -188,7 +183,7 @@ bool tst_Passage::gpio(const QString& command)
     return p.waitForFinished(5000) && p.exitCode() == 0;
 }
 
-Lane& tst_Passage::lane(const Engine::Pauses& pauses, QVariantMap more, bool withCard)
+Lane& tst_Passage::lane(const Engine::Pauses& pauses, QVariantMap more, Lane::Until until)
 {
     QVariantMap s = m_cameras->settings();
     s.insert({ { "topics/rfid", "zent/rfid" }, { "topics/dispenser", "zent/dispenser" },
@@ -199,7 +194,7 @@ Lane& tst_Passage::lane(const Engine::Pauses& pauses, QVariantMap more, bool wit
     s.insert(more);
     QFile::remove("gui.conf");
     m_lane = std::make_unique<Lane>(s, pauses);
-    m_started = m_lane->start(m_broker->port(), withCard);
+    m_started = m_lane->start(m_broker->port(), until);
     m_devices->clearJournal();
     return *m_lane;
 }
@@ -232,15 +227,15 @@ void tst_Passage::mainRoad()
     QVERIFY(gpio("leave"));
     QVERIFY(l.waitState(S::Idle, 5000));
 
-    QCOMPARE(l.states(), Road);
-    QVERIFY(l.at(S::DataCollect) - arrived < 2 * manager::MIOBoard::kPollMs + 100);
+    QCOMPARE(l.states, Road);
+    QVERIFY(l.at[S::DataCollect] - arrived < 2 * manager::MIOBoard::kPollMs + 100);
     const QList<QJsonObject> triggers = m_cameras->sim().entries("trigger");
     QCOMPARE(triggers.size() + m_cameras->sim().entries("push").size(), 8);
-    const qint64 triggered = triggers.first().value("ms").toVariant().toLongLong() - l.at(S::DataCollect);
+    const qint64 triggered = triggers.first().value("ms").toVariant().toLongLong() - l.at[S::DataCollect];
     QVERIFY2(triggered >= 190 && triggered < 500, qPrintable(QString::number(triggered)));
     for (auto [from, to, ms] : { std::tuple { S::Permission, S::CardProcess, 500 }, { S::Exit, S::PostExit, 500 },
              { S::PostExit, S::Idle, 3000 } }) {
-        const qint64 took = l.at(to) - l.at(from);
+        const qint64 took = l.at[to] - l.at[from];
         QVERIFY2(took > ms * 0.94 && took < ms + 250, qPrintable(QString("%1 -> %2: %3").arg(from).arg(to).arg(took)));
     }
     QCOMPARE(devices,
@@ -272,6 +267,12 @@ void tst_Passage::variants_data()
                                   << "dispenser /eject";
     QTest::newRow("vehicle leaves") << "leave" << QList<Engine::State> { S::DataCollect, S::WaitUser, S::Idle } << ""
                                     << "";
+    // A stopped engine stays stopped when the issue it started completes.
+    QTest::newRow("stopped mid-issue") << "stop"
+                                       << QList<Engine::State> { S::DataCollect, S::WaitUser, S::Permission,
+                                              S::CardProcess, S::Stopped }
+                                       << ""
+                                       << "";
     QTest::newRow("not collected") << "uncollected" << failed << "Card was not collected"
                                    << "dispenser /accept";
     QTest::newRow("reader deaf") << "deaf" << failed << "Card search failed"
@@ -304,15 +305,21 @@ void tst_Passage::variants()
         QVERIFY(l.waitState(S::WaitUser));
         QVERIFY(gpio(variant == "leave" ? "leave" : "press"));
     }
-    QVERIFY(QTest::qWaitFor([&] { return l.steps.size() >= road.size() - 1; }, 10000));
+    if (variant == "stop") {
+        QVERIFY(l.waitState(S::CardProcess));
+        l.terminal.engine()->stop();
+        QTest::qWait(1000);
+        QCOMPARE(l.state(), S::Stopped);
+    }
+    QVERIFY(QTest::qWaitFor([&] { return l.states.size() >= road.size() - 1; }, 10000));
     QVERIFY(gpio("leave")); // the driver goes, whatever happened
-    QVERIFY(QTest::qWaitFor([&] { return l.steps.size() >= road.size(); }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return l.states.size() >= road.size(); }, 5000));
     QTest::qWait(200);
-    QCOMPARE(l.states(), road);
-    QVERIFY(l.session()->uuid() != uuid);
-    QCOMPARE(finished.count(), variant == "leave" ? 0 : 1);
+    QCOMPARE(l.states, road);
+    QCOMPARE(l.session()->uuid() != uuid, variant != "stop");
+    QCOMPARE(finished.count(), request.isEmpty() ? 0 : 1);
     QCOMPARE(journal().contains("dispenser /eject"), variant != "leave" && variant != "deaf");
-    if (variant == "leave")
+    if (request.isEmpty())
         return;
     QVERIFY(journal().contains(request));
     QCOMPARE(l.closed["result"].toBool(), error.isEmpty());
@@ -327,22 +334,116 @@ void tst_Passage::variants()
 
 void tst_Passage::preparationDuringIssue()
 {
+    // The idle preparation is still reading the card when the issue starts and joins it:
+    // its completion inside CardProcess must not reopen the passage.
+    QVERIFY(m_devices->setReader({ { "detectDelayMs", 700 } }));
+    Lane& l = lane(Short, {}, Lane::Until::Ready);
+    QVERIFY(m_started && l.session()->cardId().isEmpty());
+    QVERIFY(gpio("arrive"));
+    QVERIFY(m_probe.publish("zent/ui/button", "{}"));
+    QVERIFY(l.waitState(S::PostExit, 10000));
+    QVERIFY(gpio("leave"));
+    QVERIFY(l.waitState(S::Idle));
+    QCOMPARE(l.states, ButtonFirst);
+    QVERIFY(l.closed["result"].toBool());
 }
 
 void tst_Passage::disposalRetryDuringIssue()
 {
+    // A failed idle read disposes the card; the new preparation 1000 ms later falls into the
+    // issue that started meanwhile and must stay out of it.
+    LogCapture log;
+    QVERIFY(m_devices->setFault("rfid/enable", { { "mode", "refuse" }, { "text", "Antenna" }, { "times", 1 } }));
+    QVERIFY(m_devices->setAutoTake(1500));
+    Lane& l = lane(Short, {}, Lane::Until::Ready);
+    QVERIFY(m_started);
+    QTRY_VERIFY(!log.startingWith("[IssueEngine] Card disposed").isEmpty());
+    QVERIFY(gpio("arrive"));
+    QVERIFY(m_probe.publish("zent/ui/button", "{}"));
+    QVERIFY(l.waitState(S::PostExit, 10000));
+    QVERIFY(gpio("leave"));
+    QCOMPARE(log.count("[IssueEngine] Preparing card"), 1);
+    QVERIFY(log.contains("[IssueEngine] WARN: Ignoring in current state : Engine::CardProcess"));
+    QVERIFY(l.closed["result"].toBool());
 }
 
 void tst_Passage::cameraGuard()
 {
+    LogCapture log;
+    Engine::Pauses pauses = Short;
+    pauses.dataGuardMs = 300;
+    for (SimCamera* camera : m_cameras->sim().cameras())
+        camera->setPush(SimCamera::Push::NoPush);
+    Lane& l = lane(pauses);
+    QVERIFY(m_started);
+    l.terminal.cameras()->setDataWaitTimeout(800);
+    // Started by the button, with cameras that never answer: on after the guard, without readings.
+    QVERIFY(m_probe.publish("zent/ui/button", "{}"));
+    QVERIFY(l.waitState(S::PostExit, 5000));
+    QCOMPARE(l.closed["readings"].toMap(), QVariantMap());
+    QVERIFY(l.closed["result"].toBool());
+    QVERIFY(l.at[S::Permission] - l.at[S::DataCollect] >= 285);
+    QTRY_VERIFY_WITH_TIMEOUT(!log.startingWith("[IssueEngine] WARN: Ignorning camera readings").isEmpty(), 3000);
+    QVERIFY(l.waitState(S::Idle));
+
+    // A cycle that ends in time leaves no guard behind.
+    for (SimCamera* camera : m_cameras->sim().cameras())
+        camera->setPush(SimCamera::Push::Normal);
+    QVERIFY(gpio("arrive"));
+    QVERIFY(l.waitState(S::WaitUser));
+    QTest::qWait(500);
+    QCOMPARE(l.state(), S::WaitUser);
+    QCOMPARE(l.session()->readings(), AllFour);
+    QCOMPARE(log.startingWith("[IssueEngine] WARN: No camera readings").size(), 1);
 }
 
 void tst_Passage::identities()
 {
+    QFile::remove(m_work.filePath("customsId"));
+    Lane& l = lane(Short, {}, Lane::Until::Connected);
+    QTRY_COMPARE(l.terminal.reason(), QString("Missing Customs id"));
+
+    // Files moved into place keep their old creation time.
+    write("customsId.new", "  21\n");
+    write("locationId.new", QByteArray(5000, '7'));
+    QTest::qWait(2100);
+    QVERIFY(QFile::rename(m_work.filePath("customsId.new"), m_work.filePath("customsId")));
+    QTRY_COMPARE(l.terminal.customsId(), QString("21"));
+    QTRY_COMPARE(l.terminal.state(), Terminal::Ready);
+    QVERIFY(QFile::remove(m_work.filePath("locationId")));
+    QTRY_COMPARE(l.terminal.reason(), QString("Missing Location id"));
+    QVERIFY(QFile::rename(m_work.filePath("locationId.new"), m_work.filePath("locationId")));
+    QTRY_COMPARE(l.terminal.locationId(), QString(4096, '7')); // read up to 4 KiB
+    write("serialnumber", "TERM-0043");
+    QTRY_COMPARE(l.terminal.serialNum(), QString("TERM-0043"));
+    QTRY_COMPARE(l.terminal.state(), Terminal::Ready);
+
+    // The lane's test topics.
+    QVERIFY(m_probe.publish("zent/ui/camera/trigger", ""));
+    QTRY_COMPARE(l.session()->cardId(), QString("TEST"));
+    QCOMPARE(l.session()->readings(), (QVariantMap { { "Front", "ABC 1234" } }));
+    QVERIFY(l.waitState(S::Idle));
+    QVERIFY(m_probe.publish("zent/ui/loop/free", "") && m_probe.publish("zent/ui/loop/present", ""));
+    QVERIFY(l.waitState(S::WaitUser));
 }
 
 void tst_Passage::brokerRestart()
 {
+    Lane& l = lane(Short);
+    QVERIFY(m_started);
+    QVERIFY(gpio("arrive"));
+    QVERIFY(l.waitState(S::WaitUser));
+    QSignalSpy reconnected(&l.mqtt, &manager::MqttClient::connected);
+    m_broker->stop();
+    QVERIFY(m_broker->start());
+    QVERIFY(reconnected.wait(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(l.terminal.state(), Terminal::Ready, 10000);
+    QVERIFY(gpio("press"));
+    QVERIFY(l.waitState(S::PostExit, 10000));
+    QVERIFY(gpio("leave"));
+    QVERIFY(l.waitState(S::Idle));
+    QCOMPARE(l.states, Road);
+    QVERIFY(l.closed["result"].toBool());
 }
 
 LANE_PRIVATE_NETWORK_TEST_MAIN(tst_Passage)

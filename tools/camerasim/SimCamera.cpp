@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QJsonDocument>
+#include <QNetworkProxy>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -25,7 +26,8 @@ SimCamera::SimCamera(const QHostAddress& address, const QString& role, QObject* 
     , m_server(new QTcpServer(this))
 {
     static const QHash<QString, QString> defaults { { QStringLiteral("alpr1"), QStringLiteral("ABC1234") },
-        { QStringLiteral("alpr2"), QStringLiteral("XYZ9876") }, { QStringLiteral("ccr1"), QStringLiteral("MSCU1234565") },
+        { QStringLiteral("alpr2"), QStringLiteral("XYZ9876") },
+        { QStringLiteral("ccr1"), QStringLiteral("MSCU1234565") },
         { QStringLiteral("ccr2"), QStringLiteral("TGHU7654321") } };
     m_value = defaults.value(role, QStringLiteral("SIM0001"));
     connect(m_server, &QTcpServer::newConnection, this, &SimCamera::onNewConnection);
@@ -153,10 +155,10 @@ void SimCamera::onTrigger(QTcpSocket* socket, const QByteArray& head)
                 QString::fromLatin1(lines[i].mid(colon + 1).trimmed()));
     }
     const QString id = QUrlQuery(target).queryItemValue(QStringLiteral("id"), QUrl::FullyDecoded);
-    const QString expected = (readsPlates() ? QStringLiteral("/local/Vaxreader/") : QStringLiteral("/local/Vaxcontainer/"))
+    const QString expected
+        = (readsPlates() ? QStringLiteral("/local/Vaxreader/") : QStringLiteral("/local/Vaxcontainer/"))
         + QStringLiteral("trigger.cgi");
-    const QByteArray basic
-        = "Basic " + (m_user.toUtf8() + ':' + m_password.toUtf8()).toBase64();
+    const QByteArray basic = "Basic " + (m_user.toUtf8() + ':' + m_password.toUtf8()).toBase64();
     const bool authorized = headers.value(QStringLiteral("Authorization")).toString().toLatin1() == basic;
     journal({ { QStringLiteral("event"), QStringLiteral("trigger") },
         { QStringLiteral("method"), QString::fromLatin1(requestLine.value(0)) },
@@ -206,7 +208,9 @@ void SimCamera::onTrigger(QTcpSocket* socket, const QByteArray& head)
 void SimCamera::pushAfterTrigger(const QString& id)
 {
     const QString path = QStringLiteral("/push/") + m_role;
+    ++m_pushesPending;
     QTimer::singleShot(m_pushDelayMsec, this, [this, id, path] {
+        --m_pushesPending;
         switch (m_push) {
         case Push::Normal:
         case Push::Early:
@@ -225,9 +229,8 @@ void SimCamera::pushAfterTrigger(const QString& id)
             push(path, "plate=ABC1234", m_address);
             break;
         case Push::Twice:
-            push(path, dataBody(id, m_value), m_address, false, [this, id, path](int) {
-                push(path, dataBody(id, m_value + QStringLiteral("-2")), m_address);
-            });
+            push(path, dataBody(id, m_value), m_address, false,
+                [this, id, path](int) { push(path, dataBody(id, m_value + QStringLiteral("-2")), m_address); });
             break;
         case Push::NoPush:
             break;
@@ -239,7 +242,11 @@ void SimCamera::pushAfterTrigger(const QString& id)
             break;
         case Push::Heartbeat:
             push(QStringLiteral("/heartbeat"), heartbeatBody(), m_address, false, [this, id, path](int) {
-                QTimer::singleShot(m_pushDelayMsec, this, [this, id, path] { push(path, dataBody(id, m_value), m_address); });
+                ++m_pushesPending;
+                QTimer::singleShot(m_pushDelayMsec, this, [this, id, path] {
+                    --m_pushesPending;
+                    push(path, dataBody(id, m_value), m_address);
+                });
             });
             break;
         }
@@ -266,28 +273,33 @@ QByteArray SimCamera::dataBody(const QString& id, const QString& value) const
 
 QByteArray SimCamera::heartbeatBody() const
 {
-    const QJsonObject object { { QStringLiteral("pending"), 0 }, { QStringLiteral("SoftwareVersion"), QStringLiteral("2.4.1") },
-        { QStringLiteral("BuildNumber"), 417 }, { QStringLiteral("Manufacturer"), QStringLiteral("SimCam") },
+    const QJsonObject object { { QStringLiteral("pending"), 0 },
+        { QStringLiteral("SoftwareVersion"), QStringLiteral("2.4.1") }, { QStringLiteral("BuildNumber"), 417 },
+        { QStringLiteral("Manufacturer"), QStringLiteral("SimCam") },
         { QStringLiteral("SerialNumber"), QStringLiteral("SIM-") + m_role },
-        { QStringLiteral("Model"), QStringLiteral("VAX-SIM") }, { QStringLiteral("FirmwareVersion"), QStringLiteral("10.12") },
+        { QStringLiteral("Model"), QStringLiteral("VAX-SIM") },
+        { QStringLiteral("FirmwareVersion"), QStringLiteral("10.12") },
         { QStringLiteral("Date"), QDateTime::currentDateTimeUtc().toString(Qt::ISODate) },
         { QStringLiteral("PID"), QStringLiteral("4711") } };
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-void SimCamera::push(
-    const QString& path, const QByteArray& body, const QHostAddress& from, bool split, const std::function<void(int)>& done)
+void SimCamera::push(const QString& path, const QByteArray& body, const QHostAddress& from, bool split,
+    const std::function<void(int)>& done)
 {
-    const QByteArray head = "POST " + path.toUtf8() + " HTTP/1.1\r\nHost: " + m_targetAddress.toString().toLatin1() + ':'
-        + QByteArray::number(m_targetPort) + "\r\nContent-Type: application/json\r\nContent-Length: "
+    const QByteArray head = "POST " + path.toUtf8() + " HTTP/1.1\r\nHost: " + m_targetAddress.toString().toLatin1()
+        + ':' + QByteArray::number(m_targetPort) + "\r\nContent-Type: application/json\r\nContent-Length: "
         + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n";
+    ++m_pushesPending;
     auto* socket = new QTcpSocket(this);
+    socket->setProxy(QNetworkProxy::NoProxy); // a proxy of the environment could not bind the source
     auto reply = std::make_shared<QByteArray>();
     auto finished = std::make_shared<bool>(false);
     const auto finish = [this, socket, reply, finished, path, from, done](const QString& error) {
         if (*finished)
             return;
         *finished = true;
+        --m_pushesPending;
         const QList<QByteArray> status = reply->left(reply->indexOf('\r')).split(' ');
         const int code = status.value(1).toInt();
         QJsonObject entry { { QStringLiteral("event"), QStringLiteral("push") }, { QStringLiteral("path"), path },

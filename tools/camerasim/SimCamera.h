@@ -49,6 +49,8 @@ public:
     void setPushTarget(const QHostAddress& address, quint16 port);
     // The address a stray push comes from.
     void setStrayAddress(const QHostAddress& address) { m_strayAddress = address; }
+    // Pushes scheduled or on their way.
+    int pushesPending() const { return m_pushesPending; }
 
     QByteArray dataBody(const QString& id, const QString& value) const;
     QByteArray heartbeatBody() const;
@@ -86,4 +88,5 @@ private:
     quint16 m_targetPort = 8000;
     QHostAddress m_strayAddress = QHostAddress(QStringLiteral("127.0.0.99"));
     QHash<QTcpSocket*, Connection> m_connections;
+    int m_pushesPending = 0;
 };

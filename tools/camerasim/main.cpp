@@ -60,21 +60,22 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("camerasim"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Simulated lane cameras: triggers on port 80, pushes to the terminal."));
+    parser.setApplicationDescription(
+        QStringLiteral("Simulated lane cameras: triggers on port 80, pushes to the terminal."));
     parser.addHelpOption();
     const QCommandLineOption pushTo(QStringLiteral("push-to"), QStringLiteral("The terminal's listener."),
         QStringLiteral("address:port"), QStringLiteral("127.0.0.1:8000"));
     const QCommandLineOption cameraOption(QStringLiteral("camera"),
         QStringLiteral("One camera, repeatable (default 127.0.0.11=alpr1 … 127.0.0.14=ccr2)."),
         QStringLiteral("address=role"));
-    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Trigger port."), QStringLiteral("port"),
-        QStringLiteral("80"));
+    const QCommandLineOption portOption(
+        QStringLiteral("port"), QStringLiteral("Trigger port."), QStringLiteral("port"), QStringLiteral("80"));
     const QCommandLineOption replyOption(QStringLiteral("reply"),
         QStringLiteral("Trigger answer of every camera: ") + SimCamera::replyNames().join(QLatin1Char('|')),
         QStringLiteral("mode"), QStringLiteral("200"));
     const QCommandLineOption pushOption(QStringLiteral("push"),
-        QStringLiteral("Push of every camera: ") + SimCamera::pushNames().join(QLatin1Char('|')), QStringLiteral("mode"),
-        QStringLiteral("normal"));
+        QStringLiteral("Push of every camera: ") + SimCamera::pushNames().join(QLatin1Char('|')),
+        QStringLiteral("mode"), QStringLiteral("normal"));
     const QCommandLineOption delayOption(QStringLiteral("push-delay-ms"),
         QStringLiteral("Pause between the trigger reply and the push."), QStringLiteral("ms"), QStringLiteral("50"));
     const QCommandLineOption userOption(QStringLiteral("user"), QStringLiteral("User name of mode auth."),

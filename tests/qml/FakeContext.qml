@@ -1,7 +1,7 @@
 import QtQuick 2.6
 
-// Stand-ins for the terminal, board, network and self-test objects that the
-// pages under test read; operations record what the screens asked for.
+// Stand-ins for the terminal, board and network objects that the pages under
+// test read; operations record what the screens asked for.
 QtObject {
     property QtObject terminal: QtObject {
         property string reason: "Dispenser not ready"
@@ -38,12 +38,5 @@ QtObject {
         property string gateway: ""
         property string dns0: ""
         property string dns1: ""
-    }
-    property QtObject diagnostics: QtObject {
-        property string buzzer: ""
-        property int running: 0
-        signal saveReportFinished(bool result, string message)
-        function start() { running++; }
-        function stop() { running--; }
     }
 }

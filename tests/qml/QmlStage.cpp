@@ -52,7 +52,6 @@ QmlStage::QmlStage()
     fakes = component.create();
     if (!fakes)
         qFatal("%s", qPrintable(component.errorString()));
-    manager.m_diagnostics = fake("diagnostics");
     manager.setLanguage("en_US");
     QQmlContext* context = engine.rootContext();
     context->setContextProperty("manager", &manager);

@@ -1,6 +1,6 @@
 // The screens headless (offscreen, software renderer) on stand-in objects: the
-// login pad, the maintenance gesture, the Ethernet checks, the settings actions
-// and the faults mended in the screens, without a QML fault in the log.
+// login pad, the maintenance gesture, the Ethernet checks and the faults
+// mended in the screens, without a QML fault in the log.
 #include "QmlStage.h"
 
 #include <QFile>
@@ -20,7 +20,6 @@ private slots:
     void loginPad();
     void maintenanceGesture();
     void ethernetChecks();
-    void settingsActions();
     void mendedFaults();
 
 private:
@@ -119,29 +118,6 @@ void tst_QmlScreens::ethernetChecks()
     s.eval("network.ethernet.method = 'auto'");
     s.click(s.find("SaveButton", page));
     QCOMPARE(s.eval("network.ethernet.saves").toInt(), 2);
-}
-
-void tst_QmlScreens::settingsActions()
-{
-    QmlStage& s = *m_stage;
-    s.showScreen("Settings");
-    for (const char* action : { "reboot", "shutdown", "exit", "logout" }) {
-        QMetaObject::invokeMethod(s.find("SettingsHeader"), "menuChosen", Q_ARG(QString, action));
-        if (QString(action) != "logout")
-            s.click(s.find("PopupYes", s.object("ConfirmPopup")));
-        QCOMPARE(s.manager.calls.last(), action);
-    }
-
-    // The self-test runs while its page is open; the answers become results.
-    QObject* diagnostics = s.fake("diagnostics");
-    QQuickItem* page = openSettings("Diagnostics.qml");
-    QCOMPARE(diagnostics->property("running").toInt(), 1);
-    s.click(s.find("manual_buzzer", page));
-    QCOMPARE(s.text("PopupText", s.object("QuestionPopup", page)), "Can you hear the buzzer?");
-    s.click(s.find("PopupYes", s.object("QuestionPopup", page)));
-    QCOMPARE(diagnostics->property("buzzer").toString(), "OK");
-    s.settingsBack();
-    QCOMPARE(diagnostics->property("running").toInt(), 0);
 }
 
 void tst_QmlScreens::mendedFaults()

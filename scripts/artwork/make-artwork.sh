@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Renders the flag and menu artwork drawn for this project (SVG sources in
-# this folder) into the PNG files the user interface loads, and the clip. Run it after
-# editing a source; the PNGs are committed so the build needs no renderer.
+# Renders the flag and menu artwork drawn for this project (SVG sources in this
+# folder) into the PNG files the user interface loads, and makes its video clip.
+# Run it after editing a source; the results are committed, so the build needs
+# neither renderer.
+# Needs librsvg2-bin, gstreamer1.0-tools, gstreamer1.0-plugins-base and -good.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 out="$here/../../qml/images"

@@ -1,8 +1,7 @@
 import QtQuick 2.6
 
-// Stand-ins for the terminal, board, inspector, network, event log and self-test
-// objects; operations record what the screens asked for. Values a page reads
-// but no test sets stay out (the update client too): the pages show them empty.
+// Stand-ins for the terminal, board and network objects that the pages under
+// test read; operations record what the screens asked for.
 QtObject {
     property QtObject terminal: QtObject {
         property string reason: "Dispenser not ready"
@@ -23,9 +22,6 @@ QtObject {
         property int brightnessSet: -1
         function setDisplayBrightness(value) { brightnessSet = value; }
     }
-    property QtObject inspector: QtObject {
-        property int audioVolume: 70
-    }
     property QtObject network: QtObject {
         property string connectionState: "Connected"
         property string connectivity: "Full"
@@ -42,15 +38,5 @@ QtObject {
         property string gateway: ""
         property string dns0: ""
         property string dns1: ""
-    }
-    property QtObject eventLogManager: QtObject {
-        property var data: [{ name: "Application started", description: "", timestamp: new Date(2026, 0, 2, 3, 4) }]
-    }
-    property QtObject diagnostics: QtObject {
-        property string buzzer: ""
-        property int running: 0
-        signal saveReportFinished(bool result, string message)
-        function start() { running++; }
-        function stop() { running--; }
     }
 }

@@ -1,5 +1,5 @@
-// Test stand-in for the GUI manager as the screens see it: its properties,
-// signals and the slots the screens call, each call recorded.
+// Test stand-in for the GUI manager as the pages under test see it: its
+// properties and signals, and the maintenance gesture's slot, its calls recorded.
 #pragma once
 
 #include <QCoreApplication>
@@ -20,8 +20,6 @@ class FakeManager : public QObject
     Q_PROPERTY(bool showErrorDesc MEMBER m_showErrorDesc NOTIFY changed)
     Q_PROPERTY(int displayOffMin MEMBER m_displayOffMin NOTIFY changed)
     Q_PROPERTY(int shutdownDelaySec MEMBER m_shutdownDelaySec NOTIFY changed)
-    Q_PROPERTY(QObject* diagnostics MEMBER m_diagnostics CONSTANT)
-    Q_PROPERTY(QObject* update MEMBER m_update CONSTANT)
 
 public:
     QString language() const { return m_language; }
@@ -43,16 +41,9 @@ public:
     QString m_screen, m_deviceId = "SN-0001", m_message;
     bool m_showCursor = true, m_showErrorDesc = false;
     int m_displayOffMin = 3, m_shutdownDelaySec = 30;
-    QObject* m_diagnostics = nullptr;
-    QObject* m_update = nullptr;
 
 public slots:
-    void settingsLoginRequest(const QString& pin) { calls << "login:" + pin; }
-    void settingsLogoutRequest() { calls << "logout"; }
     void setMaintenanceScreen() { calls << "maintenance"; }
-    void shutdownRequest() { calls << "shutdown"; }
-    void rebootRequest() { calls << "reboot"; }
-    void exitRequest() { calls << "exit"; }
 
 signals:
     void screenChanged();

@@ -47,16 +47,15 @@ QmlStage::QmlStage()
 {
     processLog();
     QQuickStyle::setStyle("Material");
-    QQmlComponent component(&engine,
-        QUrl::fromLocalFile(qEnvironmentVariable("LANE_SOURCE_DIR") + "/tests/qml/FakeContext.qml"));
+    QQmlComponent component(
+        &engine, QUrl::fromLocalFile(qEnvironmentVariable("LANE_SOURCE_DIR") + "/tests/qml/FakeContext.qml"));
     fakes = component.create();
     if (!fakes)
         qFatal("%s", qPrintable(component.errorString()));
-    manager.m_diagnostics = fake("diagnostics");
     manager.setLanguage("en_US");
     QQmlContext* context = engine.rootContext();
     context->setContextProperty("manager", &manager);
-    for (const char* name : { "board", "inspector", "eventLogManager", "network", "terminal" })
+    for (const char* name : { "board", "network", "terminal" })
         context->setContextProperty(name, fake(name));
     engine.load(QUrl("qrc:/qml/main.qml"));
     window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
@@ -101,8 +100,8 @@ QVariant QmlStage::eval(const QString& script)
 
 QObject* QmlStage::object(const QString& name, QObject* below) const
 {
-    const auto found = named(below ? below : window->contentItem(),
-                             QRegularExpression("^" + QRegularExpression::escape(name) + "$"));
+    const auto found = named(
+        below ? below : window->contentItem(), QRegularExpression("^" + QRegularExpression::escape(name) + "$"));
     return found.isEmpty() ? nullptr : found.first();
 }
 
@@ -136,7 +135,7 @@ void QmlStage::click(QQuickItem* item)
         up->setProperty("contentY", qBound(0.0, y - up->height() / 2, bottom));
     }
     QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier,
-                      item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint());
+        item->mapToScene(QPointF(item->width() / 2, item->height() / 2)).toPoint());
     // Popped pages are deleted later; delete them now so that no lookup finds them.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

@@ -13,6 +13,9 @@
 
 #include <QDir>
 #include <QGuiApplication>
+#ifdef QT_WIDGETS_LIB
+#include <QApplication>
+#endif
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlExpression>
@@ -99,8 +102,8 @@ void tst_QmlScreenshots::screens_data()
     QTest::addColumn<QString>("language");
     QTest::addColumn<QString>("screen");
     for (const char* language : { "en_US", "el_GR" }) {
-        for (const char* screen : { "Busy", "Success", "ErrorScreen", "OutOfOrder", "DispenseScreen", "CollectScreen",
-                                    "Login", "Settings" })
+        for (const char* screen :
+            { "Busy", "Success", "ErrorScreen", "OutOfOrder", "DispenseScreen", "CollectScreen", "Login", "Settings" })
             QTest::addRow("%s %s", language, screen) << language << screen;
     }
 }
@@ -112,9 +115,8 @@ void tst_QmlScreenshots::screens()
     QmlStage& s = *m_stage;
     // The item drawn in the screen's colour.
     const QMap<QString, QStringList> marks { { "Busy", { "BusyIndicator", "#009FDF" } },
-                                             { "Success", { "MessageIcon", "#41b987" } },
-                                             { "ErrorScreen", { "MessageIcon", "#db4a37" } },
-                                             { "OutOfOrder", { "MessageIcon", "#db4a37" } } };
+        { "Success", { "MessageIcon", "#41b987" } }, { "ErrorScreen", { "MessageIcon", "#db4a37" } },
+        { "OutOfOrder", { "MessageIcon", "#db4a37" } } };
     const QStringList mark = marks.value(screen, { "", "" });
     m_gui->setLanguage(language);
     m_gui->setScreen(screen);
@@ -124,11 +126,13 @@ void tst_QmlScreenshots::screens()
     // Icons and the busy indicator fade in: take the picture once the mark is drawn.
     QImage image;
     int near = 0;
-    (void)QTest::qWaitFor([&] {
-        image = s.window->grabWindow();
-        near = markItem ? pixelsNear(image, markItem, QColor(mark[1])) : 0;
-        return !markItem || near > markItem->width() * markItem->height() / 20;
-    }, 3000);
+    const bool drawn = QTest::qWaitFor(
+        [&] {
+            image = s.window->grabWindow();
+            near = markItem ? pixelsNear(image, markItem, QColor(mark[1])) : 0;
+            return !markItem || near > markItem->width() * markItem->height() / 20;
+        },
+        3000);
     const QString folder = qEnvironmentVariable("LANE_BINARY_DIR") + "/screenshots/" + language;
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(image.save(folder + "/" + screen + ".png"));
@@ -136,20 +140,16 @@ void tst_QmlScreenshots::screens()
 
     QCOMPARE(s.visibleScreens(), QList<QQuickItem*>({ shown }));
     QCOMPARE(s.find("Header")->isVisible(), screen != "Settings");
-    if (markItem)
-        QVERIFY2(near > markItem->width() * markItem->height() / 20, qPrintable(QString("%1 pixels").arg(near)));
+    QVERIFY2(drawn, qPrintable(QString("%1 pixels in the colour of %2").arg(near).arg(mark[0])));
     const QStringList cut = cutTexts(shown) + cutTexts(s.find("Header"));
     QVERIFY2(cut.isEmpty(), qPrintable(cut.join(" | ")));
 
-    const bool greek = language == "el_GR";
     if (screen == "Busy" || screen == "ErrorScreen")
         QCOMPARE(s.text(screen == "Busy" ? "BusyMessage" : "ErrorMessage", shown), m_gui->message());
     if (screen == "OutOfOrder") // the reader never answers here
         QCOMPARE(s.text("OutOfOrderMessage", shown), "RFID inactive");
     if (screen == "Settings")
-        QCOMPARE(s.text("SettingsTitle", shown), greek ? "Ρυθμίσεις" : "Settings");
-    if (screen == "DispenseScreen")
-        QCOMPARE(s.text("PromptText", shown), greek ? "Πατήστε το κουμπί για έκδοση κάρτας" : "Press button to issue card");
+        QCOMPARE(s.text("SettingsTitle", shown), language == "el_GR" ? "Ρυθμίσεις" : "Settings");
 }
 
 // Every settings page and sub-page, the names that show nothing, and the files no screen refers to.
@@ -162,7 +162,7 @@ void tst_QmlScreenshots::everyPage()
         m_gui->setLanguage(language);
         m_gui->setScreen("Settings");
         for (const char* page : { "Validator", "ValidatorConfig", "Diagnostics", "Region", "Audio", "Display",
-                                  "Network", "NetworkPri", "Ethernet", "EthernetConfig", "Update", "EventLog" }) {
+                 "Network", "NetworkPri", "Ethernet", "EthernetConfig", "Update", "EventLog" }) {
             run(QString("push('qrc:/qml/screens/settings/%1.qml')").arg(page));
             QCOMPARE(stack->property("depth").toInt(), 2);
             QTest::qWait(20);
@@ -187,12 +187,17 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("LANE_XVFB")) {
         qputenv("LANE_XVFB", "1");
         execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1280x800x24 -nolisten tcp", argv[0],
-               static_cast<char*>(nullptr));
+            static_cast<char*>(nullptr));
         qFatal("xvfb-run not found (package xvfb)");
     }
     qputenv("QT_QPA_PLATFORM", "xcb");
     qunsetenv("QT_QUICK_BACKEND");
+    // The application class QTest's mouse events expect, as QTEST_MAIN picks it.
+#ifdef QT_WIDGETS_LIB
+    QApplication app(argc, argv);
+#else
     QGuiApplication app(argc, argv);
+#endif
     tst_QmlScreenshots test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -142,7 +142,6 @@ private slots:
         const int status = peer.waitFor(QStringLiteral("zent/ui/status"), 20000);
         QVERIFY(status >= 0);
         QCOMPARE(peer.at(status).json(), QJsonObject({ { "technician", false }, { "service", true } }));
-        QVERIFY(peer.waitFor(QStringLiteral("zent/ui/config"), 5000, status) > status);
         QTest::qWait(1000); // screens settle
         app.kill();
         QVERIFY(app.waitForFinished(5000));
@@ -152,7 +151,6 @@ private slots:
         QVERIFY2(will > status, "no last will after SIGKILL");
 
         const QString log = QString::fromUtf8(app.readAll());
-        QVERIFY2(log.contains(QStringLiteral("[GUIManager] Connected to MQTT broker")), qPrintable(log));
         QVERIFY2(!log.contains(QStringLiteral("Failed to load the user interface")), qPrintable(log));
         // A QML warning names its file and line.
         const QRegularExpression qmlWarning(QStringLiteral("qrc:/\\S+:\\d+"));

@@ -6,7 +6,6 @@
 #include "LogCapture.h"
 
 #include <QDir>
-#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>

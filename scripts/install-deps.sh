@@ -10,6 +10,7 @@ packages=(
   qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-layouts
   qml-module-qtquick-controls2 qml-module-qtquick-templates2 qml-module-qtgraphicaleffects
   qml-module-qttest qml-module-qtmultimedia libqt5sql5-sqlite libqt5multimedia5-plugins
+  qml-module-qtquick-controls qml-module-qtquick-extras
   libmosquitto-dev mosquitto mosquitto-clients libqrcodegencpp-dev libbenchmark-dev
   libclang-rt-14-dev xvfb xauth libgl1-mesa-dri fontconfig fonts-dejavu-core
   openssl sqlite3 python3 zbar-tools librsvg2-bin curl libcurl4-openssl-dev

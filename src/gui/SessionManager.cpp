@@ -1,0 +1,94 @@
+#include "SessionManager.h"
+
+#include "Config.h"
+
+#include <QDebug>
+
+SessionManager::SessionManager(Config& config, QObject* parent)
+    : QObject(parent)
+    , m_config(config)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &SessionManager::onExpired);
+    connect(&m_config, &Config::configChanged, this, &SessionManager::loadUsers);
+    loadUsers();
+}
+
+int SessionManager::remainingTime() const
+{
+    return m_user ? m_timer.remainingTime() : -1;
+}
+
+void SessionManager::loadUsers()
+{
+    m_users.clear();
+    m_users.append(User { 0, QStringLiteral("ZENT"), QStringLiteral("Admin"),
+        m_config.get(QStringLiteral("gui/settingsPin")).toString() });
+}
+
+bool SessionManager::sameText(const QString& a, const QString& b)
+{
+    const int n = qMax(a.size(), b.size());
+    uint diff = uint(a.size() ^ b.size());
+    for (int i = 0; i < n; ++i) {
+        const ushort x = i < a.size() ? a.at(i).unicode() : 0;
+        const ushort y = i < b.size() ? b.at(i).unicode() : 0;
+        diff |= uint(x ^ y);
+    }
+    return diff == 0;
+}
+
+void SessionManager::loginRequest(const QString& pin)
+{
+    qInfo().noquote() << "[SessionManager] Login requested with PIN";
+    qDebug().noquote() << "[SessionManager] Entered PIN    : ****";
+
+    const User* match = nullptr;
+    bool emptyPin = false;
+    for (const User& user : qAsConst(m_users)) {
+        // An empty PIN in the settings would open the maintenance screens to anyone.
+        if (user.pin.isEmpty()) {
+            emptyPin = true;
+            continue;
+        }
+        if (!match && sameText(user.pin, pin))
+            match = &user;
+    }
+    if (!match) {
+        if (emptyPin)
+            qWarning().noquote() << "[SessionManager] WARN: No maintenance PIN is configured (gui/settingsPin); "
+                                    "login refused";
+        qWarning().noquote() << "[SessionManager] WARN: User entered wrong pin";
+        emit accessDenied();
+        return;
+    }
+
+    m_timer.start(m_sessionMsec);
+    m_user = *match;
+    qInfo().noquote() << "[SessionManager] User logged-in : " + m_user->firstName + ", " + m_user->lastName;
+    emit accessGranted();
+    emit sessionActiveChanged();
+}
+
+void SessionManager::logoutRequest()
+{
+    if (!m_user)
+        return;
+    qInfo().noquote() << "[SessionManager] User logged-out : " + m_user->firstName + ", " + m_user->lastName;
+    m_timer.stop();
+    m_user.reset();
+    emit sessionActiveChanged();
+}
+
+void SessionManager::resetTimer()
+{
+    // Without a session there is nothing to extend.
+    if (m_user)
+        m_timer.start(m_sessionMsec);
+}
+
+void SessionManager::onExpired()
+{
+    qWarning().noquote() << "[SessionManager] Session expired";
+    logoutRequest();
+}

@@ -1,0 +1,142 @@
+#include "UiMqttService.h"
+
+#include "Config.h"
+#include "MqttClient.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+const QString UiMqttService::kDefaultRoot = QStringLiteral("zent/ui");
+
+UiMqttService::UiMqttService(manager::MqttClient& mqtt, Config& config, QObject* parent)
+    : QObject(parent)
+    , m_mqtt(mqtt)
+    , m_config(config)
+    , m_validator(config)
+{
+}
+
+QString UiMqttService::root() const
+{
+    const QString root = m_config.get(QStringLiteral("mqtt/base")).toString();
+    if (SettingsValidator::isValidRoot(root))
+        return root;
+    // An empty or wildcard root would leave the service deaf and without its will.
+    if (root != m_reportedRoot || m_reportedRoot.isNull()) {
+        m_reportedRoot = root.isNull() ? QStringLiteral("") : root;
+        qCritical().noquote() << "[GUIManager] ERROR: Invalid MQTT base topic '" + root + "', using '" + kDefaultRoot
+                + "'";
+    }
+    return kDefaultRoot;
+}
+
+void UiMqttService::configure()
+{
+    m_mqtt.setClientId(
+        QStringLiteral("%1_%2").arg(QCoreApplication::applicationName()).arg(QCoreApplication::applicationPid()));
+    m_mqtt.setWillTopic(root() + QStringLiteral("/status"));
+    m_mqtt.setWillMessage("{\"service\": false}");
+    m_mqtt.setHostname(m_config.get(QStringLiteral("mqtt/host")).toString());
+    m_mqtt.setPort(m_config.get(QStringLiteral("mqtt/port")).toUInt());
+    m_mqtt.setUsername(m_config.get(QStringLiteral("mqtt/username")).toString());
+    m_mqtt.setPassword(m_config.get(QStringLiteral("mqtt/password")).toString());
+    m_mqtt.connect();
+}
+
+void UiMqttService::subscribeToTopics()
+{
+    const QString base = root();
+    for (const char* suffix : { "/info/get", "/status/get", "/config/get", "/config/set" })
+        m_mqtt.subscribe(base + QLatin1String(suffix), 0);
+}
+
+void UiMqttService::publish(const QJsonObject& body, const QString& suffix)
+{
+    m_mqtt.publish(QJsonDocument(body).toJson(QJsonDocument::Indented), root() + suffix, 0, false);
+}
+
+void UiMqttService::publishInfo()
+{
+    publish(
+        QJsonObject { { QStringLiteral("version"), QCoreApplication::applicationVersion() } }, QStringLiteral("/info"));
+}
+
+void UiMqttService::publishStatus()
+{
+    publish(QJsonObject { { QStringLiteral("technician"), m_technician ? m_technician() : false },
+                { QStringLiteral("service"), true } },
+        QStringLiteral("/status"));
+}
+
+void UiMqttService::publishConfig()
+{
+    publish(m_validator.publishable(), QStringLiteral("/config"));
+}
+
+void UiMqttService::onConnected()
+{
+    qInfo().noquote() << "[GUIManager] Connected to MQTT broker";
+    subscribeToTopics();
+    publishInfo();
+    publishStatus();
+    publishConfig();
+    emit ready();
+}
+
+void UiMqttService::onReceived(const QByteArray& payload, const QByteArray& rawTopic)
+{
+    const QString topic = QString::fromUtf8(rawTopic);
+    const QString base = root();
+    if (!topic.startsWith(base + QLatin1Char('/')))
+        return;
+    qInfo().noquote() << "[GUIManager] Message received : " + topic;
+    const QJsonDocument document = QJsonDocument::fromJson(payload);
+    qDebug().noquote() << "[GUIManager] Data : "
+            + (document.isObject() ? QString::fromUtf8(
+                   QJsonDocument(Config::maskSecrets(document.object()).toObject()).toJson(QJsonDocument::Compact))
+                                   : Config::maskedValue(QString(), QString::fromUtf8(payload)).toString());
+
+    const QString suffix = topic.mid(base.size());
+    if (suffix == QLatin1String("/info/get"))
+        publishInfo();
+    else if (suffix == QLatin1String("/status/get"))
+        publishStatus();
+    else if (suffix == QLatin1String("/config/get"))
+        publishConfig();
+    else if (suffix == QLatin1String("/config/set"))
+        setConfig(document);
+}
+
+void UiMqttService::setConfig(const QJsonDocument& document)
+{
+    if (!document.isObject()) {
+        qWarning().noquote() << "[GUIManager] WARN: Configuration not changed: the message is not a JSON object";
+        return;
+    }
+    QJsonObject changes;
+    QString error;
+    if (!m_validator.check(document.object(), &changes, &error)) {
+        qWarning().noquote() << "[GUIManager] WARN: Configuration not changed: " + error;
+        return;
+    }
+    // The store takes only keys it holds; a key it does not know yet is added on its own.
+    QJsonObject known;
+    const QStringList keys = m_config.keys();
+    for (auto group = changes.begin(); group != changes.end(); ++group) {
+        const QJsonObject names = group.value().toObject();
+        QJsonObject kept;
+        for (auto name = names.begin(); name != names.end(); ++name) {
+            const QString key = group.key() + QLatin1Char('/') + name.key();
+            if (keys.contains(key))
+                kept.insert(name.key(), name.value());
+            else
+                m_config.set(key, name.value().toString());
+        }
+        if (!kept.isEmpty())
+            known.insert(group.key(), kept);
+    }
+    if (!known.isEmpty())
+        m_config.fromJson(known);
+}

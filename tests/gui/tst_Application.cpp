@@ -1,0 +1,165 @@
+#include "CommandLine.h"
+#include "GUIManager.h"
+#include "LogCapture.h"
+#include "MosquittoBroker.h"
+#include "MqttProbe.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+// The entry point: its options and defaults, and the program with its service on a real broker.
+class tst_Application : public QObject
+{
+    Q_OBJECT
+
+    QString program() const { return qEnvironmentVariable("LANE_BINARY_DIR") + QStringLiteral("/laneterminal"); }
+
+private slots:
+    void initTestCase()
+    {
+        QCoreApplication::setApplicationName(QStringLiteral("kstv-terminal-ui"));
+        QCoreApplication::setApplicationVersion(QStringLiteral("0.0.1-1-g1045188"));
+    }
+
+    void options_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QVariantMap>("overrides");
+        QTest::addColumn<QStringList>("lines");
+
+        QTest::newRow("none") << QStringList() << QVariantMap() << QStringList();
+        QTest::newRow("all, in applying order")
+            << QStringList { "-f", "x.conf", "-p", "pa ss", "-u", "us:er", "-P", "1884", "-H", "127.0.0.1", "-c", "-e",
+                   "-v", "9" }
+            << QVariantMap { { "log/level", 9 }, { "log/stderr", true }, { "log/color", true },
+                   { "mqtt/host", "127.0.0.1" }, { "mqtt/port", 1884 }, { "mqtt/username", "us:er" },
+                   { "mqtt/password", "pa ss" }, { "config", "x.conf" } }
+            << QStringList { "Setting Log level : 9", "Log to stderr overridden from user to true",
+                   "Log with color overridden from user to true", "Setting MQTT Host : 127.0.0.1",
+                   "Setting MQTT Port : 1884", "Setting MQTT User : us:er", "Using configuration file : x.conf" };
+        QTest::newRow("bad level dropped") << QStringList { "-v", "high" } << QVariantMap() << QStringList();
+        QTest::newRow("help wins") << QStringList { "-P", "x", "--help" } << QVariantMap() << QStringList();
+    }
+
+    void options()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QVariantMap, overrides);
+        QFETCH(QStringList, lines);
+        LogCapture log;
+        const CommandLine::Result r = CommandLine::parse(QStringList { "laneterminal" } + args);
+        QCOMPARE(r.exitCode, args.contains("--help") ? 0 : -1);
+        QCOMPARE(r.overrides, overrides);
+        QCOMPARE(log.texts(QtInfoMsg), lines);
+        QVERIFY(!log.texts().join('\n').contains("pa ss"));
+    }
+
+    void defaults()
+    {
+        QCOMPARE(GUIManager::Defaults.size(), 50);
+        QCOMPARE(GUIManager::Defaults.value("log/level"), QVariant(2));
+        QCOMPARE(GUIManager::Defaults.value("gui/showCursor"), QVariant(true));
+        QCOMPARE(GUIManager::Defaults.value("mqtt/base"), QVariant("zent/ui"));
+        QVERIFY(!GUIManager::Defaults.contains("topics/update"));
+        // Pushes are routed by the sender's address: four distinct loopback cameras.
+        QSet<QString> hosts;
+        for (const char* key : { "camera/alpr1", "camera/alpr2", "camera/ccr1", "camera/ccr2" }) {
+            const QUrl url(GUIManager::Defaults.value(key).toString());
+            QVERIFY(url.host().startsWith("127.") && url.port() == 8000 && url.password() == "plou");
+            hosts << url.host();
+        }
+        QCOMPARE(hosts.size(), 4);
+        QCOMPARE(QUrl(GUIManager::Defaults.value("card-bo/url").toString()).host(), QStringLiteral("127.0.0.1"));
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("help") << QStringList { "-h", "-H", "x" } << 0 << "-V, --version"
+                              << "";
+        QTest::newRow("version") << QStringList { "-V" } << 0 << "kstv-terminal-ui 0.0.1-1-g1045188\n"
+                                 << "";
+        QTest::newRow("unknown") << QStringList { "--nope" } << 1 << ""
+                                 << "ERROR: Unknown option 'nope'.";
+        QTest::newRow("missing value") << QStringList { "-f" } << 1 << ""
+                                       << "ERROR: Missing value after '-f'.";
+        QTest::newRow("port") << QStringList { "-P", "1883x" } << 1 << ""
+                              << "ERROR: Invalid port : 1883x";
+    }
+
+    // Nothing is started and no configuration file is written.
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QTemporaryDir dir;
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(program(), args);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), code);
+        QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).contains(out));
+        if (!err.isEmpty())
+            QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(err));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList());
+    }
+
+    // Announces itself at start, loads its screens without a QML warning, and leaves its will when killed.
+    void service()
+    {
+        MosquittoBroker broker;
+        QVERIFY(broker.start());
+        MqttProbe peer;
+        QVERIFY(peer.connectTo(broker.host(), broker.port()));
+        QVERIFY(peer.subscribe(QStringLiteral("zent/ui/#")));
+        QTemporaryDir dir;
+        QFile conf(dir.filePath("lane.conf"));
+        QVERIFY(conf.open(QIODevice::WriteOnly));
+        conf.write(
+            QStringLiteral("[log]\nsyslog=false\nstderr=true\n[mqtt]\nhost=127.0.0.1\nport=%1\n[gui]\nlocale=en_US\n"
+                           "[terminal]\ndeviceId=T1\ncustomsId=1\nlocationId=2\n")
+                .arg(broker.port())
+                .toUtf8());
+        conf.close();
+
+        QProcess app;
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.setWorkingDirectory(dir.path());
+        app.start(program(), { "-f", conf.fileName() });
+        const int status = peer.waitFor(QStringLiteral("zent/ui/status"), 20000);
+        QVERIFY(status >= 0);
+        QCOMPARE(peer.at(status).json(), QJsonObject({ { "technician", false }, { "service", true } }));
+        QTest::qWait(1000); // screens settle
+        app.kill();
+        QVERIFY(app.waitForFinished(5000));
+        const int will = peer.waitFor(
+            QStringLiteral("zent/ui/status"),
+            [](const MqttProbe::Message& m) { return m.payload == "{\"service\": false}"; }, 10000, status + 1);
+        QVERIFY2(will > status, "no last will after SIGKILL");
+
+        const QString log = QString::fromUtf8(app.readAll());
+        QVERIFY2(!log.contains(QStringLiteral("Failed to load the user interface")), qPrintable(log));
+        // A QML warning names its file and line.
+        const QRegularExpression qmlWarning(QStringLiteral("qrc:/\\S+:\\d+"));
+        for (const QString& line : log.split('\n'))
+            QVERIFY2(!qmlWarning.match(line).hasMatch(), qPrintable(line));
+        QVERIFY(!log.contains(QStringLiteral("AA_EnableHighDpiScaling")));
+        QVERIFY(log.contains(QStringLiteral("[GUIManager] First frame shown")));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Application)
+#include "tst_Application.moc"

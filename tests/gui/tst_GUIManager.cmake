@@ -1,0 +1,1 @@
+set(EXTRA_LIBS laneqml)

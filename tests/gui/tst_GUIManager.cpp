@@ -1,0 +1,186 @@
+#include "Config.h"
+#include "Event.h"
+#include "GUIManager.h"
+#include "LogCapture.h"
+#include "Logger.h"
+#include "MosquittoBroker.h"
+#include "MqttProbe.h"
+#include "SessionManager.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_GUIManager : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    MosquittoBroker m_broker;
+    MqttProbe m_peer;
+    QScopedPointer<Config> m_config;
+    QScopedPointer<LogCapture> m_log;
+    QScopedPointer<GUIManager> m_gui;
+
+    // Waits until a status request on the root was answered; the requests before it are done too.
+    void sync(const QString& root)
+    {
+        const int from = m_peer.count();
+        m_peer.publish(root + "/status/get", "");
+        QVERIFY(m_peer.waitFor(root + "/status", 5000, from) >= 0);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QCoreApplication::setApplicationName(QStringLiteral("kstv-terminal-ui"));
+        QCoreApplication::setApplicationVersion(QStringLiteral("0.0.1-1-g1045188"));
+        QVERIFY(m_broker.start());
+        QVERIFY(m_peer.connectTo(m_broker.host(), m_broker.port()));
+        QVERIFY(m_peer.subscribe(QStringLiteral("zent/#")));
+        const QString path = m_dir.filePath(QStringLiteral("gui.conf"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("[log]\nsyslog=false\nstderr=false\n[mqtt]\nhost=127.0.0.1\nport=%1\n"
+                               "[terminal]\ndeviceId=T1\ncustomsId=1\nlocationId=2\n")
+                    .arg(m_broker.port())
+                    .toUtf8());
+        f.close();
+        m_config.reset(new Config(path, GUIManager::Defaults));
+        manager::Logger::instance(); // its handler first, so the capture sits on top of it
+        m_log.reset(new LogCapture);
+        m_gui.reset(new GUIManager(*m_config));
+    }
+
+    void cleanupTestCase()
+    {
+        m_gui.reset();
+        m_log.reset();
+    }
+
+    void login()
+    {
+        LogCapture log;
+        Config config(m_dir.filePath(QStringLiteral("login.conf")), GUIManager::Defaults);
+        SessionManager sessions(config);
+        QSignalSpy denied(&sessions, &SessionManager::accessDenied);
+        QSignalSpy active(&sessions, &SessionManager::sessionActiveChanged);
+        for (const char* wrong : { "", "5284", "52830", "528" })
+            sessions.loginRequest(QString::fromLatin1(wrong));
+        QCOMPARE(denied.count(), 4);
+        QCOMPARE(log.count(QStringLiteral("[SessionManager] WARN: User entered wrong pin")), 4);
+        QCOMPARE(sessions.remainingTime(), -1);
+        sessions.loginRequest(QStringLiteral("5283"));
+        QCOMPARE(active.count(), 1);
+        QVERIFY(sessions.remainingTime() > 599000);
+        for (const QString& line : log.texts()) // the PIN never reaches the log
+            QVERIFY2(
+                !line.contains(QStringLiteral("5283")) && !line.contains(QStringLiteral("5284")), qPrintable(line));
+
+        // A new PIN applies to the next login; the logged-in user stays valid, a copy of its record.
+        config.set(QStringLiteral("gui/settingsPin"), QString());
+        QVERIFY(sessions.sessionActive());
+        QCOMPARE(sessions.user()->pin, QStringLiteral("5283"));
+        // An empty configured PIN opens nothing, not even for an empty entry.
+        sessions.logoutRequest();
+        sessions.loginRequest(QString());
+        sessions.loginRequest(QStringLiteral("5283"));
+        QVERIFY(!sessions.sessionActive());
+        QCOMPARE(log.startingWith(QStringLiteral("[SessionManager] WARN: No maintenance PIN is configured")).size(), 2);
+        sessions.logoutRequest(); // without a session: nothing
+        sessions.resetTimer();
+        QCOMPARE(active.count(), 2);
+
+        // Expiry, counted from the last login.
+        config.set(QStringLiteral("gui/settingsPin"), QStringLiteral("5283"));
+        sessions.setSessionMsec(100);
+        sessions.loginRequest(QStringLiteral("5283"));
+        QTest::qWait(60);
+        sessions.loginRequest(QStringLiteral("5283"));
+        QTest::qWait(60);
+        QVERIFY(sessions.sessionActive());
+        QTRY_VERIFY(!sessions.sessionActive());
+        QTest::qWait(150);
+        QCOMPARE(active.count(), 5);
+        QCOMPARE(log.count(QStringLiteral("[SessionManager] Session expired")), 1);
+    }
+
+    // Greek is installed before the first message; only Greek installs the translation.
+    void language()
+    {
+        const QString greek = m_gui->message();
+        QVERIFY(!greek.isEmpty());
+        QVERIFY2(greek != QStringLiteral("Initializing"), qPrintable(greek));
+        QSignalSpy changed(m_gui.data(), &GUIManager::languageChanged);
+        for (const char* lang : { "en_IE", "de_DE", "en_US" }) {
+            m_gui->setLanguage(QString::fromLatin1(lang));
+            QCOMPARE(QCoreApplication::translate("QObject", "Initializing"), QStringLiteral("Initializing"));
+        }
+        m_gui->setLanguage(QStringLiteral("el_GR"));
+        QCOMPARE(QCoreApplication::translate("QObject", "Initializing"), greek);
+        QCOMPARE(changed.count(), 4);
+        QCOMPARE(m_log->startingWith(QStringLiteral("[GUIManager] Loading translation file : ")).size(), 1);
+        QCOMPARE(m_config->get("gui/locale").toString(), QStringLiteral("el_GR"));
+    }
+
+    // Every key of one change set is handled; logging and MQTT are set up again once each.
+    void changeSet()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(m_log->contains(QStringLiteral("[GUIManager] Connected to MQTT broker")), 10000);
+        sync(QStringLiteral("zent/ui"));
+        m_log->clear();
+        QSignalSpy cursor(m_gui.data(), &GUIManager::showCursorChanged);
+        QSignalSpy displayOff(m_gui.data(), &GUIManager::displayOffMinChanged);
+        QSignalSpy language(m_gui.data(), &GUIManager::languageChanged);
+        const int from = m_peer.count();
+        m_config->fromJson(
+            { { "gui", QJsonObject { { "showCursor", false }, { "displayOffMin", 7 }, { "locale", "en_US" } } },
+                { "log", QJsonObject { { "level", 3 }, { "color", true } } },
+                { "mqtt", QJsonObject { { "base", "zent/lane2" }, { "port", int(m_broker.port()) } } } });
+        QCOMPARE(cursor.count(), 1);
+        QCOMPARE(displayOff.count(), 1);
+        QCOMPARE(language.count(), 1);
+        QCOMPARE(m_log->count(QStringLiteral("[GUIManager] Log configuration changed. Applying.")), 1);
+        QCOMPARE(m_log->count(QStringLiteral("[GUIManager] MQTT configuration changed. Applying.")), 1);
+        manager::Logger::instance()->setLevel(2);
+        // The new root answers once per request, however often the set-up ran.
+        QVERIFY(m_peer.waitFor(QStringLiteral("zent/lane2/config"), 10000, from) >= 0);
+        m_config->fromJson({ { "mqtt", QJsonObject { { "base", "zent/ui" } } } });
+        QVERIFY(m_peer.waitFor(QStringLiteral("zent/ui/config"), 10000, m_peer.count()) >= 0);
+        sync(QStringLiteral("zent/ui"));
+        const int before = m_peer.count();
+        sync(QStringLiteral("zent/ui"));
+        QTest::qWait(200);
+        QCOMPARE(m_peer.count() - before, 2); // the request itself and one answer
+    }
+
+    void maintenance()
+    {
+        QSignalSpy granted(m_gui.data(), &GUIManager::settingsAccessGranted);
+        const int from = m_peer.count();
+        m_gui->settingsLoginRequest(QStringLiteral("5283"));
+        QCOMPARE(granted.count(), 1);
+        const Event* login = m_gui->events().events().last();
+        QCOMPARE(login->name(), QStringLiteral("Maintenance login"));
+        QVERIFY(login->description().startsWith(
+            QStringLiteral("User ID : 0\nFirst name : ZENT\nLast name : Admin\nDate : ")));
+        QVERIFY(m_peer.waitFor(
+                    QStringLiteral("zent/ui/status"),
+                    [](const MqttProbe::Message& m) { return m.json().value("technician").toBool(); }, 5000, from)
+            >= 0);
+        m_gui->settingsLogoutRequest();
+        QCOMPARE(m_gui->events().events().last()->name(), QStringLiteral("Maintenance logout"));
+    }
+
+    void loading()
+    {
+        QVERIFY(!m_gui->load(QUrl(QStringLiteral("qrc:/qml/none.qml"))));
+        QCOMPARE(
+            m_log->startingWith(QStringLiteral("[GUIManager] ERROR: Failed to load the user interface : ")).size(), 1);
+        QCOMPARE(m_gui->events().events().last()->name(), QStringLiteral("Application started"));
+    }
+};
+
+QTEST_MAIN(tst_GUIManager)
+#include "tst_GUIManager.moc"

@@ -1,0 +1,237 @@
+// The lane inputs: the GPIO board, button and loop through the in-memory board
+// and the file simulator with the real event loop, and the barrier decoders.
+
+#include "Barrier.h"
+#include "Button.h"
+#include "Config.h"
+#include "LogCapture.h"
+#include "Loop.h"
+#include "MIOBoard.h"
+#include "SusiFake.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace manager;
+
+namespace {
+constexpr int kTwoPolls = 2 * MIOBoard::kPollMs + 150;
+
+// Names of the watched signals in the order they came.
+template<class T>
+void record(QStringList& order, T* object, std::initializer_list<std::pair<void (T::*)(), QString>> watched)
+{
+    for (const auto& [signal, name] : watched)
+        QObject::connect(object, signal, [&order, name = name] { order << name; });
+}
+
+// The lane's inputs on the in-memory board.
+struct Lane
+{
+    // startRead: the status of the level reads made while the button and loop start.
+    explicit Lane(SusiStatus startRead = SusiStatusSuccess)
+        : startRead(fake.failures[SusiFake::Level] = startRead)
+    {
+        fake.failures.clear();
+    }
+
+    SusiFake fake;
+    SusiStatus startRead;
+    MIOBoard board;
+    Button button { board, 0 };
+    Loop loop { board, 1 };
+
+    // Puts a level on a pin and waits until the poll has passed it on.
+    void set(int pin, std::uint32_t level)
+    {
+        fake.levels[pin] = level;
+        (void)QTest::qWaitFor([&] { return board.monitor(pin).state == int(level); }, kTwoPolls);
+    }
+};
+} // namespace
+
+class tst_LaneInputs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { qputenv(SusiSimulatorDirVariable, m_simDir.path().toLocal8Bit()); }
+    void board();
+    void buttonAndLoop();
+    void waitPress();
+    void barrierDecoding();
+    void fileSimulator();
+
+private:
+    QTemporaryDir m_simDir;
+};
+
+void tst_LaneInputs::board()
+{
+    SusiFake fake;
+    fake.failures[SusiFake::Initialize] = 7;
+    fake.directions[2] = 1;
+    LogCapture log;
+    MIOBoard board;
+    QCOMPARE(board.model() + board.firmware(), QString("MIO-5271V1.42"));
+    QVERIFY(QMetaObject::invokeMethod(&board, "setDisplayBrightness", Q_ARG(int, 80))); // as QML calls it
+    QSignalSpy dirs(&board, &MIOBoard::gpioDirChanged), states(&board, &MIOBoard::gpioStateChanged);
+
+    board.setGpioDir(2, 1); // already an input: polled, no signal
+    board.setGpioDir(3, 1);
+    fake.failures[SusiFake::SetDirection] = 9; // a refused change is no success
+    board.setGpioDir(4, 1);
+    board.setGpioState(5, 1);
+    fake.failures = { { SusiFake::Direction, 5 } };
+    board.setGpioDir(6, 1);
+    board.setGpioDir(8, 1); // outside the board: -1, nothing changes
+    board.setGpioState(-1, 1);
+    QCOMPARE(board.gpioState(1000) + board.gpioDir(8), -2);
+    QCOMPARE(dirs, (QList<QVariantList> { { 3, 1 } }));
+    QCOMPARE(log.texts(),
+        QStringList({ "[MIOBoard] Failed to initialize Susi4 library, code 7",
+            "[MIOBoard] GPIO-2 already set to direction 1", "[MIOBoard] Succesfully set GPIO-3 to direction 1",
+            "[MIOBoard] Failed to set GPIO-4 to direction 1, SUSI_STATUS code 9",
+            "[MIOBoard] Failed to set GPIO-5 to direction 1, SUSI_STATUS code 9",
+            "[MIOBoard] Failed to get mode for GPIO-6, SUSI_STATUS code5", "[MIOBoard] Invalid GPIO-8",
+            "[MIOBoard] Invalid GPIO--1", "[MIOBoard] Invalid GPIO-1000", "[MIOBoard] Invalid GPIO-8" }));
+    for (int pin = 2; pin <= 6; ++pin) // directions set, and the state of the output that failed
+        QCOMPARE(board.monitor(pin).direction + board.monitor(pin).state, pin <= 3 ? 2 : 1);
+
+    // Polled pins whose read fails are skipped until they read again.
+    fake.failures = { { SusiFake::Level, 3 } };
+    QTest::qWait(kTwoPolls);
+    QCOMPARE(fake.calls.value(SusiFake::Level) >= 4 && states.isEmpty(), true);
+    fake.failures.clear();
+    QTRY_COMPARE_WITH_TIMEOUT(states, (QList<QVariantList> { { 2, 0 }, { 3, 0 } }), kTwoPolls);
+}
+
+void tst_LaneInputs::buttonAndLoop()
+{
+    Lane lane(SusiStatusReadError);
+    LogCapture log;
+    QStringList order;
+    record(order, &lane.button,
+        { { &Button::lastPressChanged, "lastPress" }, { &Button::isPressedChanged, "isPressed" },
+            { &Button::pressed, "pressed" }, { &Button::released, "released" } });
+    record(order, &lane.loop,
+        { { &Loop::lastChangeChanged, "lastChange" }, { &Loop::isOccupiedChanged, "isOccupied" },
+            { &Loop::vehiclePresent, "present" }, { &Loop::vehicleLeft, "left" } });
+
+    // Unread at start-up, both pins then poll 0 against the board's initial 1: no release, no departure.
+    QTest::qWait(kTwoPolls);
+    QVERIFY(order.isEmpty());
+    lane.set(1, 1);
+    const QDateTime arrival = lane.loop.lastChange();
+    lane.set(0, 1);
+    lane.set(0, 0);
+    lane.set(1, 0);
+    QCOMPARE(order,
+        QStringList({ "lastChange", "isOccupied", "present", "lastPress", "isPressed", "pressed", "isPressed",
+            "released", "isOccupied", "left" }));
+    QVERIFY(lane.loop.lastChange() == arrival && lane.button.lastPress().isValid());
+    QCOMPARE(log.startingWith("[Button]") + log.startingWith("[Loop]"),
+        QStringList({ "[Button] User Button state changed : pressed",
+            "[Button] User Button state changed : not pressed", "[Loop] Magnetic Loop state changed : occupied",
+            "[Loop] Magnetic Loop state changed : not-occupied" }));
+
+    // Enabling catches up with a level that changed while disabled, but announces no press or release:
+    // held and let go, pressed and held, then unreadable.
+    lane.set(0, 1);
+    order.clear();
+    QStringList seen;
+    for (const auto& [level, failure] : { std::pair { 0, 0 }, { 1, 0 }, { 1, 1 } }) {
+        lane.button.disable();
+        lane.fake.levels[0] = level;
+        lane.fake.failures[SusiFake::Level] = failure;
+        QTest::qWait(kTwoPolls);
+        lane.button.enable();
+        seen << (lane.button.isPressed() ? "down" : "up");
+    }
+    QCOMPARE(seen, QStringList({ "up", "down", "up" }));
+    QCOMPARE(order, QStringList({ "isPressed", "isPressed", "isPressed" }));
+}
+
+void tst_LaneInputs::waitPress()
+{
+    Lane lane;
+    const auto press = [&lane] {
+        lane.set(0, 1);
+        lane.set(0, 0);
+    };
+    // One press settles every pending wait.
+    const Deferred<> a = lane.button.waitPress(5), b = lane.button.waitPress(0);
+    press();
+    QCOMPARE(QList<int>({ a.state(), b.state() }), QList<int>({ 1, 1 })); // resolved
+
+    // A wait timing out leaves the other waits' links alone.
+    const Deferred<> quick = lane.button.waitPress(1), open = lane.button.waitPress(-1),
+                     slow = lane.button.waitPress(9);
+    QTRY_COMPARE_WITH_TIMEOUT(quick.state(), 2, 2000); // rejected
+    press();
+    QCOMPARE(QList<int>({ open.state(), slow.state() }), QList<int>({ 1, 1 }));
+
+    // A time-out too long for milliseconds runs at the longest interval a timer takes.
+    lane.button.waitPress(INT_MAX);
+    QTimer* timer = lane.button.findChildren<QTimer*>().last();
+    QVERIFY(timer->isActive() && timer->interval() == INT_MAX / 1000 * 1000);
+}
+
+void tst_LaneInputs::barrierDecoding()
+{
+    Config config(QTemporaryDir().filePath("gui.conf"), {});
+    LogCapture log;
+    Barrier barrier(config);
+    QVERIFY(barrier.reason() == "Disconnected" && !barrier.active());
+    QSignalSpy opened(&barrier, &Barrier::barrierOpened), loopA(&barrier, &Barrier::loopAChanged);
+    QStringList seen;
+    for (std::uint32_t word : { 0x3u, 0x1u, 0x2D200000u, 0x900001u, 0x5A400014u, 0x5A400014u }) {
+        barrier.setStatus(word);
+        seen << QString("%1 %2 %3").arg(barrier.state()).arg(barrier.reason()).arg(barrier.isOpen());
+    }
+    QCOMPARE(seen, QStringList({ "3 Error present 0", "2  0", "1 Closing 0", "2  1", "1 Opening 1", "1 Opening 1" }));
+    QCOMPARE(opened.count(), 1);
+    barrier.setLoopA(0x10);
+    barrier.setLoopA(0x11);
+    barrier.setLoopB(0x9000);
+    QVERIFY(barrier.loopA() && loopA.count() == 1 && barrier.reason() == "Loop B error");
+    QCOMPARE(log.startingWith("[Barrier] State changed").mid(0, 2) + log.startingWith("[Barrier] Boom")
+            + log.startingWith("[Barrier] Loop"),
+        QStringList(
+            { "[Barrier] State changed : (0) Init (reason=Disconnected)", "[Barrier] State changed : (2) Ready ",
+                "[Barrier] Boom is closing : 45 degrees", "[Barrier] Boom is opening : 90 degrees",
+                "[Barrier] Loop A changed : 10", "[Barrier] Loop A changed : 11" }));
+}
+
+void tst_LaneInputs::fileSimulator()
+{
+    // No back-end installed: the one named by the environment, driven through the documented commands.
+    const auto sim = [](const QString& command) {
+        QProcess p;
+        p.start(qEnvironmentVariable("LANE_SOURCE_DIR") + "/tools/gpiosim/gpiosim", { command });
+        return p.waitForFinished(5000) && p.exitCode() == 0;
+    };
+    QVERIFY(sim("init"));
+    MIOBoard board;
+    QCOMPARE(board.model(), QString("GPIO file simulator"));
+    Button button(board, 0);
+    Loop loop(board, 1);
+    QStringList order;
+    record(order, &button, { { &Button::pressed, "pressed" }, { &Button::released, "released" } });
+    record(order, &loop, { { &Loop::vehiclePresent, "present" }, { &Loop::vehicleLeft, "left" } });
+    QVERIFY(sim("arrive") && sim("press")); // before the first poll, still seen
+    QTest::qWait(kTwoPolls);
+    // A file caught half-written is a failed read, not a release.
+    QVERIFY(QFile(m_simDir.filePath("gpio0")).open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QTest::qWait(kTwoPolls);
+    order.sort(); // one poll may see both, button first
+    QCOMPARE(order, QStringList({ "present", "pressed" }));
+    QVERIFY(sim("release") && sim("leave"));
+    QTRY_COMPARE_WITH_TIMEOUT(order, QStringList({ "present", "pressed", "released", "left" }), kTwoPolls);
+}
+
+QTEST_GUILESS_MAIN(tst_LaneInputs)
+#include "tst_LaneInputs.moc"

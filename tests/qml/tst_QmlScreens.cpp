@@ -1,0 +1,161 @@
+// The screens headless (offscreen, software renderer) on stand-in objects: the
+// login pad, the maintenance gesture, the Ethernet checks and the faults
+// mended in the screens, without a QML fault in the log.
+#include "QmlStage.h"
+
+#include <QFile>
+#include <QTest>
+
+class tst_QmlScreens : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { m_stage = new QmlStage; }
+    void cleanupTestCase()
+    {
+        delete m_stage;
+        QVERIFY2(QmlStage::problems().isEmpty(), qPrintable(QmlStage::problems()));
+    }
+    void loginPad();
+    void maintenanceGesture();
+    void ethernetChecks();
+    void mendedFaults();
+
+private:
+    // Opens a page from the settings menu (showing the settings returns them to the menu).
+    QQuickItem* openSettings(const QString& file)
+    {
+        m_stage->showScreen("Busy");
+        m_stage->showScreen("Settings");
+        return m_stage->openSettingsPage(file);
+    }
+    QQuickItem* openEthernetConfig()
+    {
+        QQuickItem* network = openSettings("Network.qml");
+        m_stage->find("NetworkTabs", network)->setProperty("currentIndex", 1);
+        m_stage->click(m_stage->find("ConfigureButton", m_stage->find("Ethernet", network)));
+        return stack()->property("currentItem").value<QQuickItem*>();
+    }
+    QQuickItem* stack() { return m_stage->find("SettingsStack"); }
+
+    QmlStage* m_stage = nullptr;
+};
+
+void tst_QmlScreens::loginPad()
+{
+    QmlStage& s = *m_stage;
+    s.manager.setLanguage("en_US");
+    s.showScreen("Login");
+    QQuickItem* login = s.find("LoginButton");
+    auto type = [&](const QStringList& keys) {
+        for (const QString& key : keys)
+            s.click(s.find("key_" + key));
+    };
+    const QStringList steps[][2] = { { {}, { "Pin" } }, { { "1", "2" }, { "12" } }, { { "<", "<" }, { "Pin" } },
+        { { "9", "CLR" }, { "Pin" } }, { { "4", "3", "2", "1" }, { "4321" } } };
+    for (const auto& step : steps) {
+        type(step[0]);
+        QCOMPARE(s.text("PinField"), step[1][0]);
+        QCOMPARE(login->isEnabled(), step[1][0] != "Pin");
+    }
+    // (A granted PIN is the screenshot test's road, on the real session manager.)
+    emit s.manager.settingsAccessDenied();
+    QCOMPARE(s.text("PinField"), "Pin");
+    type({ "5" });
+    s.showScreen("Busy");
+    s.showScreen("Login");
+    QCOMPARE(s.text("PinField"), "Pin");
+}
+
+void tst_QmlScreens::maintenanceGesture()
+{
+    QmlStage& s = *m_stage;
+    s.showScreen("DispenseScreen");
+    for (int taps : { 2, 3 }) {
+        s.manager.calls.clear();
+        for (int i = 0; i < taps; ++i)
+            s.click(s.find("HeaderClock"));
+        QTest::qWait(1100);
+        QCOMPARE(s.manager.calls.count("maintenance"), taps == 3 ? 1 : 0);
+    }
+}
+
+void tst_QmlScreens::ethernetChecks()
+{
+    QmlStage& s = *m_stage;
+    const QStringList rows[][2] = {
+        // address, netmask, gateway, DNS #0, DNS #1; message
+        { { "", "bad", "bad", "", "" }, { "IPv4 address cannot be empty in 'manual' mode" } },
+        { { "bad", "", "", "", "" }, { "IPv4 netmask cannot be empty in 'manual' mode" } },
+        { { "10.0.0.256", "255.255.255.0", "bad", "", "" }, { "IPv4 address is not a valid IP address" } },
+        { { "10.0.0.5", "255.255.255.0x", "", "", "" }, { "IPv4 netmask is not a valid IP address" } },
+        { { "10.0.0.5", "255.255.255.0", "10.0.0.01", "x", "" }, { "IPv4 gateway is not a valid IP address" } },
+        { { "10.0.0.5", "255.255.255.0", "", "1.2.3", "" }, { "IPv4 DNS #0 is not a valid IP address" } },
+        { { "10.0.0.5", "255.255.255.0", "", "", "1.2.3.4.5" }, { "IPv4 DNS #1 is not a valid IP address" } },
+        { { "10.0.0.5", "255.255.255.0", "", "10.0.0.1", "" }, { "" } },
+    };
+    const char* names[] = { "address", "netmask", "gateway", "dns0", "dns1" };
+    QQuickItem* page = openEthernetConfig();
+    for (const auto& row : rows) {
+        for (int i = 0; i < 5; ++i)
+            s.find(names[i], page)->setProperty("text", row[0][i]);
+        const int saves = s.eval("network.ethernet.saves").toInt();
+        s.click(s.find("SaveButton", page));
+        QCOMPARE(s.eval("network.ethernet.saves").toInt(), saves + (row[1][0].isEmpty() ? 1 : 0));
+        if (!row[1][0].isEmpty()) {
+            QCOMPARE(s.text("PopupText", s.object("ProblemPopup", page)), row[1][0]);
+            s.click(s.find("PopupText", s.object("ProblemPopup", page)));
+        }
+    }
+    QCOMPARE(s.fake("ethernetConfig")->property("address").toString(), "10.0.0.5");
+
+    // A field turns red while its text is not an address; in "auto" nothing is checked.
+    page = openEthernetConfig();
+    QQuickItem* address = s.find("address", page);
+    address->setProperty("text", "10.0.0");
+    QCOMPARE(s.find("field", address)->property("color").value<QColor>(), QColor("#db4a37"));
+    s.eval("network.ethernet.method = 'auto'");
+    s.click(s.find("SaveButton", page));
+    QCOMPARE(s.eval("network.ethernet.saves").toInt(), 2);
+}
+
+void tst_QmlScreens::mendedFaults()
+{
+    QmlStage& s = *m_stage;
+    // The Region page's flag for every non-Greek locale is in the resources, and so is "uk.png".
+    for (const char* language : { "en_US", "el_GR" }) {
+        s.manager.setLanguage(language);
+        QQuickItem* flag = s.find("FlagImage", openSettings("Region.qml"));
+        QTRY_COMPARE(flag->property("status").toInt(), 1); // Image.Ready
+    }
+    QVERIFY(QFile::exists(":/qml/images/Flags/uk.png"));
+
+    // A released brightness slider goes through the board's invokable setter.
+    QQuickItem* slider = s.find("BrightnessSlider", openSettings("Display.qml"));
+    const QPoint at = slider->mapToScene(QPointF(slider->width() * 0.8, slider->height() / 2)).toPoint();
+    QTest::mousePress(s.window, Qt::LeftButton, Qt::NoModifier, at);
+    QTest::mouseRelease(s.window, Qt::LeftButton, Qt::NoModifier, at);
+    const int set = s.fake("board")->property("brightnessSet").toInt();
+    QVERIFY2(set > 50 && set == qRound(slider->property("value").toDouble()), qPrintable(QString::number(set)));
+
+    // A camera that delivered nothing leaves its plate empty.
+    s.eval("terminal.session.readings = { Rear: 'XYZ 9876' }");
+    QCOMPARE(s.text("PlateText", s.find("screen_DispenseScreen")), "");
+    QCOMPARE(s.text("PlateText", s.find("screen_CollectScreen")), "XYZ 9876");
+
+    // Without a validator object its values stay empty and its form cannot save.
+    QQuickItem* page = openSettings("Validator.qml");
+    QCOMPARE(s.text("value", s.find("SerialNumber", page)), "SN-0001");
+    QCOMPARE(s.text("value", s.find("Vehicle", page)), "");
+    QCOMPARE(s.text("value", s.find("RfidFirmware", page)), "");
+    s.click(s.find("ConfigureButton", page));
+    QQuickItem* form = stack()->property("currentItem").value<QQuickItem*>();
+    s.find("ShutdownDelay", form)->setProperty("value", 60);
+    QVERIFY(!s.find("SaveButton", form)->isEnabled());
+    s.click(s.find("BackButton", form));
+    QCOMPARE(stack()->property("depth").toInt(), 2);
+}
+
+QTEST_MAIN(tst_QmlScreens)
+#include "tst_QmlScreens.moc"

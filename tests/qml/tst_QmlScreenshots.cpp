@@ -1,0 +1,205 @@
+// The screens on the application's own objects (the GUI manager and all it
+// builds, with no broker to reach), rendered with OpenGL on a private X server
+// (xvfb-run). Screenshots of the driver, login and settings screens in both
+// languages are kept in the build folder (screenshots/<language>/<screen>.png)
+// and checked for their size, icon colour or busy indicator, one visible
+// screen, the header and texts that fit their items. Every settings page is
+// shown too; no screen or page may log a QML fault.
+#include "Config.h"
+#include "GUIManager.h"
+#include "Logger.h"
+#include "QmlStage.h"
+#include "TestPorts.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#ifdef QT_WIDGETS_LIB
+#include <QApplication>
+#endif
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <unistd.h>
+
+namespace {
+// Pixels of `image` inside `item` whose colour is within a small distance of `colour`.
+int pixelsNear(const QImage& image, QQuickItem* item, const QColor& colour)
+{
+    const QRect area = item->mapRectToScene(QRectF(0, 0, item->width(), item->height())).toRect() & image.rect();
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (qAbs(c.red() - colour.red()) + qAbs(c.green() - colour.green()) + qAbs(c.blue() - colour.blue()) < 40)
+                ++count;
+        }
+    }
+    return count;
+}
+
+// Visible texts below `root` that are cut off or do not fit their item.
+QStringList cutTexts(QQuickItem* root)
+{
+    QStringList cut;
+    for (QQuickItem* item : root->findChildren<QQuickItem*>()) {
+        if (!item->isVisible() || !item->inherits("QQuickText") || item->property("text").toString().isEmpty())
+            continue;
+        if (item->property("truncated").toBool() || item->property("contentWidth").toReal() > item->width() + 1)
+            cut << item->property("text").toString();
+    }
+    return cut;
+}
+} // namespace
+
+class tst_QmlScreenshots : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QFile file(m_dir.filePath("gui.conf"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QString("[log]\nsyslog=false\n[mqtt]\nport=%1\n[gui]\nsettingsPin=4321\n")
+                       .arg(testsupport::freePort())
+                       .toUtf8());
+        file.close();
+        manager::Logger::instance(); // its handler first, so that the test's log capture sits on top of it
+        QmlStage::problems();
+        m_config.reset(new Config(file.fileName(), GUIManager::Defaults));
+        m_gui.reset(new GUIManager(*m_config));
+        m_gui->load();
+        m_stage.reset(new QmlStage(qobject_cast<QQuickWindow*>(m_gui->engine().rootObjects().value(0))));
+        QVERIFY(m_stage->window);
+        // Log in on the login screen: during a maintenance session the terminal's state moves no screen.
+        m_gui->setScreen("Login");
+        for (const char* key : { "4", "3", "2", "1" })
+            m_stage->click(m_stage->find(QString("key_") + key));
+        m_stage->click(m_stage->find("LoginButton"));
+        QCOMPARE(m_gui->screen(), "Settings");
+    }
+    void cleanupTestCase()
+    {
+        m_stage.reset();
+        m_gui.reset();
+        QVERIFY2(QmlStage::problems().isEmpty(), qPrintable(QmlStage::problems()));
+    }
+    void screens_data();
+    void screens();
+    void everyPage();
+
+private:
+    QTemporaryDir m_dir;
+    QScopedPointer<Config> m_config;
+    QScopedPointer<GUIManager> m_gui;
+    QScopedPointer<QmlStage> m_stage;
+};
+
+void tst_QmlScreenshots::screens_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("screen");
+    for (const char* language : { "en_US", "el_GR" }) {
+        for (const char* screen :
+            { "Busy", "Success", "ErrorScreen", "OutOfOrder", "DispenseScreen", "CollectScreen", "Login", "Settings" })
+            QTest::addRow("%s %s", language, screen) << language << screen;
+    }
+}
+
+void tst_QmlScreenshots::screens()
+{
+    QFETCH(QString, language);
+    QFETCH(QString, screen);
+    QmlStage& s = *m_stage;
+    // The item drawn in the screen's colour.
+    const QMap<QString, QStringList> marks { { "Busy", { "BusyIndicator", "#009FDF" } },
+        { "Success", { "MessageIcon", "#41b987" } }, { "ErrorScreen", { "MessageIcon", "#db4a37" } },
+        { "OutOfOrder", { "MessageIcon", "#db4a37" } } };
+    const QStringList mark = marks.value(screen, { "", "" });
+    m_gui->setLanguage(language);
+    m_gui->setScreen(screen);
+    QCoreApplication::processEvents();
+    QQuickItem* shown = s.find("screen_" + screen);
+    QQuickItem* markItem = mark[0].isEmpty() ? nullptr : s.find(mark[0], shown);
+    // Icons and the busy indicator fade in: take the picture once the mark is drawn.
+    QImage image;
+    int near = 0;
+    const bool drawn = QTest::qWaitFor(
+        [&] {
+            image = s.window->grabWindow();
+            near = markItem ? pixelsNear(image, markItem, QColor(mark[1])) : 0;
+            return !markItem || near > markItem->width() * markItem->height() / 20;
+        },
+        3000);
+    const QString folder = qEnvironmentVariable("LANE_BINARY_DIR") + "/screenshots/" + language;
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(image.save(folder + "/" + screen + ".png"));
+    QCOMPARE(image.size(), QSize(1024, 600));
+
+    QCOMPARE(s.visibleScreens(), QList<QQuickItem*>({ shown }));
+    QCOMPARE(s.find("Header")->isVisible(), screen != "Settings");
+    QVERIFY2(drawn, qPrintable(QString("%1 pixels in the colour of %2").arg(near).arg(mark[0])));
+    const QStringList cut = cutTexts(shown) + cutTexts(s.find("Header"));
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(" | ")));
+
+    if (screen == "Busy" || screen == "ErrorScreen")
+        QCOMPARE(s.text(screen == "Busy" ? "BusyMessage" : "ErrorMessage", shown), m_gui->message());
+    if (screen == "OutOfOrder") // the reader never answers here
+        QCOMPARE(s.text("OutOfOrderMessage", shown), "RFID inactive");
+    if (screen == "Settings")
+        QCOMPARE(s.text("SettingsTitle", shown), language == "el_GR" ? "Ρυθμίσεις" : "Settings");
+}
+
+// Every settings page and sub-page, the names that show nothing, and the files no screen refers to.
+void tst_QmlScreenshots::everyPage()
+{
+    QmlStage& s = *m_stage;
+    QQuickItem* stack = s.find("SettingsStack");
+    auto run = [stack](const QString& script) { QQmlExpression(qmlContext(stack), stack, script).evaluate(); };
+    for (const char* language : { "el_GR", "en_US" }) {
+        m_gui->setLanguage(language);
+        m_gui->setScreen("Settings");
+        for (const char* page : { "Validator", "ValidatorConfig", "Diagnostics", "Region", "Audio", "Display",
+                 "Network", "NetworkPri", "Ethernet", "EthernetConfig", "Update", "EventLog" }) {
+            run(QString("push('qrc:/qml/screens/settings/%1.qml')").arg(page));
+            QCOMPARE(stack->property("depth").toInt(), 2);
+            QTest::qWait(20);
+            run("pop()");
+        }
+    }
+    for (const char* screen : { "NoSuchScreen", "InitPage" }) {
+        m_gui->setScreen(screen);
+        QVERIFY(s.visibleScreens().isEmpty());
+        QVERIFY(s.find("Header")->isVisible());
+    }
+    for (const char* file : { "ScreenSaver", "Media", "Overview", "Power", "SettingsPopUp", "ProvisionPopUp" }) {
+        QQmlComponent component(&m_gui->engine(), QUrl(QString("qrc:/qml/screens/%1.qml").arg(file)));
+        QScopedPointer<QObject> object(component.create());
+        QVERIFY2(object, qPrintable(component.errorString()));
+    }
+}
+
+int main(int argc, char** argv)
+{
+    // Run again inside a private X server of our own.
+    if (qEnvironmentVariableIsEmpty("LANE_XVFB")) {
+        qputenv("LANE_XVFB", "1");
+        execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1280x800x24 -nolisten tcp", argv[0],
+            static_cast<char*>(nullptr));
+        qFatal("xvfb-run not found (package xvfb)");
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qunsetenv("QT_QUICK_BACKEND");
+    // The application class QTest's mouse events expect, as QTEST_MAIN picks it.
+#ifdef QT_WIDGETS_LIB
+    QApplication app(argc, argv);
+#else
+    QGuiApplication app(argc, argv);
+#endif
+    tst_QmlScreenshots test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_QmlScreenshots.moc"

@@ -1,0 +1,23 @@
+// screenshot FILE.png: grabs the primary screen of $DISPLAY into a PNG file.
+
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    QGuiApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: screenshot FILE.png\n");
+        return 2;
+    }
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QPixmap shot = screen ? screen->grabWindow(0) : QPixmap();
+    if (shot.isNull() || !shot.save(QString::fromLocal8Bit(argv[1]), "PNG")) {
+        std::fprintf(stderr, "screenshot: could not grab the screen into %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}

@@ -109,6 +109,7 @@ Drive one passage from another shell:
 Watch the UI's service: mosquitto_sub -p $mqtt_port -t 'zent/ui/#' -v
 TEXT
 
+: > "$run/laneterminal.log" # exists before tail follows it
 (cd "$run" && QT_QPA_PLATFORM=xcb exec "$root/build/laneterminal" -f "$run/gui.conf") > "$run/laneterminal.log" 2>&1 &
 app=$!
 pids+=($app)

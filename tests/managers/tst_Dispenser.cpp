@@ -3,7 +3,6 @@
 // the road of one card.
 
 #include "DeviceClientRig.h"
-#include "DeviceSimulator.h"
 #include "Dispenser.h"
 #include "LogCapture.h"
 
@@ -44,7 +43,6 @@ private slots:
     void messages();
     void requestsAndReplies();
     void waitCollect();
-    void roadWithSimulator();
 
 private:
     QStringList m_changes;
@@ -58,17 +56,11 @@ void TestDispenser::messages()
     LogCapture log;
     const auto lines = [&log] { return log.startingWith("[Dispenser] "); };
 
-    // Read-only properties, each with its own change signal, which the test records.
+    // Every change signal, recorded by name.
     const QMetaObject* meta = dispenser.metaObject();
-    QCOMPARE(meta->propertyCount() - meta->propertyOffset(), 11);
-    for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
-        const QMetaProperty property = meta->property(i);
-        QVERIFY(!property.isWritable());
-        QCOMPARE(property.notifySignal().name(), QByteArray(property.name()) + "Changed");
-        connect(
-            &dispenser, property.notifySignal(), this, metaObject()->method(metaObject()->indexOfSlot("noteChange()")));
-    }
-    m_changes.clear();
+    for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i)
+        connect(&dispenser, meta->property(i).notifySignal(), this,
+            metaObject()->method(metaObject()->indexOfSlot("noteChange()")));
 
     const QByteArray info
         = R"({"device":{"firmware":"3.2","manufacturer":"CardCo","model":"CD-100","uid":"x"},"service":{"version":"0.9"}})";
@@ -93,7 +85,6 @@ void TestDispenser::messages()
     QCOMPARE(lines(),
         QStringList({ "[Dispenser] Active changed : true", "[Dispenser] Jammed changed : true",
             "[Dispenser] Door state changed : Open" }));
-    QCOMPARE(log.texts(QtInfoMsg).filter("[Dispenser]").size(), 3);
     QVERIFY(dispenser.isJammed() && dispenser.isDoorOpen() && dispenser.cardInMouth() && dispenser.cardInRfid());
     QCOMPARE(dispenser.cartridge(), QString("reserve"));
     QCOMPARE(dispenser.cartridgePercent(), 15);
@@ -221,12 +212,6 @@ void TestDispenser::requestsAndReplies()
         QCOMPARE(rig.peer.at(index).payload,
             QJsonDocument(QJsonObject { { "red", red }, { "green", green } }).toJson(QJsonDocument::Indented));
     }
-
-    // A lost broker: every call fails at once.
-    QSignalSpy down(&rig.client, &manager::MqttClient::disconnected);
-    rig.broker.kill();
-    QVERIFY(down.wait(5000));
-    QCOMPARE(follow(dispenser.issue())->value.description, QString("Not connected"));
 }
 
 void TestDispenser::waitCollect()
@@ -266,35 +251,6 @@ void TestDispenser::waitCollect()
     QVERIFY(rig.mark() >= 0); // any unsubscription of the waits has reached the broker
     QVERIFY(rig.feed(D + "/card/removed", "{}"));
     QCOMPARE(removed.count(), 2);
-}
-
-void TestDispenser::roadWithSimulator()
-{
-    DeviceClientRig rig("zent");
-    Dispenser dispenser(rig.client, "zent/dispenser");
-    QVERIFY(rig.up());
-    DeviceSimulator sim(rig.broker.port(), { "--cards", "3", "--model", "DS-TEST" });
-    QVERIFY2(sim.start(), qPrintable(sim.lastError()));
-    QSignalSpy removed(&dispenser, &Dispenser::cardRemoved);
-
-    QTRY_COMPARE(dispenser.model(), QString("DS-TEST"));
-    QTRY_VERIFY(dispenser.active());
-    QCOMPARE(settled(dispenser.issue())->state, 1);
-    QTRY_VERIFY(dispenser.cardInRfid());
-    // A second card cannot go onto the occupied reader position.
-    QCOMPARE(settled(dispenser.issue())->value.code, 14);
-
-    QCOMPARE(settled(dispenser.eject())->state, 1);
-    QTRY_VERIFY(dispenser.cardInMouth());
-    QVERIFY(sim.take());
-    QTRY_COMPARE(removed.count(), 1);
-    QTRY_VERIFY(!dispenser.cardInMouth());
-
-    QCOMPARE(sim.journalLines(), QStringList({ "dispenser /issue 1", "dispenser /issue 2", "dispenser /eject 3" }));
-
-    sim.kill();
-    QTRY_VERIFY(!dispenser.active());
-    QVERIFY(!dispenser.cartridge().isEmpty()); // the other readings stay
 }
 
 QTEST_GUILESS_MAIN(TestDispenser)

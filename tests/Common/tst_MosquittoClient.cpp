@@ -87,23 +87,18 @@ private slots:
         QVERIFY(log.contains(QtWarningMsg, "[MosquittoClient] WARN: Keep-alive 4 s is below the minimum, using 5 s"));
         // MQTT 3.1.1 ("p2" in the broker's words) with a clean session.
         QTRY_VERIFY2(broker.log().contains("as order-test (p2, c1, k5)"), qPrintable(broker.log()));
-        QCOMPARE(client.subscribe(MqttTopicFilter("a/#/b"), 0), nullptr);
-        QCOMPARE(client.publish(MqttTopicName("a/+"), "x"), -1);
-        QCOMPARE(client.publish(MqttTopicName("a/b"), "x", 0), 0);
         QVERIFY(client.publish(MqttTopicName("a/b"), "x", 1) > 0);
 
         order.clear();
         client.disconnectFromHost();
         QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
         QCOMPARE(order, QStringList({ "state0", "disconnected" }));
-        QTRY_VERIFY(broker.log().contains("Client order-test disconnected."));
 
         // A lasting session needs an id of its own: refused like a broker would.
         client.setClientId(QString());
         client.setCleanSession(false);
         client.connectToHost();
         QTRY_COMPARE(client.error(), MosquittoClient::IdRejected);
-        QCOMPARE(client.state(), MosquittoClient::Disconnected);
     }
 
     void failedAttemptsBecomeErrors()
@@ -133,24 +128,10 @@ private slots:
             client.connectToHost();
             QTRY_COMPARE(errors.count(), 1);
             QCOMPARE(client.error(), connack ? MosquittoClient::ClientError(code) : MosquittoClient::ProtocolViolation);
-            QCOMPARE(client.state(), MosquittoClient::Disconnected);
             // MQTT 3.1.1; user name and password flags only with credentials.
             QVERIFY(fake.received.contains(QByteArray("\x00\x04MQTT\x04", 7)));
             QCOMPARE(fake.connectFlags() & 0xC0, connack ? 0xC0 : 0);
         }
-
-        // An attempt that hangs without CONNACK is cut by closeTransport().
-        FakeBroker silent { QByteArray() };
-        MosquittoClient client;
-        pointAt(client, silent.serverPort());
-        QSignalSpy errors(&client, &MosquittoClient::errorChanged);
-        client.connectToHost();
-        QTRY_VERIFY(silent.received.contains("MQTT"));
-        QCOMPARE(client.state(), MosquittoClient::Connecting);
-        client.closeTransport();
-        QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
-        QCOMPARE(errors.count(), 1);
-        QCOMPARE(client.error(), MosquittoClient::TransportInvalid);
     }
 
     void subscriptionsAreSharedAndEndWithTheConnection()

@@ -1,6 +1,5 @@
 // Request/response calls and single waits over a real broker: the wire
-// envelope, reply parsing, time-outs, rejections, and waits that survive a
-// reconnection or share their topic with a lasting subscription.
+// envelope, reply parsing, time-outs, rejections, and waits that survive a reconnection.
 
 #include "LogCapture.h"
 #include "MosquittoBroker.h"
@@ -213,27 +212,6 @@ private slots:
             qMakePair(2, QJsonValue("Subscription failed")));
         QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
         QTRY_COMPARE(adapterOf(rig.client)->subscriptionCount(), 0);
-    }
-
-    void waitKeepsLastingSubscription()
-    {
-        Rig rig;
-        rig.client.subscribe("disp/card/removed", 1);
-        QVERIFY(rig.up());
-        QTRY_VERIFY(rig.broker.log().contains("disp/card/removed (QoS 1)"));
-        QSignalSpy received(&rig.client, &MqttClient::received);
-
-        // One wait ends with a message, another one with its time-out.
-        const Deferred<QJsonValue> removed = rig.client.waitTopic("disp/card/removed", 3000);
-        rig.device.publish("disp/card/removed", R"({"removed":true})");
-        QCOMPARE(settle(removed).first, 1);
-        QCOMPARE(settle(rig.client.waitTopic("disp/card/removed", 100)).second, QJsonValue("Timeout"));
-        QTest::qWait(100);
-        QVERIFY(!rig.broker.log().contains("Received UNSUBSCRIBE"));
-
-        // Later messages still arrive through the lasting subscription.
-        rig.device.publish("disp/card/removed", R"({"removed":true})");
-        QTRY_COMPARE(received.count(), 2);
     }
 
     void waitAndCallSurviveBrokerRestart()

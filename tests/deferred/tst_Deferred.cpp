@@ -4,7 +4,6 @@
 
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QProcess>
 #include <QSemaphore>
 #include <QTest>
 #include <QThread>
@@ -371,33 +370,7 @@ private slots:
         QCOMPARE(Deferred<>::when(QList<Deferred<QString>> { twice }).state(), 1);
         QCOMPARE(Deferred<>::when(QList<Deferred<QString>> {}).state(), 1);
     }
-
-    void exitCleanerWritesOnceAfterFirstUse()
-    {
-        auto runProbe = [](const QString& mode) {
-            QProcess probe;
-            probe.setProcessChannelMode(QProcess::MergedChannels);
-            probe.start(QCoreApplication::applicationFilePath(), { mode });
-            return probe.waitForFinished(10000) ? QString::fromUtf8(probe.readAll()) : QString();
-        };
-        QCOMPARE(runProbe("--exit-probe-register").count(QStringLiteral("DeferredDataBase was deleted.")), 1);
-        const QString unused = runProbe(QStringLiteral("--exit-probe-idle"));
-        QVERIFY2(!unused.contains(QStringLiteral("DeferredDataBase")), qPrintable(unused));
-    }
 };
 
-int main(int argc, char** argv)
-{
-    // Child modes for the exit-cleaner test: the process ends right after.
-    if (argc > 1 && (qstrcmp(argv[1], "--exit-probe-register") == 0 || qstrcmp(argv[1], "--exit-probe-idle") == 0)) {
-        Deferred<int> d;
-        if (qstrcmp(argv[1], "--exit-probe-register") == 0)
-            d.done([](int) {});
-        d.resolve(1);
-        return 0;
-    }
-    QCoreApplication app(argc, argv);
-    TestDeferred test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_GUILESS_MAIN(TestDeferred)
 #include "tst_Deferred.moc"

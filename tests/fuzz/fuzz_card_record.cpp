@@ -13,12 +13,6 @@
 
 namespace {
 
-void check(bool condition)
-{
-    if (!condition)
-        abort();
-}
-
 void exercise(const QJsonObject& object)
 {
     Tag::Ptr tag = Tag::fromJson(object);

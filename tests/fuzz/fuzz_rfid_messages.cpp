@@ -26,12 +26,6 @@ const char* const kKeys[] = { "service", "device", "state", "error", "what", "ui
     "customsId", "usageLog", "timestamp", "model", "completed" };
 const char* const kSuffixes[] = { "/info", "/status", "/card/found", "/card/removed", "/card/autoread", "/card", "" };
 
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
 void quiet(QtMsgType type, const QMessageLogContext&, const QString&)
 {
     check(type != QtFatalMsg);

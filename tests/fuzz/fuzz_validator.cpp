@@ -14,12 +14,6 @@
 
 namespace {
 
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
 void apply(ValidatorRfid& rfid, const QJsonObject& object)
 {
     rfid.fromJson(object);

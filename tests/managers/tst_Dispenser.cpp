@@ -1,6 +1,5 @@
 // The card dispenser client over a real broker: a raw MQTT peer plays the
-// dispenser service message by message, and the device simulator plays it for
-// the road of one card.
+// dispenser service message by message (the card issuer test runs it against the simulator).
 
 #include "DeviceClientRig.h"
 #include "Dispenser.h"

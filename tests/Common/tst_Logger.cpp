@@ -104,22 +104,17 @@ int enabledBits(const QLoggingCategory& c)
 
 // ---- child process scenarios ------------------------------------------------------
 
-FakeClock* useFakeClock(double elapsedMs)
-{
-    auto clock = std::make_unique<FakeClock>(0);
-    FakeClock* raw = clock.get();
-    Logger::instance()->setClock(std::move(clock));
-    raw->set(elapsedMs);
-    return raw;
-}
-
 // Standard error on; syslog on only with a sink given.
 FakeClock* childSetup(double elapsedMs, std::unique_ptr<manager::SyslogSink> sink = nullptr)
 {
     Logger::instance()->setSyslog(sink != nullptr);
     Logger::instance()->setSyslogSink(std::move(sink));
     Logger::instance()->setStderr(true);
-    return useFakeClock(elapsedMs);
+    auto clock = std::make_unique<FakeClock>(0); // a new clock restarts the elapsed time
+    FakeClock* raw = clock.get();
+    Logger::instance()->setClock(std::move(clock));
+    raw->set(elapsedMs);
+    return raw;
 }
 
 void emitAll(const QString& tag)
@@ -133,7 +128,7 @@ void emitAll(const QString& tag)
 
 int childFormat()
 {
-    FakeClock* clock = childSetup(1250);
+    FakeClock* clock = childSetup(1250, std::make_unique<CaptureSink>(true));
     Logger::instance()->setLevel(4);
     emitAll(QStringLiteral("plain"));
     Logger::instance()->setColor(true);
@@ -144,6 +139,8 @@ int childFormat()
     qInfo().noquote() << "100%s %n %d done";
     Logger::instance()->setStderr(false);
     qCritical().noquote() << "not on standard error";
+    Logger::instance()->setSyslog(false);
+    qCritical().noquote() << "nowhere";
     return 0;
 }
 
@@ -291,41 +288,6 @@ private slots:
         QCOMPARE(enabledBits(def), 14);
     }
 
-    void syslogLinesAndPriorities()
-    {
-        Logger* log = Logger::instance();
-        auto sink = std::make_unique<CaptureSink>();
-        CaptureSink* capture = sink.get();
-        log->setSyslogSink(std::move(sink));
-        useFakeClock(1250);
-        log->setLevel(4);
-        qDebug().noquote() << "[Test] debug";
-        qInfo().noquote() << "[Test] info";
-        qWarning().noquote() << "[Test] WARN: warning";
-        qCritical().noquote() << "[Test] ERROR: critical";
-        qInfo().noquote() << "[Test] 100%s %n %d%%";
-        // With colour on, syslog gets the same escape codes as standard error.
-        log->setColor(true);
-        qCWarning(laneTest).noquote() << "named";
-        qCritical().noquote() << "red";
-        log->setColor(false);
-        log->setSyslog(false);
-        qCritical().noquote() << "gone";
-        log->setSyslog(true);
-        log->setLevel(2);
-        // Priorities: debug 7, info 6, warning 4, critical 2.
-        QCOMPARE(capture->take(),
-            QByteArrayList({
-                "7|[    1.250] [debug] [Test] debug",
-                "6|[    1.250] [Test] info",
-                "4|[    1.250] [warning] [Test] WARN: warning",
-                "2|[    1.250] [error] [Test] ERROR: critical",
-                "6|[    1.250] [Test] 100%s %n %d%%",
-                "4|[    1.250] [warning] [lane.test] \033[33mnamed\033[39m",
-                "2|[    1.250] [error] \033[31mred\033[39m",
-            }));
-    }
-
     void elapsedCountsOnMonotonicClock()
     {
         // The real clock reads CLOCK_MONOTONIC, not the settable wall clock.
@@ -340,7 +302,7 @@ private slots:
         QVERIFY2(before <= now && now <= monotonicMs(), qPrintable(QString::number(now, 'f', 3)));
     }
 
-    void stderrLinesPlainAndInColour()
+    void linesPlainAndInColour()
     {
         const ChildRun run = runChild("format");
         QVERIFY(run.finished);
@@ -359,6 +321,23 @@ private slots:
                 "[    2.000] [qt.lane.test] \033[35mcolor qt debug\033[39m",
                 "[    2.000] [lane.test] \033[33mcolor category warning\033[39m",
                 "[123456.789] 100%s %n %d done",
+            }));
+        // Syslog gets the same lines (with the same colour codes) at priorities debug 7, info 6, warning 4,
+        // critical 2, tagged by level.
+        QCOMPARE(run.out,
+            QByteArrayList({
+                "7|[    1.250] [debug] plain debug",
+                "6|[    1.250] plain info",
+                "2|[    1.250] [error] plain critical",
+                "7|[    1.250] [debug] plain qt debug",
+                "4|[    1.250] [warning] plain category warning",
+                "7|[    2.000] [debug] \033[35mcolor debug\033[39m",
+                "6|[    2.000] color info",
+                "2|[    2.000] [error] \033[31mcolor critical\033[39m",
+                "7|[    2.000] [debug] [qt.lane.test] \033[35mcolor qt debug\033[39m",
+                "4|[    2.000] [warning] [lane.test] \033[33mcolor category warning\033[39m",
+                "6|[123456.789] 100%s %n %d done",
+                "2|[123456.789] [error] not on standard error",
             }));
     }
 

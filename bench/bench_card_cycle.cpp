@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QLoggingCategory>
@@ -39,14 +40,16 @@ struct Lane
     std::unique_ptr<manager::CardIssuer> issuer;
     MqttProbe counter;
 
-    bool start()
+    // Empty when the lane is up, else what is missing.
+    QString start()
     {
         if (!broker.start())
-            return false;
+            return QStringLiteral("could not start the test broker (is the mosquitto program installed?)");
         sim = std::make_unique<DeviceSimulator>(
             broker.port(), QStringList { "--detect-delay-ms", "0", "--auto-take-ms", "0", "--cards", "100000" });
         if (!sim->start())
-            return false;
+            return QStringLiteral("could not start the device simulator ") + DeviceSimulator::programPath() + ": "
+                + sim->lastError() + " (build tools/devicesim, or set DEVICESIM_PATH)";
         mqtt.setHostname(broker.host());
         mqtt.setPort(broker.port());
         mqtt.setClientId(QStringLiteral("bench-lane"));
@@ -55,10 +58,13 @@ struct Lane
         issuer = std::make_unique<manager::CardIssuer>(*rfid, *dispenser);
         mqtt.connect();
         if (!QTest::qWaitFor([this] { return issuer->state() == manager::CardIssuer::Ready; }, 5000))
-            return false;
+            return QStringLiteral("the card issuer did not become ready: ") + manager::CardIssuer::stateToStr(issuer->state())
+                + " " + issuer->reason();
         // Counts the application messages the broker routes to the devices and back.
-        return counter.connectTo(broker.host(), broker.port()) && counter.subscribe(sim->rfidRoot() + "/#")
-            && counter.subscribe(sim->dispenserRoot() + "/#");
+        if (!counter.connectTo(broker.host(), broker.port()) || !counter.subscribe(sim->rfidRoot() + "/#")
+            || !counter.subscribe(sim->dispenserRoot() + "/#"))
+            return QStringLiteral("could not subscribe the message counter");
+        return QString();
     }
 };
 
@@ -189,9 +195,15 @@ int main(int argc, char** argv)
     // The clients' debug lines would dominate the measurement.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false"));
     benchmark::Initialize(&argc, argv);
+    // Run by hand the build tree is not named in the environment: the simulator is
+    // built beside this program.
+    if (qEnvironmentVariableIsEmpty("DEVICESIM_PATH") && qEnvironmentVariableIsEmpty("LANE_BINARY_DIR"))
+        qputenv("DEVICESIM_PATH",
+            QFile::encodeName(QCoreApplication::applicationDirPath() + "/../tools/devicesim/devicesim"));
     Lane lane;
-    if (!lane.start()) {
-        std::cerr << "could not start the broker, the simulator or the lane\n";
+    const QString missing = lane.start();
+    if (!missing.isEmpty()) {
+        std::cerr << "bench_card_cycle: " << missing.toStdString() << "\n";
         return 1;
     }
     g_lane = &lane;

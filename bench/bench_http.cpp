@@ -1,7 +1,9 @@
 // The push listener under a burst of pushes from a second process (this program
 // started again as a load generator), beside a bare TCP server that answers
-// without parsing; and the REST client's TLS round trip beside curl's, with the
-// same certificates against the same local server.
+// without parsing; and the REST client's TLS round trip beside libcurl's in this
+// process, with the same certificates against the same local server (on a thread of
+// its own), each once with a fresh TLS connection per call and once over one kept
+// connection.
 
 #include "HttpClient.h"
 #include "HttpServer.h"
@@ -15,8 +17,12 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
+
+#include <curl/curl.h>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -177,8 +183,6 @@ BurstResult burst(int port)
 
 BurstResult g_listener;
 BurstResult g_raw;
-double g_clientMs = 0;
-double g_curlMs = 0;
 
 void report(benchmark::State& state, const BurstResult& r)
 {
@@ -234,97 +238,174 @@ void BM_BareTcpServerBurst(benchmark::State& state)
     report(state, g_raw);
 }
 
-struct TlsSetup
+// The REST server on its own thread, so a blocking libcurl call can be served.
+class TlsServerThread : public QThread
 {
+public:
     TestCertificates certs;
-    TlsTestServer server;
+    QString url;
     bool ready = false;
-    TlsSetup()
+
+    bool begin()
     {
         if (!certs.generate())
-            return;
+            return false;
+        start();
+        m_started.acquire();
+        return ready;
+    }
+    ~TlsServerThread() override
+    {
+        quit();
+        wait();
+    }
+
+protected:
+    void run() override
+    {
+        TlsTestServer server;
         server.setCertificate(certs.serverCert(), certs.serverKey());
         server.setCaCertificate(certs.caCert());
         server.setRequireClientCertificate(true);
+        server.setKeepAlive(true);
         server.setHandler([](const TlsTestServer::Request&) {
             return TlsTestServer::json(200, "OK", "{\"status\":\"OK\",\"version\":\"1.0.0\"}");
         });
         ready = server.start();
+        url = server.url("/api/v1/device/heartbeat");
+        m_started.release();
+        if (ready)
+            exec();
     }
+
+private:
+    QSemaphore m_started;
 };
 
-TlsSetup* tls()
+TlsServerThread* tls()
 {
-    static TlsSetup setup;
-    return &setup;
+    static TlsServerThread* server = [] {
+        auto* thread = new TlsServerThread;
+        thread->begin();
+        return thread;
+    }();
+    return server;
 }
 
+// Milliseconds per call of each client, fresh connection [0] and kept connection [1].
+double g_clientMs[2] = { 0, 0 };
+double g_curlMs[2] = { 0, 0 };
+
+// "Connection: close" makes both sides end the connection after each call, so the next
+// call opens a new one with a full TLS handshake (the server keeps no session cache).
 void BM_HttpClientRoundTrip(benchmark::State& state)
 {
+    const bool fresh = state.range(0) == 0;
     const QtMessageHandler previous = qInstallMessageHandler(discard);
-    TlsSetup* setup = tls();
-    if (!setup->ready) {
+    TlsServerThread* server = tls();
+    if (!server->ready) {
         qInstallMessageHandler(previous);
         state.SkipWithError("TLS server did not start");
         return;
     }
     HttpClient client;
-    client.setTLSCert(setup->certs.clientCert());
-    client.setTLSKey(setup->certs.clientKey());
-    client.setTLSRootCA(setup->certs.caCert());
+    client.setTLSCert(server->certs.clientCert());
+    client.setTLSKey(server->certs.clientKey());
+    client.setTLSRootCA(server->certs.caCert());
     client.setHeader("Content-Type", "application/json");
-    const QUrl url(setup->server.url("/api/v1/device/heartbeat"));
+    if (fresh)
+        client.setHeader("Connection", "close");
+    const QUrl url(server->url);
     int failures = 0;
+    auto call = [&] {
+        QEventLoop loop;
+        client.get(url)
+            .done([&loop, &failures](int status, const QJsonValue&) {
+                failures += status != 200;
+                loop.quit();
+            })
+            .fail([&loop, &failures](int, const QJsonValue&) {
+                ++failures;
+                loop.quit();
+            });
+        loop.exec();
+    };
+    call(); // the manager and, when kept, the connection exist before the clock starts
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
-        for (int i = 0; i < g_roundTrips; ++i) {
-            QEventLoop loop;
-            client.get(url)
-                .done([&loop](int, const QJsonValue&) { loop.quit(); })
-                .fail([&loop, &failures](int, const QJsonValue&) {
-                    ++failures;
-                    loop.quit();
-                });
-            loop.exec();
-        }
-        g_clientMs = timer.nsecsElapsed() / 1e6 / g_roundTrips;
+        for (int i = 0; i < g_roundTrips; ++i)
+            call();
+        g_clientMs[fresh ? 0 : 1] = timer.nsecsElapsed() / 1e6 / g_roundTrips;
     }
     qInstallMessageHandler(previous);
-    state.counters["ms_per_call"] = g_clientMs;
+    state.counters["ms_per_call"] = g_clientMs[fresh ? 0 : 1];
     if (failures > 0)
         state.SkipWithError("requests failed");
 }
 
-void BM_CurlRoundTrip(benchmark::State& state)
+size_t collect(char* data, size_t size, size_t count, void* body)
 {
-    TlsSetup* setup = tls();
-    if (!setup->ready) {
+    static_cast<std::string*>(body)->append(data, size * count);
+    return size * count;
+}
+
+void BM_LibcurlRoundTrip(benchmark::State& state)
+{
+    const bool fresh = state.range(0) == 0;
+    TlsServerThread* server = tls();
+    if (!server->ready) {
         state.SkipWithError("TLS server did not start");
         return;
     }
-    const QStringList arguments { "-s", "-o", "/dev/null", "-w", "%{http_code}", "--tlsv1.2", "--tls-max", "1.2",
-        "--cacert", setup->certs.caCert(), "--cert", setup->certs.clientCert(), "--key", setup->certs.clientKey(), "-H",
-        "Content-Type: application/json", setup->server.url("/api/v1/device/heartbeat") };
+    const std::string url = server->url.toStdString();
+    const std::string ca = server->certs.caCert().toStdString();
+    const std::string cert = server->certs.clientCert().toStdString();
+    const std::string key = server->certs.clientKey().toStdString();
+    curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
+    if (fresh)
+        headers = curl_slist_append(headers, "Connection: close");
+    std::string body;
+    auto handle = [&] {
+        CURL* curl = curl_easy_init();
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
+        curl_easy_setopt(curl, CURLOPT_SSLCERT, cert.c_str());
+        curl_easy_setopt(curl, CURLOPT_SSLKEY, key.c_str());
+        curl_easy_setopt(curl, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2 | CURL_SSLVERSION_MAX_TLSv1_2));
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+        return curl;
+    };
     int failures = 0;
+    CURL* kept = fresh ? nullptr : handle();
+    auto call = [&] {
+        // A fresh handle per call has no connection and no TLS session to reuse.
+        CURL* curl = fresh ? handle() : kept;
+        body.clear();
+        long status = 0;
+        if (curl_easy_perform(curl) != CURLE_OK
+            || curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 200
+            || body.find("\"OK\"") == std::string::npos)
+            ++failures;
+        if (fresh)
+            curl_easy_cleanup(curl);
+    };
+    call();
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
-        for (int i = 0; i < g_roundTrips; ++i) {
-            QProcess curl;
-            QEventLoop loop;
-            QObject::connect(
-                &curl, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop, &QEventLoop::quit);
-            QObject::connect(&curl, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
-            curl.start(QStringLiteral("curl"), arguments);
-            loop.exec();
-            failures += curl.readAllStandardOutput() != "200";
-        }
-        g_curlMs = timer.nsecsElapsed() / 1e6 / g_roundTrips;
+        for (int i = 0; i < g_roundTrips; ++i)
+            call();
+        g_curlMs[fresh ? 0 : 1] = timer.nsecsElapsed() / 1e6 / g_roundTrips;
     }
-    state.counters["ms_per_call"] = g_curlMs;
+    if (kept)
+        curl_easy_cleanup(kept);
+    curl_slist_free_all(headers);
+    state.counters["ms_per_call"] = g_curlMs[fresh ? 0 : 1];
     if (failures > 0)
-        state.SkipWithError("curl failed");
+        state.SkipWithError("libcurl calls failed");
 }
 
 bool takeIntFlag(const char* arg, const char* name, int* value)
@@ -353,6 +434,7 @@ int main(int argc, char** argv)
     argc = kept;
 
     QCoreApplication app(argc, argv);
+    curl_global_init(CURL_GLOBAL_DEFAULT);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
@@ -360,12 +442,21 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark("BareTcpServerBurst", BM_BareTcpServerBurst)
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("HttpClientRoundTrip", BM_HttpClientRoundTrip)
-        ->Iterations(1)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("CurlRoundTrip", BM_CurlRoundTrip)->Iterations(1)->Unit(benchmark::kMillisecond);
+    // Argument 0: a fresh connection per call; 1: one kept connection.
+    for (int kept : { 0, 1 }) {
+        benchmark::RegisterBenchmark("HttpClientRoundTrip", BM_HttpClientRoundTrip)
+            ->Arg(kept)
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("LibcurlRoundTrip", BM_LibcurlRoundTrip)
+            ->Arg(kept)
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
+    }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    delete tls();
+    curl_global_cleanup();
 
     printf("\nListener, %d pushes of %d bytes, %d at a time from a second process:\n", g_pushes, g_bodySize,
         g_concurrency);
@@ -374,10 +465,13 @@ int main(int argc, char** argv)
         "  bare QTcpServer   %9.0f req/s  peak RSS %6.1f MiB  (baseline)\n", g_raw.requestsPerSecond(), g_raw.peakMiB);
     if (g_raw.requestsPerSecond() > 0)
         printf("  ratio             %9.2f\n", g_listener.requestsPerSecond() / g_raw.requestsPerSecond());
-    printf("REST round trip over TLS 1.2 with client certificate, %d calls each:\n", g_roundTrips);
-    printf("  HttpClient        %9.2f ms/call\n", g_clientMs);
-    printf("  curl (baseline)   %9.2f ms/call\n", g_curlMs);
-    if (g_curlMs > 0)
-        printf("  ratio             %9.2f\n", g_clientMs / g_curlMs);
+    printf("REST round trip over TLS 1.2 with client certificate, %d calls each, in this process:\n", g_roundTrips);
+    const char* const kinds[] = { "fresh connection", "kept connection" };
+    for (int i = 0; i < 2; ++i) {
+        printf("  %-17s HttpClient %7.3f ms/call  libcurl (baseline) %7.3f ms/call", kinds[i], g_clientMs[i], g_curlMs[i]);
+        if (g_curlMs[i] > 0)
+            printf("  ratio %5.2f", g_clientMs[i] / g_curlMs[i]);
+        printf("\n");
+    }
     return 0;
 }

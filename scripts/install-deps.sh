@@ -12,7 +12,7 @@ packages=(
   qml-module-qttest qml-module-qtmultimedia libqt5sql5-sqlite libqt5multimedia5-plugins
   libmosquitto-dev mosquitto mosquitto-clients libqrcodegencpp-dev libbenchmark-dev
   libclang-rt-14-dev xvfb xauth libgl1-mesa-dri fontconfig fonts-dejavu-core
-  openssl sqlite3 python3 zbar-tools librsvg2-bin curl
+  openssl sqlite3 python3 zbar-tools librsvg2-bin curl libcurl4-openssl-dev
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QFileSystemWatcher>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -36,6 +37,16 @@ public:
     void fromJson(const QJsonObject& object);
 
     void print() const;
+
+    // True for a key whose name ends in a word that names a secret ("mqtt/password",
+    // "settingsPin", "apiKey"); words are split at case changes and punctuation, so
+    // "keepAlive" or "ping" are not secrets.
+    static bool isSecretKey(const QString& key);
+    // The value as it may be logged: "****" for a secret key, the password of every URL
+    // in a text hidden, anything else as it is.
+    static QVariant maskedValue(const QString& key, const QVariant& value);
+    // A copy of a JSON value with every secret member masked as above, at any depth.
+    static QJsonValue maskSecrets(const QJsonValue& value);
 
     void load();
     void save();

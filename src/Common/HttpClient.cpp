@@ -1,5 +1,7 @@
 #include "HttpClient.h"
 
+#include "Config.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QJsonArray>
@@ -182,7 +184,7 @@ Deferred<int, QJsonValue> HttpClient::send(
     static const char* const names[] = { "GET", "DELETE", "PUT", "POST" };
     HTTP_LOG(qInfo) << "Performing " << names[int(method)] << " request : " << url.toDisplayString();
     if (method == Method::Put || method == Method::Post)
-        HTTP_LOG(qInfo) << "Data : " << data;
+        HTTP_LOG(qInfo) << "Data : " << Config::maskSecrets(data);
     if (!url.isValid()) {
         HTTP_LOG(qCritical) << "ERROR: Invalid URL : " << url.toDisplayString();
         result.reject(0, QStringLiteral("Invalid URL"));

@@ -66,6 +66,29 @@ QByteArray timePrefix(double seconds)
     return QByteArray(buffer);
 }
 
+// Syslog priority and level tag of a message type.
+int syslogPriority(QtMsgType type, const char** tag)
+{
+    switch (type) {
+    case QtDebugMsg:
+        *tag = " [debug] ";
+        return LOG_DEBUG;
+    case QtWarningMsg:
+        *tag = " [warning] ";
+        return LOG_WARNING;
+    case QtCriticalMsg:
+        *tag = " [error] ";
+        return LOG_CRIT;
+    case QtFatalMsg:
+        *tag = " [fatal] ";
+        return LOG_ERR;
+    case QtInfoMsg:
+        break;
+    }
+    *tag = " ";
+    return LOG_INFO;
+}
+
 void writeStderr(const QByteArray& line)
 {
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
@@ -179,11 +202,24 @@ double Logger::elapsedSeconds() const
     return (m_clock->millis() - m_startTime) / 1000.0;
 }
 
+void Logger::writeLine(QtMsgType type, const QByteArray& text)
+{
+    const QByteArray prefix = timePrefix(elapsedSeconds());
+    if (m_syslog) {
+        const char* tag = nullptr;
+        const int priority = syslogPriority(type, &tag);
+        m_sink->write(priority, prefix + tag + text);
+    }
+    if (m_stderr)
+        writeStderr(prefix + ' ' + text + '\n');
+}
+
 void Logger::writePlain(QtMsgType type, const QString& message)
 {
     // This thread already holds the lock, so nothing can change under us; the
     // toolkit's formatter may be the one holding its own lock, so it is not used.
-    writeStderr(timePrefix(elapsedSeconds()) + ' ' + message.toUtf8() + '\n');
+    // The line still goes where every other line goes: on the terminal that is syslog only.
+    writeLine(type, message.toUtf8());
     if (type == QtFatalMsg)
         std::abort();
 }
@@ -197,30 +233,7 @@ void Logger::handler(QtMsgType type, const QMessageLogContext& context, const QS
     }
 
     HeldLock lock(&self->m_mutex);
-    const QByteArray text = qFormatLogMessage(type, context, message).toUtf8();
-    const QByteArray prefix = timePrefix(self->elapsedSeconds());
-
-    if (self->m_syslog) {
-        switch (type) {
-        case QtDebugMsg:
-            self->m_sink->write(LOG_DEBUG, prefix + " [debug] " + text);
-            break;
-        case QtWarningMsg:
-            self->m_sink->write(LOG_WARNING, prefix + " [warning] " + text);
-            break;
-        case QtCriticalMsg:
-            self->m_sink->write(LOG_CRIT, prefix + " [error] " + text);
-            break;
-        case QtFatalMsg:
-            self->m_sink->write(LOG_ERR, prefix + " [fatal] " + text);
-            break;
-        case QtInfoMsg:
-            self->m_sink->write(LOG_INFO, prefix + ' ' + text);
-            break;
-        }
-    }
-    if (self->m_stderr)
-        writeStderr(prefix + ' ' + text + '\n');
+    self->writeLine(type, qFormatLogMessage(type, context, message).toUtf8());
 
     if (type == QtFatalMsg)
         std::abort(); // the lock stays held: no other thread writes after a fatal line

@@ -52,6 +52,8 @@ private:
 
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);
     double elapsedSeconds() const;
+    // To every sink that is on; the caller holds the lock.
+    void writeLine(QtMsgType type, const QByteArray& text);
     void writePlain(QtMsgType type, const QString& message);
 
     static Logger* mInstance;

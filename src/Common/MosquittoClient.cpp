@@ -1,6 +1,8 @@
 #include "MosquittoClient.h"
 
 #include <QDebug>
+#include <QHostAddress>
+#include <QHostInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -38,6 +40,8 @@ MosquittoClient::MosquittoClient(QObject* parent)
 
 MosquittoClient::~MosquittoClient()
 {
+    if (m_lookupId != -1)
+        QHostInfo::abortHostLookup(m_lookupId);
     if (m_mosq) {
         if (m_state == Connected) {
             mosquitto_disconnect(m_mosq);
@@ -66,7 +70,25 @@ void MosquittoClient::connectToHost()
         scheduleDispatch();
         return;
     }
-    const int rc = mosquitto_connect_async(m_mosq, m_hostname.toUtf8().constData(), m_port, m_keepAlive);
+    if (!m_hostname.isEmpty() && QHostAddress(m_hostname).isNull()) {
+        // A name: the library would resolve it inside its connect call and hold the
+        // event loop as long as the resolver takes.
+        const quint64 generation = m_generation;
+        m_lookupId = QHostInfo::lookupHost(
+            m_hostname, this, [this, generation](const QHostInfo& info) { onHostFound(generation, info); });
+        return;
+    }
+    connectTo({ m_hostname });
+}
+
+void MosquittoClient::connectTo(const QStringList& hosts)
+{
+    int rc = MOSQ_ERR_EAI;
+    for (const QString& host : hosts) {
+        rc = mosquitto_connect_async(m_mosq, host.toUtf8().constData(), m_port, m_keepAlive);
+        if (rc == MOSQ_ERR_SUCCESS)
+            break;
+    }
     if (rc != MOSQ_ERR_SUCCESS) {
         // A refused connect on loopback fails here at once; elsewhere it
         // fails later on the socket.
@@ -74,6 +96,29 @@ void MosquittoClient::connectToHost()
     }
     m_miscTimer->start();
     afterLibraryCall();
+}
+
+void MosquittoClient::onHostFound(quint64 generation, const QHostInfo& info)
+{
+    if (generation != m_generation || info.lookupId() != m_lookupId || m_state != Connecting || !m_mosq)
+        return;
+    m_lookupId = -1;
+    // IPv4 first: the local broker commonly listens there only.
+    QStringList hosts;
+    for (const QHostAddress& address : info.addresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            hosts.append(address.toString());
+    }
+    for (const QHostAddress& address : info.addresses()) {
+        if (address.protocol() != QAbstractSocket::IPv4Protocol)
+            hosts.append(address.toString());
+    }
+    if (hosts.isEmpty()) {
+        record(Event::Lost, MOSQ_ERR_EAI);
+        scheduleDispatch();
+        return;
+    }
+    connectTo(hosts);
 }
 
 bool MosquittoClient::createHandle()
@@ -154,7 +199,12 @@ void MosquittoClient::closeTransport()
 {
     if (!m_mosq || m_state == Disconnected)
         return;
-    const bool alreadyLost = mosquitto_socket(m_mosq) == -1;
+    const bool resolving = m_lookupId != -1;
+    if (resolving) {
+        QHostInfo::abortHostLookup(m_lookupId);
+        m_lookupId = -1;
+    }
+    const bool alreadyLost = !resolving && mosquitto_socket(m_mosq) == -1;
     // Destroying the handle closes the socket without DISCONNECT.
     releaseHandle();
     if (!alreadyLost) {

@@ -19,6 +19,7 @@
 
 struct mosquitto;
 struct mosquitto_message;
+class QHostInfo;
 class QSocketNotifier;
 class QTimer;
 
@@ -134,6 +135,9 @@ private:
 
     bool createHandle();
     void releaseHandle();
+    // Tries the addresses in turn while the library refuses them at once.
+    void connectTo(const QStringList& hosts);
+    void onHostFound(quint64 generation, const QHostInfo& info);
     void onReadable();
     void onWritable();
     void onMiscTimer();
@@ -174,6 +178,8 @@ private:
     // Events of an earlier handle are stale once a new one exists.
     quint64 m_generation = 0;
     int m_socket = -1;
+    // The host name lookup in progress, -1 when none.
+    int m_lookupId = -1;
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_writeNotifier = nullptr;
     QTimer* m_miscTimer;

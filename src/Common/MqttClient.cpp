@@ -1,5 +1,7 @@
 #include "MqttClient.h"
 
+#include "Config.h"
+
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -477,7 +479,7 @@ Deferred<QJsonValue> MqttClient::executeRpc(
             qDebug().noquote().nospace() << "[MqttClient] "
                                          << "[RPC] Received : " << replyTopic;
             qDebug().noquote().nospace() << "[MqttClient] "
-                                         << "[RPC] Data     : " << reply;
+                                         << "[RPC] Data     : " << Config::maskSecrets(reply);
         }
         call.resolve(reply);
     });
@@ -486,7 +488,8 @@ Deferred<QJsonValue> MqttClient::executeRpc(
         qDebug().noquote().nospace() << "[MqttClient] "
                                      << "[RPC] Sending : " << requestTopic;
         qDebug().noquote().nospace() << "[MqttClient] "
-                                     << "[RPC] Data    : " << payload;
+                                     << "[RPC] Data    : "
+                                     << QJsonDocument(Config::maskSecrets(request).toObject()).toJson(QJsonDocument::Compact);
     }
     // A request whose reply cannot be awaited is not sent: the device would
     // act while the caller sees a failure.

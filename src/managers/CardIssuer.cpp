@@ -2,13 +2,16 @@
 
 #include <QDebug>
 #include <QHash>
+#include <QPointer>
+
+#include <algorithm>
+#include <utility>
 
 namespace manager {
 
 namespace {
 constexpr int kFindCardMs = 1000;
 constexpr int kMaxFailCount = 4;
-constexpr int kDefaultCollectSeconds = 60;
 // The dispenser's refusal of an issue request that still leaves a card on the reader.
 constexpr int kIssueCardAlreadyOnReader = 14;
 
@@ -41,7 +44,46 @@ CardIssuer::CardIssuer(RFID& rfid, Dispenser& dispenser, QObject* parent)
     connectSignals();
 }
 
-CardIssuer::~CardIssuer() = default;
+CardIssuer::~CardIssuer()
+{
+    // Nothing of the issuer may run from here on; whoever waits on a sequence learns it ended.
+    m_stopping = true;
+    const QList<Deferred<Result>> pending = std::exchange(m_pending, {});
+    for (const Deferred<Result>& d : pending) {
+        if (d.isPending())
+            d.reject(Result { Tag::Ptr(), QStringLiteral("Card issuer stopped") });
+    }
+}
+
+Deferred<CardIssuer::Result> CardIssuer::newResult()
+{
+    m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(),
+                        [](const Deferred<Result>& d) { return !d.isPending(); }),
+        m_pending.end());
+    Deferred<Result> d;
+    m_pending.append(d);
+    return d;
+}
+
+template<class F> auto CardIssuer::guarded(F&& callback)
+{
+    return [self = QPointer<CardIssuer>(this), callback = std::forward<F>(callback)](auto&&... args) {
+        if (self && !self->m_stopping)
+            callback(std::forward<decltype(args)>(args)...);
+    };
+}
+
+template<class F> auto CardIssuer::guardedStep(F&& step)
+{
+    return [self = QPointer<CardIssuer>(this), step = std::forward<F>(step)](const auto& value) {
+        if (self && !self->m_stopping)
+            return step(value);
+        decltype(step(value)) stopped;
+        stopped.rejectZero();
+        return stopped;
+    };
+}
+
 
 QString CardIssuer::stateToStr(State state)
 {
@@ -176,89 +218,95 @@ Deferred<CardIssuer::Result> CardIssuer::prepareCard()
     if (d.isPending()) {
         m_preparation = d;
         // Registered before any caller's callbacks, so those already see it finished.
-        d.done([this](const Result&) { m_preparation.reset(); }).fail([this](const Result&) { m_preparation.reset(); });
+        const auto finished = guarded([this](const Result&) { m_preparation.reset(); });
+        d.done(finished).fail(finished);
     }
     return d;
 }
 
 Deferred<CardIssuer::Result> CardIssuer::startPreparation()
 {
-    Deferred<Result> d;
+    Deferred<Result> d = newResult();
     Deferred<Result> moved = moveCardOnRfid();
-    moved.fail([d](const Result& r) { d.reject(r); });
-    Deferred<Result> read = moved.thenAlias<Result>([this](const Result&) { return readCardUid(); });
-    read.done([d](const Result& r) { d.resolve(r); });
-    read.fail([this, d](const Result& failure) {
-        dispose().doneZero([d, failure] { d.reject(failure); }).failZero([d, failure] { d.reject(failure); });
-    });
+    moved.fail(guarded([d](const Result& r) { d.reject(r); }));
+    Deferred<Result> read = moved.thenAlias<Result>(guardedStep([this](const Result&) { return readCardUid(); }));
+    read.done(guarded([d](const Result& r) { d.resolve(r); }));
+    read.fail(guarded([this, d](const Result& failure) {
+        dispose()
+            .doneZero(guarded([d, failure] { d.reject(failure); }))
+            .failZero(guarded([d, failure] { d.reject(failure); }));
+    }));
     return d;
 }
 
 Deferred<CardIssuer::Result> CardIssuer::moveCardOnRfid()
 {
     info() << "Moving card on RFID";
-    Deferred<Result> d;
+    Deferred<Result> d = newResult();
     if (m_dispenser.cardInRfid()) {
         warning() << "WARN: Card already present. Skipping.";
         resolve(d, Tag::Ptr());
     } else if (m_dispenser.cardInMouth()) {
         warning() << "WARN: Card in mouth. Retracting.";
         m_dispenser.accept()
-            .done([this, d](const Dispenser::Result&) { resolve(d, Tag::Ptr()); })
-            .fail([this, d](const Dispenser::Result& r) { reject(d, "Accept failed : " + r.description); });
+            .done(guarded([this, d](const Dispenser::Result&) { resolve(d, Tag::Ptr()); }))
+            .fail(guarded([this, d](const Dispenser::Result& r) { reject(d, "Accept failed : " + r.description); }));
     } else {
         m_dispenser.issue()
-            .done([this, d](const Dispenser::Result&) { resolve(d, Tag::Ptr()); })
-            .fail([this, d](const Dispenser::Result& r) {
+            .done(guarded([this, d](const Dispenser::Result&) { resolve(d, Tag::Ptr()); }))
+            .fail(guarded([this, d](const Dispenser::Result& r) {
                 if (r.code == kIssueCardAlreadyOnReader)
                     resolve(d, Tag::Ptr());
                 else
                     reject(d, "Issue failed : " + r.description);
-            });
+            }));
     }
     return d;
 }
 
-void CardIssuer::finishAfterDisable(const Deferred<RFID::Result>& disabled, const std::function<void()>& onDisabled)
+void CardIssuer::finishAfterDisable(
+    const Deferred<RFID::Result>& disabled, const std::function<void(bool)>& onDisabled)
 {
-    disabled.done([onDisabled](const RFID::Result&) { onDisabled(); });
+    disabled.done(guarded([onDisabled](const RFID::Result&) { onDisabled(true); }));
     // The card was read or written: a reader that fails to switch off must not
     // leave the lane waiting, nor cost a good card.
-    disabled.fail([onDisabled](const RFID::Result& r) {
+    disabled.fail(guarded([onDisabled](const RFID::Result& r) {
         warning() << "WARN: RFID disable failed : " << r.error;
-        onDisabled();
-    });
+        onDisabled(false);
+    }));
 }
 
 Deferred<CardIssuer::Result> CardIssuer::readCardUid()
 {
     info() << "Reading card UID";
-    Deferred<Result> d;
+    Deferred<Result> d = newResult();
     if (m_rfid.state() == RFID::CardFound) {
         const Tag::Ptr card = m_rfid.activeCard();
         info() << "Card already present : " << uidText(card);
-        finishAfterDisable(m_rfid.disable(), [this, d, card]() {
-            info() << "RFID disabled";
+        finishAfterDisable(m_rfid.disable(), [this, d, card](bool disabled) {
+            if (disabled)
+                info() << "RFID disabled";
             resolve(d, card);
         });
         return d;
     }
 
     Deferred<RFID::Result> enabled = m_rfid.enable(false);
-    enabled.fail([this, d](const RFID::Result& r) { reject(d, "RFID enable failed : " + r.error); });
-    Deferred<RFID::Result> found = enabled.thenAlias<RFID::Result>([this](const RFID::Result&) {
+    enabled.fail(guarded([this, d](const RFID::Result& r) { reject(d, "RFID enable failed : " + r.error); }));
+    Deferred<RFID::Result> found = enabled.thenAlias<RFID::Result>(guardedStep([this](const RFID::Result&) {
         info() << "RFID enabled.";
         return m_rfid.waitCardFound(kFindCardMs);
-    });
-    found.fail([this, d](const RFID::Result& r) { reject(d, "Failed to find card : " + r.error); });
-    found.done([this, d](const RFID::Result& r) {
+    }));
+    found.fail(guarded([this, d](const RFID::Result& r) { reject(d, "Failed to find card : " + r.error); }));
+    found.done(guarded([this, d](const RFID::Result& r) {
         info() << "Card found : " << uidText(r.card);
         setCurrCard(r.card);
-        finishAfterDisable(m_rfid.disable(), [this, d]() {
-            info() << "RFID disabled";
+        finishAfterDisable(m_rfid.disable(), [this, d](bool disabled) {
+            if (disabled)
+                info() << "RFID disabled";
             resolve(d, m_currCard);
         });
-    });
+    }));
     return d;
 }
 
@@ -266,75 +314,73 @@ Deferred<CardIssuer::Result> CardIssuer::createCard(const Card::Ptr& card)
 {
     const QString templateName = card ? card->name() : QString();
     info() << QStringLiteral("Creating card : %1").arg(templateName);
-    Deferred<Result> d;
+    Deferred<Result> d = newResult();
 
     Deferred<RFID::Result> enabled = m_rfid.enable(false);
-    enabled.fail([this, d](const RFID::Result& r) { reject(d, "RFID enable failed : " + r.error); });
-    Deferred<RFID::Result> found = enabled.thenAlias<RFID::Result>([this](const RFID::Result&) {
+    enabled.fail(guarded([this, d](const RFID::Result& r) { reject(d, "RFID enable failed : " + r.error); }));
+    Deferred<RFID::Result> found = enabled.thenAlias<RFID::Result>(guardedStep([this](const RFID::Result&) {
         info() << "RFID enabled.";
         return m_rfid.waitCardFound(kFindCardMs);
-    });
-    found.fail([this, d](const RFID::Result& r) { reject(d, "Card search failed : " + r.error); });
-    Deferred<RFID::Result> created = found.thenAlias<RFID::Result>([this, templateName](const RFID::Result& r) {
-        info() << "Card found : " << uidText(r.card);
-        return m_rfid.createCard(templateName);
-    });
-    created.fail([this, d](const RFID::Result& r) { reject(d, "Create card failed : " + r.error); });
-    Deferred<RFID::Result> written = created.thenAlias<RFID::Result>([this, card](const RFID::Result& r) {
+    }));
+    found.fail(guarded([this, d](const RFID::Result& r) { reject(d, "Card search failed : " + r.error); }));
+    Deferred<RFID::Result> created
+        = found.thenAlias<RFID::Result>(guardedStep([this, templateName](const RFID::Result& r) {
+              info() << "Card found : " << uidText(r.card);
+              return m_rfid.createCard(templateName);
+          }));
+    created.fail(guarded([this, d](const RFID::Result& r) { reject(d, "Create card failed : " + r.error); }));
+    Deferred<RFID::Result> written = created.thenAlias<RFID::Result>(guardedStep([this, card](const RFID::Result& r) {
         info() << "Writing card : " << uidText(r.card);
         return m_rfid.writeCard(card);
-    });
-    written.fail([this, d](const RFID::Result& r) { reject(d, "Write card failed : " + r.error); });
-    written.done([this, d](const RFID::Result& r) {
+    }));
+    written.fail(guarded([this, d](const RFID::Result& r) { reject(d, "Write card failed : " + r.error); }));
+    written.done(guarded([this, d](const RFID::Result& r) {
         info() << "Card written successfully : " << uidText(r.card);
         setCurrCard(r.card);
         resetFailCount();
-        finishAfterDisable(m_rfid.disable(), [this, d]() {
+        finishAfterDisable(m_rfid.disable(), [this, d](bool disabled) {
             resolve(d, m_currCard);
-            info() << "RFID disabled";
+            if (disabled)
+                info() << "RFID disabled";
         });
-    });
+    }));
     return d;
 }
 
 Deferred<CardIssuer::Result> CardIssuer::eject()
 {
     info() << "Ejecting card";
-    Deferred<Result> d;
+    Deferred<Result> d = newResult();
     m_dispenser.eject()
-        .done([this, d](const Dispenser::Result&) {
+        .done(guarded([this, d](const Dispenser::Result&) {
             info() << "Card ejected successfully";
             resolve(d, m_currCard);
-        })
-        .fail([this, d](const Dispenser::Result& r) { reject(d, "Failed to eject card : " + r.description); });
+        }))
+        .fail(guarded([this, d](const Dispenser::Result& r) { reject(d, "Failed to eject card : " + r.description); }));
     return d;
 }
 
 Deferred<CardIssuer::Result> CardIssuer::waitCollect(int seconds)
 {
-    // 0 or less would mean waiting for ever with a driver already gone.
-    if (seconds <= 0) {
-        warning() << "WARN: Invalid collect timeout " << seconds << " sec. Using " << kDefaultCollectSeconds << " sec";
-        seconds = kDefaultCollectSeconds;
-    }
+    seconds = Dispenser::collectTimeoutSec(seconds, "[CardIssuer] ");
     info() << QStringLiteral("Waiting for card to be collected (timeout=%1 sec)").arg(seconds);
-    Deferred<Result> d;
+    Deferred<Result> d = newResult();
     m_dispenser.waitCollect(seconds)
-        .done([this, d](const Dispenser::Result&) {
+        .done(guarded([this, d](const Dispenser::Result&) {
             info() << "Card collected successfully";
             resolve(d, Tag::Ptr());
-        })
-        .fail([this, d](const Dispenser::Result&) { reject(d, QStringLiteral("Card was not collected")); });
+        }))
+        .fail(guarded([this, d](const Dispenser::Result&) { reject(d, QStringLiteral("Card was not collected")); }));
     return d;
 }
 
 Deferred<CardIssuer::Result> CardIssuer::retract()
 {
     info() << "Retracting card : " << uidText(m_currCard);
-    Deferred<Result> d;
+    Deferred<Result> d = newResult();
     m_dispenser.accept()
-        .done([this, d](const Dispenser::Result&) { resolve(d, Tag::Ptr()); })
-        .fail([this, d](const Dispenser::Result& r) { reject(d, "Accept failed : " + r.description); });
+        .done(guarded([this, d](const Dispenser::Result&) { resolve(d, Tag::Ptr()); }))
+        .fail(guarded([this, d](const Dispenser::Result& r) { reject(d, "Accept failed : " + r.description); }));
     return d;
 }
 
@@ -342,28 +388,32 @@ Deferred<CardIssuer::Result> CardIssuer::dispose()
 {
     info() << "Disposing card : " << uidText(m_currCard);
     incrFailCount();
-    Deferred<Result> d;
+    Deferred<Result> d = newResult();
     m_dispenser.dispose()
-        .done([this, d](const Dispenser::Result&) { resolve(d, Tag::Ptr()); })
-        .fail([this, d](const Dispenser::Result& r) { reject(d, "Dispose failed : " + r.description); });
+        .done(guarded([this, d](const Dispenser::Result&) { resolve(d, Tag::Ptr()); }))
+        .fail(guarded([this, d](const Dispenser::Result& r) { reject(d, "Dispose failed : " + r.description); }));
     return d;
 }
 
 Deferred<CardIssuer::Result> CardIssuer::createAndEject(const Card::Ptr& card, int seconds)
 {
-    Deferred<Result> d;
+    Deferred<Result> d = newResult();
     Deferred<Result> created = createCard(card);
-    created.fail([this, d](const Result& failure) {
-        dispose().doneZero([d, failure] { d.reject(failure); }).failZero([d, failure] { d.reject(failure); });
-    });
-    Deferred<Result> ejected = created.thenAlias<Result>([this](const Result&) { return eject(); });
-    ejected.fail([d](const Result& failure) { d.reject(failure); });
+    created.fail(guarded([this, d](const Result& failure) {
+        dispose()
+            .doneZero(guarded([d, failure] { d.reject(failure); }))
+            .failZero(guarded([d, failure] { d.reject(failure); }));
+    }));
+    Deferred<Result> ejected = created.thenAlias<Result>(guardedStep([this](const Result&) { return eject(); }));
+    ejected.fail(guarded([d](const Result& failure) { d.reject(failure); }));
     Deferred<Result> collected
-        = ejected.thenAlias<Result>([this, seconds](const Result&) { return waitCollect(seconds); });
-    collected.fail([this, d](const Result& failure) {
-        retract().doneZero([d, failure] { d.reject(failure); }).failZero([d, failure] { d.reject(failure); });
-    });
-    collected.done([d](const Result& r) { d.resolve(r); });
+        = ejected.thenAlias<Result>(guardedStep([this, seconds](const Result&) { return waitCollect(seconds); }));
+    collected.fail(guarded([this, d](const Result& failure) {
+        retract()
+            .doneZero(guarded([d, failure] { d.reject(failure); }))
+            .failZero(guarded([d, failure] { d.reject(failure); }));
+    }));
+    collected.done(guarded([d](const Result& r) { d.resolve(r); }));
     return d;
 }
 
@@ -374,13 +424,13 @@ Deferred<CardIssuer::Result> CardIssuer::issueCard(const Card::Ptr& card, int se
         return createAndEject(card, seconds);
     }
     warning() << "WARN: Card not present. Preparing.";
-    Deferred<Result> d;
+    Deferred<Result> d = newResult();
     Deferred<Result> prepared = prepareCard();
-    prepared.fail([d](const Result& failure) { d.reject(failure); });
-    Deferred<Result> issued
-        = prepared.thenAlias<Result>([this, card, seconds](const Result&) { return createAndEject(card, seconds); });
-    issued.done([d](const Result& r) { d.resolve(r); });
-    issued.fail([d](const Result& r) { d.reject(r); });
+    prepared.fail(guarded([d](const Result& failure) { d.reject(failure); }));
+    Deferred<Result> issued = prepared.thenAlias<Result>(
+        guardedStep([this, card, seconds](const Result&) { return createAndEject(card, seconds); }));
+    issued.done(guarded([d](const Result& r) { d.resolve(r); }));
+    issued.fail(guarded([d](const Result& r) { d.reject(r); }));
     return d;
 }
 

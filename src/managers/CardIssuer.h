@@ -9,6 +9,7 @@
 #include "RFID.h"
 #include "Tag.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -75,7 +76,16 @@ private:
     Deferred<Result> startPreparation();
     // Settles d after a final reader disable: a failed disable is only a warning,
     // since the card was already read or written.
-    void finishAfterDisable(const Deferred<RFID::Result>& disabled, const std::function<void()>& onDisabled);
+    // onDisabled gets whether the reader did switch off.
+    void finishAfterDisable(const Deferred<RFID::Result>& disabled, const std::function<void(bool)>& onDisabled);
+    // A result handle of a sequence, settled with "Card issuer stopped" if the issuer goes
+    // away first: the lane engine that owns it is replaced at run time.
+    Deferred<Result> newResult();
+    // The callback runs only while the issuer lives: the device clients and their MQTT
+    // waits outlive it.
+    template<class F> auto guarded(F&& callback);
+    // As guarded, for a thenAlias step: without the issuer the chain fails.
+    template<class F> auto guardedStep(F&& step);
 
     RFID& m_rfid;
     Dispenser& m_dispenser;
@@ -85,6 +95,8 @@ private:
     int m_failCount = 0;
     // The preparation in progress: later callers join it instead of moving a second card.
     std::optional<Deferred<Result>> m_preparation;
+    QList<Deferred<Result>> m_pending;
+    bool m_stopping = false;
 };
 
 } // namespace manager

@@ -12,7 +12,6 @@ namespace manager {
 
 namespace {
 constexpr int kDispenserTimeoutMs = 30000;
-constexpr int kDefaultCollectSeconds = 60;
 
 const char* boolText(bool value)
 {
@@ -147,15 +146,19 @@ Deferred<Dispenser::Result> Dispenser::disableAccept()
     return executeRpc(QStringLiteral("/accept/disable"), QJsonObject(), m_timeoutMs);
 }
 
+int Dispenser::collectTimeoutSec(int requested, const char* logPrefix)
+{
+    if (requested > 0)
+        return requested;
+    qWarning().noquote().nospace() << logPrefix << "WARN: Invalid collect timeout " << requested << " sec. Using "
+                                   << DefaultCollectTimeoutSec << " sec";
+    return DefaultCollectTimeoutSec;
+}
+
 Deferred<Dispenser::Result> Dispenser::waitCollect(int seconds)
 {
-    // 0 would wait for ever; a large value must not overflow the milliseconds.
-    if (seconds <= 0) {
-        qWarning().noquote().nospace() << "[Dispenser] "
-                                       << "WARN: Invalid collect timeout " << seconds << " sec. Using "
-                                       << kDefaultCollectSeconds << " sec";
-        seconds = kDefaultCollectSeconds;
-    }
+    seconds = collectTimeoutSec(seconds);
+    // A large value must not overflow the milliseconds.
     const qint64 msec = qMin<qint64>(qint64(seconds) * 1000, std::numeric_limits<int>::max());
 
     Deferred<Result> result;

@@ -71,6 +71,10 @@ public:
     Deferred<Result> disableAccept();
     // Resolves when the card is taken from the mouth within the time-out.
     Deferred<Result> waitCollect(int seconds);
+    // The collect time-out to use for a requested one: 0 or less would wait for ever with
+    // the driver gone, so it becomes DefaultCollectTimeoutSec with a warning under the prefix.
+    static int collectTimeoutSec(int requested, const char* logPrefix = "[Dispenser] ");
+    static constexpr int DefaultCollectTimeoutSec = 60;
     // Bit 0 drives the red LED, bit 1 the green one.
     bool setLEDs(quint8 leds);
 

@@ -184,6 +184,21 @@ int childNested()
     return g_filterArmed ? 1 : 0;
 }
 
+// As on the terminal: syslog on, standard error off. A message raised under the lock
+// still reaches syslog.
+int childNestedSyslogOnly()
+{
+    childSetup(750, std::make_unique<CaptureSink>(true));
+    Logger::instance()->setStderr(false);
+    QLoggingCategory::defaultCategory();
+    (void)laneTest();
+    g_previousFilter = QLoggingCategory::installFilter(nestingFilter);
+    g_filterArmed = true;
+    Logger::instance()->setLevel(3);
+    qInfo().noquote() << "[Test] after";
+    return g_filterArmed ? 1 : 0;
+}
+
 const int kThreads = 8;
 const int kPerThread = 200;
 
@@ -225,7 +240,7 @@ int childMain(const QByteArray& scenario)
     if (scenario == "fatal")
         childFatal();
     const QMap<QByteArray, int (*)()> children { { "format", childFormat }, { "nested", childNested },
-        { "threads", childThreads }, { "real-syslog", childRealSyslog } };
+        { "nested-syslog", childNestedSyslogOnly }, { "threads", childThreads }, { "real-syslog", childRealSyslog } };
     return children.value(scenario, [] { return 2; })();
 }
 
@@ -368,6 +383,16 @@ private slots:
         QCOMPARE(err,
             QByteArrayList({ "[    0.750] [Test] nested warning", "[    0.750] \033[33m[Test] after\033[39m",
                 "[    0.750] [Test] outer", "[    0.750] [Test] second" }));
+    }
+
+    void nestedMessageGoesToSinksSwitchedOn()
+    {
+        const ChildRun run = runChild("nested-syslog");
+        QVERIFY(run.finished);
+        QCOMPARE(run.code, 0);
+        QCOMPARE(run.err, QByteArrayList());
+        QCOMPARE(
+            run.out, QByteArrayList({ "4|[    0.750] [warning] [Test] nested warning", "6|[    0.750] [Test] after" }));
     }
 
     void linesFromThreadsDoNotInterleave()

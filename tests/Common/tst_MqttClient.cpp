@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTest>
 
 #include <utility>
@@ -68,7 +69,6 @@ private slots:
         QVERIFY(!client.publish("x", "lane/+", 0, false));
         QCOMPARE(errors.count(), 1);
         QCOMPARE(errors.at(0).at(0).toString(), QString("Publish to lane/+ failed."));
-
     }
 
     void reconnectCycleRenewsSubscriptions()
@@ -261,6 +261,48 @@ private slots:
         }
         QVERIFY(second.log().contains("as moved-id (p2, c1, k10, u'user')"));
         QVERIFY(delivers(client, second, "moved/topic", changes.size()));
+    }
+
+    void rpcDataLinesMaskSecrets()
+    {
+        MosquittoBroker broker;
+        QVERIFY(broker.start());
+        MqttProbe device;
+        QVERIFY(device.connectTo(broker.host(), broker.port()) && device.subscribe("dev/bo/request/#"));
+        device.setResponder([](const QByteArray&) { return QByteArray(R"({"completed":true,"token":"t0k"})"); });
+        MqttClient client;
+        pointAt(client, broker.port());
+        QSignalSpy connected(&client, &MqttClient::connected);
+        client.connect();
+        QTRY_COMPARE(connected.count(), 1);
+        LogCapture log;
+        const Deferred<QJsonValue> call = client.executeRpc("dev/bo", "1", { { "cmd", "login" }, { "pin", "1234" } });
+        QTRY_VERIFY(!call.isPending());
+        QCOMPARE(device.at(0).payload, QByteArray(R"({"cmd":"login","pin":"1234"})")); // the device still gets it
+        QVERIFY(log.contains(QtDebugMsg, R"([MqttClient] [RPC] Data    : {"cmd":"login","pin":"****"})"));
+        const QStringList reply = log.startingWith("[MqttClient] [RPC] Data     : QJsonValue(object");
+        QVERIFY(reply.size() == 1 && reply.at(0).contains("****") && !reply.at(0).contains("t0k"));
+    }
+
+    void hostNameResolvedWithoutBlocking()
+    {
+        MosquittoBroker broker;
+        QVERIFY(broker.start());
+        MqttClient client, second;
+        pointAt(client, broker.port());
+        client.setHostname("localhost");
+        QSignalSpy connected(&client, &MqttClient::connected);
+        client.connect();
+        // No socket yet: the name is looked up from the event loop, not inside connect().
+        QCOMPARE(client.findChildren<QSocketNotifier*>().size(), 0);
+        QTRY_COMPARE(connected.count(), 1);
+        // Cut while looking up: the attempt ends like any other.
+        pointAt(second, broker.port());
+        second.setHostname("localhost");
+        QSignalSpy down(&second, &MqttClient::disconnected);
+        second.connect();
+        second.disconnect();
+        QTRY_COMPARE(down.count(), 1);
     }
 };
 

@@ -203,6 +203,7 @@ private slots:
         const CardIssuer::Result p = Lane::finish(lane.issuer.prepareCard());
         QCOMPARE(p.error, QString());
         QVERIFY(log.contains(QtWarningMsg, "[CardIssuer] WARN: RFID disable failed : Busy"));
+        QVERIFY(!log.contains("[CardIssuer] RFID disabled"));
 
         // The disable after writing fails too: the written card is still handed out.
         QVERIFY(lane.sim->setAutoTake(20));
@@ -318,6 +319,25 @@ private slots:
         QCOMPARE(lane.count("taken"), 1);
         QVERIFY(lane.sim->setDispenser({ { "doorOpen", false } }));
         QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
+    }
+
+    // The lane engine that owns an issuer is replaced at run time, possibly mid-sequence.
+    void destroyedDuringASequence()
+    {
+        Lane lane;
+        QVERIFY(lane.start());
+        QVERIFY(lane.fault("dispenser/issue", "delay", { { "ms", 200 } }));
+        auto issuer = std::make_unique<CardIssuer>(lane.rfid, lane.dispenser);
+        const Deferred<CardIssuer::Result> issued = issuer->issueCard(Lane::record(), 10);
+        const Deferred<CardIssuer::Result> prepared = issuer->prepareCard();
+        issuer.reset();
+        QCOMPARE(Lane::finish(issued, 0).error, QString("Card issuer stopped"));
+        QCOMPARE(Lane::finish(prepared, 0).error, QString("Card issuer stopped"));
+        // The replies still come, to clients that outlive the issuer; nothing else is asked of the devices.
+        QVERIFY(lane.sim->waitForRequest("dispenser /issue 1"));
+        QTest::qWait(400);
+        QCOMPARE(lane.sim->journalLines(), QStringList({ "dispenser /issue 1" }));
+        QTRY_COMPARE(lane.issuer.reason(), QString("Card on RFID"));
     }
 };
 

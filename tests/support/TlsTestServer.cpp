@@ -72,42 +72,50 @@ void TlsTestServer::incomingConnection(qintptr descriptor)
 
 void TlsTestServer::onReadyRead(QSslSocket* socket)
 {
-    const QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
-    socket->setProperty("buffer", buffer);
-    const int headEnd = buffer.indexOf("\r\n\r\n");
-    if (headEnd < 0)
-        return;
-    Request request;
-    const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
-    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-    request.method = requestLine.value(0);
-    request.path = requestLine.value(1);
-    for (const QByteArray& line : lines.mid(1)) {
-        const int colon = line.indexOf(':');
-        if (colon > 0)
-            request.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
+    QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
+    while (true) {
+        const int headEnd = buffer.indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            break;
+        Request request;
+        const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
+        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+        request.method = requestLine.value(0);
+        request.path = requestLine.value(1);
+        for (const QByteArray& line : lines.mid(1)) {
+            const int colon = line.indexOf(':');
+            if (colon > 0)
+                request.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
+        }
+        const int length = request.headers.value("content-length", "0").toInt();
+        if (buffer.size() < headEnd + 4 + length)
+            break;
+        request.body = buffer.mid(headEnd + 4, length);
+        buffer.remove(0, headEnd + 4 + length);
+        request.clientCommonName = socket->peerCertificate().subjectInfo(QSslCertificate::CommonName).value(0);
+        request.protocol = socket->sessionProtocol();
+        const bool keepAlive = m_keepAlive && request.headers.value("connection").toLower() != "close";
+        if (!keepAlive)
+            disconnect(socket, &QSslSocket::readyRead, this, nullptr);
+        m_requests.append(request);
+        const Response response = m_handler(request);
+        if (!response.silent)
+            respond(socket, response, keepAlive);
+        if (!keepAlive)
+            return;
     }
-    const int length = request.headers.value("content-length", "0").toInt();
-    if (buffer.size() < headEnd + 4 + length)
-        return;
-    request.body = buffer.mid(headEnd + 4, length);
-    request.clientCommonName = socket->peerCertificate().subjectInfo(QSslCertificate::CommonName).value(0);
-    request.protocol = socket->sessionProtocol();
-    disconnect(socket, &QSslSocket::readyRead, this, nullptr);
-    m_requests.append(request);
-    const Response response = m_handler(request);
-    if (!response.silent)
-        respond(socket, response);
+    socket->setProperty("buffer", buffer);
 }
 
-void TlsTestServer::respond(QSslSocket* socket, const Response& r)
+void TlsTestServer::respond(QSslSocket* socket, const Response& r, bool keepAlive)
 {
     QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + r.reason + "\r\n";
     for (const auto& header : r.headers)
         head += header.first + ": " + header.second + "\r\n";
     head += r.chunked ? QByteArray("Transfer-Encoding: chunked")
                       : "Content-Length: " + QByteArray::number(r.body.size());
-    socket->write(head + "\r\nConnection: close\r\n\r\n");
+    head += keepAlive ? "\r\nConnection: keep-alive\r\n\r\n" : "\r\nConnection: close\r\n\r\n";
+    socket->write(head);
 
     const bool split = r.firstPart >= 0;
     QList<QByteArray> parts = split ? QList<QByteArray> { r.body.left(r.firstPart), r.body.mid(r.firstPart) }
@@ -117,10 +125,10 @@ void TlsTestServer::respond(QSslSocket* socket, const Response& r)
         if (r.chunked)
             bytes = (bytes.isEmpty() ? QByteArray() : QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n")
                 + (i + 1 == parts.size() ? "0\r\n\r\n" : "");
-        const bool last = i + 1 == parts.size();
-        auto send = [socket, bytes, last] {
+        const bool close = i + 1 == parts.size() && !keepAlive;
+        auto send = [socket, bytes, close] {
             socket->write(bytes);
-            if (last)
+            if (close)
                 socket->disconnectFromHost();
         };
         // The client reports progress at most every 100 ms: space the parts wider.

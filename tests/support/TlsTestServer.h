@@ -1,6 +1,7 @@
 #pragma once
 // A small HTTP/1.1 server on 127.0.0.1 for client tests: TLS on QSslSocket (or plain
-// when no certificate is set), one request per connection, answers from a handler.
+// when no certificate is set), one request per connection unless keep-alive is on,
+// answers from a handler.
 
 #include <QByteArray>
 #include <QList>
@@ -48,6 +49,8 @@ public:
     void setRequireClientCertificate(bool require) { m_requireClientCert = require; }
     void setProtocol(QSsl::SslProtocol protocol) { m_protocol = protocol; }
     void setHandler(Handler handler) { m_handler = std::move(handler); }
+    // Keeps a connection open for further requests unless the request says "Connection: close".
+    void setKeepAlive(bool keepAlive) { m_keepAlive = keepAlive; }
 
     // Listens on 127.0.0.1 at a free port.
     bool start() { return listen(QHostAddress::LocalHost, 0); }
@@ -61,13 +64,14 @@ protected:
 
 private:
     void onReadyRead(QSslSocket* socket);
-    void respond(QSslSocket* socket, const Response& response);
+    void respond(QSslSocket* socket, const Response& response, bool keepAlive);
 
     bool m_tls = false;
     QByteArray m_cert;
     QByteArray m_key;
     QByteArray m_ca;
     bool m_requireClientCert = false;
+    bool m_keepAlive = false;
     QSsl::SslProtocol m_protocol = QSsl::TlsV1_2OrLater;
     Handler m_handler = [](const Request&) { return Response(); };
     QList<Request> m_requests;

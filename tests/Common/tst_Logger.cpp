@@ -324,36 +324,22 @@ private slots:
         QCOMPARE(run.code, 0);
         // Which lines pass at each level is the filter rules' business (see above).
         QCOMPARE(run.err,
-            QByteArrayList({
-                "[    1.250] plain debug",
-                "[    1.250] plain info",
-                "[    1.250] plain critical",
-                "[    1.250] plain qt debug",
-                "[    1.250] plain category warning",
-                "[    2.000] \033[35mcolor debug\033[39m",
-                "[    2.000] color info",
+            QByteArrayList({ "[    1.250] plain debug", "[    1.250] plain info", "[    1.250] plain critical",
+                "[    1.250] plain qt debug", "[    1.250] plain category warning",
+                "[    2.000] \033[35mcolor debug\033[39m", "[    2.000] color info",
                 "[    2.000] \033[31mcolor critical\033[39m",
                 "[    2.000] [qt.lane.test] \033[35mcolor qt debug\033[39m",
-                "[    2.000] [lane.test] \033[33mcolor category warning\033[39m",
-                "[123456.789] 100%s %n %d done",
-            }));
+                "[    2.000] [lane.test] \033[33mcolor category warning\033[39m", "[123456.789] 100%s %n %d done" }));
         // Syslog gets the same lines (with the same colour codes) at priorities debug 7, info 6, warning 4,
         // critical 2, tagged by level.
         QCOMPARE(run.out,
-            QByteArrayList({
-                "7|[    1.250] [debug] plain debug",
-                "6|[    1.250] plain info",
-                "2|[    1.250] [error] plain critical",
-                "7|[    1.250] [debug] plain qt debug",
-                "4|[    1.250] [warning] plain category warning",
-                "7|[    2.000] [debug] \033[35mcolor debug\033[39m",
-                "6|[    2.000] color info",
-                "2|[    2.000] [error] \033[31mcolor critical\033[39m",
+            QByteArrayList({ "7|[    1.250] [debug] plain debug", "6|[    1.250] plain info",
+                "2|[    1.250] [error] plain critical", "7|[    1.250] [debug] plain qt debug",
+                "4|[    1.250] [warning] plain category warning", "7|[    2.000] [debug] \033[35mcolor debug\033[39m",
+                "6|[    2.000] color info", "2|[    2.000] [error] \033[31mcolor critical\033[39m",
                 "7|[    2.000] [debug] [qt.lane.test] \033[35mcolor qt debug\033[39m",
                 "4|[    2.000] [warning] [lane.test] \033[33mcolor category warning\033[39m",
-                "6|[123456.789] 100%s %n %d done",
-                "2|[123456.789] [error] not on standard error",
-            }));
+                "6|[123456.789] 100%s %n %d done", "2|[123456.789] [error] not on standard error" }));
     }
 
     void fatalWritesEverySinkThenAborts()

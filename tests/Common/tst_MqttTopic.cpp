@@ -38,19 +38,10 @@ private slots:
             const char* filter;
             const char* name;
             bool matches;
-        } rows[] = {
-            { "a/b", "a/b", true },
-            { "a/b", "a/b/c", false },
-            { "a/b/c", "a/b", false },
-            { "a/+/c", "a//c", true },
-            { "a/+", "a/x/y", false },
-            { "a/#", "a/x/y", true },
-            { "a/#", "a", true },
-            { "#", "$SYS/x", false },
-            { "+/x", "$SYS/x", false },
-            { "$SYS/#", "$SYS/x", true },
-            { "dev/x/response/1", "dev/x/response/12", false },
-        };
+        } rows[] = { { "a/b", "a/b", true }, { "a/b", "a/b/c", false }, { "a/b/c", "a/b", false },
+            { "a/+/c", "a//c", true }, { "a/+", "a/x/y", false }, { "a/#", "a/x/y", true }, { "a/#", "a", true },
+            { "#", "$SYS/x", false }, { "+/x", "$SYS/x", false }, { "$SYS/#", "$SYS/x", true },
+            { "dev/x/response/1", "dev/x/response/12", false } };
         for (const auto& row : rows) {
             const bool matches = MqttTopicFilter(row.filter).match(MqttTopicName(row.name));
             QVERIFY2(matches == row.matches, qPrintable(QString("%1 ~ %2").arg(row.filter, row.name)));

@@ -67,13 +67,11 @@ private slots:
     void decodesBackToText()
     {
         QrCodeGenerator gen(nullptr);
-        const QList<std::tuple<QString, int, Ecc>> cases {
-            { QString(), 1, Ecc::MEDIUM },
+        const QList<std::tuple<QString, int, Ecc>> cases { { QString(), 1, Ecc::MEDIUM },
             { QStringLiteral("RFID:OK;Dispenser:OK;Barrier:ERROR;NTP:WARNING"), 1, Ecc::MEDIUM },
             { QStringLiteral("0123456789012345"), 0, Ecc::HIGH },
             { QStringLiteral("Τελωνείο – Zoll ÄÖÜ 税関 \U0001F697"), 2, Ecc::LOW },
-            { QString::fromUtf8("a\0b", 3), 1, Ecc::MEDIUM },
-        };
+            { QString::fromUtf8("a\0b", 3), 1, Ecc::MEDIUM } };
         for (const auto& [text, border, ecc] : cases) {
             QCOMPARE(decode(gen.generateSvgQr(text, border, ecc)), text.toUtf8());
         }

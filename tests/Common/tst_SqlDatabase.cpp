@@ -94,6 +94,9 @@ private slots:
         }
         QVERIFY(!QSqlDatabase::connectionNames().contains(mainName));
         QCOMPARE(sqlite3(path, "SELECT count(*) FROM Transactions;"), QStringLiteral("1"));
+        SqlDatabase again(path, nullptr);
+        QVERIFY(again.userVersion() == 0 && again.setUserVersion(-3));
+        QCOMPARE(sqlite3(path, "PRAGMA user_version;"), QStringLiteral("-3"));
     }
 
     void executeLogsAndReportsFailures()
@@ -124,16 +127,6 @@ private slots:
         dup.addBindValue(2);
         QVERIFY(db.execute(dup));
         QCOMPARE(sqlite3(db.path(), "SELECT group_concat(name) FROM Customs;"), QStringLiteral("A,B"));
-    }
-
-    void userVersion()
-    {
-        const QString path = newPath();
-        SqlDatabase db(path, nullptr);
-        QCOMPARE(db.userVersion(), 0);
-        QVERIFY(db.setUserVersion(-3));
-        QCOMPARE(sqlite3(path, "PRAGMA user_version;"), QStringLiteral("-3"));
-        QCOMPARE(db.userVersion(), -3);
     }
 
     void openFailureIsLoggedAndRetried()

@@ -283,7 +283,7 @@ private slots:
             { false, { { "offline", true } }, CardIssuer::Error, "Dispenser error" },
             { false, { { "offline", false } }, CardIssuer::Ready, "" },
             { true, { { "offline", true } }, CardIssuer::Error, "RFID error" },
-            { true, { { "offline", false } }, CardIssuer::Ready, "" },
+            { true, { { "offline", false } }, CardIssuer::Ready, "" }
         };
         for (const auto& [reader, change, state, reason] : steps) {
             QVERIFY(reader ? lane.sim->setReader(change) : lane.sim->setDispenser(change));

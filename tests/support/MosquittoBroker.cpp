@@ -36,13 +36,9 @@ bool MosquittoBroker::start(int timeoutMs)
     QFile config(configPath);
     if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    QStringList lines {
-        QStringLiteral("listener %1 127.0.0.1").arg(m_port),
-        QStringLiteral("allow_anonymous true"),
-        QStringLiteral("persistence false"),
-        QStringLiteral("log_dest stderr"),
-        QStringLiteral("set_tcp_nodelay true"),
-    };
+    QStringList lines { QStringLiteral("listener %1 127.0.0.1").arg(m_port), QStringLiteral("allow_anonymous true"),
+        QStringLiteral("persistence false"), QStringLiteral("log_dest stderr"),
+        QStringLiteral("set_tcp_nodelay true") };
     for (const QString& type : qAsConst(m_logTypes))
         lines << QStringLiteral("log_type ") + type;
     if (geteuid() == 0)

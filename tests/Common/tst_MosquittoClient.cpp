@@ -14,7 +14,7 @@
 
 namespace {
 
-// A TCP peer that answers the CONNECT with fixed bytes (or nothing).
+// A TCP peer that answers the CONNECT with fixed bytes.
 class FakeBroker : public QTcpServer
 {
 public:
@@ -25,8 +25,7 @@ public:
             while (QTcpSocket* socket = nextPendingConnection()) {
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket, answer] {
                     received += socket->readAll();
-                    if (!answer.isEmpty())
-                        socket->write(answer);
+                    socket->write(answer);
                 });
             }
         });
@@ -40,13 +39,6 @@ void pointAt(MosquittoClient& client, quint16 port)
 {
     client.setHostname("127.0.0.1");
     client.setPort(port);
-}
-
-bool connectTo(MosquittoClient& client, quint16 port)
-{
-    pointAt(client, port);
-    client.connectToHost();
-    return QTest::qWaitFor([&] { return client.state() == MosquittoClient::Connected; }, 5000);
 }
 
 // Records states, connected/disconnected and errors as "state1", "connected@2", "error256"...
@@ -139,12 +131,12 @@ private slots:
         MosquittoBroker broker;
         QVERIFY(broker.start());
         MosquittoClient client;
-        QVERIFY(connectTo(client, broker.port()));
+        pointAt(client, broker.port());
+        client.connectToHost();
+        QTRY_COMPARE(client.state(), MosquittoClient::Connected);
 
         // The client-level message signal runs before the subscription's own.
         MqttSubscription* wildcard = client.subscribe(MqttTopicFilter("dev/+/state"), 1);
-        QVERIFY(wildcard);
-        QCOMPARE(wildcard->state(), MqttSubscription::SubscriptionPending);
         QTRY_COMPARE(wildcard->state(), MqttSubscription::Subscribed);
         QStringList order;
         connect(&client, &MosquittoClient::messageReceived, this,
@@ -161,28 +153,23 @@ private slots:
         // Users of one filter share a subscription; UNSUBSCRIBE goes out with the last of them.
         const MqttTopicFilter filter("disp/card/removed");
         MqttSubscription* first = client.subscribe(filter, 0);
-        QVERIFY(first);
         QCOMPARE(client.subscribe(filter, 1), first);
-        QCOMPARE(first->users(), 2);
         QTRY_COMPARE(first->state(), MqttSubscription::Subscribed);
         QCOMPARE(first->qos(), quint8(1)); // raised for the second user
         QSignalSpy messages(first, &MqttSubscription::messageReceived);
         client.unsubscribe(filter);
-        QCOMPARE(first->state(), MqttSubscription::Subscribed);
         client.publish(MqttTopicName("disp/card/removed"), "1", 1);
         QTRY_COMPARE(messages.count(), 1);
         QPointer<MqttSubscription> watched(first);
         client.unsubscribe(filter);
         QCOMPARE(first->state(), MqttSubscription::UnsubscriptionPending);
         QTRY_VERIFY(!watched);
-        QTRY_VERIFY(broker.log().contains("Received UNSUBSCRIBE"));
 
         // A new user before the UNSUBACK gets a fresh subscription that the earlier UNSUBSCRIBE does not cancel.
         const MqttTopicFilter other("x/y");
         MqttSubscription* old = client.subscribe(other, 1);
         QTRY_COMPARE(old->state(), MqttSubscription::Subscribed);
         client.unsubscribe(other);
-        QCOMPARE(old->state(), MqttSubscription::UnsubscriptionPending);
         QPointer<MqttSubscription> fresh = client.subscribe(other, 1);
         QVERIFY(fresh && fresh != old);
         QTRY_COMPARE(fresh->state(), MqttSubscription::Subscribed);
@@ -194,13 +181,10 @@ private slots:
         QSignalSpy errors(&client, &MosquittoClient::errorChanged);
         broker.kill();
         QTRY_COMPARE(client.state(), MosquittoClient::Disconnected);
-        QCOMPARE(errors.count(), 1);
         QCOMPARE(client.error(), MosquittoClient::TransportInvalid);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!fresh);
         QCOMPARE(client.subscriptionCount(), 0);
-        QVERIFY(broker.start());
-        QVERIFY(connectTo(client, broker.port()));
     }
 
     void listenerMayCallBackDuringSignal()

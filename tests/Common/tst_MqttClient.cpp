@@ -123,33 +123,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 3, 3000);
     }
 
-    void credentialsRefusedEachAttempt()
-    {
-        MosquittoBroker broker;
-        QVERIFY(broker.requireLogin("lane", "right"));
-        QVERIFY(broker.start());
-        LogCapture log;
-        MqttClient client;
-        pointAt(client, broker.port(), 300);
-        client.setClientId("lane_7");
-        client.setUsername("lane");
-        client.setPassword("s3cr3t-pw");
-        QSignalSpy errors(&client, &MqttClient::error);
-        QSignalSpy connected(&client, &MqttClient::connected);
-        client.connect();
-        QVERIFY(log.contains(QtDebugMsg, "[MqttClient] Client Id   : lane_7"));
-        QTRY_VERIFY_WITH_TIMEOUT(errors.count() >= 2, 4000);
-        QVERIFY(log.count("[MqttClient] Not authorized: lane_7. The client is not authorized to connect.") >= 2);
-        QCOMPARE(connected.count(), 0);
-        for (const QString& line : log.texts())
-            QVERIFY2(!line.contains("s3cr3t-pw"), qPrintable(line));
-
-        client.setPassword("right");
-        client.connect();
-        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 3000);
-        QVERIFY(broker.log().contains("as lane_7 (p2, c1, k5, u'lane')"));
-    }
-
     void refusedSubscriptionIsReported()
     {
         MosquittoBroker broker;
@@ -235,6 +208,7 @@ private slots:
         QVERIFY(first.start());
         QVERIFY(second.start());
         MqttClient client;
+        LogCapture log;
         pointAt(client, first.port());
         client.subscribe("moved/topic", 1);
         QSignalSpy connected(&client, &MqttClient::connected);
@@ -250,7 +224,7 @@ private slots:
         // Any changed setting: closed and opened again with it.
         const QList<std::function<void()>> changes { [&] { client.setPort(second.port()); },
             [&] { client.setKeepAlive(10); }, [&] { client.setClientId("moved-id"); },
-            [&] { client.setUsername("user"); }, [&] { client.setPassword("pw"); },
+            [&] { client.setUsername("user"); }, [&] { client.setPassword("s3cr3t-pw"); },
             [&] { client.setWillTopic("moved/will"); } };
         for (const auto& change : changes) {
             const int before = connected.count();
@@ -260,6 +234,8 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(connected.count(), before + 1, 3000);
         }
         QVERIFY(second.log().contains("as moved-id (p2, c1, k10, u'user')"));
+        QVERIFY(log.contains(QtDebugMsg, "[MqttClient] Client Id   : moved-id"));
+        QVERIFY(!log.texts().join('\n').contains("s3cr3t-pw"));
         QVERIFY(delivers(client, second, "moved/topic", changes.size()));
     }
 

@@ -47,11 +47,8 @@ class Blocker
 public:
     bool block(LambdaThreadWorker& worker)
     {
-        const bool queued = worker.execInThread([this] {
-            m_entered.release();
-            m_gate.acquire();
-        });
-        return queued && m_entered.tryAcquire(1, kDeadline);
+        return worker.execInThread([this] { m_entered.release(), m_gate.acquire(); })
+            && m_entered.tryAcquire(1, kDeadline);
     }
     void release() { m_gate.release(); }
 

@@ -1,6 +1,7 @@
 // Feeds arbitrary topics and payloads to the message handlers of the RFID reader and
 // card dispenser clients, over an MQTT client that never connects; states carry from
-// one message to the next. Any reader state number must stay a valid state.
+// one message to the next. Any reader state number must stay a valid state, and the
+// reply parsing of a call must ignore whatever follows a NUL.
 
 #include "Dispenser.h"
 #include "FuzzJson.h"
@@ -54,6 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (in.ConsumeBool())
             payload += '\0' + QByteArray::fromStdString(in.ConsumeRandomLengthString(8));
         toReader ? rfid.onMqttReceived(payload, topic) : dispenser.onMqttReceived(payload, topic);
+
+        QJsonObject object, prefixObject;
+        const bool ok = manager::MqttClient::parseReply(payload, object);
+        const int nul = payload.indexOf('\0');
+        check(manager::MqttClient::parseReply(nul < 0 ? payload : payload.left(nul), prefixObject) == ok
+            && prefixObject == object);
+        check(payload.startsWith('\0') ? ok && object.isEmpty() : true);
 
         const RFID::State state = rfid.state();
         check(rfid.active() == (state == RFID::Idle || state == RFID::Searching || state == RFID::CardFound));

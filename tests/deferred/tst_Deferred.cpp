@@ -17,16 +17,8 @@ struct Tracked
 {
     static std::atomic<int> alive;
     int value = 0;
-    explicit Tracked(int v = 0)
-        : value(v)
-    {
-        ++alive;
-    }
-    Tracked(const Tracked& o)
-        : value(o.value)
-    {
-        ++alive;
-    }
+    explicit Tracked(int v = 0) { value = v, ++alive; }
+    Tracked(const Tracked& o) { value = o.value, ++alive; }
     Tracked& operator=(const Tracked&) = default;
     ~Tracked() { --alive; }
 };
@@ -41,15 +33,10 @@ public:
         m_context.moveToThread(&m_thread);
         m_thread.start();
     }
-    ~WorkerThread() { quit(); }
+    ~WorkerThread() { m_thread.quit(), m_thread.wait(); }
     // Runs f on the worker thread and waits for it.
     void run(const std::function<void()>& f) { QMetaObject::invokeMethod(&m_context, f, Qt::BlockingQueuedConnection); }
     QThread* thread() { return &m_thread; }
-    void quit()
-    {
-        m_thread.quit();
-        m_thread.wait();
-    }
 
 private:
     QThread m_thread;

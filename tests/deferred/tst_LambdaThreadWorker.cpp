@@ -191,12 +191,9 @@ private slots:
         QVERIFY(first.isPending() && second.isPending());
         blocker.release();
         QTRY_VERIFY_WITH_TIMEOUT(secondRanOn != nullptr, kDeadline);
-        QCOMPARE(secondRanOn, QThread::currentThread());
         QVERIFY(secondSawFinished);
         QCOMPARE(order.texts(), (QStringList { "loops stopped", "low", "first finished" }));
         QVERIFY(waitUntilDeleted(watch));
-        // Once finished, quitting again resolves at once.
-        QCOMPARE(worker.quitThread().state(), 1);
     }
 
     void quitOnIdleWorkersAlwaysFinishes()
@@ -238,13 +235,10 @@ private slots:
         };
         // While the worker still runs its queued calls...
         checkRefusals(worker);
-        QVERIFY(quit.isPending());
         blocker.release();
         // ...and after the thread has finished and its object is gone.
         QVERIFY(waitUntilDeleted(thread));
-        QCOMPARE(quit.state(), 1);
         checkRefusals(worker);
-        QCOMPARE(worker.quitThread().state(), 1);
         QVERIFY(!refusedRan);
         // Refusals write nothing.
         QCOMPARE(log.texts(), QStringList());

@@ -34,15 +34,11 @@ const char* const kChildVar = "LANE_LOGGER_CHILD";
 class FakeClock : public manager::LogClock
 {
 public:
-    explicit FakeClock(double ms)
-        : m_now(ms)
-    {
-    }
     double millis() const override { return m_now.load(); }
     void set(double ms) { m_now.store(ms); }
 
 private:
-    std::atomic<double> m_now;
+    std::atomic<double> m_now { 0 };
 };
 
 // Records each syslog line as "priority|line", echoed to standard output when asked (for
@@ -110,7 +106,7 @@ FakeClock* childSetup(double elapsedMs, std::unique_ptr<manager::SyslogSink> sin
     Logger::instance()->setSyslog(sink != nullptr);
     Logger::instance()->setSyslogSink(std::move(sink));
     Logger::instance()->setStderr(true);
-    auto clock = std::make_unique<FakeClock>(0); // a new clock restarts the elapsed time
+    auto clock = std::make_unique<FakeClock>(); // a new clock restarts the elapsed time
     FakeClock* raw = clock.get();
     Logger::instance()->setClock(std::move(clock));
     raw->set(elapsedMs);
@@ -414,9 +410,8 @@ private slots:
 
         const QString script
             = QStringLiteral("mount -t tmpfs tmpfs /dev && ln -s \"$1\" /dev/log || exit 97; exec \"$0\"");
-        const ChildRun run = runChild("real-syslog", QStringLiteral("unshare"),
-            { QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
-                QStringLiteral("sh"), QStringLiteral("-c"), script, QCoreApplication::applicationFilePath(),
+        const ChildRun run = runChild("real-syslog", "unshare",
+            { "--mount", "--propagation", "private", "sh", "-c", script, QCoreApplication::applicationFilePath(),
                 QFile::decodeName(path) });
         // Each datagram without its time stamp and trailing newline or NUL.
         const QRegularExpression noise(

@@ -218,7 +218,7 @@ private slots:
         const int end = r.rig.mark();
         QCOMPARE(r.rig.seen(from, end),
             QStringList(
-                { B + "/disable/request/6", B + "/disable/response/6", B + "/beep/valid", B + "/beep/invalid" }));
+                { B + "/disable/request/5", B + "/disable/response/5", B + "/beep/valid", B + "/beep/invalid" }));
 
         // A completed reply with a card of the known layout makes it the active card.
         auto ok = answer("/card/create", rfid.createCard("KSTVv1"),

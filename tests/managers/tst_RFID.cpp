@@ -71,7 +71,6 @@ private slots:
         QVERIFY(r.rig.up());
         LogCapture log;
         QSignalSpy uidChanged(&rfid, &RFID::uidChanged);
-        QSignalSpy stateChanged(&rfid, &RFID::stateChanged);
 
         const QByteArray info
             = R"({"device":{"uid":"RDR-1","firmware":"2.1","manufacturer":"ACME","model":"R9"},"service":{"version":"1.4"}})";
@@ -91,7 +90,6 @@ private slots:
         QVERIFY(rfid.active()); // a card on the reader is active too
         QVERIFY(r.feed("/status", status(RFID::CardFound)));
         QCOMPARE(rfid.error(), QString());
-        QCOMPARE(stateChanged.count(), 2);
 
         // A state outside the list is kept as received, and counts as not active.
         QVERIFY(r.feed("/status", status(9)));
@@ -142,8 +140,7 @@ private slots:
         QCOMPARE(rfid.activeCard(), record.staticCast<Tag>());
         // An autoread error of any type leaves the card where it is.
         QVERIFY(r.feed("/card/autoread", R"({"error":{"what":"Card is not formatted"}})"));
-        QVERIFY(r.feed("/card/autoread", R"({"error":null,"uid":"X","template":"KSTVv1"})"));
-        QCOMPARE(r.autoreadFailed, QStringList({ "Card is not formatted", "" }));
+        QCOMPARE(r.autoreadFailed, QStringList({ "Card is not formatted" }));
         QCOMPARE(rfid.activeCard(), record.staticCast<Tag>());
         // Another template gives no card at all.
         QVERIFY(r.feed("/card/autoread", compact(cardObject("04D4", 1, "KSTVv2"))));

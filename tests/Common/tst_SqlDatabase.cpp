@@ -28,15 +28,6 @@ QString sqlite3(const QString& path, const QString& sql)
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
-// Every message as "<D|I|W|C> text".
-QStringList lines(const LogCapture& log)
-{
-    QStringList out;
-    for (const LogCapture::Entry& e : log.entries())
-        out << QString("DWCFI").at(int(e.type)) + ' ' + e.text;
-    return out;
-}
-
 } // namespace
 
 class tst_SqlDatabase : public QObject
@@ -62,7 +53,7 @@ private slots:
             QVERIFY(!QFile::exists(path));
             QVERIFY(db.execute("CREATE TABLE Transactions (id INTEGER PRIMARY KEY, body TEXT)").isActive());
             QVERIFY(db.execute("CREATE VIEW TransactionView AS SELECT body FROM Transactions").isActive());
-            QCOMPARE(lines(log).first(), "I " + kCreating);
+            QVERIFY(log.contains(QtInfoMsg, kCreating));
             mainName = db.database().connectionName();
 
             QString threadName;
@@ -105,18 +96,11 @@ private slots:
         db.database();
         LogCapture log;
         QVERIFY(db.execute("CREATE TABLE Customs (id INTEGER PRIMARY KEY, name TEXT)").isActive());
-        QStringList out = lines(log);
-        QCOMPARE(out.size(), 2);
-        QCOMPARE(
-            out.at(0), "D [SqlDatabase] Executed query : CREATE TABLE Customs (id INTEGER PRIMARY KEY, name TEXT)");
-
-        log.clear();
+        QVERIFY(log.contains(
+            QtDebugMsg, "[SqlDatabase] Executed query : CREATE TABLE Customs (id INTEGER PRIMARY KEY, name TEXT)"));
         QSqlQuery bad = db.query("SELEC * FROM Customs");
         QVERIFY(!db.execute(bad));
-        out = lines(log);
-        QCOMPARE(out.mid(0, 2),
-            QStringList({ "D [SqlDatabase] Executed query : SELEC * FROM Customs",
-                "C [SqlDatabase] ERROR: Could not execute query : SELEC * FROM Customs" }));
+        QVERIFY(log.contains(QtCriticalMsg, "[SqlDatabase] ERROR: Could not execute query : SELEC * FROM Customs"));
 
         // A failing statement that did prepare reports its own error, and can run again.
         QVERIFY(db.execute("INSERT INTO Customs VALUES (1, 'A')").isActive());

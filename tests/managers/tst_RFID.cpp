@@ -183,13 +183,8 @@ private slots:
         QVERIFY(r.rig.up());
         QCOMPARE(rfid.requestTimeout(), 3000);
 
-        auto card = QSharedPointer<KSTVv1Card>::create();
-        card->setUid("04D4");
-        card->setType(Tag::MifareClassic4K);
-        card->setCustomsId(12);
+        const QSharedPointer<KSTVv1Card> card = KSTVv1Card::fromJson(cardObject("04D4", 12));
         card->addUsageLog("entry", "DEV-1", "LOC-2");
-        const QJsonObject written { { "uid", "04D4" }, { "type", 8 }, { "template", "KSTVv1" },
-            { "data", card->data() } };
 
         // Each call's request, answered; ids count from 1.
         int id = 0;
@@ -200,7 +195,7 @@ private slots:
         QCOMPARE(answer("/card/create", rfid.createCard("KSTVv1"))->request, QByteArray(R"({"template":"KSTVv1"})"));
         QCOMPARE(answer("/card/read", rfid.readCard("KSTVv1", 5))->request,
             QByteArray(R"({"template":"KSTVv1","topupLogs":0,"usageLogs":5})"));
-        QCOMPARE(answer("/card/write", rfid.writeCard(card))->request, compact(written));
+        QCOMPARE(answer("/card/write", rfid.writeCard(card))->request, compact(card->toJson()));
 
         // Writing no card fails at once, sends nothing and uses no id.
         const int from = r.rig.peer.count();

@@ -7,7 +7,7 @@
 #include <QMetaMethod>
 #include <QPointer>
 #include <QTest>
-#include <climits>
+#include <memory>
 
 namespace {
 
@@ -95,7 +95,8 @@ private slots:
 
     void modulesAreReplaced()
     {
-        auto* rfid = new ValidatorRfid(nullptr);
+        const auto owner = std::make_unique<ValidatorRfid>(nullptr);
+        ValidatorRfid* rfid = owner.get();
         SignalLog log(rfid);
         rfid->fromJson(json(R"({"state": 1, "sams": [{"slot": 1, "name": "A"}, {"slot": 2, "name": "B"}]})"));
         QCOMPARE(rfid->sams().size(), 2);

@@ -13,8 +13,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QTest>
@@ -58,8 +58,8 @@ struct Lane
         issuer = std::make_unique<manager::CardIssuer>(*rfid, *dispenser);
         mqtt.connect();
         if (!QTest::qWaitFor([this] { return issuer->state() == manager::CardIssuer::Ready; }, 5000))
-            return QStringLiteral("the card issuer did not become ready: ") + manager::CardIssuer::stateToStr(issuer->state())
-                + " " + issuer->reason();
+            return QStringLiteral("the card issuer did not become ready: ")
+                + manager::CardIssuer::stateToStr(issuer->state()) + " " + issuer->reason();
         // Counts the application messages the broker routes to the devices and back.
         if (!counter.connectTo(broker.host(), broker.port()) || !counter.subscribe(sim->rfidRoot() + "/#")
             || !counter.subscribe(sim->dispenserRoot() + "/#"))

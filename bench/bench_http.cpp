@@ -385,9 +385,8 @@ void BM_LibcurlRoundTrip(benchmark::State& state)
         CURL* curl = fresh ? handle() : kept;
         body.clear();
         long status = 0;
-        if (curl_easy_perform(curl) != CURLE_OK
-            || curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 200
-            || body.find("\"OK\"") == std::string::npos)
+        if (curl_easy_perform(curl) != CURLE_OK || curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK
+            || status != 200 || body.find("\"OK\"") == std::string::npos)
             ++failures;
         if (fresh)
             curl_easy_cleanup(curl);
@@ -468,7 +467,8 @@ int main(int argc, char** argv)
     printf("REST round trip over TLS 1.2 with client certificate, %d calls each, in this process:\n", g_roundTrips);
     const char* const kinds[] = { "fresh connection", "kept connection" };
     for (int i = 0; i < 2; ++i) {
-        printf("  %-17s HttpClient %7.3f ms/call  libcurl (baseline) %7.3f ms/call", kinds[i], g_clientMs[i], g_curlMs[i]);
+        printf(
+            "  %-17s HttpClient %7.3f ms/call  libcurl (baseline) %7.3f ms/call", kinds[i], g_clientMs[i], g_curlMs[i]);
         if (g_curlMs[i] > 0)
             printf("  ratio %5.2f", g_clientMs[i] / g_curlMs[i]);
         printf("\n");

@@ -18,6 +18,15 @@
 
 #define HTTP_LOG(level) level().noquote().nospace() << "[HttpClient] "
 
+namespace {
+
+int effectivePort(const QUrl& url)
+{
+    return url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
+}
+
+} // namespace
+
 HttpClient::HttpClient(QObject* parent)
     : QObject(parent)
 {
@@ -225,6 +234,8 @@ Deferred<int, QJsonValue> HttpClient::processReply(
     if (timeout != 0) {
         auto* timer = new QTimer(reply);
         timer->setSingleShot(true);
+        // A coarse timer may fire up to 5 % before the time-out.
+        timer->setTimerType(Qt::PreciseTimer);
         connect(timer, &QTimer::timeout, this, [reply, timeout] {
             HTTP_LOG(qCritical) << QStringLiteral("ERROR: Request timed-out (timeout=%1 msec). Aborting.").arg(timeout);
             reply->abort();
@@ -239,7 +250,8 @@ Deferred<int, QJsonValue> HttpClient::processReply(
         } else {
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             QJsonParseError parseError;
-            const QJsonValue body = parsePayload(reply->readAll(), &parseError);
+            // An aborted reply (timed out) is closed: there is nothing to read.
+            const QJsonValue body = parsePayload(reply->isOpen() ? reply->readAll() : QByteArray(), &parseError);
             if (reply->error() != QNetworkReply::NoError) {
                 result.reject(status, body.isObject() ? body : QJsonValue(reply->errorString()));
             } else {
@@ -268,10 +280,18 @@ Deferred<int, QJsonValue> HttpClient::processRedirect(
     QString refusal;
     if (redirects >= MaxRedirects)
         refusal = QStringLiteral("more than %1 redirects").arg(MaxRedirects);
+    else if (to.scheme() != QLatin1String("http") && to.scheme() != QLatin1String("https"))
+        refusal = QStringLiteral("to scheme ") + to.scheme();
     else if (from.scheme() == QLatin1String("https") && to.scheme() != QLatin1String("https"))
         refusal = QStringLiteral("from https to ") + to.scheme();
     else if (from.host() != to.host())
         refusal = QStringLiteral("to another host");
+    else if (!to.userInfo().isEmpty())
+        refusal = QStringLiteral("to a URL with credentials");
+    else if (effectivePort(from) != effectivePort(to)
+        && !(effectivePort(from) == 80 && to.scheme() == QLatin1String("https") && effectivePort(to) == 443))
+        // Another port may be another service; only the usual move from http to https is taken.
+        refusal = QStringLiteral("to another port");
 
     Method method = Method::Get;
     switch (reply->operation()) {

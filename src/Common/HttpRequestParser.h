@@ -1,6 +1,6 @@
 #pragma once
-// Gathers the bytes of one pushed HTTP request as they arrive on a connection and
-// splits a complete request into method, path and body. No sockets involved.
+// Gathers the bytes of one pushed HTTP request as they arrive on a connection, decodes
+// a chunked body, and splits a complete request into method, path and body. No sockets involved.
 
 #include "HttpServer.h"
 
@@ -12,7 +12,8 @@ public:
     enum State {
         Incomplete, // the head or the announced body is still missing
         Complete, // data() holds the whole request
-        TooLarge // the request would exceed the size limit; data() is empty
+        TooLarge, // the request would exceed the size limit; data() is empty
+        Malformed // a chunked body or a transfer coding that cannot be read; data() is empty
     };
 
     explicit HttpRequestParser(qint64 maxSize = HttpServer::DefaultMaxRequestSize);
@@ -20,23 +21,42 @@ public:
     // Adds bytes read from the connection. Bytes after a complete request are ignored.
     State append(const QByteArray& bytes);
     State state() const { return m_state; }
+    // The head, its separator and the body; a chunked body is decoded.
     const QByteArray& data() const { return m_data; }
     // True when the head carried a Content-Length that is not one decimal number.
     bool invalidContentLength() const { return m_invalidContentLength; }
+    bool headComplete() const { return m_bodyStart >= 0; }
+    // True while the head asks "Expect: 100-continue" and no body byte has come yet.
+    bool expectsContinue() const;
+    // Bytes held for this request.
+    qint64 bufferedSize() const { return m_data.size() + m_raw.size(); }
 
     // Splits a received request: the head ends at the first CR LF CR LF, or else at
     // the first LF LF, and must start with a method and a path. False when it does not.
     static bool parse(const QByteArray& data, HttpServer::Request* request);
 
 private:
+    enum class ChunkStep { Size, Data, DataEnd, Trailer };
+
     static int findSeparator(const QByteArray& data, int from, int* separatorLength);
+    // Reads the framing headers of the head; false when its transfer coding cannot be read.
+    bool readHead(const QByteArray& head);
     // -1 when absent or unusable.
-    qint64 contentLength(const QByteArray& head);
+    qint64 contentLength(const QList<QByteArray>& lines);
+    State decodeChunks();
+    State fail(State state);
 
     qint64 m_maxSize;
     State m_state = Incomplete;
     QByteArray m_data;
     int m_bodyStart = -1;
     qint64 m_expectedSize = -1;
+    qint64 m_received = 0;
     bool m_invalidContentLength = false;
+    bool m_expectContinue = false;
+    bool m_chunked = false;
+    // Chunked bytes not decoded yet, and where the decoder is.
+    QByteArray m_raw;
+    ChunkStep m_step = ChunkStep::Size;
+    qint64 m_chunkLeft = 0;
 };

@@ -3,6 +3,7 @@
 #include "HttpRequestParser.h"
 
 #include <QDebug>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -11,13 +12,50 @@
 
 namespace {
 const QByteArray Reply("HTTP/1.1 200 OK\r\n\r\n");
-}
+const QByteArray ContinueReply("HTTP/1.1 100 Continue\r\n\r\n");
+const QByteArray BadRequestReply("HTTP/1.1 400 Bad Request\r\n\r\n");
+} // namespace
+
+// What the listener keeps of one accepted connection.
+struct HttpServer::Connection
+{
+    Connection(QTcpSocket* s, const QHostAddress& p, qint64 maxSize)
+        : socket(s)
+        , peer(p)
+        , parser(maxSize)
+    {
+    }
+    QPointer<QTcpSocket> socket;
+    QHostAddress peer;
+    HttpRequestParser parser;
+    QTimer* firstBytes = nullptr;
+    // Refused, or answered: nothing more is read.
+    bool finished = false;
+    bool registered = true;
+    bool continued = false;
+    // This connection's share of the listener's memory budget.
+    qint64 held = 0;
+};
 
 HttpServer::HttpServer(QObject* parent)
     : QObject(parent)
     , m_server(new QTcpServer(this))
+    , m_suppressedTimer(new QTimer(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &HttpServer::onNewConnection);
+    m_suppressedTimer->setSingleShot(true);
+    connect(m_suppressedTimer, &QTimer::timeout, this, &HttpServer::flushSuppressedRefusals);
+}
+
+HttpServer::~HttpServer()
+{
+    flushSuppressedRefusals();
+}
+
+void HttpServer::setRefusalLogRate(int lines, int windowMs)
+{
+    m_refusalLogLines = qMax(1, lines);
+    m_refusalLogWindowMs = qMax(1, windowMs);
 }
 
 void HttpServer::listen(int port)
@@ -46,12 +84,69 @@ void HttpServer::close()
     m_server->close();
 }
 
-void HttpServer::refuse(QTcpSocket* socket, const QString& reason, const QHostAddress& peer)
+void HttpServer::logRefusal(const QString& text)
 {
+    // A flood of refusals must not flood the log.
+    if (!m_refusalWindow.isValid() || m_refusalWindow.elapsed() >= m_refusalLogWindowMs) {
+        flushSuppressedRefusals();
+        m_refusalWindow.start();
+        m_refusalLinesInWindow = 0;
+    }
+    if (m_refusalLinesInWindow < m_refusalLogLines) {
+        ++m_refusalLinesInWindow;
+        qWarning().noquote().nospace() << "[HttpServer] "
+                                       << "WARN: " << text;
+        return;
+    }
+    if (m_suppressedRefusals++ == 0)
+        m_suppressedTimer->start(int(qMax<qint64>(0, m_refusalLogWindowMs - m_refusalWindow.elapsed())));
+}
+
+void HttpServer::flushSuppressedRefusals()
+{
+    m_suppressedTimer->stop();
+    if (m_suppressedRefusals == 0)
+        return;
     qWarning().noquote().nospace() << "[HttpServer] "
-                                   << "WARN: " << reason << ", closing connection from : " << peer.toString();
-    socket->abort();
-    socket->deleteLater();
+                                   << "WARN: " << m_suppressedRefusals << " more refused connections not logged";
+    m_suppressedRefusals = 0;
+}
+
+void HttpServer::forget(const ConnectionPtr& conn)
+{
+    if (!conn->registered)
+        return;
+    conn->registered = false;
+    m_connections.remove(conn);
+    if (--m_perPeer[conn->peer] <= 0)
+        m_perPeer.remove(conn->peer);
+    m_buffered -= conn->held;
+    conn->held = 0;
+}
+
+void HttpServer::refuse(const ConnectionPtr& conn, const QString& reason, const QByteArray& reply)
+{
+    conn->finished = true;
+    forget(conn);
+    logRefusal(reason + QStringLiteral(", closing connection from : ") + conn->peer.toString());
+    if (!conn->socket)
+        return;
+    if (reply.isEmpty()) {
+        conn->socket->abort();
+        conn->socket->deleteLater();
+    } else {
+        conn->socket->write(reply);
+        conn->socket->disconnectFromHost();
+    }
+}
+
+HttpServer::ConnectionPtr HttpServer::oldestUnfinished() const
+{
+    for (const ConnectionPtr& conn : m_connections) {
+        if (!conn->finished && !conn->parser.headComplete())
+            return conn;
+    }
+    return nullptr;
 }
 
 void HttpServer::onNewConnection()
@@ -60,70 +155,109 @@ void HttpServer::onNewConnection()
     if (!socket)
         return;
     const QHostAddress peer = socket->peerAddress();
-    qInfo().noquote().nospace() << "[HttpServer] "
-                                << "New connection received from : " << peer.toString();
-
-    if (m_connections >= m_maxConnections) {
-        refuse(socket, QStringLiteral("Too many connections (%1)").arg(m_maxConnections), peer);
-        return;
-    }
-    ++m_connections;
-    connect(socket, &QObject::destroyed, this, [this] { --m_connections; });
+    auto conn = std::make_shared<Connection>(socket, peer, m_maxRequestSize);
+    conn->registered = false;
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
 
-    // What the handlers of one connection share.
-    struct Connection
-    {
-        explicit Connection(qint64 maxSize)
-            : parser(maxSize)
-        {
+    // One address may not take every place; when all places are taken, a connection
+    // that has not even sent its head gives way to the new one.
+    if (m_perPeer.value(peer) >= m_maxPerPeer) {
+        refuse(conn, QStringLiteral("Too many connections from one address (%1)").arg(m_maxPerPeer));
+        return;
+    }
+    if (int(m_connections.size()) >= m_maxConnections) {
+        const ConnectionPtr oldest = oldestUnfinished();
+        if (!oldest) {
+            refuse(conn, QStringLiteral("Too many connections (%1)").arg(m_maxConnections));
+            return;
         }
-        HttpRequestParser parser;
-        bool refused = false;
-    };
-    auto conn = std::make_shared<Connection>(m_maxRequestSize);
+        refuse(oldest, QStringLiteral("Too many connections (%1), oldest unfinished one").arg(m_maxConnections));
+    }
+    qInfo().noquote().nospace() << "[HttpServer] "
+                                << "New connection received from : " << peer.toString();
+    conn->registered = true;
+    m_connections.push_back(conn);
+    ++m_perPeer[peer];
+    connect(socket, &QObject::destroyed, this, [this, conn] { forget(conn); });
 
-    // A peer that never finishes its request must not hold the connection for ever.
+    // A peer that never finishes its request must not hold the connection for ever,
+    // and one that sends nothing at all gives its place up sooner.
     auto* deadline = new QTimer(socket);
     deadline->setSingleShot(true);
-    connect(deadline, &QTimer::timeout, this, [this, socket, peer, conn] {
-        conn->refused = true;
-        if (conn->parser.state() != HttpRequestParser::Incomplete) {
-            socket->abort(); // the reply could not be delivered in time
+    connect(deadline, &QTimer::timeout, this, [this, conn] {
+        if (conn->finished) {
+            if (conn->socket)
+                conn->socket->abort(); // the reply could not be delivered in time
             return;
         }
-        refuse(socket, QStringLiteral("No complete request within %1 ms").arg(m_connectionDeadlineMs), peer);
+        refuse(conn, QStringLiteral("No complete request within %1 ms").arg(m_connectionDeadlineMs));
     });
     deadline->start(m_connectionDeadlineMs);
-
-    connect(socket, &QTcpSocket::disconnected, this, [peer, conn] {
-        if (!conn->refused && conn->parser.state() == HttpRequestParser::Incomplete && !conn->parser.data().isEmpty())
-            qWarning().noquote().nospace() << "[HttpServer] "
-                                           << "WARN: Connection closed before the request was complete, "
-                                           << conn->parser.data().size() << " bytes dropped from : " << peer.toString();
+    conn->firstBytes = new QTimer(socket);
+    conn->firstBytes->setSingleShot(true);
+    connect(conn->firstBytes, &QTimer::timeout, this, [this, conn] {
+        if (!conn->finished)
+            refuse(conn, QStringLiteral("No request data within %1 ms").arg(m_firstBytesDeadlineMs));
     });
+    conn->firstBytes->start(m_firstBytesDeadlineMs);
 
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket, peer, conn] {
-        if (conn->refused || conn->parser.state() != HttpRequestParser::Incomplete)
-            return;
-        switch (conn->parser.append(socket->readAll())) {
-        case HttpRequestParser::Incomplete:
-            return;
-        case HttpRequestParser::TooLarge:
-            conn->refused = true;
-            refuse(socket, QStringLiteral("Request larger than %1 bytes").arg(m_maxRequestSize), peer);
-            return;
-        case HttpRequestParser::Complete:
-            break;
+    connect(socket, &QTcpSocket::disconnected, this, [this, conn] {
+        if (!conn->finished && conn->parser.state() == HttpRequestParser::Incomplete && conn->parser.bufferedSize() > 0)
+            logRefusal(QStringLiteral("Connection closed before the request was complete, %1 bytes dropped from : %2")
+                           .arg(conn->parser.bufferedSize())
+                           .arg(conn->peer.toString()));
+        conn->finished = true;
+        forget(conn);
+    });
+    connect(socket, &QTcpSocket::readyRead, this, [this, conn] { onReadyRead(conn); });
+}
+
+void HttpServer::onReadyRead(const ConnectionPtr& conn)
+{
+    QTcpSocket* socket = conn->socket;
+    if (!socket || conn->finished)
+        return;
+    const QByteArray bytes = socket->readAll();
+    if (bytes.isEmpty())
+        return;
+    conn->firstBytes->stop();
+    if (m_buffered + bytes.size() > m_memoryBudget) {
+        refuse(conn, QStringLiteral("Requests in progress above %1 bytes").arg(m_memoryBudget));
+        return;
+    }
+    const HttpRequestParser::State state = conn->parser.append(bytes);
+    m_buffered += conn->parser.bufferedSize() - conn->held;
+    conn->held = conn->parser.bufferedSize();
+    switch (state) {
+    case HttpRequestParser::Incomplete:
+        // A client that asks first sends its body only after this.
+        if (!conn->continued && conn->parser.expectsContinue()) {
+            conn->continued = true;
+            socket->write(ContinueReply);
         }
-        if (conn->parser.invalidContentLength())
-            qWarning().noquote().nospace()
-                << "[HttpServer] "
-                << "WARN: Invalid Content-Length, taking the body as received from : " << peer.toString();
-        handleRequest(peer, conn->parser.data());
-        socket->write(Reply);
-        socket->disconnectFromHost();
-    });
+        return;
+    case HttpRequestParser::TooLarge:
+        refuse(conn, QStringLiteral("Request larger than %1 bytes").arg(m_maxRequestSize));
+        return;
+    case HttpRequestParser::Malformed:
+        refuse(conn, QStringLiteral("Malformed request body"), BadRequestReply);
+        return;
+    case HttpRequestParser::Complete:
+        break;
+    }
+    conn->finished = true;
+    if (conn->parser.invalidContentLength())
+        qWarning().noquote().nospace() << "[HttpServer] "
+                                       << "WARN: Invalid Content-Length, taking the body as received from : "
+                                       << conn->peer.toString();
+    const QByteArray data = conn->parser.data();
+    forget(conn);
+    handleRequest(conn->peer, data);
+    // A receiver may have closed the listener's world down; the socket tells.
+    if (!conn->socket)
+        return;
+    socket->write(Reply);
+    socket->disconnectFromHost();
 }
 
 void HttpServer::handleRequest(const QHostAddress& peer, const QByteArray& data)

@@ -487,9 +487,10 @@ Deferred<QJsonValue> MqttClient::executeRpc(
     if (debugEnabled()) {
         qDebug().noquote().nospace() << "[MqttClient] "
                                      << "[RPC] Sending : " << requestTopic;
-        qDebug().noquote().nospace() << "[MqttClient] "
-                                     << "[RPC] Data    : "
-                                     << QJsonDocument(Config::maskSecrets(request).toObject()).toJson(QJsonDocument::Compact);
+        qDebug().noquote().nospace()
+            << "[MqttClient] "
+            << "[RPC] Data    : "
+            << QJsonDocument(Config::maskSecrets(request).toObject()).toJson(QJsonDocument::Compact);
     }
     // A request whose reply cannot be awaited is not sent: the device would
     // act while the caller sees a failure.

@@ -109,6 +109,11 @@ public:
         d->done(
             [step, chained](T&... values) {
                 const Deferred<R...> inner = step(values...);
+                // A step whose result is known at once is passed on directly: registering
+                // on a settled handle would only run the same calls, after four allocations.
+                if (inner.d->passOnIfSettled([&chained](R&... r) { chained.resolve(r...); },
+                        [&chained](R&... r) { chained.reject(r...); }, [&chained] { chained.rejectZero(); }))
+                    return;
                 inner.d->done([chained](R&... r) { chained.resolve(r...); }, Qt::AutoConnection);
                 inner.d->fail([chained](R&... r) { chained.reject(r...); }, Qt::AutoConnection);
                 inner.d->progress([chained](R&... r) { chained.notify(r...); }, Qt::AutoConnection);

@@ -193,6 +193,22 @@ public:
         }
     }
 
+    // When settled, hands the outcome at once to resolved(values...), rejected(values...)
+    // or, for a rejection without values, rejectedZero(); false while pending. What the
+    // done, fail and failZero callbacks of a settled state would do, without registering them.
+    template<class OnResolved, class OnRejected, class OnRejectedZero>
+    bool passOnIfSettled(OnResolved&& resolved, OnRejected&& rejected, OnRejectedZero&& rejectedZero)
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        if (m_state == Resolved)
+            std::apply(resolved, *m_values);
+        else if (m_state == Rejected && m_values)
+            std::apply(rejected, *m_values);
+        else if (m_state == Rejected)
+            rejectedZero();
+        return m_state != Pending;
+    }
+
     // The calling thread's callback lists, created on first use.
     DeferredAllCallbacks* getCallbacksForThread()
     {

@@ -57,8 +57,8 @@ CardIssuer::~CardIssuer()
 
 Deferred<CardIssuer::Result> CardIssuer::newResult()
 {
-    m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(),
-                        [](const Deferred<Result>& d) { return !d.isPending(); }),
+    m_pending.erase(
+        std::remove_if(m_pending.begin(), m_pending.end(), [](const Deferred<Result>& d) { return !d.isPending(); }),
         m_pending.end());
     Deferred<Result> d;
     m_pending.append(d);
@@ -83,7 +83,6 @@ template<class F> auto CardIssuer::guardedStep(F&& step)
         return stopped;
     };
 }
-
 
 QString CardIssuer::stateToStr(State state)
 {
@@ -232,9 +231,9 @@ Deferred<CardIssuer::Result> CardIssuer::startPreparation()
     Deferred<Result> read = moved.thenAlias<Result>(guardedStep([this](const Result&) { return readCardUid(); }));
     read.done(guarded([d](const Result& r) { d.resolve(r); }));
     read.fail(guarded([this, d](const Result& failure) {
-        dispose()
-            .doneZero(guarded([d, failure] { d.reject(failure); }))
-            .failZero(guarded([d, failure] { d.reject(failure); }));
+        dispose().doneZero(guarded([d, failure] { d.reject(failure); })).failZero(guarded([d, failure] {
+            d.reject(failure);
+        }));
     }));
     return d;
 }
@@ -264,8 +263,7 @@ Deferred<CardIssuer::Result> CardIssuer::moveCardOnRfid()
     return d;
 }
 
-void CardIssuer::finishAfterDisable(
-    const Deferred<RFID::Result>& disabled, const std::function<void(bool)>& onDisabled)
+void CardIssuer::finishAfterDisable(const Deferred<RFID::Result>& disabled, const std::function<void(bool)>& onDisabled)
 {
     disabled.done(guarded([onDisabled](const RFID::Result&) { onDisabled(true); }));
     // The card was read or written: a reader that fails to switch off must not
@@ -400,18 +398,18 @@ Deferred<CardIssuer::Result> CardIssuer::createAndEject(const Card::Ptr& card, i
     Deferred<Result> d = newResult();
     Deferred<Result> created = createCard(card);
     created.fail(guarded([this, d](const Result& failure) {
-        dispose()
-            .doneZero(guarded([d, failure] { d.reject(failure); }))
-            .failZero(guarded([d, failure] { d.reject(failure); }));
+        dispose().doneZero(guarded([d, failure] { d.reject(failure); })).failZero(guarded([d, failure] {
+            d.reject(failure);
+        }));
     }));
     Deferred<Result> ejected = created.thenAlias<Result>(guardedStep([this](const Result&) { return eject(); }));
     ejected.fail(guarded([d](const Result& failure) { d.reject(failure); }));
     Deferred<Result> collected
         = ejected.thenAlias<Result>(guardedStep([this, seconds](const Result&) { return waitCollect(seconds); }));
     collected.fail(guarded([this, d](const Result& failure) {
-        retract()
-            .doneZero(guarded([d, failure] { d.reject(failure); }))
-            .failZero(guarded([d, failure] { d.reject(failure); }));
+        retract().doneZero(guarded([d, failure] { d.reject(failure); })).failZero(guarded([d, failure] {
+            d.reject(failure);
+        }));
     }));
     collected.done(guarded([d](const Result& r) { d.resolve(r); }));
     return d;

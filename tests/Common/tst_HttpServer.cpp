@@ -1,3 +1,6 @@
+// The push listener over real sockets: framing and parsing, deadlines and limits, and
+// peers that try to shut the cameras out with idle, oversized or endless connections.
+
 #include "HttpServer.h"
 
 #include "LogCapture.h"
@@ -8,23 +11,25 @@
 #include <QTcpSocket>
 #include <QTest>
 
-#include <algorithm>
 #include <memory>
 #include <vector>
 
 namespace {
 
 const QByteArray Reply("HTTP/1.1 200 OK\r\n\r\n");
+const QByteArray Continue("HTTP/1.1 100 Continue\r\n\r\n");
+const QByteArray BadRequest("HTTP/1.1 400 Bad Request\r\n\r\n");
 
-// One peer connection driven from the test: collects every byte the listener sends.
+// One peer connection, from the given loopback address: collects every byte the listener sends.
 class Peer : public QObject
 {
 public:
-    explicit Peer(quint16 port)
+    explicit Peer(quint16 port, const char* from = "127.0.0.1")
     {
         connect(&m_socket, &QTcpSocket::readyRead, this, [this] { received += m_socket.readAll(); });
         connect(&m_socket, &QTcpSocket::disconnected, this, [this] { closed = true; });
         connect(&m_socket, &QTcpSocket::errorOccurred, this, [this] { closed = true; });
+        m_socket.bind(QHostAddress(QString::fromLatin1(from)));
         m_socket.connectToHost(QHostAddress::LocalHost, port);
         connected = m_socket.waitForConnected(5000);
     }
@@ -32,6 +37,10 @@ public:
     {
         m_socket.write(bytes);
         m_socket.flush();
+    }
+    bool waitClosed(int ms = 5000)
+    {
+        return QTest::qWaitFor([this] { return closed; }, ms);
     }
 
     bool connected = false;
@@ -41,6 +50,8 @@ public:
 private:
     QTcpSocket m_socket;
 };
+
+using Peers = std::vector<std::unique_ptr<Peer>>;
 
 } // namespace
 
@@ -55,43 +66,38 @@ private:
         auto server = std::make_unique<HttpServer>();
         m_port = testsupport::freePort();
         server->listen(m_port);
-        watch(*server);
+        connect(server.get(), &HttpServer::requestReceived, this, [this](QHostAddress, HttpServer::Request r) {
+            m_emitted << r.method.toUtf8() + ' ' + r.path.toUtf8() + ' ' + r.body;
+        });
         return server;
     }
 
-    void watch(HttpServer& server)
-    {
-        connect(&server, &HttpServer::requestReceived, this, [this](QHostAddress peer, HttpServer::Request r) {
-            QCOMPARE(QHostAddress(peer.toIPv4Address()), QHostAddress(QHostAddress::LocalHost));
-            m_emitted << r.method.toUtf8() + ' ' + r.path.toUtf8() + ' ' + r.body;
-        });
-    }
-
     // Sends the parts with pauses between them and waits for the connection to end. Until the
-    // last part is in, nothing may be emitted and the peer must not be told 200.
-    QByteArray exchange(const QList<QByteArray>& parts)
+    // last part is in, nothing may be emitted and the peer may be told no more than to go on.
+    QByteArray exchange(const QList<QByteArray>& parts, const char* from = "127.0.0.1")
     {
-        Peer peer(m_port);
+        Peer peer(m_port, from);
         const int emitted = m_emitted.size();
         for (int i = 0; peer.connected && i < parts.size(); ++i) {
             peer.send(parts.at(i));
             if (i + 1 < parts.size()) {
                 QTest::qWait(100);
-                if (!peer.received.isEmpty() || peer.closed || m_emitted.size() != emitted)
+                if (!Continue.startsWith(peer.received) || peer.closed || m_emitted.size() != emitted)
                     return "early answer";
             }
         }
-        if (!peer.connected || !QTest::qWaitFor([&] { return peer.closed; }, 5000))
+        if (!peer.connected || !peer.waitClosed())
             return "not closed";
         return peer.received;
     }
-    QByteArray exchange(const QByteArray& bytes) { return exchange(QList<QByteArray> { bytes }); }
 
-    bool refused(quint16 port)
+    // Refusal lines with the reason, for a peer on 127.0.0.1.
+    static int refusals(const LogCapture& log, const QString& reason)
     {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        return !socket.waitForConnected(3000) && socket.error() == QAbstractSocket::ConnectionRefusedError;
+        return log.texts(QtWarningMsg)
+            .filter(QRegularExpression("^\\[HttpServer\\] WARN: " + QRegularExpression::escape(reason)
+                + ", closing connection from : (::ffff:)?127\\.0\\.0\\.1$"))
+            .size();
     }
 
     QList<QByteArray> m_emitted;
@@ -100,191 +106,172 @@ private:
 private slots:
     void init() { m_emitted.clear(); }
 
-    void singleWriteRequests()
+    void requests()
     {
-        // Raw request, and what is emitted ("" for nothing).
-        const QList<QPair<QByteArray, QByteArray>> cases {
-            { "GET /local/plate?id=7&x=1 HTTP/1.1\r\nHost: a\r\n\r\n", "GET /local/plate " },
-            { "POST /push HTTP/1.1\r\nContent-Length: 13\r\n\r\n{\"plate\":\"A\"}", "POST /push {\"plate\":\"A\"}" },
-            { "POST /p HTTP/1.1\r\ncontent-LENGTH:  3 \r\n\r\nabcdef", "POST /p abc" },
-            { "POST /p HTTP/1.1\r\n\r\nraw body", "POST /p raw body" },
-            { "POST /lf HTTP/1.1\nContent-Length: 4\n\nab\ncd", "POST /lf ab\nc" },
-            { "POST /a HTTP/1.1\n\nxx\r\n\r\nbody", "POST /a body" },
-            { QByteArray("PUT /x\0junk HTTP/1.1\r\n\r\nbo\0dy", 29), QByteArray("PUT /x bo\0dy", 12) },
-            { QByteArray("GET\0 /x HTTP/1.1\r\n\r\n", 20), "" },
-            { " GET / HTTP/1.1\r\n\r\n", "" },
-            { "G\xc3\x8bT / HTTP/1.1\r\n\r\n", "" },
-            { "M_1\t/a/b#c HTTP/1.1\r\n\r\n", "M_1 /a/b#c " },
+        const QByteArray body(3000, 'x');
+        const QByteArray chunkedHead
+            = "POST /c HTTP/1.1\r\nTransfer-Encoding: gzip, Chunked\r\nContent-Length: 3\r\n\r\n";
+        // The parts as written, with pauses between them; what is emitted ("" for nothing); the reply.
+        const QList<std::tuple<QList<QByteArray>, QByteArray, QByteArray>> cases {
+            { { "GET /local/plate?id=7&x=1 HTTP/1.1\r\nHost: a\r\n\r\n" }, "GET /local/plate ", Reply },
+            { { "POST /p HTTP/1.1\r\ncontent-LENGTH:  3 \r\n\r\nabcdef" }, "POST /p abc", Reply },
+            { { "POST /lf HTTP/1.1\nContent-Length: 4\n\nab\ncd" }, "POST /lf ab\nc", Reply },
+            { { "POST /a HTTP/1.1\n\nxx\r\n\r\nbody" }, "POST /a body", Reply },
+            { { QByteArray("PUT /x\0junk HTTP/1.1\r\n\r\nbo\0dy", 29) }, QByteArray("PUT /x bo\0dy", 12), Reply },
+            { { " GET / HTTP/1.1\r\n\r\n" }, "", Reply },
+            { { "G\xc3\x8bT / HTTP/1.1\r\n\r\n" }, "", Reply },
+            { { "M_1\t/a/b#c HTTP/1.1\r\n\r\n" }, "M_1 /a/b#c ", Reply },
+            { { "POST /cam HTTP/1.1\r\nContent-Len", "gth: 3000\r\n\r", "\n" + body.left(1000), body.mid(1000) },
+                "POST /cam " + body, Reply },
+            // Chunked: split anywhere, with extensions and trailers, Content-Length ignored.
+            { { chunkedHead + "4;x=1\r\nWi", "ki\r", "\n5\r\npedia\r\n0\r\nT: v\r\n\r\nextra" }, "POST /c Wikipedia",
+                Reply },
+            { { "POST /c HTTP/1.1\nTransfer-Encoding: chunked\n\n", "3\nabc\n0\n\n" }, "POST /c abc", Reply },
+            { { chunkedHead + "4\r\nabcde\r\n" }, "", BadRequest }, // longer than its size
+            { { chunkedHead + "zz\r\n" }, "", BadRequest },
+            { { "POST /g HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\nxyz" }, "", BadRequest },
+            // The body only once the listener said to go on.
+            { { "POST /e HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 5\r\n\r\n", "hello" }, "POST /e hello",
+                Continue + Reply },
+            { { "POST /e HTTP/1.1\r\nExpect: 100-continue\r\nTransfer-Encoding: chunked\r\n\r\n",
+                  "1\r\nA\r\n0\r\n\r\n" },
+                "POST /e A", Continue + Reply },
         };
         auto server = startServer();
-        for (const auto& c : cases) {
+        for (const auto& [parts, emitted, reply] : cases) {
             LogCapture log;
             m_emitted.clear();
-            QCOMPARE(exchange(c.first), Reply);
-            QCOMPARE(m_emitted, c.second.isEmpty() ? QList<QByteArray>() : QList<QByteArray> { c.second });
-            QCOMPARE(log.startingWith("[HttpServer] New connection received from : ").size(), 1);
-            const QList<QByteArray> w = c.second.split(' ');
+            QCOMPARE(exchange(parts), reply);
+            QCOMPARE(m_emitted, emitted.isEmpty() ? QList<QByteArray>() : QList<QByteArray> { emitted });
+            const QList<QByteArray> w = emitted.split(' ');
             QCOMPARE(log.texts(QtDebugMsg).filter("HTTP request received").join(""),
                 w.size() < 2 ? QString() : "[HttpServer] HTTP request received : method=" + w[0] + ", path=" + w[1]);
+            QCOMPARE(refusals(log, "Malformed request body"), reply == BadRequest ? 1 : 0);
         }
     }
 
-    void splitAcrossWrites()
-    {
-        auto server = startServer();
-        const QByteArray body(3000, 'x');
-        QCOMPARE(exchange({ "POST /cam/push HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Len", "gth: 3000\r\n\r",
-                     "\n" + body.left(1000), body.mid(1000) }),
-            Reply);
-        // LF-only head split between its two LF bytes.
-        QCOMPARE(exchange({ "POST /lf HTTP/1.1\nContent-Length: 2\n", "\nok" }), Reply);
-        QCOMPARE(m_emitted, QList<QByteArray>({ "POST /cam/push " + body, "POST /lf ok" }));
-
-        // Without Content-Length the body is what arrived with the head.
-        m_emitted.clear();
-        Peer noLength(m_port);
-        noLength.send("POST /n HTTP/1.1\r\n\r\nfirst");
-        QTRY_VERIFY_WITH_TIMEOUT(noLength.closed, 5000);
-        noLength.send("second");
-        QCOMPARE(noLength.received, Reply);
-        QCOMPARE(m_emitted, QList<QByteArray> { "POST /n first" });
-    }
-
-    void incompleteRequests()
+    void incompleteAndOversized()
     {
         LogCapture log;
         auto server = startServer();
-        server->setConnectionDeadline(300);
+        server->setConnectionDeadline(600);
+        server->setFirstBytesDeadline(300);
+        {
+            Peer leaving(m_port);
+            leaving.send("POST /x HTTP/1.1\r\nContent-Length: 100\r\n\r\nabc");
+            QTest::qWait(100);
+        }
         Peer silent(m_port), partial(m_port), headless(m_port);
         partial.send("POST /slow HTTP/1.1\r\nContent-Length: 10\r\n\r\n12345");
         headless.send("GET / HTTP/1.1\r\nHost: never ends\r\n");
-        QTRY_VERIFY_WITH_TIMEOUT(silent.closed && partial.closed && headless.closed, 5000);
+        QVERIFY(silent.waitClosed() && partial.waitClosed() && headless.waitClosed());
         QCOMPARE(silent.received + partial.received + headless.received, QByteArray());
-        QVERIFY(m_emitted.isEmpty());
-        const QRegularExpression line("^\\[HttpServer\\] WARN: No complete request within 300 ms, "
-                                      "closing connection from : (::ffff:)?127\\.0\\.0\\.1$");
-        QCOMPARE(log.texts(QtWarningMsg).filter(line).size(), 3);
-        // An aborted connection is not reported a second time as closed by the peer.
-        QVERIFY(log.startingWith("[HttpServer] WARN: Connection closed").isEmpty());
-
-        // A peer that leaves mid-request.
-        server->setConnectionDeadline(HttpServer::DefaultConnectionDeadlineMs);
-        log.clear();
-        {
-            Peer peer(m_port);
-            peer.send("POST /x HTTP/1.1\r\nContent-Length: 100\r\n\r\nabc");
-            QTRY_VERIFY_WITH_TIMEOUT(!log.startingWith("[HttpServer] New connection").isEmpty(), 5000);
-            QTest::qWait(50);
-        }
-        const QString dropped = "[HttpServer] WARN: Connection closed before the request was complete, 44 bytes ";
-        QTRY_COMPARE_WITH_TIMEOUT(log.startingWith(dropped + "dropped from : ").size(), 1, 5000);
-        QVERIFY(m_emitted.isEmpty());
-
-        // A Content-Length that is no number: the body is what came with the head, and the log says so.
-        QCOMPARE(exchange("POST /odd HTTP/1.1\r\nContent-Length: 12abc\r\n\r\nbody"), Reply);
-        QCOMPARE(m_emitted, QList<QByteArray> { "POST /odd body" });
-        QCOMPARE(
-            log.startingWith("[HttpServer] WARN: Invalid Content-Length, taking the body as received from : ").size(),
+        QCOMPARE(refusals(log, "No request data within 300 ms"), 1);
+        QCOMPARE(refusals(log, "No complete request within 600 ms"), 2);
+        // The peer that left mid-request is reported once, as such.
+        QTRY_COMPARE(log.startingWith("[HttpServer] WARN: Connection closed before the request was complete, 44 bytes "
+                                      "dropped from : ")
+                         .size(),
             1);
-    }
+        QCOMPARE(log.texts(QtWarningMsg).size(), 4);
+        // A Content-Length that is no number: the body is what came with the head, and the log says so.
+        QCOMPARE(exchange({ "POST /odd HTTP/1.1\r\nContent-Length: 12abc\r\n\r\nbody" }), Reply);
+        QCOMPARE(log.startingWith("[HttpServer] WARN: Invalid Content-Length, taking the body as received").size(), 1);
 
-    void oversizedRequests()
-    {
-        LogCapture log;
-        auto server = startServer();
-        const int limit = int(HttpServer::DefaultMaxRequestSize);
+        // Too large: announced, streamed without a head, or in chunks; exactly at the limit is taken whole.
+        const int limit = 20000;
+        server->setMaxRequestSize(limit);
         const QByteArray head = "POST /big HTTP/1.1\r\nContent-Length: ";
-        const QRegularExpression refusal("^\\[HttpServer\\] WARN: Request larger than 8388608 bytes, closing "
-                                         "connection from : (::ffff:)?127\\.0\\.0\\.1$");
+        const QByteArray chunked = "POST /big HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+        for (const QList<QByteArray>& parts :
+            QList<QList<QByteArray>> { { head + "20000\r\n\r\n" }, { QByteArray(limit + 1, 'a') },
+                { chunked + "5000\r\n" }, { chunked + "1000\r\n" + QByteArray(4096, 'c') + "\r\n", "4000\r\n" } })
+            QCOMPARE(exchange(parts), QByteArray());
+        QCOMPARE(refusals(log, "Request larger than 20000 bytes"), 4);
+        const int bodySize = limit - head.size() - 9;
+        QCOMPARE(exchange({ head + QByteArray::number(bodySize) + "\r\n\r\n" + QByteArray(bodySize, 'b') }), Reply);
+        QCOMPARE(m_emitted.size(), 2);
+        QCOMPARE(m_emitted.last().size(), 10 + bodySize);
 
-        // Announced too large: refused before the body is sent.
-        QCOMPARE(exchange(head + QByteArray::number(limit) + "\r\n\r\n"), QByteArray());
-        QCOMPARE(log.texts(QtWarningMsg).filter(refusal).size(), 1);
-        // A stream without any head separator is cut off at the limit.
-        QCOMPARE(exchange(QByteArray(limit + 1, 'a')), QByteArray());
-        QCOMPARE(log.texts(QtWarningMsg).filter(refusal).size(), 2);
-        QVERIFY(m_emitted.isEmpty());
-
-        // Exactly at the limit: accepted whole.
-        const int bodySize = limit - head.size() - 11;
-        QCOMPARE(exchange(head + QByteArray::number(bodySize) + "\r\n\r\n" + QByteArray(bodySize, 'b')), Reply);
-        QCOMPARE(m_emitted.size(), 1);
-        QCOMPARE(m_emitted.front().size(), 10 + bodySize);
+        // All requests in progress together stay within the memory budget.
+        server->setMemoryBudget(30000);
+        Peer first(m_port), second(m_port);
+        first.send(head + "19000\r\n\r\n" + QByteArray(15000, 'f'));
+        QTest::qWait(100);
+        second.send(head + "19000\r\n\r\n" + QByteArray(15000, 's'));
+        QVERIFY(second.waitClosed() && second.received.isEmpty());
+        QCOMPARE(refusals(log, "Requests in progress above 30000 bytes"), 1);
+        first.send(QByteArray(4000, 'f'));
+        QVERIFY(first.waitClosed());
+        QCOMPARE(first.received, Reply);
     }
 
-    void connectionLimit()
+    void idleConnectionsDoNotLockCamerasOut()
     {
         LogCapture log;
         auto server = startServer();
-        std::vector<std::unique_ptr<Peer>> peers;
-        for (int i = 0; i < 65; ++i) {
-            peers.push_back(std::make_unique<Peer>(m_port));
-            // Let the listener take each connection in turn, so the 65th is the last one.
-            QTRY_COMPARE_WITH_TIMEOUT(log.startingWith("[HttpServer] New connection").size(), i + 1, 5000);
+        server->setMaxConnections(12);
+        server->setFirstBytesDeadline(400);
+        server->setRefusalLogRate(3, 60000);
+        // One address may hold 8 connections; a ninth is refused at once.
+        Peers idle;
+        for (int i = 0; i < 9; ++i)
+            idle.push_back(std::make_unique<Peer>(m_port, "127.0.0.2"));
+        QVERIFY(idle.back()->waitClosed(2000));
+        QTest::qWait(100);
+        QCOMPARE(std::count_if(idle.begin(), idle.end(), [](const auto& p) { return p->closed; }), 1L);
+        QCOMPARE(log.startingWith("[HttpServer] WARN: Too many connections from one address (8)").size(), 1);
+
+        // Three more addresses keep reopening idle connections while a camera pushes: every push
+        // is served, because idle connections give way to new ones and leave after their first-bytes time.
+        int served = 0;
+        for (int round = 0; round < 10; ++round) {
+            for (const char* from : { "127.0.0.3", "127.0.0.4", "127.0.0.5" })
+                idle.push_back(std::make_unique<Peer>(m_port, from));
+            QTest::qWait(30);
+            served += exchange({ "POST /push HTTP/1.1\r\nContent-Length: 2\r\n\r\n", "ok" }) == Reply;
         }
-        QTRY_VERIFY_WITH_TIMEOUT(peers.back()->closed, 5000);
-        QVERIFY(peers.back()->received.isEmpty());
-        QCOMPARE(
-            log.startingWith("[HttpServer] WARN: Too many connections (64), closing connection from : ").size(), 1);
-        peers.pop_back();
-        for (int i = 0; i < 64; ++i) {
-            QVERIFY(!peers.at(i)->closed);
-            peers.at(i)->send("POST /n HTTP/1.1\r\nContent-Length: 1\r\n\r\nx");
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(
-            std::all_of(peers.begin(), peers.end(), [](const auto& p) { return p->closed; }), 10000);
-        for (const auto& peer : peers)
-            QCOMPARE(peer->received, Reply);
-        QCOMPARE(m_emitted.size(), 64);
-        // Finished connections free their places.
-        QTRY_COMPARE_WITH_TIMEOUT(exchange("GET /again HTTP/1.1\r\n\r\n"), Reply, 5000);
-        QCOMPARE(m_emitted.back(), QByteArray("GET /again "));
+        QCOMPARE(served, 10);
+        QCOMPARE(m_emitted, QVector<QByteArray>(10, "POST /push ok").toList());
+        // Refusals are written three at a time; the rest are counted when the window ends.
+        QCOMPARE(log.texts(QtWarningMsg).size(), 3);
+        server.reset();
+        QCOMPARE(log.texts(QtWarningMsg).size(), 4);
+        QVERIFY(log.texts(QtWarningMsg)
+                    .last()
+                    .contains(QRegularExpression("^\\[HttpServer\\] WARN: \\d+ more refused connections not logged$")));
     }
 
     void listenAndClose()
     {
         LogCapture log;
-        HttpServer server;
-        watch(server);
-        m_port = testsupport::freePort();
+        auto server = startServer();
         const QString listening = QStringLiteral("[HttpServer] Listening for HTTP requests on : 0.0.0.0:%1");
-
-        // Twice on the same port: closes, binds again, logs twice, still serves.
-        server.listen(m_port);
-        server.listen(m_port);
-        QCOMPARE(log.count(listening.arg(m_port)), 2);
-        QCOMPARE(exchange("GET /twice HTTP/1.1\r\n\r\n"), Reply);
-        QCOMPARE(m_emitted.size(), 1);
-        // Close twice: one line, then the port is shut.
-        server.close();
-        server.close();
-        QCOMPARE(log.count("[HttpServer] Stopped listening for HTTP requests"), 1);
-        QVERIFY(refused(m_port));
-        QVERIFY(log.texts(QtCriticalMsg).isEmpty());
-
-        // A port that is already taken.
+        auto refused = [this] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, m_port);
+            return !socket.waitForConnected(3000) && socket.error() == QAbstractSocket::ConnectionRefusedError;
+        };
+        // Twice on the same port: closes, binds again, logs twice, still serves; closing twice logs once.
+        server->listen(m_port);
+        QCOMPARE(exchange({ "GET /twice HTTP/1.1\r\n\r\n" }), Reply);
+        server->close();
+        server->close();
+        QVERIFY(refused());
+        // A port that is already taken, and one outside 1-65535, close the listener.
         QTcpServer blocker;
         QVERIFY(blocker.listen(QHostAddress::Any, m_port));
-        log.clear();
-        server.listen(m_port);
-        QCOMPARE(log.texts(),
-            QStringList({ listening.arg(m_port),
-                "[HttpServer] ERROR: Failed to listen : The bound address is already in use" }));
+        server->listen(m_port);
         blocker.close();
-        QVERIFY(refused(m_port));
-        server.close();
-        QVERIFY(!log.contains("[HttpServer] Stopped listening for HTTP requests"));
-
-        // Ports outside 1-65535 are refused, and a port that was open is closed.
-        server.listen(m_port);
-        for (int bad : { 70000, 0, -1, 65536 + m_port }) {
-            log.clear();
-            server.listen(bad);
-            QCOMPARE(log.texts(),
-                QStringList({ listening.arg(bad),
-                    QStringLiteral("[HttpServer] ERROR: Failed to listen : port %1 is outside 1-65535").arg(bad) }));
-            QVERIFY(refused(m_port));
-        }
+        QVERIFY(refused());
+        server->listen(m_port);
+        server->listen(70000);
+        QVERIFY(refused());
+        QCOMPARE(log.texts().filter(QRegularExpression("Listening|listen|Stopped")),
+            QStringList({ listening.arg(m_port), listening.arg(m_port),
+                "[HttpServer] Stopped listening for HTTP requests", listening.arg(m_port),
+                "[HttpServer] ERROR: Failed to listen : The bound address is already in use", listening.arg(m_port),
+                listening.arg(70000), "[HttpServer] ERROR: Failed to listen : port 70000 is outside 1-65535" }));
     }
 };
 

@@ -276,6 +276,20 @@ private slots:
         i3.reject("boom");
         QCOMPARE(failText, QStringList { "boom" });
         QVERIFY(log.texts().isEmpty());
+
+        // A step handle already rejected, with values or without, is passed on the same way.
+        Deferred<int> o4;
+        Deferred<QString> rejected, rejectedZero;
+        rejected.reject("early");
+        rejectedZero.rejectZero();
+        int zeroFails = 0;
+        o4.thenAlias<QString>([&](int) { return rejected; }).fail([&](QString e) { failText << e; });
+        o4.thenAlias<QString>([&](int) { return rejectedZero; })
+            .fail([&](QString) { failText << "values"; })
+            .failZero([&] { ++zeroFails; });
+        o4.resolve(1);
+        QCOMPARE(failText, (QStringList { "boom", "early" }));
+        QCOMPARE(zeroFails, 1);
     }
 
     void thenAliasForwardsFailures()

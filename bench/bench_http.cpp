@@ -206,6 +206,8 @@ void BM_ListenerBurst(benchmark::State& state)
             probe.listen(QHostAddress::LocalHost, 0);
             return probe.serverPort();
         }();
+        // The generator plays many cameras from one loopback address.
+        server.setMaxConnectionsPerPeer(g_concurrency);
         server.listen(port);
         g_listener = burst(port);
         if (received != g_listener.ok)

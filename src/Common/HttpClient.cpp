@@ -2,12 +2,15 @@
 
 #include "Config.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QMutexLocker>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -151,11 +154,29 @@ QNetworkRequest HttpClient::createRequest(const QUrl& url) const
 
 QSslConfiguration HttpClient::createSslConfig() const
 {
+    // Reading and parsing the key costs more than a whole call over a kept connection:
+    // what was read is used again while the three files stay as they were. A file that
+    // could not be read is tried (and reported) again on the next call.
+    QString stamp;
+    for (const char* name : { "cert", "key", "rootCA" }) {
+        const QFileInfo file(m_tlsFiles.value(QLatin1String(name)));
+        stamp += file.filePath() + QLatin1Char('|') + QString::number(file.size()) + QLatin1Char('|')
+            + QString::number(file.lastModified().toMSecsSinceEpoch()) + QLatin1Char('\n');
+    }
+    QMutexLocker lock(&m_sslMutex);
+    if (stamp == m_sslStamp)
+        return m_sslConfig;
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    config.setLocalCertificate(loadCert(m_tlsFiles.value(QStringLiteral("cert"))));
-    config.setPrivateKey(loadPrivKey(m_tlsFiles.value(QStringLiteral("key"))));
-    config.setCaCertificates({ loadCert(m_tlsFiles.value(QStringLiteral("rootCA"))) });
+    const QSslCertificate cert = loadCert(m_tlsFiles.value(QStringLiteral("cert")));
+    const QSslKey key = loadPrivKey(m_tlsFiles.value(QStringLiteral("key")));
+    const QSslCertificate rootCA = loadCert(m_tlsFiles.value(QStringLiteral("rootCA")));
+    config.setLocalCertificate(cert);
+    config.setPrivateKey(key);
+    config.setCaCertificates({ rootCA });
     config.setProtocol(QSsl::TlsV1_2);
+    const bool complete = !cert.isNull() && !key.isNull() && !rootCA.isNull();
+    m_sslStamp = complete ? stamp : QString();
+    m_sslConfig = config;
     return config;
 }
 

@@ -7,6 +7,7 @@
 #include <QAuthenticator>
 #include <QJsonValue>
 #include <QMap>
+#include <QMutex>
 #include <QNetworkReply>
 #include <QObject>
 #include <QSslConfiguration>
@@ -69,5 +70,9 @@ private:
     bool m_ignoreSslErrors = false;
     QMap<QString, QString> m_headers;
     QMap<QString, QString> m_tlsFiles;
+    // The TLS settings last read, and the paths, sizes and times of the files they came from.
+    mutable QMutex m_sslMutex;
+    mutable QSslConfiguration m_sslConfig;
+    mutable QString m_sslStamp;
     QThreadStorage<QNetworkAccessManager*> m_managers;
 };

@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -141,6 +142,20 @@ private slots:
                 { "[HttpClient] Data : QJsonValue(object, QJsonObject({\"apiKey\":\"****\",\"status\":\"OK\"}))",
                     "[HttpClient] Data : QJsonValue(string, plain text)" }));
         QVERIFY(log.texts(QtWarningMsg).isEmpty() && log.texts(QtCriticalMsg).isEmpty());
+
+        // A certificate renewed on disk is used from the next connection on.
+        QTemporaryDir dir;
+        const QString cert = dir.filePath("c.pem"), key = dir.filePath("c.key");
+        QVERIFY(QFile::copy(m_certs.clientCert(), cert) && QFile::copy(m_certs.clientKey(), key));
+        auto before = tlsServer(ok, false), after = tlsServer(ok, false);
+        client.setTLSCert(cert);
+        client.setTLSKey(key);
+        QCOMPARE(finish(client.get(QUrl(before->url("/a")))), QStringLiteral("resolved 200 {}"));
+        QVERIFY(QFile::remove(cert) && QFile::remove(key));
+        QVERIFY(QFile::copy(m_certs.serverCert(), cert) && QFile::copy(m_certs.serverKey(), key));
+        QCOMPARE(finish(client.get(QUrl(after->url("/b")))), QStringLiteral("resolved 200 {}"));
+        QCOMPARE(before->requests().at(0).clientCommonName + after->requests().at(0).clientCommonName,
+            QStringLiteral("device-001localhost"));
     }
 
     void tlsRefusals()

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
+#include <QMap>
 #include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
@@ -33,15 +34,11 @@ const char* const kChildVar = "LANE_LOGGER_CHILD";
 class FakeClock : public manager::LogClock
 {
 public:
-    explicit FakeClock(double ms)
-        : m_now(ms)
-    {
-    }
     double millis() const override { return m_now.load(); }
     void set(double ms) { m_now.store(ms); }
 
 private:
-    std::atomic<double> m_now;
+    std::atomic<double> m_now { 0 };
 };
 
 // Records each syslog line as "priority|line", echoed to standard output when asked (for
@@ -103,55 +100,26 @@ int enabledBits(const QLoggingCategory& c)
 
 // ---- child process scenarios ------------------------------------------------------
 
-FakeClock* useFakeClock(double elapsedMs)
-{
-    auto clock = std::make_unique<FakeClock>(0);
-    FakeClock* raw = clock.get();
-    Logger::instance()->setClock(std::move(clock));
-    raw->set(elapsedMs);
-    return raw;
-}
-
 // Standard error on; syslog on only with a sink given.
 FakeClock* childSetup(double elapsedMs, std::unique_ptr<manager::SyslogSink> sink = nullptr)
 {
     Logger::instance()->setSyslog(sink != nullptr);
     Logger::instance()->setSyslogSink(std::move(sink));
     Logger::instance()->setStderr(true);
-    return useFakeClock(elapsedMs);
+    auto clock = std::make_unique<FakeClock>(); // a new clock restarts the elapsed time
+    FakeClock* raw = clock.get();
+    Logger::instance()->setClock(std::move(clock));
+    raw->set(elapsedMs);
+    return raw;
 }
 
 void emitAll(const QString& tag)
 {
     qDebug().noquote() << tag + " debug";
     qInfo().noquote() << tag + " info";
-    qWarning().noquote() << tag + " warning";
     qCritical().noquote() << tag + " critical";
     qCDebug(qtLaneTest).noquote() << tag + " qt debug";
-    qCCritical(qtLaneTest).noquote() << tag + " qt critical";
     qCWarning(laneTest).noquote() << tag + " category warning";
-}
-
-int childFormat()
-{
-    FakeClock* clock = childSetup(1250);
-    Logger::instance()->setLevel(4);
-    emitAll(QStringLiteral("plain"));
-    Logger::instance()->setColor(true);
-    clock->set(2000);
-    emitAll(QStringLiteral("color"));
-    Logger::instance()->setColor(false);
-    clock->set(123456789.0);
-    qInfo().noquote() << "100%s %n %d done";
-    return 0;
-}
-
-void childFatal()
-{
-    std::setvbuf(stdout, nullptr, _IONBF, 0); // nothing may wait in a buffer at the abort
-    childSetup(500, std::make_unique<CaptureSink>(true));
-    qInfo("[Test] before");
-    qFatal("[Test] fatal %d", 42);
 }
 
 QLoggingCategory::CategoryFilter g_previousFilter = nullptr;
@@ -164,6 +132,36 @@ void nestingFilter(QLoggingCategory* category)
         g_previousFilter(category);
     if (std::strcmp(category->categoryName(), "lane.test") == 0 && g_filterArmed.exchange(false))
         qWarning().noquote() << "[Test] nested warning";
+}
+
+int childFormat()
+{
+    FakeClock* clock = childSetup(1250, std::make_unique<CaptureSink>(true));
+    Logger::instance()->setLevel(4);
+    emitAll(QStringLiteral("plain"));
+    Logger::instance()->setColor(true);
+    clock->set(2000);
+    emitAll(QStringLiteral("color"));
+    Logger::instance()->setColor(false);
+    clock->set(123456789.0);
+    qInfo().noquote() << "100%s %n %d done";
+    Logger::instance()->setStderr(false);
+    qCritical().noquote() << "not on standard error";
+    // Raised under the lock (by the toolkit inside a setter): still to the sinks that are on.
+    g_previousFilter = QLoggingCategory::installFilter(nestingFilter);
+    g_filterArmed = true;
+    Logger::instance()->setLevel(3);
+    Logger::instance()->setSyslog(false);
+    qCritical().noquote() << "nowhere";
+    return g_filterArmed ? 1 : 0;
+}
+
+void childFatal()
+{
+    std::setvbuf(stdout, nullptr, _IONBF, 0); // nothing may wait in a buffer at the abort
+    childSetup(500, std::make_unique<CaptureSink>(true));
+    qInfo("[Test] before");
+    qFatal("[Test] fatal %d", 42);
 }
 
 int childNested()
@@ -183,21 +181,6 @@ int childNested()
     Logger::instance()->setSyslog(true);
     qInfo().noquote() << "[Test] outer";
     qInfo().noquote() << "[Test] second";
-    return g_filterArmed ? 1 : 0;
-}
-
-// As on the terminal: syslog on, standard error off. A message raised under the lock
-// still reaches syslog.
-int childNestedSyslogOnly()
-{
-    childSetup(750, std::make_unique<CaptureSink>(true));
-    Logger::instance()->setStderr(false);
-    QLoggingCategory::defaultCategory();
-    (void)laneTest();
-    g_previousFilter = QLoggingCategory::installFilter(nestingFilter);
-    g_filterArmed = true;
-    Logger::instance()->setLevel(3);
-    qInfo().noquote() << "[Test] after";
     return g_filterArmed ? 1 : 0;
 }
 
@@ -241,17 +224,9 @@ int childMain(const QByteArray& scenario)
 {
     if (scenario == "fatal")
         childFatal();
-    if (scenario == "format")
-        return childFormat();
-    if (scenario == "nested")
-        return childNested();
-    if (scenario == "nested-syslog")
-        return childNestedSyslogOnly();
-    if (scenario == "threads")
-        return childThreads();
-    if (scenario == "real-syslog")
-        return childRealSyslog();
-    return 2;
+    const QMap<QByteArray, int (*)()> children { { "format", childFormat }, { "nested", childNested },
+        { "threads", childThreads }, { "real-syslog", childRealSyslog } };
+    return children.value(scenario, [] { return 2; })();
 }
 
 // ---- parent side ------------------------------------------------------------------
@@ -309,52 +284,8 @@ private slots:
             got << enabledBits(def) << enabledBits(laneTest()) << enabledBits(qtLaneTest());
         }
         QCOMPARE(got, QList<int>({ 8, 8, 0, 12, 12, 0, 14, 14, 0, 15, 15, 0, 15, 15, 15 }));
-
-        // Any other integer selects info; an enum value out of range changes nothing.
-        log->setLevel(0);
-        log->setLevel(5);
+        log->setLevel(5); // any other integer selects info
         QCOMPARE(enabledBits(def), 14);
-        log->setLevel(Logger::Warnings);
-        log->setLevel(static_cast<Logger::Level>(5));
-        QCOMPARE(enabledBits(def), 12);
-        log->setLevel(2);
-    }
-
-    void syslogLinesAndPriorities()
-    {
-        Logger* log = Logger::instance();
-        auto sink = std::make_unique<CaptureSink>();
-        CaptureSink* capture = sink.get();
-        log->setSyslogSink(std::move(sink));
-        useFakeClock(1250);
-        log->setLevel(4);
-        qDebug().noquote() << "[Test] debug";
-        qInfo().noquote() << "[Test] info";
-        qWarning().noquote() << "[Test] WARN: warning";
-        qCritical().noquote() << "[Test] ERROR: critical";
-        qInfo().noquote() << "[Test] 100%s %n %d%%";
-        qCDebug(qtLaneTest).noquote() << "toolkit debug";
-        // With colour on, syslog gets the same escape codes as standard error.
-        log->setColor(true);
-        qCWarning(laneTest).noquote() << "named";
-        qCritical().noquote() << "red";
-        log->setColor(false);
-        log->setSyslog(false);
-        qCritical().noquote() << "gone";
-        log->setSyslog(true);
-        log->setLevel(2);
-        // Priorities: debug 7, info 6, warning 4, critical 2.
-        QCOMPARE(capture->take(),
-            QByteArrayList({
-                "7|[    1.250] [debug] [Test] debug",
-                "6|[    1.250] [Test] info",
-                "4|[    1.250] [warning] [Test] WARN: warning",
-                "2|[    1.250] [error] [Test] ERROR: critical",
-                "6|[    1.250] [Test] 100%s %n %d%%",
-                "7|[    1.250] [debug] toolkit debug",
-                "4|[    1.250] [warning] [lane.test] \033[33mnamed\033[39m",
-                "2|[    1.250] [error] \033[31mred\033[39m",
-            }));
     }
 
     void elapsedCountsOnMonotonicClock()
@@ -371,30 +302,30 @@ private slots:
         QVERIFY2(before <= now && now <= monotonicMs(), qPrintable(QString::number(now, 'f', 3)));
     }
 
-    void stderrLinesPlainAndInColour()
+    void linesPlainAndInColour()
     {
         const ChildRun run = runChild("format");
         QVERIFY(run.finished);
         QCOMPARE(run.code, 0);
         // Which lines pass at each level is the filter rules' business (see above).
         QCOMPARE(run.err,
-            QByteArrayList({
-                "[    1.250] plain debug",
-                "[    1.250] plain info",
-                "[    1.250] plain warning",
-                "[    1.250] plain critical",
-                "[    1.250] plain qt debug",
-                "[    1.250] plain qt critical",
-                "[    1.250] plain category warning",
-                "[    2.000] \033[35mcolor debug\033[39m",
-                "[    2.000] color info",
-                "[    2.000] \033[33mcolor warning\033[39m",
+            QByteArrayList({ "[    1.250] plain debug", "[    1.250] plain info", "[    1.250] plain critical",
+                "[    1.250] plain qt debug", "[    1.250] plain category warning",
+                "[    2.000] \033[35mcolor debug\033[39m", "[    2.000] color info",
                 "[    2.000] \033[31mcolor critical\033[39m",
                 "[    2.000] [qt.lane.test] \033[35mcolor qt debug\033[39m",
-                "[    2.000] [qt.lane.test] \033[31mcolor qt critical\033[39m",
-                "[    2.000] [lane.test] \033[33mcolor category warning\033[39m",
-                "[123456.789] 100%s %n %d done",
-            }));
+                "[    2.000] [lane.test] \033[33mcolor category warning\033[39m", "[123456.789] 100%s %n %d done" }));
+        // Syslog gets the same lines (with the same colour codes) at priorities debug 7, info 6, warning 4,
+        // critical 2, tagged by level.
+        QCOMPARE(run.out,
+            QByteArrayList({ "7|[    1.250] [debug] plain debug", "6|[    1.250] plain info",
+                "2|[    1.250] [error] plain critical", "7|[    1.250] [debug] plain qt debug",
+                "4|[    1.250] [warning] plain category warning", "7|[    2.000] [debug] \033[35mcolor debug\033[39m",
+                "6|[    2.000] color info", "2|[    2.000] [error] \033[31mcolor critical\033[39m",
+                "7|[    2.000] [debug] [qt.lane.test] \033[35mcolor qt debug\033[39m",
+                "4|[    2.000] [warning] [lane.test] \033[33mcolor category warning\033[39m",
+                "6|[123456.789] 100%s %n %d done", "2|[123456.789] [error] not on standard error",
+                "4|[123456.789] [warning] [Test] nested warning" }));
     }
 
     void fatalWritesEverySinkThenAborts()
@@ -426,30 +357,20 @@ private slots:
                 "[    0.750] [Test] outer", "[    0.750] [Test] second" }));
     }
 
-    void nestedMessageGoesToSinksSwitchedOn()
-    {
-        const ChildRun run = runChild("nested-syslog");
-        QVERIFY(run.finished);
-        QCOMPARE(run.code, 0);
-        QCOMPARE(run.err, QByteArrayList());
-        QCOMPARE(
-            run.out, QByteArrayList({ "4|[    0.750] [warning] [Test] nested warning", "6|[    0.750] [Test] after" }));
-    }
-
     void linesFromThreadsDoNotInterleave()
     {
         const ChildRun run = runChild("threads");
         QVERIFY(run.finished);
         QCOMPARE(run.code, 0);
         QCOMPARE(run.out, QByteArrayList({ "overlaps 0 lines " + QByteArray::number(kThreads * kPerThread) }));
-        QCOMPARE(run.err.size(), kThreads * kPerThread);
-        const QRegularExpression re(
-            QStringLiteral("^\\[    0\\.000\\] \\[Test\\] thread (\\d) message (\\d+) x{400}$"));
+        // Whole lines, in each thread's order.
         QVector<int> next(kThreads, 0);
         for (const QByteArray& line : run.err) {
-            const auto m = re.match(QString::fromUtf8(line));
-            QVERIFY2(m.hasMatch(), line.left(120).constData());
-            QCOMPARE(m.captured(2).toInt(), next[m.captured(1).toInt()]++);
+            const QList<QByteArray> words = line.mid(12).split(' ');
+            QVERIFY2(
+                line.startsWith("[    0.000] [Test] thread ") && words.size() == 6 && words[5] == QByteArray(400, 'x'),
+                line.left(120).constData());
+            QCOMPARE(words[4].toInt(), next[words[2].toInt() % kThreads]++);
         }
     }
 
@@ -469,9 +390,8 @@ private slots:
 
         const QString script
             = QStringLiteral("mount -t tmpfs tmpfs /dev && ln -s \"$1\" /dev/log || exit 97; exec \"$0\"");
-        const ChildRun run = runChild("real-syslog", QStringLiteral("unshare"),
-            { QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
-                QStringLiteral("sh"), QStringLiteral("-c"), script, QCoreApplication::applicationFilePath(),
+        const ChildRun run = runChild("real-syslog", "unshare",
+            { "--mount", "--propagation", "private", "sh", "-c", script, QCoreApplication::applicationFilePath(),
                 QFile::decodeName(path) });
         // Each datagram without its time stamp and trailing newline or NUL.
         const QRegularExpression noise(

@@ -1,6 +1,5 @@
 // Request/response calls and single waits over a real broker: the wire
-// envelope, reply parsing, time-outs, rejections, and waits that survive a
-// reconnection or share their topic with a lasting subscription.
+// envelope, reply parsing, time-outs, rejections, and waits that survive a reconnection.
 
 #include "LogCapture.h"
 #include "MosquittoBroker.h"
@@ -78,240 +77,170 @@ class TestMqttRpc : public QObject
     Q_OBJECT
 
 private slots:
-    void callSucceeds();
-    void replyPayloads();
-    void timeoutAndLateReply();
-    void concurrentCallsKeepTheirReplies();
-    void notConnectedFailsAtOnceAndSendsNothing();
-    void failedSubscriptionSendsNoRequest();
-    void waitKeepsLastingSubscription();
-    void waitAndCallSurviveBrokerRestart();
-    void manyCallsLeaveNothingBehind();
-};
-
-void TestMqttRpc::callSucceeds()
-{
-    Rig rig;
-    QVERIFY(rig.up());
-    rig.device.setResponder(
-        [](const QByteArray&) { return QByteArray(R"({"completed":true,"data":{"uid":"04A1"}})"); });
-    LogCapture log;
-    QStringList order;
-    QObject::connect(&rig.client, &MqttClient::received, &rig.client,
-        [&](const QByteArray&, const QByteArray& from) { order << "received " + from; });
-    const Deferred<QJsonValue> call
-        = rig.client.executeRpc("dev/rfid/card", "7", QJsonObject { { "cmd", "read" }, { "n", 1 } });
-    call.done([&](const QJsonValue&) { order << "done"; });
-    QCOMPARE(settle(call),
-        qMakePair(1, QJsonValue(QJsonObject { { "completed", true }, { "data", QJsonObject { { "uid", "04A1" } } } })));
-    QCOMPARE(order, QStringList({ "received dev/rfid/card/response/7", "done" }));
-    QCOMPARE(rig.device.at(0).topic, QString("dev/rfid/card/request/7"));
-    QCOMPARE(rig.device.at(0).payload, QByteArray(R"({"cmd":"read","n":1})"));
-    QVERIFY(rig.broker.log().contains("(d0, q1, r0, m1, 'dev/rfid/card/request/7', ... (20 bytes))"));
-    QVERIFY(rig.broker.log().contains("dev/rfid/card/response/7 (QoS 1)"));
-
-    const QStringList debug = log.texts(QtDebugMsg);
-    const int sending = debug.indexOf("[MqttClient] [RPC] Sending : dev/rfid/card/request/7");
-    QVERIFY(sending >= 0);
-    QCOMPARE(debug.at(sending + 1), QString(R"([MqttClient] [RPC] Data    : {"cmd":"read","n":1})"));
-    const int receivedLine = debug.indexOf("[MqttClient] [RPC] Received : dev/rfid/card/response/7");
-    QVERIFY(receivedLine > sending);
-    QVERIFY(debug.at(receivedLine + 1).startsWith("[MqttClient] [RPC] Data     : QJsonValue(object"));
-    // The request goes straight out, not through publish().
-    QVERIFY(log.startingWith("[MqttClient] Publishing").isEmpty());
-}
-
-void TestMqttRpc::replyPayloads()
-{
-    Rig rig;
-    QVERIFY(rig.up());
-    LogCapture log;
-    const QJsonValue invalid("Invalid response");
-    const struct
+    void callSucceeds()
     {
-        QByteArray payload;
-        int state;
-        QJsonValue value;
-    } rows[] = {
-        { QByteArray(), 1, QJsonObject() },
-        { "[]", 2, invalid },
-        { "{\"a\":", 2, invalid },
-        { QByteArray("{\"a\":1}\0{garbage", 16), 1, QJsonObject { { "a", 1 } } }, // cut at the NUL
-        { "{\"name\":\"\xce\x9a\xce\xbf\"}", 1, QJsonObject { { "name", QString::fromUtf8("\xce\x9a\xce\xbf") } } },
-    };
-    int id = 0;
-    for (const auto& row : rows) {
-        rig.device.setResponder([&row](const QByteArray&) { return row.payload; });
-        const auto outcome = settle(rig.client.executeRpc("dev/x", QString::number(++id), QJsonObject()));
-        QVERIFY2(outcome == qMakePair(row.state, row.value), row.payload.constData());
+        Rig rig;
+        QVERIFY(rig.up());
+        rig.device.setResponder(
+            [](const QByteArray&) { return QByteArray(R"({"completed":true,"data":{"uid":"04A1"}})"); });
+        const Deferred<QJsonValue> call
+            = rig.client.executeRpc("dev/rfid/card", "7", QJsonObject { { "cmd", "read" }, { "n", 1 } });
+        QCOMPARE(settle(call),
+            qMakePair(
+                1, QJsonValue(QJsonObject { { "completed", true }, { "data", QJsonObject { { "uid", "04A1" } } } })));
+        QCOMPARE(rig.device.at(0).topic, QString("dev/rfid/card/request/7"));
+        QCOMPARE(rig.device.at(0).payload, QByteArray(R"({"cmd":"read","n":1})"));
     }
-    QCOMPARE(log.texts(QtCriticalMsg).count("[MqttClient] [RPC] ERROR : Invalid response"), 2);
-}
 
-void TestMqttRpc::timeoutAndLateReply()
-{
-    Rig rig;
-    rig.client.subscribe("dev/rfid/response/#", 1); // a listener of its own on every reply
-    QVERIFY(rig.up());
-    QTRY_VERIFY(rig.broker.log().contains("dev/rfid/response/# (QoS 1)"));
-    LogCapture log;
-    QSignalSpy received(&rig.client, &MqttClient::received);
-    QElapsedTimer timer;
-    timer.start();
-    const Deferred<QJsonValue> call = rig.client.executeRpc("dev/rfid", "9", QJsonObject(), 300);
-    QCOMPARE(settle(call), qMakePair(2, QJsonValue("Timeout")));
-    QVERIFY2(timer.elapsed() >= 299, qPrintable(QString::number(timer.elapsed())));
-    QVERIFY(log.contains(QtCriticalMsg, "[MqttClient] [RPC] ERROR : Timeout"));
-    QTRY_VERIFY(rig.broker.log().contains("Received UNSUBSCRIBE"));
-
-    // The late reply still reaches received(); the call stays as it was.
-    rig.device.publish("dev/rfid/response/9", "{}");
-    QTRY_COMPARE(received.count(), 1);
-    QCOMPARE(received.at(0).at(1).toByteArray(), QByteArray("dev/rfid/response/9"));
-    QTest::qWait(50);
-    QCOMPARE(call.state(), 2);
-    QVERIFY(log.texts(QtWarningMsg).filter("settled", Qt::CaseInsensitive).isEmpty());
-}
-
-void TestMqttRpc::concurrentCallsKeepTheirReplies()
-{
-    Rig rig;
-    QVERIFY(rig.up());
-    const Deferred<QJsonValue> one = rig.client.executeRpc("dev/disp", "1", QJsonObject());
-    const Deferred<QJsonValue> two = rig.client.executeRpc("dev/disp", "2", QJsonObject());
-    QTRY_COMPARE(rig.device.count(), 2);
-    // Answered in the other order.
-    rig.device.publish("dev/disp/response/2", R"({"for":2})");
-    rig.device.publish("dev/disp/response/1", R"({"for":1})");
-    QCOMPARE(settle(one).second.toObject().value("for").toInt(), 1);
-    QCOMPARE(settle(two).second.toObject().value("for").toInt(), 2);
-
-    // A call made from inside a result callback works as well.
-    rig.device.setResponder([](const QByteArray& request) { return request; });
-    Deferred<QJsonValue> inner;
-    rig.client.executeRpc("dev/disp", "3", QJsonObject()).done([&](const QJsonValue&) {
-        inner = rig.client.executeRpc("dev/disp", "4", QJsonObject { { "n", 4 } });
-    });
-    QTRY_COMPARE(inner.state(), 1);
-    QCOMPARE(settle(inner).second.toObject().value("n").toInt(), 4);
-}
-
-void TestMqttRpc::notConnectedFailsAtOnceAndSendsNothing()
-{
-    LogCapture log;
-    MqttClient never;
-    const Deferred<QJsonValue> before = never.executeRpc("dev/x", "1", QJsonObject());
-    QCOMPARE(before.state(), 2); // before the call returns
-    QCOMPARE(settle(before).second, QJsonValue("Not connected"));
-    const QStringList texts = log.texts();
-    const int error = texts.indexOf("[MqttClient] [RPC] ERROR : Not connected");
-    QVERIFY(error >= 0 && error < texts.indexOf("[MqttClient] [RPC] Sending : dev/x/request/1"));
-    QCOMPARE(never.waitTopic("a/b").state(), 2);
-
-    // Still connecting: refused, and nothing goes out once connected either.
-    MosquittoBroker broker;
-    QVERIFY(broker.start());
-    MqttClient connecting;
-    connecting.setPort(broker.port());
-    QSignalSpy connected(&connecting, &MqttClient::connected);
-    connecting.connect();
-    QCOMPARE(connecting.executeRpc("dev/y", "1", QJsonObject()).state(), 2);
-    QVERIFY(connected.wait(5000));
-    QTest::qWait(300);
-    QVERIFY(!broker.log().contains("Received PUBLISH"));
-}
-
-void TestMqttRpc::failedSubscriptionSendsNoRequest()
-{
-    Rig rig;
-    QVERIFY(rig.up({ "dev/denied/response/#" }));
-    LogCapture log;
-    // "response" is one byte longer than "request": the request topic is at
-    // the 65535-byte limit, the reply filter one byte over it.
-    const QString topic(65535 - int(strlen("/request/1")), QChar('t'));
-    QCOMPARE(rig.client.executeRpc(topic, "1", QJsonObject()).state(), 2);
-    QVERIFY(log.contains(QtCriticalMsg, "[MqttClient] [RPC] ERROR : Subscription failed"));
-    QTest::qWait(300);
-    QVERIFY(!rig.broker.log().contains("Received PUBLISH"));
-    rig.client.executeRpc(topic.mid(1), "1", QJsonObject(), 100); // one byte shorter: it goes out
-    QTRY_VERIFY(rig.broker.log().contains("Received PUBLISH"));
-
-    // Refused in the SUBACK: known long before the time-out, and nothing is left behind.
-    QElapsedTimer timer;
-    timer.start();
-    QCOMPARE(settle(rig.client.executeRpc("dev/denied", "1", QJsonObject(), 10000)),
-        qMakePair(2, QJsonValue("Subscription failed")));
-    QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
-    QTRY_COMPARE(adapterOf(rig.client)->subscriptionCount(), 0);
-}
-
-void TestMqttRpc::waitKeepsLastingSubscription()
-{
-    Rig rig;
-    rig.client.subscribe("disp/card/removed", 1);
-    QVERIFY(rig.up());
-    QTRY_VERIFY(rig.broker.log().contains("disp/card/removed (QoS 1)"));
-    QSignalSpy received(&rig.client, &MqttClient::received);
-
-    // One wait ends with a message, another one with its time-out.
-    const Deferred<QJsonValue> removed = rig.client.waitTopic("disp/card/removed", 3000);
-    rig.device.publish("disp/card/removed", R"({"removed":true})");
-    QCOMPARE(settle(removed).first, 1);
-    QCOMPARE(settle(rig.client.waitTopic("disp/card/removed", 100)).second, QJsonValue("Timeout"));
-    QTest::qWait(100);
-    QVERIFY(!rig.broker.log().contains("Received UNSUBSCRIBE"));
-
-    // Later messages still arrive through the lasting subscription.
-    rig.device.publish("disp/card/removed", R"({"removed":true})");
-    QTRY_COMPARE(received.count(), 2);
-}
-
-void TestMqttRpc::waitAndCallSurviveBrokerRestart()
-{
-    Rig rig;
-    QVERIFY(rig.up());
-    QSignalSpy connected(&rig.client, &MqttClient::connected);
-    // msec 0: no time-out at all.
-    const Deferred<QJsonValue> removed = rig.client.waitTopic("disp/card/removed", 0);
-    QCOMPARE(waitTimers(rig.client), 1);
-    QVERIFY(!rig.client.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly)->isActive());
-    const Deferred<QJsonValue> call = rig.client.executeRpc("dev/disp/eject", "12", QJsonObject(), 8000);
-    QTRY_COMPARE(rig.device.count(), 1);
-
-    // The broker dies before the device answers; the answers come once both are back.
-    rig.broker.kill();
-    QVERIFY(rig.broker.start());
-    QVERIFY(connected.wait(5000));
-    QTRY_VERIFY(rig.broker.log().count("disp/card/removed (QoS 1)") == 2
-        && rig.broker.log().count("dev/disp/eject/response/12 (QoS 1)") == 2);
-    MqttProbe device;
-    QVERIFY(device.connectTo(rig.broker.host(), rig.broker.port()));
-    device.publish("disp/card/removed", R"({"removed":true})");
-    device.publish("dev/disp/eject/response/12", R"({"completed":true})");
-    QCOMPARE(settle(removed), qMakePair(1, QJsonValue(QJsonObject { { "removed", true } })));
-    QCOMPARE(settle(call), qMakePair(1, QJsonValue(QJsonObject { { "completed", true } })));
-}
-
-void TestMqttRpc::manyCallsLeaveNothingBehind()
-{
-    Rig rig;
-    rig.broker.setLogTypes({ "error" });
-    QVERIFY(rig.up());
-    rig.device.setResponder([](const QByteArray& request) { return request; });
-    QElapsedTimer timer;
-    timer.start();
-    for (int i = 0; i < 200; ++i) {
-        const QJsonObject request { { "i", i } };
-        QCOMPARE(settle(rig.client.executeRpc("dev/echo", QString::number(i), request)).second, QJsonValue(request));
+    void replyPayloads()
+    {
+        Rig rig;
+        QVERIFY(rig.up());
+        LogCapture log;
+        const QJsonValue invalid("Invalid response");
+        const struct
+        {
+            QByteArray payload;
+            int state;
+            QJsonValue value;
+        } rows[] = {
+            { QByteArray(), 1, QJsonObject() }, { "[]", 2, invalid }, { "{\"a\":", 2, invalid },
+            { QByteArray("{\"a\":1}\0{garbage", 16), 1, QJsonObject { { "a", 1 } } }, // cut at the NUL
+        };
+        int id = 0;
+        for (const auto& row : rows) {
+            rig.device.setResponder([&row](const QByteArray&) { return row.payload; });
+            const auto outcome = settle(rig.client.executeRpc("dev/x", QString::number(++id), QJsonObject()));
+            QVERIFY2(outcome == qMakePair(row.state, row.value), row.payload.constData());
+        }
+        QCOMPARE(log.texts(QtCriticalMsg).count("[MqttClient] [RPC] ERROR : Invalid response"), 2);
     }
-    // Well under a millisecond each on loopback; Nagle's algorithm with
-    // delayed ACKs would hold every QoS 1 exchange for about 40 ms.
-    QVERIFY2(timer.elapsed() < 4000, qPrintable(QString::number(timer.elapsed())));
-    // Timers, subscription objects and filter counts are all released.
-    QTRY_COMPARE(adapterOf(rig.client)->subscriptionCount(), 0);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCOMPARE(waitTimers(rig.client), 0);
-}
+
+    void timeoutAndLateReply()
+    {
+        Rig rig;
+        rig.client.subscribe("dev/rfid/response/#", 1); // a listener of its own on every reply
+        QVERIFY(rig.up());
+        QTRY_VERIFY(rig.broker.log().contains("dev/rfid/response/# (QoS 1)"));
+        LogCapture log;
+        QSignalSpy received(&rig.client, &MqttClient::received);
+        QElapsedTimer timer;
+        timer.start();
+        const Deferred<QJsonValue> call = rig.client.executeRpc("dev/rfid", "9", QJsonObject(), 300);
+        QCOMPARE(settle(call), qMakePair(2, QJsonValue("Timeout")));
+        QVERIFY2(timer.elapsed() >= 299, qPrintable(QString::number(timer.elapsed())));
+        QTRY_VERIFY(rig.broker.log().contains("Received UNSUBSCRIBE"));
+
+        // The late reply still reaches received(); the call stays as it was.
+        rig.device.publish("dev/rfid/response/9", "{}");
+        QTRY_COMPARE(received.count(), 1);
+        QCOMPARE(call.state(), 2);
+    }
+
+    void concurrentCallsKeepTheirReplies()
+    {
+        Rig rig;
+        QVERIFY(rig.up());
+        const Deferred<QJsonValue> one = rig.client.executeRpc("dev/disp", "1", QJsonObject());
+        const Deferred<QJsonValue> two = rig.client.executeRpc("dev/disp", "2", QJsonObject());
+        QTRY_COMPARE(rig.device.count(), 2);
+        // Answered in the other order.
+        rig.device.publish("dev/disp/response/2", R"({"for":2})");
+        rig.device.publish("dev/disp/response/1", R"({"for":1})");
+        QCOMPARE(settle(one).second.toObject().value("for").toInt(), 1);
+        QCOMPARE(settle(two).second.toObject().value("for").toInt(), 2);
+    }
+
+    void notConnectedFailsAtOnceAndSendsNothing()
+    {
+        LogCapture log;
+        MqttClient never;
+        const Deferred<QJsonValue> before = never.executeRpc("dev/x", "1", QJsonObject());
+        QCOMPARE(before.state(), 2); // before the call returns
+        QCOMPARE(settle(before).second, QJsonValue("Not connected"));
+        QCOMPARE(never.waitTopic("a/b").state(), 2);
+
+        // Still connecting: refused, and nothing goes out once connected either.
+        MosquittoBroker broker;
+        QVERIFY(broker.start());
+        MqttClient connecting;
+        connecting.setPort(broker.port());
+        QSignalSpy connected(&connecting, &MqttClient::connected);
+        connecting.connect();
+        QCOMPARE(connecting.executeRpc("dev/y", "1", QJsonObject()).state(), 2);
+        QVERIFY(connected.wait(5000));
+        QTest::qWait(300);
+        QVERIFY(!broker.log().contains("Received PUBLISH"));
+    }
+
+    void failedSubscriptionSendsNoRequest()
+    {
+        Rig rig;
+        QVERIFY(rig.up({ "dev/denied/response/#" }));
+        // "response" is one byte longer than "request": the request topic is at
+        // the 65535-byte limit, the reply filter one byte over it.
+        const QString topic(65535 - int(strlen("/request/1")), QChar('t'));
+        QCOMPARE(rig.client.executeRpc(topic, "1", QJsonObject()).state(), 2);
+        QTest::qWait(300);
+        QVERIFY(!rig.broker.log().contains("Received PUBLISH"));
+        rig.client.executeRpc(topic.mid(1), "1", QJsonObject(), 100); // one byte shorter: it goes out
+        QTRY_VERIFY(rig.broker.log().contains("Received PUBLISH"));
+
+        // Refused in the SUBACK: known long before the time-out, and nothing is left behind.
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(settle(rig.client.executeRpc("dev/denied", "1", QJsonObject(), 10000)),
+            qMakePair(2, QJsonValue("Subscription failed")));
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        QTRY_COMPARE(adapterOf(rig.client)->subscriptionCount(), 0);
+    }
+
+    void waitAndCallSurviveBrokerRestart()
+    {
+        Rig rig;
+        QVERIFY(rig.up());
+        QSignalSpy connected(&rig.client, &MqttClient::connected);
+        // msec 0: no time-out at all.
+        const Deferred<QJsonValue> removed = rig.client.waitTopic("disp/card/removed", 0);
+        const Deferred<QJsonValue> call = rig.client.executeRpc("dev/disp/eject", "12", QJsonObject(), 8000);
+        QTRY_COMPARE(rig.device.count(), 1);
+
+        // The broker dies before the device answers; the answers come once both are back.
+        rig.broker.kill();
+        QVERIFY(rig.broker.start());
+        QVERIFY(connected.wait(5000));
+        QTRY_VERIFY(rig.broker.log().count("disp/card/removed (QoS 1)") == 2
+            && rig.broker.log().count("dev/disp/eject/response/12 (QoS 1)") == 2);
+        MqttProbe device;
+        QVERIFY(device.connectTo(rig.broker.host(), rig.broker.port()));
+        device.publish("disp/card/removed", R"({"removed":true})");
+        device.publish("dev/disp/eject/response/12", R"({"completed":true})");
+        QCOMPARE(settle(removed), qMakePair(1, QJsonValue(QJsonObject { { "removed", true } })));
+        QCOMPARE(settle(call), qMakePair(1, QJsonValue(QJsonObject { { "completed", true } })));
+    }
+
+    void manyCallsLeaveNothingBehind()
+    {
+        Rig rig;
+        rig.broker.setLogTypes({ "error" });
+        QVERIFY(rig.up());
+        rig.device.setResponder([](const QByteArray& request) { return request; });
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 200; ++i) {
+            const QJsonObject request { { "i", i } };
+            QCOMPARE(
+                settle(rig.client.executeRpc("dev/echo", QString::number(i), request)).second, QJsonValue(request));
+        }
+        // Well under a millisecond each on loopback; Nagle's algorithm with
+        // delayed ACKs would hold every QoS 1 exchange for about 40 ms.
+        QVERIFY2(timer.elapsed() < 4000, qPrintable(QString::number(timer.elapsed())));
+        // Timers, subscription objects and filter counts are all released.
+        QTRY_COMPARE(adapterOf(rig.client)->subscriptionCount(), 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(waitTimers(rig.client), 0);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestMqttRpc)
 #include "tst_MqttRpc.moc"

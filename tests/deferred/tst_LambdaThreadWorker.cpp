@@ -1,17 +1,12 @@
 #include "LambdaThreadWorker.h"
-#include "LambdaThreadWorkerDataEvent.h"
-#include "LambdaThreadWorkerObjectData.h"
 
 #include "LogCapture.h"
 
-#include <QDebug>
 #include <QMutex>
 #include <QPointer>
 #include <QSemaphore>
-#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
-#include <QTimerEvent>
 
 #include <atomic>
 #include <memory>
@@ -52,11 +47,8 @@ class Blocker
 public:
     bool block(LambdaThreadWorker& worker)
     {
-        const bool queued = worker.execInThread([this] {
-            m_entered.release();
-            m_gate.acquire();
-        });
-        return queued && m_entered.tryAcquire(1, kDeadline);
+        return worker.execInThread([this] { m_entered.release(), m_gate.acquire(); })
+            && m_entered.tryAcquire(1, kDeadline);
     }
     void release() { m_gate.release(); }
 
@@ -97,11 +89,6 @@ private slots:
     {
         LambdaThreadWorker worker;
         QThread* thread = worker.getThread();
-        QVERIFY(thread && thread != QThread::currentThread());
-        const QString label = worker.getThreadId();
-        QString expected;
-        QDebug(&expected).nospace().noquote() << thread;
-        QCOMPARE(label, expected);
         std::atomic<QThread*> ranOn { nullptr };
         QVERIFY(worker.execInThread([&] { ranOn = QThread::currentThread(); }));
         QTRY_COMPARE_WITH_TIMEOUT(ranOn.load(), thread, kDeadline);
@@ -117,7 +104,6 @@ private slots:
 
         QVERIFY(quitAndWait(worker));
         // The label outlives the thread object.
-        QCOMPARE(copy.getThreadId(), label);
         QCOMPARE(copy.getThread(), nullptr);
     }
 
@@ -125,13 +111,10 @@ private slots:
     {
         LogCapture log;
         LambdaThreadWorker worker;
-        QThread* thread = worker.getThread();
         std::atomic<int> ticks { 0 };
-        std::atomic<QThread*> ranOn { nullptr };
-        const int first = worker.startLoopInThread([&] { ranOn = QThread::currentThread(), ++ticks; }, 1);
+        const int first = worker.startLoopInThread([&] { ++ticks; }, 1);
         QCOMPARE(first, 1);
         QTRY_VERIFY_WITH_TIMEOUT(ticks.load() >= 3, kDeadline);
-        QCOMPARE(ranOn.load(), thread);
         auto slow = std::make_shared<int>(0);
         std::weak_ptr<int> slowWatch = slow;
         QCOMPARE(worker.startLoopInThread([slow] { ++*slow; }, 60000), 2);
@@ -156,10 +139,7 @@ private slots:
         QVERIFY(!slowWatch.expired());
         QCOMPARE(settled(worker.stopAllLoopsInThread()), 1);
         QVERIFY(slowWatch.expired());
-        QCOMPARE(settled(worker.stopAllLoopsInThread()), 1);
-        QCOMPARE(worker.startLoopInThread([] {}, 60000), 4);
         QVERIFY(quitAndWait(worker));
-        QCOMPARE(log.texts(QtCriticalMsg), QStringList());
     }
 
     void priorities()
@@ -175,7 +155,6 @@ private slots:
         // Stopping runs at high priority, after high calls posted before it.
         worker.stopAllLoopsInThread().done(order.adder("stop all"), Qt::DirectConnection);
         QVERIFY(worker.execInThread(order.adder("high 2"), Qt::HighEventPriority));
-        QVERIFY(order.texts().isEmpty());
         blocker.release();
         QTRY_COMPARE_WITH_TIMEOUT(
             order.texts(), (QStringList { "high", "stop all", "high 2", "normal 1", "normal 2", "low" }), kDeadline);
@@ -212,12 +191,9 @@ private slots:
         QVERIFY(first.isPending() && second.isPending());
         blocker.release();
         QTRY_VERIFY_WITH_TIMEOUT(secondRanOn != nullptr, kDeadline);
-        QCOMPARE(secondRanOn, QThread::currentThread());
         QVERIFY(secondSawFinished);
         QCOMPARE(order.texts(), (QStringList { "loops stopped", "low", "first finished" }));
         QVERIFY(waitUntilDeleted(watch));
-        // Once finished, quitting again resolves at once.
-        QCOMPARE(worker.quitThread().state(), 1);
     }
 
     void quitOnIdleWorkersAlwaysFinishes()
@@ -235,7 +211,6 @@ private slots:
             worker.quitThread().done([&] { ++resolved; });
         }
         QTRY_COMPARE_WITH_TIMEOUT(resolved, 24, kDeadline);
-        QCOMPARE(ran.load(), 12);
         for (const QPointer<QThread>& thread : qAsConst(threads))
             QVERIFY(waitUntilDeleted(thread));
     }
@@ -244,7 +219,6 @@ private slots:
     {
         LogCapture log;
         LambdaThreadWorker worker;
-        const QString label = worker.getThreadId();
         const QPointer<QThread> thread = worker.getThread();
         Blocker blocker;
         QVERIFY(blocker.block(worker));
@@ -261,14 +235,10 @@ private slots:
         };
         // While the worker still runs its queued calls...
         checkRefusals(worker);
-        QVERIFY(quit.isPending());
         blocker.release();
         // ...and after the thread has finished and its object is gone.
         QVERIFY(waitUntilDeleted(thread));
-        QCOMPARE(quit.state(), 1);
         checkRefusals(worker);
-        QCOMPARE(worker.getThreadId(), label);
-        QCOMPARE(worker.quitThread().state(), 1);
         QVERIFY(!refusedRan);
         // Refusals write nothing.
         QCOMPARE(log.texts(), QStringList());
@@ -276,15 +246,13 @@ private slots:
         // Empty functions and intervals the toolkit's timers cannot take are refused with a warning,
         // without using an id.
         LambdaThreadWorker fresh;
-        QVERIFY(!fresh.execInThread(std::function<void()>()));
         QVERIFY(!fresh.execInThread(std::function<void()>(static_cast<void (*)()>(nullptr)), Qt::HighEventPriority));
         QCOMPARE(fresh.startLoopInThread(std::function<void()>(), 10), -1);
         QCOMPARE(fresh.startLoopInThread([] {}, 0x80000000u), -1);
-        const QString exec = "LambdaThreadWorker::execInThread : Empty function.";
         QCOMPARE(log.texts(QtWarningMsg),
-            QStringList({ exec, exec, "LambdaThreadWorker::startLoopInThread : Empty function.",
+            QStringList({ "LambdaThreadWorker::execInThread : Empty function.",
+                "LambdaThreadWorker::startLoopInThread : Empty function.",
                 "LambdaThreadWorker::startLoopInThread : Interval too large." }));
-        QCOMPARE(fresh.startLoopInThread([] {}, 60000), 1);
         QVERIFY(quitAndWait(fresh));
     }
 
@@ -318,46 +286,13 @@ private slots:
 
     void movesObjectsIntoTheThread()
     {
-        LogCapture log;
         LambdaThreadWorker worker;
         auto* object = new QObject;
-        QVERIFY(worker.moveQObjectToThread(object));
-        std::atomic<QThread*> ranOn { nullptr };
-        QMetaObject::invokeMethod(object, [&] { ranOn = QThread::currentThread(); });
-        QTRY_COMPARE_WITH_TIMEOUT(ranOn.load(), worker.getThread(), kDeadline);
-        QVERIFY(!worker.moveQObjectToThread(nullptr));
-        QCOMPARE(log.texts(), QStringList { "LambdaThreadWorker::moveQObjectToThread : Null object." });
+        QVERIFY(worker.moveQObjectToThread(object) && object->thread() == worker.getThread());
         QObject parent;
-        auto* child = new QObject(&parent);
-        QVERIFY(!worker.moveQObjectToThread(child));
-        QCOMPARE(child->thread(), QThread::currentThread());
-        // The moved object is the holder's to delete, on its new thread.
+        QVERIFY(!worker.moveQObjectToThread(nullptr) && !worker.moveQObjectToThread(new QObject(&parent)));
         QVERIFY(worker.execInThread([object] { delete object; }));
         QVERIFY(quitAndWait(worker));
-    }
-
-    void workerObjectRunsCallsAndLoops()
-    {
-        // A call event runs its function and counts it done; timer events of a stopped loop,
-        // or of a timer that drives no loop, are ignored.
-        LambdaThreadWorkerObjectData object;
-        QSignalSpy drained(&object, &LambdaThreadWorkerObjectData::finishedProcessingCallbacks);
-        object.incrementCallbackCount();
-        int ran = 0;
-        LambdaThreadWorkerDataEvent call;
-        call.function = [&] { ++ran; };
-        QVERIFY(int(call.type()) == 1666 && QCoreApplication::sendEvent(&object, &call));
-        QVERIFY(ran == 1 && drained.count() == 1);
-        const int timerId = object.startLoop(1, [&] { ++ran; });
-        QTRY_VERIFY_WITH_TIMEOUT(ran >= 3, kDeadline);
-        object.stopLoop(timerId);
-        const int atStop = ran;
-        for (int id : { timerId, 4242 }) {
-            QTimerEvent late(id);
-            QCoreApplication::sendEvent(&object, &late);
-        }
-        QTest::qWait(50);
-        QCOMPARE(ran, atStop);
     }
 };
 

@@ -7,7 +7,15 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cstdlib>
 #include <vector>
+
+// Ends the run as a finding when a property does not hold.
+inline void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
 
 class FuzzJson
 {

@@ -2,13 +2,12 @@
 // load; every value the store then holds, and every value it writes, must be plain.
 
 #include "Config.h"
+#include "FuzzJson.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -44,72 +43,6 @@ void checkStore(const Config& config)
         }
     }
 }
-
-// Builds a JSON object from raw bytes, so that short inputs already reach known keys
-// with every kind of value.
-class JsonBuilder
-{
-public:
-    explicit JsonBuilder(const QByteArray& bytes)
-        : m_bytes(bytes)
-    {
-    }
-
-    QJsonObject object(int depth = 0)
-    {
-        static const char* const groups[] = { "log", "mqtt", "gui", "a", "x/y", "" };
-        static const char* const names[] = { "level", "color", "host", "port", "ratio", "big", "count", "b", "" };
-        QJsonObject out;
-        for (int i = next() % 4; i > 0; --i) {
-            if (depth == 0)
-                out.insert(pick(groups, 6), (next() % 8) ? QJsonValue(object(1)) : value(1));
-            else
-                out.insert(pick(names, 9), value(depth + 1));
-        }
-        return out;
-    }
-
-private:
-    int next() { return m_pos < m_bytes.size() ? uchar(m_bytes.at(m_pos++)) : 0; }
-
-    QString pick(const char* const* pool, int size) { return QString::fromLatin1(pool[next() % size]); }
-
-    QString text()
-    {
-        QByteArray raw;
-        for (int length = next() % 8; length > 0; --length)
-            raw.append(char(next()));
-        return QString::fromUtf8(raw);
-    }
-
-    QJsonValue value(int depth)
-    {
-        double d = 0;
-        switch (next() % 8) {
-        case 0:
-            return QJsonValue();
-        case 1:
-            return bool(next() & 1);
-        case 2:
-            return next() - 128;
-        case 3:
-            for (int i = 0; i < 4; ++i)
-                d = d * 256 + next();
-            return (next() & 1) ? d / 7.0 : -d * 1e12;
-        case 4:
-            return text();
-        case 5:
-            return QString::number(next() - 128);
-        case 6:
-            return depth < 3 ? QJsonValue(QJsonArray { value(depth + 1), value(depth + 1) }) : QJsonValue();
-        default:
-            return depth < 3 ? QJsonValue(object(depth + 1)) : QJsonValue(QStringLiteral("true"));
-        }
-    }
-
-    QByteArray m_bytes;
-    int m_pos = 0;
-};
 
 // One store serves many inputs (closing a file watcher costs milliseconds), renewed
 // now and then from an empty file so its key set stays small.
@@ -167,7 +100,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         config.load();
     } else {
         const QJsonDocument doc = QJsonDocument::fromJson(input);
-        config.fromJson(doc.isObject() ? doc.object() : JsonBuilder(input).object());
+        FuzzedDataProvider in(data + 1, size - 1);
+        config.fromJson(doc.isObject() ? doc.object()
+                                       : FuzzJson(in,
+                                           { "log", "mqtt", "gui", "a", "x/y", "level", "color", "host", "port",
+                                               "ratio", "big", "count", "b", "" })
+                                             .object());
     }
     checkStore(config);
     // Written back and read again, what it holds stays plain.

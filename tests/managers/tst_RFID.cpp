@@ -1,13 +1,11 @@
 // The RFID reader client over a real broker: a raw MQTT peer plays the reader
-// service message by message, then the device simulator plays the service.
+// service message by message (the card issuer test runs it against the simulator).
 
 #include "DeviceClientRig.h"
-#include "DeviceSimulator.h"
 #include "KSTVv1Card.h"
 #include "LogCapture.h"
 #include "RFID.h"
 
-#include <QElapsedTimer>
 #include <QTest>
 
 using manager::RFID;
@@ -66,330 +64,220 @@ class TestRFID : public QObject
     Q_OBJECT
 
 private slots:
-    void messages();
-    void requestsAndReplies();
-    void waitCardFound();
-    void simulatedService();
-};
+    void messages()
+    {
+        Reader r;
+        RFID& rfid = r.rfid;
+        QVERIFY(r.rig.up());
+        LogCapture log;
+        QSignalSpy uidChanged(&rfid, &RFID::uidChanged);
 
-void TestRFID::messages()
-{
-    Reader r;
-    RFID& rfid = r.rfid;
-    QVERIFY(r.rig.up());
-    LogCapture log;
-    QSignalSpy uidChanged(&rfid, &RFID::uidChanged);
-    QSignalSpy stateChanged(&rfid, &RFID::stateChanged);
+        const QByteArray info
+            = R"({"device":{"uid":"RDR-1","firmware":"2.1","manufacturer":"ACME","model":"R9"},"service":{"version":"1.4"}})";
+        QVERIFY(r.feed("/info", info));
+        QVERIFY(r.feed("/info", info)); // the same again changes nothing
+        QCOMPARE(QStringList({ rfid.uid(), rfid.firmware(), rfid.manufacturer(), rfid.model(), rfid.software() }),
+            QStringList({ "RDR-1", "2.1", "ACME", "R9", "1.4" }));
+        QCOMPARE(uidChanged.count(), 1);
 
-    const QByteArray info
-        = R"({"device":{"uid":"RDR-1","firmware":"2.1","manufacturer":"ACME","model":"R9"},"service":{"version":"1.4"}})";
-    QVERIFY(r.feed("/info", info));
-    QVERIFY(r.feed("/info", info)); // the same again changes nothing
-    QCOMPARE(QStringList({ rfid.uid(), rfid.firmware(), rfid.manufacturer(), rfid.model(), rfid.software() }),
-        QStringList({ "RDR-1", "2.1", "ACME", "R9", "1.4" }));
-    QCOMPARE(uidChanged.count(), 1);
-    // Values of another type read as empty.
-    QVERIFY(r.feed("/info", R"({"device":{"uid":5,"firmware":null,"model":"R9"},"service":"1.4"})"));
-    QCOMPARE(QStringList({ rfid.uid(), rfid.firmware(), rfid.manufacturer(), rfid.model(), rfid.software() }),
-        QStringList({ "", "", "", "R9", "" }));
+        QCOMPARE(rfid.state(), RFID::Init);
+        QVERIFY(r.feed("/status", status(RFID::Searching)));
+        QVERIFY(r.feed("/status", status(RFID::Searching))); // the same state logs and signals nothing
+        QVERIFY(rfid.active());
+        QCOMPARE(log.startingWith("[RFID] "), QStringList({ "[RFID] State changed : Searching" }));
+        QVERIFY(r.feed("/status", status(RFID::CardFound, "Antenna weak")));
+        QCOMPARE(rfid.error(), QString("Antenna weak"));
+        QVERIFY(rfid.active()); // a card on the reader is active too
+        QVERIFY(r.feed("/status", status(RFID::CardFound)));
+        QCOMPARE(rfid.error(), QString());
 
-    QCOMPARE(rfid.state(), RFID::Init);
-    QVERIFY(r.feed("/status", status(RFID::Searching)));
-    QVERIFY(r.feed("/status", status(RFID::Searching))); // the same state logs and signals nothing
-    QVERIFY(rfid.active());
-    QCOMPARE(log.startingWith("[RFID] "), QStringList({ "[RFID] State changed : Searching" }));
-    QVERIFY(r.feed("/status", status(RFID::CardFound, "Antenna weak")));
-    QCOMPARE(rfid.error(), QString("Antenna weak"));
-    QVERIFY(r.feed("/status", status(RFID::CardFound)));
-    QCOMPARE(rfid.error(), QString());
-    QCOMPARE(stateChanged.count(), 2);
+        // A state outside the list is kept as received, and counts as not active.
+        QVERIFY(r.feed("/status", status(9)));
+        QCOMPARE(int(rfid.state()), 9);
+        QVERIFY(!rfid.active());
+        QVERIFY(log.contains(QtInfoMsg, "[RFID] State changed : Unknown"));
 
-    // A state outside the list is kept as received, and counts as not active.
-    QVERIFY(r.feed("/status", status(9)));
-    QCOMPARE(int(rfid.state()), 9);
-    QVERIFY(!rfid.active());
-    QVERIFY(log.contains(QtInfoMsg, "[RFID] State changed : Unknown"));
-    QCOMPARE(RFID::stateToStr(static_cast<RFID::State>(-1)), QString("Unknown"));
-    auto wait = follow(rfid.waitCardFound(1000));
-    QCOMPARE(wait->state, 2);
-    QCOMPARE(wait->value.error, QString("RF is disabled"));
+        // Anything but the boolean true in "service" means the service is offline.
+        for (const char* offline : { R"({"service":"true","device":{"state":2}})", R"({"device":{"state":2}})" }) {
+            QVERIFY(r.feed("/status", status(RFID::Idle)));
+            QVERIFY(r.feed("/status", offline));
+            QCOMPARE(rfid.state(), RFID::Error);
+            QCOMPARE(rfid.error(), QString("Service is offline"));
+        }
+        QCOMPARE(log.count("[RFID] State changed : Error"), 2);
 
-    // Anything but the boolean true in "service" means the service is offline.
-    for (const char* offline : { R"({"service":"true","device":{"state":2}})", R"({"device":{"state":2}})",
-             R"({"service":1,"device":{"state":2}})" }) {
+        // Card events.
+        int activeChanged = 0;
+        connect(&rfid, &RFID::activeCardChanged, this, [&activeChanged] { ++activeChanged; });
+        log.clear();
+
+        QVERIFY(r.feed("/status", status(RFID::Searching)));
+        QVERIFY(r.feed("/card/found", tag("04A1")));
+        QCOMPARE(r.found, QList<Tag::Ptr>({ rfid.activeCard() }));
+        QVERIFY(r.feed("/status", status(RFID::Searching, "x"))); // searching keeps the card
+        QCOMPARE(uidOf(rfid.activeCard()), QString("04A1"));
+
+        // Removal reports the card it clears; a second one carries no card.
+        const Tag::Ptr held = rfid.activeCard();
+        QVERIFY(r.feed("/card/removed", R"({"uid":"04A1"})"));
+        QVERIFY(r.feed("/card/removed", "{}"));
+        QCOMPARE(r.removed, QList<Tag::Ptr>({ held, Tag::Ptr() }));
+        QVERIFY(!rfid.activeCard());
+        QCOMPARE(activeChanged, 2);
+
+        // Idle while a card is held: the warning, then the card is cleared; without a card no warning.
+        QVERIFY(r.feed("/card/found", tag("04B2", Tag::ISO14443_4A)));
+        log.clear();
         QVERIFY(r.feed("/status", status(RFID::Idle)));
-        QVERIFY(r.feed("/status", offline));
-        QCOMPARE(rfid.state(), RFID::Error);
-        QCOMPARE(rfid.error(), QString("Service is offline"));
-    }
-    QCOMPARE(log.count("[RFID] State changed : Error"), 3);
+        QVERIFY(log.contains(QtWarningMsg, "[RFID] WARN: RF disabled. Clearing active card"));
+        QVERIFY(!rfid.activeCard());
 
-    // The service up without a device object reads as state 0 and no error.
-    QVERIFY(r.feed("/status", R"({"service":true})"));
-    QCOMPARE(rfid.state(), RFID::Init);
-    QCOMPARE(rfid.error(), QString());
+        // Autoread of the known layout: the record becomes the active card.
+        QVERIFY(r.feed("/card/autoread", compact(cardObject("04C3", 17))));
+        const auto record = r.autoread.value(0).dynamicCast<KSTVv1Card>();
+        QVERIFY(record);
+        QCOMPARE(record->customsId(), 17);
+        QCOMPARE(rfid.activeCard(), record.staticCast<Tag>());
+        // An autoread error of any type leaves the card where it is.
+        QVERIFY(r.feed("/card/autoread", R"({"error":{"what":"Card is not formatted"}})"));
+        QCOMPARE(r.autoreadFailed, QStringList({ "Card is not formatted" }));
+        QCOMPARE(rfid.activeCard(), record.staticCast<Tag>());
+        // Another template gives no card at all.
+        QVERIFY(r.feed("/card/autoread", compact(cardObject("04D4", 1, "KSTVv2"))));
+        QCOMPARE(r.autoread.size(), 2);
+        QVERIFY(!r.autoread.last() && !rfid.activeCard());
 
-    // Card events.
-    int activeChanged = 0;
-    connect(&rfid, &RFID::activeCardChanged, this, [&activeChanged] { ++activeChanged; });
-    log.clear();
+        // The active card is compared by object, not by uid.
+        log.clear();
+        const int changes = activeChanged;
+        rfid.setActiveCard(Tag::Ptr(new Tag("04E6", Tag::Other)));
+        rfid.setActiveCard(Tag::Ptr(new Tag("04E6", Tag::Other)));
+        rfid.setActiveCard(rfid.activeCard());
+        QCOMPARE(activeChanged, changes + 2);
+        QCOMPARE(log.count("[RFID] Active tag changed : old=04E6 new=04E6"), 1);
 
-    QVERIFY(r.feed("/status", status(RFID::Searching)));
-    QVERIFY(r.feed("/card/found", tag("04A1")));
-    QCOMPARE(r.found, QList<Tag::Ptr>({ rfid.activeCard() }));
-    QVERIFY(r.feed("/status", status(RFID::Searching, "x"))); // searching keeps the card
-    QCOMPARE(uidOf(rfid.activeCard()), QString("04A1"));
+        // Not JSON, even an empty removal: one line and no effect.
+        QVERIFY(r.feed("/status", status(RFID::CardFound)));
+        const Tag::Ptr kept = rfid.activeCard();
+        log.clear();
+        QVERIFY(r.feed("/card/removed", ""));
+        QVERIFY(r.feed("/status", R"({"service":true,"device":{"state":5})"));
+        QCOMPARE(log.texts(QtCriticalMsg).value(1),
+            QString(R"([RFID] Failed to parse JSON message: {"service":true,"device":{"state":5})"));
 
-    // Removal reports the card it clears; a second one carries no card.
-    const Tag::Ptr held = rfid.activeCard();
-    QVERIFY(r.feed("/card/removed", R"({"uid":"04A1"})"));
-    QVERIFY(r.feed("/card/removed", "{}"));
-    QCOMPARE(r.removed, QList<Tag::Ptr>({ held, Tag::Ptr() }));
-    QVERIFY(!rfid.activeCard());
-    QCOMPARE(activeChanged, 2);
-
-    // Idle while a card is held: the warning, then the card is cleared; without a card no warning.
-    QVERIFY(r.feed("/card/found", tag("04B2", Tag::ISO14443_4A)));
-    log.clear();
-    QVERIFY(r.feed("/status", status(RFID::Idle)));
-    QCOMPARE(log.startingWith("[RFID] "),
-        QStringList({ "[RFID] State changed : Idle", "[RFID] WARN: RF disabled. Clearing active card",
-            "[RFID] Active tag changed : old=04B2 new=<none>" }));
-    QVERIFY(log.contains(QtWarningMsg, "[RFID] WARN: RF disabled. Clearing active card"));
-    QVERIFY(r.feed("/status", status(RFID::Searching)));
-    QVERIFY(r.feed("/status", status(RFID::Idle)));
-    QCOMPARE(log.count("[RFID] WARN: RF disabled. Clearing active card"), 1);
-
-    // Autoread of the known layout: the record becomes the active card.
-    QVERIFY(r.feed("/card/autoread", compact(cardObject("04C3", 17))));
-    const auto record = r.autoread.value(0).dynamicCast<KSTVv1Card>();
-    QVERIFY(record);
-    QCOMPARE(record->customsId(), 17);
-    QCOMPARE(rfid.activeCard(), record.staticCast<Tag>());
-    // An autoread error of any type leaves the card where it is.
-    QVERIFY(r.feed("/card/autoread", R"({"error":{"what":"Card is not formatted"}})"));
-    QVERIFY(r.feed("/card/autoread", R"({"error":null,"uid":"X","template":"KSTVv1"})"));
-    QCOMPARE(r.autoreadFailed, QStringList({ "Card is not formatted", "" }));
-    QCOMPARE(rfid.activeCard(), record.staticCast<Tag>());
-    // Another template gives no card at all.
-    QVERIFY(r.feed("/card/autoread", compact(cardObject("04D4", 1, "KSTVv2"))));
-    QCOMPARE(r.autoread.size(), 2);
-    QVERIFY(!r.autoread.last() && !rfid.activeCard());
-
-    // The active card is compared by object, not by uid.
-    log.clear();
-    const int changes = activeChanged;
-    rfid.setActiveCard(Tag::Ptr(new Tag("04E6", Tag::Other)));
-    rfid.setActiveCard(Tag::Ptr(new Tag("04E6", Tag::Other)));
-    rfid.setActiveCard(rfid.activeCard());
-    QCOMPARE(activeChanged, changes + 2);
-    QCOMPARE(log.count("[RFID] Active tag changed : old=04E6 new=04E6"), 1);
-
-    // Not JSON, even an empty removal: one line and no effect.
-    QVERIFY(r.feed("/status", status(RFID::CardFound)));
-    const Tag::Ptr kept = rfid.activeCard();
-    log.clear();
-    QVERIFY(r.feed("/card/removed", ""));
-    QVERIFY(r.feed("/status", R"({"service":true,"device":{"state":5})"));
-    QVERIFY(r.feed("/card/found", "04B2"));
-    QCOMPARE(log.texts(QtCriticalMsg),
-        QStringList({ "[RFID] Failed to parse JSON message: ",
-            R"([RFID] Failed to parse JSON message: {"service":true,"device":{"state":5})",
-            "[RFID] Failed to parse JSON message: 04B2" }));
-
-    // Topics under the root that are none of the five: parsed, then dropped.
-    const QByteArray offline = R"({"service":false})";
-    for (const char* path : { "/card", "/status/extra", "/info/request/1", "/enable/response/3", "/Status" }) {
-        QVERIFY(r.feed(path, offline));
-        QVERIFY(r.feed(path, "not json"));
-    }
-    QCOMPARE(log.texts(QtCriticalMsg).size(), 8);
-    QCOMPARE(rfid.state(), RFID::CardFound);
-    QCOMPARE(rfid.activeCard(), kept);
-
-    // The root anywhere in the topic gets a message parsed; elsewhere it is not even looked at.
-    log.clear();
-    rfid.onMqttReceived("not json", "site/" + B + "/status");
-    rfid.onMqttReceived(offline, "site/" + B + "/status");
-    rfid.onMqttReceived("not json", "lane/RFID/status");
-    rfid.onMqttReceived(offline, "lane/RFID/status");
-    QCOMPARE(log.texts(), QStringList({ "[RFID] Failed to parse JSON message: not json" }));
-    QCOMPARE(rfid.state(), RFID::CardFound);
-    QVERIFY(r.feed("/status", offline)); // while on the right topic it takes effect
-    QCOMPARE(rfid.state(), RFID::Error);
-}
-
-void TestRFID::requestsAndReplies()
-{
-    Reader r;
-    RFID& rfid = r.rfid;
-    QVERIFY(r.rig.up());
-    QCOMPARE(rfid.requestTimeout(), 3000);
-
-    auto card = QSharedPointer<KSTVv1Card>::create();
-    card->setUid("04D4");
-    card->setType(Tag::MifareClassic4K);
-    card->setCustomsId(12);
-    card->addUsageLog("entry", "DEV-1", "LOC-2");
-    const QJsonObject written { { "uid", "04D4" }, { "type", 8 }, { "template", "KSTVv1" }, { "data", card->data() } };
-
-    // Each call's request, answered; ids count from 1.
-    int id = 0;
-    const auto answer = [&](const QString& path, const Deferred<RFID::Result>& d, const QByteArray& payload = Ok) {
-        return r.rig.exchange(B + path, QString::number(++id), d, payload);
-    };
-    QCOMPARE(answer("/enable", rfid.enable(false))->request, QByteArray(R"({"autoread":false})"));
-    QCOMPARE(answer("/card/create", rfid.createCard("KSTVv1"))->request, QByteArray(R"({"template":"KSTVv1"})"));
-    QCOMPARE(answer("/card/read", rfid.readCard("KSTVv1", 5))->request,
-        QByteArray(R"({"template":"KSTVv1","topupLogs":0,"usageLogs":5})"));
-    QCOMPARE(answer("/card/write", rfid.writeCard(card))->request, compact(written));
-    QCOMPARE(answer("/enable", rfid.enable(true))->request, QByteArray(R"({"autoread":true})"));
-
-    // Writing no card fails at once, sends nothing and uses no id.
-    LogCapture log;
-    const int from = r.rig.peer.count();
-    auto none = follow(rfid.writeCard(Card::Ptr()));
-    QCOMPARE(none->state, 2);
-    QCOMPARE(none->value.error, QString("No card to write"));
-    QVERIFY(log.contains(QtCriticalMsg, "[RFID] ERROR: No card to write"));
-    QCOMPARE(answer("/disable", rfid.disable())->request, QByteArray("{}"));
-
-    // Beeps are plain messages with an empty payload.
-    QVERIFY(rfid.beepValid());
-    QVERIFY(rfid.beepInvalid());
-    const int end = r.rig.mark();
-    QCOMPARE(r.rig.seen(from, end),
-        QStringList({ B + "/disable/request/6", B + "/disable/response/6", B + "/beep/valid", B + "/beep/invalid" }));
-    QVERIFY(r.rig.peer.at(end - 1).payload.isEmpty());
-    QVERIFY(!r.rig.peer.at(end - 1).retained);
-
-    log.clear();
-
-    // A completed reply with a card of the known layout makes it the active card.
-    auto ok = answer("/card/create", rfid.createCard("KSTVv1"),
-        compact({ { "completed", true }, { "data", cardObject("04E5", 3) } }));
-    QCOMPARE(ok->state, 1);
-    QCOMPARE(ok->value.card.dynamicCast<KSTVv1Card>()->customsId(), 3);
-    QCOMPARE(rfid.activeCard(), ok->value.card);
-    QVERIFY(log.contains(QtInfoMsg, "[RFID] Active tag changed : old=<none> new=04E5"));
-    const Tag::Ptr held = rfid.activeCard();
-
-    // Every reply that is not completed (the boolean true) rejects with the "what" text, or
-    // none, and keeps the card.
-    const QList<QPair<QByteArray, QString>> refusals {
-        { R"({"completed":false,"error":{"what":"Card uid mismatch","code":7}})", "Card uid mismatch" },
-        { R"({"completed":false})", "" },
-        { compact({ { "completed", "true" }, { "data", cardObject("04F0", 1) } }), "" },
-        { "", "" },
-        { "[]", "Invalid response" },
-    };
-    for (const auto& [payload, error] : refusals) {
-        auto out = answer("/card/write", rfid.writeCard(held.dynamicCast<Card>()), payload);
-        QCOMPARE(out->state, 2);
-        QCOMPARE(out->value.error, error);
-        QCOMPARE(rfid.activeCard(), held);
+        // Topics under the root that are none of the five: parsed, then dropped.
+        const QByteArray offline = R"({"service":false})";
+        for (const char* path : { "/card", "/status/extra", "/Status" }) {
+            QVERIFY(r.feed(path, offline));
+            QVERIFY(r.feed(path, "not json"));
+        }
+        QCOMPARE(log.texts(QtCriticalMsg).size(), 5);
+        QCOMPARE(rfid.state(), RFID::CardFound);
+        QCOMPARE(rfid.activeCard(), kept);
     }
 
-    // A completed reply without a card clears the active card, disable included.
-    auto disabled = answer("/disable", rfid.disable());
-    QCOMPARE(disabled->state, 1);
-    QVERIFY(!disabled->value.card && !rfid.activeCard());
+    void requestsAndReplies()
+    {
+        Reader r;
+        RFID& rfid = r.rfid;
+        QVERIFY(r.rig.up());
+        QCOMPARE(rfid.requestTimeout(), 3000);
 
-    // No reply within the time-out; a late reply changes nothing; the next request has the next id.
-    QVERIFY(r.feed("/card/found", tag("04F2")));
-    const Tag::Ptr found = rfid.activeCard();
-    const QString lateId = QString::number(++id);
-    rfid.setRequestTimeout(250);
-    QElapsedTimer clock;
-    clock.start();
-    auto late = follow(rfid.enable(false));
-    QVERIFY(r.rig.request(B + "/enable", lateId));
-    QVERIFY(settles(late));
-    QCOMPARE(late->value.error, QString("Timeout"));
-    QVERIFY2(clock.elapsed() >= 200 && clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY(r.rig.reply(B + "/enable", lateId, Ok));
-    QVERIFY(r.rig.sync());
-    QCOMPARE(late->state, 2);
-    QCOMPARE(rfid.activeCard(), found);
-    rfid.setRequestTimeout(3000);
-    QCOMPARE(answer("/disable", rfid.disable())->state, 1);
+        const QSharedPointer<KSTVv1Card> card = KSTVv1Card::fromJson(cardObject("04D4", 12));
+        card->addUsageLog("entry", "DEV-1", "LOC-2");
 
-    // A lost broker: every call fails at once.
-    QSignalSpy down(&r.rig.client, &manager::MqttClient::disconnected);
-    r.rig.broker.kill();
-    QVERIFY(down.wait(5000));
-    QCOMPARE(follow(rfid.disable())->value.error, QString("Not connected"));
-}
+        // Each call's request, answered; ids count from 1.
+        int id = 0;
+        const auto answer = [&](const QString& path, const Deferred<RFID::Result>& d, const QByteArray& payload = Ok) {
+            return r.rig.exchange(B + path, QString::number(++id), d, payload);
+        };
+        QCOMPARE(answer("/enable", rfid.enable(false))->request, QByteArray(R"({"autoread":false})"));
+        QCOMPARE(answer("/card/create", rfid.createCard("KSTVv1"))->request, QByteArray(R"({"template":"KSTVv1"})"));
+        QCOMPARE(answer("/card/read", rfid.readCard("KSTVv1", 5))->request,
+            QByteArray(R"({"template":"KSTVv1","topupLogs":0,"usageLogs":5})"));
+        QCOMPARE(answer("/card/write", rfid.writeCard(card))->request, compact(card->toJson()));
 
-void TestRFID::waitCardFound()
-{
-    Reader r;
-    RFID& rfid = r.rfid;
-    QVERIFY(r.rig.up());
+        // Writing no card fails at once, sends nothing and uses no id.
+        const int from = r.rig.peer.count();
+        auto none = follow(rfid.writeCard(Card::Ptr()));
+        QCOMPARE(none->state, 2);
+        QCOMPARE(none->value.error, QString("No card to write"));
+        QCOMPARE(answer("/disable", rfid.disable())->request, QByteArray("{}"));
 
-    // Not searching: rejected at once.
-    QVERIFY(r.feed("/status", status(RFID::Idle)));
-    QCOMPARE(follow(rfid.waitCardFound(1000))->value.error, QString("RF is disabled"));
+        // Beeps are plain messages with an empty payload.
+        QVERIFY(rfid.beepValid());
+        QVERIFY(rfid.beepInvalid());
+        const int end = r.rig.mark();
+        QCOMPARE(r.rig.seen(from, end),
+            QStringList(
+                { B + "/disable/request/5", B + "/disable/response/5", B + "/beep/valid", B + "/beep/invalid" }));
 
-    // A card on the reader: resolved at once with it, without a word on the wire.
-    QVERIFY(r.feed("/status", status(RFID::Searching)));
-    QVERIFY(r.feed("/card/found", tag("04F6")));
-    QVERIFY(r.feed("/status", status(RFID::CardFound)));
-    const int before = r.rig.mark();
-    auto atOnce = follow(rfid.waitCardFound(1000));
-    QCOMPARE(atOnce->state, 1);
-    QCOMPARE(atOnce->value.card, rfid.activeCard());
-    QCOMPARE(r.rig.seen(before + 1, r.rig.mark()), QStringList());
+        // A completed reply with a card of the known layout makes it the active card.
+        auto ok = answer("/card/create", rfid.createCard("KSTVv1"),
+            compact({ { "completed", true }, { "data", cardObject("04E5", 3) } }));
+        QCOMPARE(ok->state, 1);
+        QCOMPARE(ok->value.card.dynamicCast<KSTVv1Card>()->customsId(), 3);
+        QCOMPARE(rfid.activeCard(), ok->value.card);
+        const Tag::Ptr held = rfid.activeCard();
 
-    // Searching: the next card found.
-    QVERIFY(r.feed("/card/removed", "{}"));
-    QVERIFY(r.feed("/status", status(RFID::Searching)));
-    auto next = follow(rfid.waitCardFound(5000));
-    QVERIFY(r.rig.mark() >= 0); // the wait's subscription is in place
-    QCOMPARE(next->state, 0);
-    QVERIFY(r.feed("/card/found", tag("04F7", Tag::MifareDesfire)));
-    QVERIFY(settles(next));
-    QCOMPARE(uidOf(next->value.card), QString("04F7"));
-    QCOMPARE(next->value.card->type(), Tag::MifareDesfire);
-    QCOMPARE(uidOf(rfid.activeCard()), QString("04F7"));
+        // Every reply that is not completed (the boolean true) rejects with the "what" text, or
+        // none, and keeps the card.
+        const QList<QPair<QByteArray, QString>> refusals {
+            { R"({"completed":false,"error":{"what":"Card uid mismatch","code":7}})", "Card uid mismatch" },
+            { compact({ { "completed", "true" }, { "data", cardObject("04F0", 1) } }), "" },
+            { "[]", "Invalid response" }
+        };
+        for (const auto& [payload, error] : refusals) {
+            auto out = answer("/card/write", rfid.writeCard(held.dynamicCast<Card>()), payload);
+            QCOMPARE(out->state, 2);
+            QCOMPARE(out->value.error, error);
+            QCOMPARE(rfid.activeCard(), held);
+        }
 
-    // Searching without a card: the wait's time-out.
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(settled(rfid.waitCardFound(300))->value.error, QString("Timeout"));
-    QVERIFY(clock.elapsed() >= 250);
+        // A completed reply without a card clears the active card, disable included.
+        auto disabled = answer("/disable", rfid.disable());
+        QCOMPARE(disabled->state, 1);
+        QVERIFY(!disabled->value.card && !rfid.activeCard());
+    }
 
-    // A broken card-found message fails the wait, and the regular handler logs it.
-    LogCapture log;
-    auto broken = follow(rfid.waitCardFound(5000));
-    QVERIFY(r.rig.mark() >= 0);
-    QVERIFY(r.feed("/card/found", "04F8"));
-    QVERIFY(settles(broken));
-    QCOMPARE(broken->value.error, QString("Invalid response"));
-    QVERIFY(log.contains(QtCriticalMsg, "[RFID] Failed to parse JSON message: 04F8"));
-    QCOMPARE(uidOf(rfid.activeCard()), QString("04F7"));
-}
+    void waitCardFound()
+    {
+        Reader r;
+        RFID& rfid = r.rfid;
+        QVERIFY(r.rig.up());
 
-void TestRFID::simulatedService()
-{
-    DeviceClientRig rig("zent");
-    RFID rfid(rig.client, "zent/rfid");
-    QVERIFY(rig.up());
-    DeviceSimulator sim(rig.broker.port());
-    QVERIFY2(sim.start(), qPrintable(sim.lastError()));
-    QTRY_COMPARE(rfid.uid(), QString("RDR-SIM-0001"));
-    QTRY_COMPARE(rfid.state(), RFID::Idle);
+        // Not searching: rejected at once.
+        QVERIFY(r.feed("/status", status(RFID::Idle)));
+        QCOMPARE(follow(rfid.waitCardFound(1000))->value.error, QString("RF is disabled"));
 
-    // A refusal by the service carries its text.
-    QVERIFY(sim.setReader({ { "state", "updating" } }));
-    QTRY_COMPARE(rfid.state(), RFID::Updating);
-    QCOMPARE(settled(rfid.enable(false))->value.error, QString("Reader is updating"));
+        // A card on the reader: resolved at once with it, without a word on the wire.
+        QVERIFY(r.feed("/status", status(RFID::Searching)));
+        QVERIFY(r.feed("/card/found", tag("04F6")));
+        QVERIFY(r.feed("/status", status(RFID::CardFound)));
+        const int before = r.rig.mark();
+        auto atOnce = follow(rfid.waitCardFound(1000));
+        QCOMPARE(atOnce->state, 1);
+        QCOMPARE(atOnce->value.card, rfid.activeCard());
+        QCOMPARE(r.rig.seen(before + 1, r.rig.mark()), QStringList());
 
-    // A dead service: its will marks the reader offline.
-    sim.kill();
-    QTRY_COMPARE(rfid.state(), RFID::Error);
-    QCOMPARE(rfid.error(), QString("Service is offline"));
-}
+        // Searching: the next card found.
+        QVERIFY(r.feed("/card/removed", "{}"));
+        QVERIFY(r.feed("/status", status(RFID::Searching)));
+        auto next = follow(rfid.waitCardFound(5000));
+        QVERIFY(r.rig.mark() >= 0); // the wait's subscription is in place
+        QCOMPARE(next->state, 0);
+        QVERIFY(r.feed("/card/found", tag("04F7", Tag::MifareDesfire)));
+        QVERIFY(settles(next));
+        QCOMPARE(uidOf(next->value.card), QString("04F7"));
+
+        // A broken card-found message fails the wait, and the regular handler logs it.
+        auto broken = follow(rfid.waitCardFound(5000));
+        QVERIFY(r.rig.mark() >= 0);
+        QVERIFY(r.feed("/card/found", "04F8"));
+        QVERIFY(settles(broken));
+        QCOMPARE(broken->value.error, QString("Invalid response"));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestRFID)
 #include "tst_RFID.moc"

@@ -1,24 +1,19 @@
 #include "SAM.h"
 #include "ValidatorRfid.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
+
 #include <QJsonObject>
 #include <QMetaMethod>
 #include <QPointer>
 #include <QTest>
-
-#include <climits>
+#include <memory>
 
 namespace {
 
 QJsonObject json(const char* text)
 {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &error);
-    if (error.error != QJsonParseError::NoError)
-        qFatal("bad test JSON: %s", text);
-    return doc.object();
+    return QJsonDocument::fromJson(QByteArray(text)).object();
 }
 
 // Records the names of every signal the object's own class emits, in order.
@@ -72,116 +67,36 @@ class tst_ValidatorRfid : public QObject
     Q_OBJECT
 
 private slots:
-    void interfaceForQml()
+    void statusAndInfo()
     {
-        const QMetaObject& mo = ValidatorRfid::staticMetaObject;
-        for (int i = mo.propertyOffset(); i < mo.propertyCount(); ++i)
-            QVERIFY2(!mo.property(i).isWritable() && mo.property(i).hasNotifySignal(), mo.property(i).name());
-        ValidatorRfid rfid(nullptr);
-        rfid.fromJson(json(R"({"state": 3, "slots": [true, false], "sams": [{"slot": 2}]})"));
-        QCOMPARE(rfid.property("slotStates").value<QList<bool>>(), QList<bool>({ true, false }));
-        QCOMPARE(rfid.property("sam").value<SAM*>(), rfid.sam());
-        QCOMPARE(dump(*rfid.sam(), { "slot" }), QStringLiteral("slot=2"));
-    }
-
-    void stateAndEnabled()
-    {
-        const QStringList states { "Init", "Idle", "Searching", "CardFound", "Updating", "Error" };
-        for (int n = 0; n < states.size(); ++n)
-            QCOMPARE(ValidatorRfid::mapState(n), states.at(n));
-        for (int n : { 6, -1, INT_MAX, INT_MIN })
-            QCOMPARE(ValidatorRfid::mapState(n), QStringLiteral("Unknown"));
-
         ValidatorRfid rfid(nullptr);
         SignalLog log(&rfid);
-        const QStringList names { "state", "enabled" };
         // Slots and modules are replaced by every status, so they always announce it.
         const QString all = " : stateChanged enabledChanged numberOfSlotsChanged samChanged";
-        QCOMPARE(apply(rfid, log, R"({"state": 2})", names), "state=Searching enabled=true" + all);
-        QCOMPARE(apply(rfid, log, R"({"state": 3})", names), "state=CardFound enabled=true" + all);
-        QCOMPARE(apply(rfid, log, R"({"state": 3})", names),
-            QStringLiteral("state=CardFound enabled=true : numberOfSlotsChanged samChanged"));
-        QCOMPARE(apply(rfid, log, R"({"state": 9})", names), "state=Unknown enabled=false" + all);
-        // A state that is not an integer reads as 0.
-        for (const char* doc :
-            { R"({"state": "2"})", R"({"state": 2.5})", R"({"state": 1e12})", R"({"state": [2]})" }) {
-            rfid.fromJson(json(R"({"state": 1})"));
-            rfid.fromJson(json(doc));
-            QVERIFY2(rfid.state() == QLatin1String("Init"), doc);
-        }
-    }
-
-    void missingAndWrongMembers()
-    {
-        ValidatorRfid rfid(nullptr);
-        SignalLog log(&rfid);
+        QCOMPARE(apply(rfid, log, R"({"state": 2})", { "state", "enabled" }), "state=Searching enabled=true" + all);
+        QCOMPARE(apply(rfid, log, R"({"state": 3})", { "state", "enabled" }), "state=CardFound enabled=true" + all);
         QCOMPARE(
-            apply(rfid, log, R"({"state": 5, "active": true, "error": "antenna fault", "slots": [true]})", kStatus),
-            "active=true error=antenna fault state=Error enabled=false numberOfSlots=1 : activeChanged errorChanged "
+            apply(rfid, log, R"({"state": 9, "active": true, "error": "antenna fault", "slots": [true]})", kStatus),
+            "active=true error=antenna fault state=Unknown enabled=false numberOfSlots=1 : activeChanged errorChanged "
             "stateChanged enabledChanged numberOfSlotsChanged samChanged");
-        QCOMPARE(apply(rfid, log, R"({"state": 5})", kStatus),
-            QStringLiteral("active=false error= state=Error enabled=false numberOfSlots=0 : activeChanged "
+        // Missing members clear their field.
+        QCOMPARE(apply(rfid, log, R"({"state": 9})", kStatus),
+            QStringLiteral("active=false error= state=Unknown enabled=false numberOfSlots=0 : activeChanged "
                            "errorChanged numberOfSlotsChanged samChanged"));
-        QCOMPARE(apply(rfid, log, R"({"state": 2, "active": "yes", "error": 7, "slots": "abc", "sams": {"slot": 1}})",
-                     kStatus)
-                     .section(" : ", 0, 0),
-            QStringLiteral("active=false error= state=Searching enabled=true numberOfSlots=0"));
-        QCOMPARE(rfid.sam(), nullptr);
         // Neither "firmware" nor "state": nothing happens.
-        rfid.fromJson(QJsonObject());
         QCOMPARE(apply(rfid, log, R"({"model": "X", "active": true, "slots": [true]})", { "model", "active" }),
             QStringLiteral("model= active=false : "));
-    }
-
-    void infoLeavesStatusAlone()
-    {
-        ValidatorRfid rfid(nullptr);
-        rfid.fromJson(
-            json(R"({"state": 2, "active": true, "error": "e", "slots": [true, true], "sams": [{"slot": 1}]})"));
-        const QString status = dump(rfid, kStatus);
-        QPointer<SAM> module = rfid.sam();
-        SignalLog log(&rfid);
-        QCOMPARE(
-            apply(rfid, log,
-                R"({"firmware": "2.1", "model": "V5", "manufacturer": "ACME", "uid": "04A1", "version": "9"})", kInfo),
-            QStringLiteral("firmware=2.1 model=V5 manufacturer=ACME deviceUid=04A1 version= : firmwareChanged "
-                           "modelChanged manufacturerChanged deviceUidChanged"));
-        QCOMPARE(dump(rfid, kStatus), status);
-        QCOMPARE(rfid.sam(), module.data());
-        QTest::qWait(1);
-        QVERIFY(!module.isNull());
-        // Missing or non-text members clear their field.
-        QCOMPARE(apply(rfid, log, R"({"firmware": "2.1", "model": 5})", kInfo),
-            QStringLiteral("firmware=2.1 model= manufacturer= deviceUid= version= : modelChanged manufacturerChanged "
-                           "deviceUidChanged"));
-        // Both parts in one object: info first.
-        QCOMPARE(apply(rfid, log, R"({"firmware": "3.0", "state": 1, "slots": [true, true]})", { "firmware", "state" }),
-            QStringLiteral("firmware=3.0 state=Idle : firmwareChanged activeChanged errorChanged stateChanged "
-                           "enabledChanged numberOfSlotsChanged samChanged"));
-        rfid.setVersion(QStringLiteral("1.0"));
-        rfid.setVersion(QStringLiteral("1.0"));
-        QCOMPARE(log.take(), QStringList({ "versionChanged" }));
-    }
-
-    void slotListsShrinkAndGrow()
-    {
-        ValidatorRfid rfid(nullptr);
-        SignalLog log(&rfid);
-        const QList<QPair<const char*, QList<bool>>> lists { { "[true, false, true]", { true, false, true } },
-            { "[false]", { false } },
-            { "[true, true, true, true, false, true]", { true, true, true, true, false, true } },
-            { R"([1, "true", null, {}, true])", { false, false, false, false, true } }, { "[]", {} } };
-        for (const auto& list : lists) {
-            rfid.fromJson(json(QByteArray(R"({"state": 1, "slots": )") + list.first + '}'));
-            QCOMPARE(rfid.slotStates(), list.second);
-            QCOMPARE(rfid.numberOfSlots(), list.second.size());
-            QCOMPARE(log.take().count(QStringLiteral("numberOfSlotsChanged")), 1);
-        }
+        // Info leaves the status alone.
+        QCOMPARE(apply(rfid, log, R"({"firmware": "2.1", "model": "V5", "uid": "04A1", "version": "9"})", kInfo),
+            QStringLiteral("firmware=2.1 model=V5 manufacturer= deviceUid=04A1 version= : firmwareChanged "
+                           "modelChanged deviceUidChanged"));
+        QCOMPARE(dump(rfid, { "state", "numberOfSlots" }), QStringLiteral("state=Unknown numberOfSlots=0"));
     }
 
     void modulesAreReplaced()
     {
-        auto* rfid = new ValidatorRfid(nullptr);
+        const auto owner = std::make_unique<ValidatorRfid>(nullptr);
+        ValidatorRfid* rfid = owner.get();
         SignalLog log(rfid);
         rfid->fromJson(json(R"({"state": 1, "sams": [{"slot": 1, "name": "A"}, {"slot": 2, "name": "B"}]})"));
         QCOMPARE(rfid->sams().size(), 2);
@@ -196,22 +111,7 @@ private slots:
         QCOMPARE(log.take(), QStringList({ "numberOfSlotsChanged", "samChanged" }));
         QCOMPARE(dump(*rfid->sam(), { "slot", "name" }) + ' ' + dump(*rfid->sams().at(1), { "slot", "name" }),
             QStringLiteral("slot=3 name=C slot=0 name="));
-        // The old modules stay readable until the event loop runs.
-        QVERIFY(!a.isNull() && !b.isNull());
-        QCOMPARE(a->name(), QStringLiteral("A"));
         QTRY_VERIFY(a.isNull() && b.isNull());
-
-        const QPointer<SAM> c = rfid->sam();
-        rfid->fromJson(json(R"({"state": 1})"));
-        QCOMPARE(rfid->sam(), nullptr);
-        QVERIFY(rfid->sams().isEmpty());
-        QCOMPARE(log.take(), QStringList({ "numberOfSlotsChanged", "samChanged" }));
-        QTRY_VERIFY(c.isNull());
-
-        rfid->fromJson(json(R"({"state": 1, "sams": [{"slot": 4}]})"));
-        const QPointer<SAM> d = rfid->sam();
-        delete rfid;
-        QVERIFY(d.isNull());
     }
 
     void samFields()
@@ -231,15 +131,11 @@ private slots:
         QCOMPARE(sam.fromJson(other), &sam);
         QCOMPARE(log.take(), QStringList());
 
-        for (const char* doc : { R"({"production": "2021-02-30"})", R"({"production": 20210315})",
-                 R"({"production": "2021-03-15T10:00:00"})" }) {
+        for (const char* doc : { R"({"production": "2021-02-30"})", R"({"production": "2021-03-15T10:00:00"})" }) {
             sam.fromJson(json(R"({"production": "2020-06-01"})"));
             sam.fromJson(json(doc));
             QVERIFY2(!sam.production().isValid(), doc);
         }
-        sam.fromJson(json(R"({"slot": "3", "enabled": "true", "unlocked": 1, "uid": 123, "name": null})"));
-        QCOMPARE(dump(sam, { "slot", "enabled", "unlocked", "uid", "name" }),
-            QStringLiteral("slot=0 enabled=false unlocked=false uid= name="));
     }
 };
 

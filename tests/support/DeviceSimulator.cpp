@@ -16,10 +16,7 @@ DeviceSimulator::DeviceSimulator(quint16 brokerPort, const QStringList& extraArg
 
 DeviceSimulator::~DeviceSimulator()
 {
-    if (isRunning()) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    kill();
 }
 
 QString DeviceSimulator::programPath()
@@ -72,21 +69,17 @@ bool DeviceSimulator::start(int timeoutMs)
 
 void DeviceSimulator::stop()
 {
-    if (!isRunning())
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    if (isRunning())
+        m_process.terminate();
+    if (isRunning() && !m_process.waitForFinished(5000))
+        kill();
     output();
 }
 
 void DeviceSimulator::kill()
 {
-    if (!isRunning())
-        return;
-    m_process.kill();
+    if (isRunning())
+        m_process.kill();
     m_process.waitForFinished(3000);
     output();
 }
@@ -126,8 +119,7 @@ QJsonObject DeviceSimulator::state()
 
 QJsonArray DeviceSimulator::journal()
 {
-    const std::optional<QJsonObject> data = control(QStringLiteral("journal/get"));
-    return data ? data->value(QStringLiteral("entries")).toArray() : QJsonArray();
+    return control(QStringLiteral("journal/get")).value_or(QJsonObject()).value(QStringLiteral("entries")).toArray();
 }
 
 QStringList DeviceSimulator::journalLines()

@@ -10,8 +10,6 @@ QBasicMutex g_mutex;
 
 LogCapture::LogCapture(bool echo)
     : m_echo(echo)
-    , m_previous(nullptr)
-    , m_outer(nullptr)
 {
     QMutexLocker lock(&g_mutex);
     m_outer = g_current;
@@ -54,10 +52,7 @@ QList<LogCapture::Entry> LogCapture::entries() const
 
 QStringList LogCapture::texts() const
 {
-    QStringList out;
-    for (const Entry& e : entries())
-        out << e.text;
-    return out;
+    return startingWith(QString());
 }
 
 QStringList LogCapture::texts(QtMsgType type) const
@@ -87,9 +82,9 @@ int LogCapture::count(const QString& text) const
 QStringList LogCapture::startingWith(const QString& prefix) const
 {
     QStringList out;
-    for (const QString& t : texts())
-        if (t.startsWith(prefix))
-            out << t;
+    for (const Entry& e : entries())
+        if (e.text.startsWith(prefix))
+            out << e.text;
     return out;
 }
 

@@ -37,6 +37,6 @@ private:
     mutable QMutex m_mutex;
     QList<Entry> m_entries;
     bool m_echo;
-    QtMessageHandler m_previous;
-    LogCapture* m_outer;
+    QtMessageHandler m_previous = nullptr;
+    LogCapture* m_outer = nullptr;
 };

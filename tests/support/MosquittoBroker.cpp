@@ -7,7 +7,6 @@
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -37,13 +36,9 @@ bool MosquittoBroker::start(int timeoutMs)
     QFile config(configPath);
     if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    QStringList lines {
-        QStringLiteral("listener %1 127.0.0.1").arg(m_port),
-        QStringLiteral("allow_anonymous true"),
-        QStringLiteral("persistence false"),
-        QStringLiteral("log_dest stderr"),
-        QStringLiteral("set_tcp_nodelay true"),
-    };
+    QStringList lines { QStringLiteral("listener %1 127.0.0.1").arg(m_port), QStringLiteral("allow_anonymous true"),
+        QStringLiteral("persistence false"), QStringLiteral("log_dest stderr"),
+        QStringLiteral("set_tcp_nodelay true") };
     for (const QString& type : qAsConst(m_logTypes))
         lines << QStringLiteral("log_type ") + type;
     if (geteuid() == 0)
@@ -77,23 +72,20 @@ bool MosquittoBroker::denySubscriptions(const QStringList& patterns)
     const QString plugin = QStringLiteral("/usr/lib/x86_64-linux-gnu/mosquitto_dynamic_security.so");
     if (!QFile::exists(plugin))
         return false;
-    QJsonArray acls;
+    QStringList acls;
     for (const QString& pattern : patterns)
-        acls.append(QJsonObject {
-            { "acltype", "subscribePattern" }, { "topic", pattern }, { "priority", 0 }, { "allow", false } });
-    const QJsonObject config { { "defaultACLAccess",
-                                   QJsonObject { { "publishClientSend", true }, { "publishClientReceive", true },
-                                       { "subscribe", true }, { "unsubscribe", true } } },
-        { "clients", QJsonArray() },
-        { "groups",
-            QJsonArray { QJsonObject { { "groupname", "anonymous" },
-                { "roles", QJsonArray { QJsonObject { { "rolename", "deny" } } } }, { "clients", QJsonArray() } } } },
-        { "roles", QJsonArray { QJsonObject { { "rolename", "deny" }, { "acls", acls } } } },
-        { "anonymousGroup", "anonymous" } };
+        acls << QStringLiteral(R"({"acltype":"subscribePattern","topic":%1,"priority":0,"allow":false})")
+                    .arg(QString::fromUtf8(QJsonDocument(QJsonArray { pattern }).toJson(QJsonDocument::Compact))
+                             .mid(1)
+                             .chopped(1));
+    const QString config = QStringLiteral(R"({"defaultACLAccess":{"publishClientSend":true,"publishClientReceive":true,
+        "subscribe":true,"unsubscribe":true},"clients":[],"groups":[{"groupname":"anonymous","roles":[{"rolename":"deny"}],
+        "clients":[]}],"roles":[{"rolename":"deny","acls":[%1]}],"anonymousGroup":"anonymous"})")
+                               .arg(acls.join(','));
     QFile file(m_dir.filePath(QStringLiteral("dynamic-security.json")));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    file.write(QJsonDocument(config).toJson());
+    file.write(config.toUtf8());
     file.close();
     // The broker may drop to another user before reading it.
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);

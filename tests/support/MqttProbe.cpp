@@ -9,8 +9,6 @@
 
 #include <mosquitto.h>
 
-#include <algorithm>
-
 QJsonObject MqttProbe::Message::json() const
 {
     return QJsonDocument::fromJson(payload).object();
@@ -20,9 +18,7 @@ MqttProbe::MqttProbe(const QString& clientId)
 {
     static const bool initialised = (mosquitto_lib_init() == MOSQ_ERR_SUCCESS);
     Q_UNUSED(initialised)
-    const QString id = clientId.isEmpty()
-        ? QStringLiteral("probe-") + QUuid::createUuid().toString(QUuid::Id128).left(16)
-        : clientId;
+    const QString id = clientId.isEmpty() ? "probe-" + QUuid::createUuid().toString(QUuid::Id128).left(16) : clientId;
     m_mosq = mosquitto_new(id.toUtf8().constData(), true, this);
     mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
@@ -30,8 +26,7 @@ MqttProbe::MqttProbe(const QString& clientId)
         auto* probe = static_cast<MqttProbe*>(self);
         QMutexLocker lock(&probe->m_mutex);
         probe->m_connected = (rc == 0);
-        // Message ids start over with a new session.
-        probe->m_acked.clear();
+        probe->m_acked.clear(); // message ids start over with a new session
     });
     mosquitto_disconnect_callback_set(m_mosq, [](mosquitto*, void* self, int) {
         auto* probe = static_cast<MqttProbe*>(self);
@@ -65,14 +60,11 @@ MqttProbe::~MqttProbe()
 
 bool MqttProbe::connectTo(const QString& host, quint16 port, int timeoutMs)
 {
-    if (!m_loopRunning) {
-        if (mosquitto_loop_start(m_mosq) != MOSQ_ERR_SUCCESS)
-            return false;
-        m_loopRunning = true;
-    }
-    if (mosquitto_connect_async(m_mosq, host.toUtf8().constData(), port, 30) != MOSQ_ERR_SUCCESS)
+    if (!m_loopRunning && mosquitto_loop_start(m_mosq) != MOSQ_ERR_SUCCESS)
         return false;
-    return waitUntil([this] { return isConnected(); }, timeoutMs);
+    m_loopRunning = true;
+    return mosquitto_connect_async(m_mosq, host.toUtf8().constData(), port, 30) == MOSQ_ERR_SUCCESS
+        && waitUntil([this] { return isConnected(); }, timeoutMs);
 }
 
 bool MqttProbe::isConnected() const
@@ -115,9 +107,10 @@ QList<MqttProbe::Message> MqttProbe::messages() const
 
 QList<MqttProbe::Message> MqttProbe::messages(const QString& topic) const
 {
-    QList<Message> result = messages();
-    result.erase(
-        std::remove_if(result.begin(), result.end(), [&](const Message& m) { return m.topic != topic; }), result.end());
+    QList<Message> result;
+    for (const Message& m : messages())
+        if (m.topic == topic)
+            result << m;
     return result;
 }
 
@@ -142,27 +135,22 @@ int MqttProbe::waitFor(const QString& topic, int timeoutMs, int from)
 int MqttProbe::waitFor(
     const QString& topic, const std::function<bool(const Message&)>& predicate, int timeoutMs, int from)
 {
-    int found = -1;
     int scanned = qMax(0, from);
-    waitUntil(
+    const bool found = waitUntil(
         [&] {
-            QMutexLocker lock(&m_mutex);
-            for (; scanned < m_messages.size(); ++scanned) {
-                if (m_messages.at(scanned).topic == topic && predicate(m_messages.at(scanned))) {
-                    found = scanned;
+            for (const int end = count(); scanned < end; ++scanned)
+                if (at(scanned).topic == topic && predicate(at(scanned)))
                     return true;
-                }
-            }
             return false;
         },
         timeoutMs);
-    return found;
+    return found ? scanned : -1;
 }
 
 MqttProbe::Message MqttProbe::at(int index) const
 {
     QMutexLocker lock(&m_mutex);
-    return index >= 0 && index < m_messages.size() ? m_messages.at(index) : Message();
+    return m_messages.value(index);
 }
 
 std::optional<MqttProbe::Message> MqttProbe::call(
@@ -170,15 +158,11 @@ std::optional<MqttProbe::Message> MqttProbe::call(
 {
     const QString replyTopic = base + path + QStringLiteral("/response/") + id;
     const int from = count();
-    if (!subscribe(replyTopic, timeoutMs))
-        return std::nullopt;
-    if (!publish(base + path + QStringLiteral("/request/") + id, QJsonDocument(params).toJson(QJsonDocument::Compact),
-            false, timeoutMs))
+    const QByteArray payload = QJsonDocument(params).toJson(QJsonDocument::Compact);
+    if (!subscribe(replyTopic, timeoutMs) || !publish(base + path + "/request/" + id, payload, false, timeoutMs))
         return std::nullopt;
     const int index = waitFor(replyTopic, timeoutMs, from);
-    if (index < 0)
-        return std::nullopt;
-    return at(index);
+    return index < 0 ? std::nullopt : std::optional<Message>(at(index));
 }
 
 void MqttProbe::setResponder(const std::function<QByteArray(const QByteArray&)>& answer)

@@ -11,21 +11,9 @@
 
 namespace {
 
-// A layout without contents, to see how a card writes an empty data object.
-class EmptyLayoutCard : public Card
-{
-public:
-    QJsonObject data() const override { return {}; }
-    void setData(const QJsonObject&) override { }
-};
-
 QJsonObject parse(const char* text)
 {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
-        qFatal("bad test JSON: %s", text);
-    return doc.object();
+    return QJsonDocument::fromJson(QByteArray(text)).object();
 }
 
 QString tagText(const Tag& tag)
@@ -48,29 +36,19 @@ private slots:
     void tags()
     {
         QCOMPARE(Tag().toJson(), parse(R"({"uid":"","type":0})"));
-        QCOMPARE(Tag(QStringLiteral("04AABB"), Tag::MifareClassic1K).toJson(), parse(R"({"uid":"04AABB","type":4})"));
         Tag::Ptr tag = Tag::fromJson(parse(R"({"uid":"E004","type":256,"template":"KSTVv1","extra":[1]})"));
         QCOMPARE(tagText(*tag), QStringLiteral("E004/256"));
         QVERIFY(!tag.dynamicCast<Card>()); // always a plain tag
         // Wrong JSON types read as empty and 0; digits in a string are not a number.
         QCOMPARE(tagText(*Tag::fromJson(parse(R"({"uid":17,"type":"4"})"))), QStringLiteral("/0"));
         QCOMPARE(tagText(*Tag::fromJson(parse(R"({"type":4.5})"))), QStringLiteral("/0"));
-        // Flags combine as plain integers, also ones without a name, and travel back unchanged.
-        QCOMPARE(Tag::fromJson(parse(R"({"type":1029})"))->toJson().value("type").toInt(), 1029);
 
-        const QList<QPair<int, QString>> names { { Tag::Unknown, "Unknown" }, { Tag::ISO14443_4A, "ISO14443-4A" },
-            { Tag::ISO14443_4B, "ISO14443-4B" }, { Tag::MifareClassic1K, "MIFARE Classic 1K" },
-            { Tag::MifareClassic4K, "MIFARE Classic 4K" }, { Tag::MifarePlus2K, "MIFARE Plus 2K" },
-            { Tag::MifarePlus4K, "MIFARE Plus 4K" }, { Tag::MifareUltralight, "MIFARE Ultralight" },
-            { Tag::MifareMini, "MIFARE Mini" }, { Tag::MifareDesfire, "MIFARE DESFire" }, { Tag::EMV, "EMV" },
-            { Tag::Other, "Other" }, { 5, "Unknown" }, { 1024, "Unknown" }, { -1, "Unknown" } };
-        for (const auto& name : names)
-            QCOMPARE(Tag::typeToStr(static_cast<Tag::Type>(name.first)), name.second);
+        QCOMPARE(QStringList({ Tag::typeToStr(Tag::MifareClassic4K), Tag::typeToStr(Tag::Type(5)),
+                     Tag::typeToStr(Tag::Type(-1)) }),
+            QStringList({ "MIFARE Classic 4K", "Unknown", "Unknown" }));
 
-        // A card pointer is a tag pointer to the same object, and toJson reaches the card's form.
-        Card::Ptr card = KSTVv1Card::fromJson(parse(R"({"uid":"C1","type":4,"template":"KSTVv1"})"));
-        Tag::Ptr asTag = card;
-        QCOMPARE(asTag.data(), static_cast<Tag*>(card.data()));
+        // toJson through a tag pointer reaches the card's form.
+        Tag::Ptr asTag = KSTVv1Card::fromJson(parse(R"({"uid":"C1","type":4,"template":"KSTVv1"})"));
         QCOMPARE(asTag->toJson().value("template").toString(), QStringLiteral("KSTVv1"));
     }
 
@@ -98,21 +76,15 @@ private slots:
                   {"deviceId":"SN-001","locationId":"LOC-7","timestamp":"%1","type":"entry","usageCounter":0}]}})")
                       .arg(stamp)
                       .toUtf8()));
-        // New entries are not read entries.
-        QVERIFY(card.usageLogs().isEmpty());
-        QCOMPARE(card.newUsageLogs().size(), 1);
 
-        // The counter adds any amount, negative included, and wraps instead of overflowing.
-        card.incrUsageCounter(-2);
-        QCOMPARE(card.usageCounter(), -1);
+        // The counter wraps instead of overflowing.
         card.incrUsageCounter(std::numeric_limits<int>::max());
         card.incrUsageCounter(3);
-        QCOMPARE(card.usageCounter(), std::numeric_limits<int>::min() + 1);
+        QCOMPARE(card.usageCounter(), std::numeric_limits<int>::min() + 3);
 
         // An entry given whole is kept unchanged, even with an invalid time, which is written as "".
         KSTVv1Card::_Usage given = usage(QStringLiteral("exit"), 99, QDateTime());
         card.addUsageLog(given);
-        QCOMPARE(card.newUsageLogs().last(), given);
         QCOMPARE(QJsonValue(card.data())["usageLog"][1]["timestamp"], QJsonValue(""));
     }
 
@@ -130,45 +102,30 @@ private slots:
         // Through text, as on the wire.
         const QByteArray wire = QJsonDocument(card.toJson()).toJson(QJsonDocument::Compact);
         QSharedPointer<KSTVv1Card> copy = KSTVv1Card::fromJson(QJsonDocument::fromJson(wire).object());
-        QCOMPARE(tagText(*copy), tagText(card));
-        QCOMPARE(QStringList({ copy->name(), copy->status() }), QStringList({ "KSTVv1", "active" }));
-        QCOMPARE(copy->customsId(), -12);
+        QCOMPARE(copy->toJson().value("data").toObject().value("info"), card.data().value("info"));
+        QCOMPARE(QStringList({ tagText(*copy), copy->name() }), QStringList({ tagText(card), "KSTVv1" }));
         QCOMPARE(copy->usageCounter(), 2);
         QCOMPARE(copy->usageLogs(), card.newUsageLogs());
-        QVERIFY(copy->newUsageLogs().isEmpty());
-        // Read entries are never written back.
-        QCOMPARE(copy->data().value("usageLog").toArray(), QJsonArray());
 
         // setData appends: the record's own new entries become read entries, twice over when read twice.
         const QJsonObject data = card.data();
         card.setData(data);
         card.setData(data);
         QCOMPARE(card.usageLogs(), card.newUsageLogs() + card.newUsageLogs());
-
-        // The name is whatever the object says, even another template or none.
-        QCOMPARE(KSTVv1Card::fromJson(parse(R"({"template":"Other"})"))->name(), QStringLiteral("Other"));
-        QCOMPARE(KSTVv1Card::fromJson(parse(R"({"uid":"x"})"))->name(), QString());
     }
 
     void readingIsLenient()
     {
-        auto fields = [](const char* json) {
-            const QSharedPointer<KSTVv1Card> card = KSTVv1Card::fromJson(parse(json));
-            return QStringLiteral("type=%1 customsId=%2 counter=%3 status=%4 entries=%5")
-                .arg(int(card->type()))
-                .arg(card->customsId())
-                .arg(card->usageCounter())
-                .arg(card->status())
-                .arg(card->usageLogs().size());
-        };
         // Nothing usable: zeros, an empty status (not "available") and no entries. Digits in a string are no
         // number; numbers out of range or with a fraction read as 0, never as a wrapped value.
         for (const char* json : { R"({"uid":"A","type":"4","template":"KSTVv1"})", R"({"data":null})",
                  R"({"data":{"info":[1,2],"usageLog":{"type":"entry"},"usageCounter":"5"}})",
-                 R"({"type":1e40,"data":{"info":{"customsId":2.5},"usageCounter":-1e300}})" })
-            QCOMPARE(fields(json), QStringLiteral("type=0 customsId=0 counter=0 status= entries=0"));
-        QCOMPARE(fields(R"({"data":{"info":{"customsId":3}}})"),
-            QStringLiteral("type=0 customsId=3 counter=0 status= entries=0"));
+                 R"({"type":1e40,"data":{"info":{"customsId":2.5},"usageCounter":-1e300}})" }) {
+            const QSharedPointer<KSTVv1Card> card = KSTVv1Card::fromJson(parse(json));
+            QVERIFY2(card->type() == 0 && card->usageLogs().isEmpty(), json);
+            QCOMPARE(card->data(),
+                parse(R"({"info":{"version":0,"customsId":0,"status":""},"usageCounter":0,"usageLog":[]})"));
+        }
 
         // Every element of the log gives an entry, whatever it holds; broken fields read as empty.
         const QSharedPointer<KSTVv1Card> card = KSTVv1Card::fromJson(parse(R"({"data":{"usageLog":[
@@ -180,18 +137,9 @@ private slots:
         const QList<KSTVv1Card::_Usage>& log = card->usageLogs();
         QCOMPARE(log.size(), 7);
         // No 30th of February, no time without seconds, no zone.
-        QCOMPARE(QStringList({ log.at(0).type, log.at(0).deviceId, log.at(0).locationId }),
-            QStringList({ "entry", "D", "L" }));
-        QCOMPARE(log.at(0).usageCounter, 4);
         QVERIFY(!log.at(0).timestamp.isValid() && !log.at(1).timestamp.isValid() && !log.at(2).timestamp.isValid());
-        QCOMPARE(log.at(1).type, QString());
         for (int i = 3; i < 6; ++i)
             QCOMPARE(log.at(i), KSTVv1Card::_Usage());
-        QCOMPARE(log.at(6).timestamp, QDateTime(QDate(2024, 2, 29), QTime(0, 0, 0)));
-        QCOMPARE(log.at(6).usageCounter, 0);
-        // fromJson on an entry overwrites every field, also with emptiness.
-        KSTVv1Card::_Usage entry = usage(QStringLiteral("entry"), 3, QDateTime::currentDateTime());
-        QCOMPARE(entry.fromJson(QJsonObject()), KSTVv1Card::_Usage());
     }
 
     void timestampForm()
@@ -199,8 +147,7 @@ private slots:
         // Hours run 00 to 23, fields are zero-padded, no zone and no fraction.
         KSTVv1Card::_Usage u = usage(QStringLiteral("entry"), 1, QDateTime(QDate(987, 1, 2), QTime(15, 4, 5, 678)));
         QCOMPARE(u.toJson().value("timestamp").toString(), QStringLiteral("0987-01-02T15:04:05"));
-        u.timestamp = QDateTime(QDate(2025, 11, 30), QTime(0, 0, 9));
-        QCOMPARE(u.toJson().value("timestamp").toString(), QStringLiteral("2025-11-30T00:00:09"));
+        u.timestamp = u.timestamp.addMSecs(-678);
         KSTVv1Card::_Usage back;
         QCOMPARE(back.fromJson(u.toJson()), u);
         QCOMPARE(back.timestamp.timeSpec(), Qt::LocalTime);
@@ -224,17 +171,6 @@ private slots:
         QCOMPARE(last->type, QStringLiteral("second"));
         QCOMPARE(last->usageCounter, 2);
         QCOMPARE(card.lastUsage()->type, QStringLiteral("bulk-199"));
-        // Changing the copy leaves the record alone.
-        last->type = QStringLiteral("changed");
-        QCOMPARE(card.usageLogs().at(1).type, QStringLiteral("second"));
-    }
-
-    void emptyLayoutWritesNullData()
-    {
-        EmptyLayoutCard card;
-        card.setUid(QStringLiteral("U"));
-        card.setName(QStringLiteral("raw"));
-        QCOMPARE(card.toJson(), parse(R"({"uid":"U","type":0,"template":"raw","data":null})"));
     }
 };
 

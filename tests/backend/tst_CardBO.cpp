@@ -1,16 +1,25 @@
-// The back-office client against the simulator over real TLS: registration,
-// heartbeat reports and reactions, progress, the send queue and its faults.
+// The back office: the local store on a real SQLite file (queue reads, all-or-nothing
+// blacklist changes, reads that release the file, a corrupt file set aside); the
+// client against the simulator over real TLS (registration, heartbeat reports and
+// reactions, progress, the send queue and its faults); and the permission client.
 
 #include "BackendRig.h"
+#include "ESB.h"
 #include "LogCapture.h"
 #include "SqlDatabase.h"
+#include "TlsTestServer.h"
 
+#include <QDir>
 #include <QJsonDocument>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QUrlQuery>
 #include <QtTest>
 
+#include <functional>
+
 using Backend::CardBO;
+using Backend::Database;
 using Backend::Transaction;
 
 class tst_CardBO : public QObject
@@ -26,6 +35,7 @@ private:
         return QJsonDocument::fromJson(rig.sim.journal(endpoint).value(-1 + rig.sim.journal(endpoint).size()).body).object();
     }
     void sql(const QString& statement) { QVERIFY2(QSqlQuery(rig.db->sql().database()).exec(statement), qPrintable(statement)); }
+    QString path(const QString& name) const { return rig.dir() + "/" + name; }
     Transaction::Ptr stored(const Transaction::Ptr& t) { return rig.db->transFind(t->uuid()); }
     // Sends one record against a scripted reply and waits until the reply is recorded.
     Transaction::Ptr sendWith(CardBO& bo, const ScriptedReply& reply)
@@ -39,6 +49,86 @@ private:
 
 private slots:
     void initTestCase() { QVERIFY2(rig.setUp(), qPrintable(rig.error())); }
+
+    void storeAndQueue()
+    {
+        LogCapture log;
+        { Database first(*rig.config, nullptr, path("a.db")); }
+        QCOMPARE(log.startingWith("[Backend::Database] Creating table : ").size(), 5);
+        log.clear();
+        Database db(*rig.config, nullptr, path("a.db"));
+        QVERIFY(log.startingWith("[Backend::Database] Creating table : ").isEmpty());
+
+        QStringList order;
+        for (const char* when : { "2001-01-01T00:00:03", "2999-01-01T00:00:00", "2001-01-01T00:00:01" }) {
+            const Transaction::Ptr t = Transaction::create(Transaction::Scan, "SN", when);
+            QCOMPARE(db.transAdd(t), Database::AddResult::Added);
+            QSqlQuery(db.sql().database()).exec(QString("UPDATE Transactions SET sendSchedDate = '%1' WHERE uuid = '%2'").arg(QString(when), t->uuid()));
+        }
+        const QList<Transaction::Ptr> due = db.transDueForSend();
+        for (const Transaction::Ptr& t : due)
+            order << t->cardUid();
+        QCOMPARE(order, QStringList({ "2001-01-01T00:00:03", "2001-01-01T00:00:01" }));
+        QCOMPARE(db.transAdd(due.last()), Database::AddResult::Duplicate);
+        QCOMPARE(db.transCount("PENDING"), 3);
+
+        QVERIFY(db.blacklistApply({ "A", "B" }, {}));
+        QVERIFY(db.blacklistApply({ "B", "C" }, { "A", "Z" }));
+        QCOMPARE(db.blacklistCount(), 2);
+        QVERIFY(!db.isBlacklisted("A"));
+
+        db.setParam("apiKey", "secret");
+        QCOMPARE(db.param("apiKey").toString(), QString("secret"));
+        db.setParam("apiKey", "");
+    }
+
+    void readsReleaseTheFile()
+    {
+        Database db(*rig.config, nullptr, path("b.db"));
+        db.transAdd(Transaction::create(Transaction::Scan, "SN", "UID"));
+        db.setParam("k", "v");
+        db.setCustoms({ { 1, "Office", "u-1" } });
+        // A writer that never waits: it fails while any read transaction stays open.
+        QSqlDatabase writer = QSqlDatabase::addDatabase("QSQLITE", "writer");
+        writer.setDatabaseName(path("b.db"));
+        writer.setConnectOptions("QSQLITE_BUSY_TIMEOUT=0");
+        QVERIFY(writer.open());
+        const QList<std::function<void()>> reads { [&] { db.transDueForSend(); }, [&] { db.transCount("PENDING"); },
+            [&] { db.param("k"); }, [&] { db.findCustoms(1); }, [&] { db.isBlacklisted("X"); } };
+        for (int i = 0; i < reads.size(); ++i) {
+            reads.at(i)();
+            QSqlQuery write(writer);
+            QVERIFY2(write.exec(QString("INSERT INTO Parameters (key, value) VALUES ('w%1', 'x')").arg(i)),
+                qPrintable(QString("read %1 left the file locked: %2").arg(i).arg(write.lastError().text())));
+        }
+        writer.close();
+        writer = QSqlDatabase();
+        QSqlDatabase::removeDatabase("writer");
+    }
+
+    void corruptFileSetAside()
+    {
+        const QList<QPair<int, bool>> codes { { 11, true }, { 26, true }, { 267, true }, { 5, false }, { 6, false },
+            { 8, false }, { 13, false }, { 19, false } };
+        for (const auto& code : codes) {
+            const QSqlError error("driver", "db", QSqlError::StatementError, QString::number(code.first));
+            QCOMPARE(Database::isCorruptionError(error), code.second);
+        }
+
+        const QByteArray garbage(8192, 'x');
+        QFile file(path("c.db"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(garbage) == garbage.size());
+        file.close();
+        LogCapture log;
+        Database db(*rig.config, nullptr, path("c.db"));
+        QCOMPARE(log.startingWith("[Backend::Database] ERROR: Database file is corrupt; kept as ").size(), 1);
+        const QStringList aside = QDir(rig.dir()).entryList({ "c.db.corrupt-*" });
+        QCOMPARE(aside.size(), 1);
+        QFile kept(path(aside.first()));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), garbage);
+        QCOMPARE(db.transAdd(Transaction::create(Transaction::Scan, "SN", "UID")), Database::AddResult::Added);
+    }
 
     void registrationAndHeartbeat()
     {
@@ -214,19 +304,13 @@ private slots:
         QTest::addColumn<int>("attemptsBefore");
         QTest::addColumn<QString>("sendStatus");
         QTest::addColumn<int>("delay");
-        QTest::newRow("201") << 201 << false << 0 << "OK" << -1;
-        QTest::newRow("200") << 200 << false << 0 << "OK" << -1;
-        QTest::newRow("204") << 204 << false << 0 << "FAILED" << -1;
-        QTest::newRow("400") << 400 << false << 0 << "FAILED" << -1;
-        QTest::newRow("404") << 404 << false << 0 << "FAILED" << -1;
-        QTest::newRow("401") << 401 << false << 0 << "PENDING" << 60;
-        QTest::newRow("403") << 403 << false << 0 << "PENDING" << 60;
-        QTest::newRow("408") << 408 << false << 0 << "PENDING" << 60;
-        QTest::newRow("429") << 429 << false << 0 << "PENDING" << 60;
-        QTest::newRow("500") << 500 << false << 0 << "PENDING" << 60;
-        QTest::newRow("503 4th") << 503 << false << 3 << "PENDING" << 900;
-        QTest::newRow("503 7th") << 503 << false << 6 << "PENDING" << 3600;
-        QTest::newRow("503 10th") << 503 << false << 9 << "PENDING" << 21600;
+        const struct { const char* name; int status, attemptsBefore; const char* sendStatus; int delay; } rows[] = {
+            { "201", 201, 0, "OK", -1 }, { "200", 200, 0, "OK", -1 }, { "204", 204, 0, "FAILED", -1 }, { "400", 400, 0, "FAILED", -1 },
+            { "401", 401, 0, "PENDING", 60 }, { "408", 408, 0, "PENDING", 60 }, { "429", 429, 0, "PENDING", 60 },
+            { "500", 500, 0, "PENDING", 60 }, { "503 4th", 503, 3, "PENDING", 900 }, { "503 7th", 503, 6, "PENDING", 3600 },
+            { "503 10th", 503, 9, "PENDING", 21600 } };
+        for (const auto& r : rows)
+            QTest::newRow(r.name) << r.status << false << r.attemptsBefore << QString(r.sendStatus) << r.delay;
         QTest::newRow("dropped") << 500 << true << 0 << "PENDING" << 60;
     }
 
@@ -321,6 +405,37 @@ private slots:
         QVERIFY(bo.sendInFlight());
         rig.bo.reset();
         QTest::qWait(400);
+    }
+
+    // The permission client (nothing calls it yet) against a local HTTP server.
+    void esbRequests()
+    {
+        QTemporaryDir dir;
+        TlsTestServer server;
+        QVERIFY(server.start());
+        Config config(dir.filePath("t.ini"),
+            { { "esb/url", server.url("/ignored/path?tenant=7") }, { "esb/responseTimeoutMsec", 5000 } });
+        Backend::ESB esb(config);
+        Backend::ESB::Request request { QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)), "SN", "1", "7", "CARD", "PLATE-9" };
+
+        // A reply resolves with its status and text body; an error status rejects and is logged.
+        for (const int status : { 200, 403 }) {
+            LogCapture log;
+            server.setHandler([status](const TlsTestServer::Request&) { return TlsTestServer::json(status, "X", status == 200 ? "yes" : "{\"reason\":\"blacklisted\"}"); });
+            int state = 0;
+            Backend::ESB::Response response;
+            const auto keep = [&](int s) { return [&, s](const Backend::ESB::Response& r) { state = s, response = r; }; };
+            (status == 403 ? esb.requestExit(request) : esb.requestEntry(request)).fail(keep(2)).done(keep(1));
+            QTRY_VERIFY(state != 0);
+            QCOMPARE(QString("%1 %2 %3").arg(state).arg(response.status).arg(response.body), status == 200 ? QString("1 200 yes") : QString("2 403 "));
+            QCOMPARE(log.contains("[Backend::ESB] ERROR: Operation failed : (403) {\"reason\":\"blacklisted\"}"), status == 403);
+        }
+        const QList<TlsTestServer::Request> seen = server.requests();
+        QCOMPARE(seen.at(0).path, QByteArray("/integration/internal/cardReader/entrance/entranceRequest?tenant=7"));
+        QCOMPARE(seen.at(1).path, QByteArray("/integration/internal/cardReader/intermediate/exitRequest?tenant=7"));
+        QCOMPARE(QJsonDocument::fromJson(seen.at(0).body).object(),
+            QJsonObject({ { "timestamp", "2026-01-02T03:04:05" }, { "deviceId", "SN" }, { "customsId", "1" },
+                { "locationId", "7" }, { "cardId", "CARD" }, { "plateDatabaseId", "PLATE-9" } }));
     }
 };
 

@@ -64,19 +64,12 @@ private slots:
     void defaults()
     {
         QCOMPARE(GUIManager::Defaults.size(), 50);
-        QCOMPARE(GUIManager::Defaults.value("log/level"), QVariant(2));
-        QCOMPARE(GUIManager::Defaults.value("gui/showCursor"), QVariant(true));
-        QCOMPARE(GUIManager::Defaults.value("mqtt/base"), QVariant("zent/ui"));
         QVERIFY(!GUIManager::Defaults.contains("topics/update"));
         // Pushes are routed by the sender's address: four distinct loopback cameras.
         QSet<QString> hosts;
-        for (const char* key : { "camera/alpr1", "camera/alpr2", "camera/ccr1", "camera/ccr2" }) {
-            const QUrl url(GUIManager::Defaults.value(key).toString());
-            QVERIFY(url.host().startsWith("127.") && url.port() == 8000 && url.password() == "plou");
-            hosts << url.host();
-        }
-        QCOMPARE(hosts.size(), 4);
-        QCOMPARE(QUrl(GUIManager::Defaults.value("card-bo/url").toString()).host(), QStringLiteral("127.0.0.1"));
+        for (const char* key : { "camera/alpr1", "camera/alpr2", "camera/ccr1", "camera/ccr2", "card-bo/url" })
+            hosts << QUrl(GUIManager::Defaults.value(key).toString()).host();
+        QCOMPARE(hosts, QSet<QString>({ "127.0.0.1", "127.0.0.11", "127.0.0.12", "127.0.0.13", "127.0.0.14" }));
     }
 
     void commandLine_data()
@@ -141,7 +134,6 @@ private slots:
         app.start(program(), { "-f", conf.fileName() });
         const int status = peer.waitFor(QStringLiteral("zent/ui/status"), 20000);
         QVERIFY(status >= 0);
-        QCOMPARE(peer.at(status).json(), QJsonObject({ { "technician", false }, { "service", true } }));
         QTest::qWait(1000); // screens settle
         app.kill();
         QVERIFY(app.waitForFinished(5000));

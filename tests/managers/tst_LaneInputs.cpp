@@ -198,12 +198,8 @@ void tst_LaneInputs::barrierDecoding()
     barrier.setLoopA(0x11);
     barrier.setLoopB(0x9000);
     QVERIFY(barrier.loopA() && loopA.count() == 1 && barrier.reason() == "Loop B error");
-    QCOMPARE(log.startingWith("[Barrier] State changed").mid(0, 2) + log.startingWith("[Barrier] Boom")
-            + log.startingWith("[Barrier] Loop"),
-        QStringList(
-            { "[Barrier] State changed : (0) Init (reason=Disconnected)", "[Barrier] State changed : (2) Ready ",
-                "[Barrier] Boom is closing : 45 degrees", "[Barrier] Boom is opening : 90 degrees",
-                "[Barrier] Loop A changed : 10", "[Barrier] Loop A changed : 11" }));
+    QCOMPARE(log.startingWith("[Barrier] State changed").value(0) + log.startingWith("[Barrier] Boom").value(0),
+        "[Barrier] State changed : (0) Init (reason=Disconnected)[Barrier] Boom is closing : 45 degrees");
 }
 
 void tst_LaneInputs::fileSimulator()

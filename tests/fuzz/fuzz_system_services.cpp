@@ -1,7 +1,13 @@
-// Feeds arbitrary topics under each root and arbitrary payloads to the network,
-// Ethernet, inspector, update and GPS clients, over an MQTT client that never
-// connects, mixed with update checks.
+// The local system services' clients. Either arbitrary topics under each root and
+// arbitrary payloads for the network, Ethernet, inspector, update and GPS clients,
+// over an MQTT client that never connects, mixed with update checks; or the clock
+// over arbitrary outputs, exit codes and failures of its system commands and
+// arbitrary time zones and NTP servers, checking that no command ever gets an
+// argument that could act as an option or as more than a replacement text in the
+// sed script.
 
+#include "Clock.h"
+#include "CommandRunner.h"
 #include "GPSManager.h"
 #include "Inspector.h"
 #include "MqttClient.h"
@@ -12,6 +18,7 @@
 
 #include <QCoreApplication>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -35,6 +42,35 @@ void failOnFatal(QtMsgType type, const QMessageLogContext&, const QString&)
         std::abort();
 }
 
+class FuzzRunner : public CommandRunner
+{
+public:
+    explicit FuzzRunner(FuzzedDataProvider& in)
+        : m_in(in)
+    {
+    }
+
+    Result run(const QString& program, const QStringList& arguments, int) override
+    {
+        static const QRegularExpression script(
+            QRegularExpression::anchoredPattern(QStringLiteral("s/\\^#\\?NTP=\\.\\*/NTP=[A-Za-z0-9.: -]*/")));
+        if (program == QLatin1String("sed") && !script.match(arguments.value(2)).hasMatch())
+            std::abort();
+        if (program == QLatin1String("timedatectl") && arguments.value(0) == QLatin1String("set-timezone")
+            && arguments.value(1).startsWith(QLatin1Char('-')))
+            std::abort();
+        Result result;
+        result.status = static_cast<Result::Status>(m_in.ConsumeIntegralInRange(0, 3));
+        result.exitCode = m_in.ConsumeIntegralInRange(-1, 2);
+        result.error = m_in.ConsumeIntegralInRange(0, 5);
+        result.output = QByteArray::fromStdString(m_in.ConsumeRandomLengthString(160));
+        return result;
+    }
+
+private:
+    FuzzedDataProvider& m_in;
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
@@ -47,6 +83,26 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider in(data, size);
+    if (in.ConsumeBool()) {
+        FuzzRunner runner(in);
+        manager::Clock clock(runner, QStringLiteral("/conf/timesyncd.conf"));
+        while (in.remaining_bytes() > 0) {
+            const QString value = QString::fromUtf8(in.ConsumeRandomLengthString(40).c_str());
+            const int action = in.ConsumeIntegralInRange(0, 4);
+            if (action == 0 && (in.ConsumeBool() || clock.timezones().isEmpty()))
+                clock.setTimezone(value);
+            else if (action == 0)
+                clock.setTimezone(
+                    clock.timezones().value(in.ConsumeIntegralInRange<int>(0, clock.timezones().size() - 1)));
+            else if (action == 1)
+                clock.setNtpServer(value);
+            else if (action == 2)
+                clock.setNtpEnabled(in.ConsumeBool());
+            else
+                clock.refresh();
+        }
+        return 0;
+    }
     manager::MqttClient mqtt;
     manager::Network network(mqtt, QStringLiteral("zent/network"));
     manager::Inspector inspector(mqtt, QStringLiteral("zent/inspector"));

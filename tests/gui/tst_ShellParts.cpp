@@ -1,0 +1,384 @@
+// The shell's parts without a window: the screen logic table and its timers, the
+// event log (loading, ageing, filters, write failures) and the self-test against a
+// fake sysfs tree with its report and QR summary.
+
+#include "Config.h"
+#include "Diagnostics.h"
+#include "Event.h"
+#include "EventLogin.h"
+#include "EventManager.h"
+#include "GUIManager.h"
+#include "LogCapture.h"
+#include "ScreenLogic.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+using Lane = ScreenLogic::LaneState;
+
+namespace {
+
+QStringList names(const EventManager& events)
+{
+    QStringList out;
+    for (QObject* o : events.data())
+        out << qobject_cast<Event*>(o)->name();
+    return out;
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
+
+QByteArray run(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return "<" + program.toUtf8() + " failed>";
+    return p.readAllStandardOutput();
+}
+
+} // namespace
+
+class tst_ShellParts : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QScopedPointer<Config> m_config;
+    QScopedPointer<ScreenLogic> m_logic;
+    Lane m_state = Lane::Init;
+    QString m_type;
+    bool m_maintenance = false;
+
+    // The screen, message and running time-out after an action, as one comparable text.
+    QString shown() const
+    {
+        return QStringLiteral("%1|%2|%3").arg(m_logic->screen(), m_logic->message()).arg(m_logic->screenTimeout());
+    }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    void writeEvents(const QString& file, int count, const QDateTime& first, int stepSecs)
+    {
+        QSettings s(file, QSettings::IniFormat);
+        s.beginWriteArray(QStringLiteral("events"), count);
+        for (int i = 0; i < count; ++i) {
+            s.setArrayIndex(i);
+            s.setValue(QStringLiteral("category"), QStringLiteral("General"));
+            s.setValue(QStringLiteral("name"), QStringLiteral("e%1").arg(i + 1));
+            s.setValue(QStringLiteral("timestamp"), first.addSecs(qint64(i) * stepSecs));
+        }
+        s.endArray();
+    }
+
+    QTemporaryDir m_root;
+    const QDateTime m_now { QDate(2026, 3, 4), QTime(5, 6, 7) };
+
+    void device(const QString& port, const QByteArray& vendor, const QByteArray& product)
+    {
+        const QString dir = m_root.filePath(QStringLiteral("sys/bus/usb/devices/") + port);
+        writeFile(dir + "/idVendor", vendor + "\n");
+        writeFile(dir + "/idProduct", product + "\n");
+        writeFile(dir + "/product", "Some device\n");
+    }
+
+    Diagnostics::Sources sources()
+    {
+        return { [] { return QStringLiteral("SN-0042"); }, [] { return QStringLiteral("1.2.3"); },
+            [] { return QStringLiteral("Connected"); } };
+    }
+
+private slots:
+    void initTestCase() { QCoreApplication::setApplicationVersion(QStringLiteral("0.0.1-1-g1045188")); }
+
+    void init()
+    {
+        m_config.reset(new Config(m_dir.filePath(QStringLiteral("gui.conf")), GUIManager::Defaults));
+        m_logic.reset(new ScreenLogic(
+            *m_config, { [this] { return m_state; }, [this] { return m_type; }, [this] { return m_maintenance; } }));
+        m_state = Lane::Init;
+        m_type.clear();
+        m_maintenance = false;
+    }
+
+    // given: terminal state, type (V vending, O other, - none), maintenance session, screen before, action.
+    void table_data()
+    {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("expected");
+        const char* rows[][2] = {
+            { "Init - 0 X idle", "Busy||30000" },
+            { "Ready V 0 X idle", "DispenseScreen||-1" },
+            { "Ready O 0 X idle", "CollectScreen||-1" },
+            { "Error - 0 X idle", "OutOfOrder||-1" },
+            { "Error - 0 Login idle", "Login||-1" },
+            { "Busy - 0 X idle", "X||-1" },
+            { "Ready V 1 Settings idle", "Settings||-1" },
+            { "Ready V 0 X reset", "DispenseScreen||-1" },
+            { "Ready - 0 X started1", "Busy|Please Wait|30000" },
+            { "Ready - 0 X started0", "X||-1" },
+            { "Ready - 1 X collect", "Success|Please collect your card|60000" },
+            { "Ready - 0 X fail", "ErrorScreen|Jammed|30000" },
+            { "Ready - 0 X gesture", "Login||15000" },
+            { "Ready V 0 Login gesture", "DispenseScreen||-1" },
+            { "Ready - 1 X gesture", "Settings||-1" },
+            { "Ready - 0 X disconnected", "OutOfOrder|Disconnected|-1" },
+            { "Error - 0 Login disconnected", "Login||-1" },
+            { "Ready - 0 X busy", "Busy|Rebooting|30000" },
+        };
+        for (const auto& row : rows)
+            QTest::newRow(row[0]) << QString::fromLatin1(row[0]) << QString::fromLatin1(row[1]);
+    }
+
+    void table()
+    {
+        QFETCH(QString, given);
+        QFETCH(QString, expected);
+        const QStringList g = given.split(' ');
+        const QStringList states = { "Init", "Busy", "Ready", "Error", "Stopped" };
+        m_state = Lane(states.indexOf(g[0]));
+        m_type = g[1] == "V" ? QStringLiteral("CARD_VENDING_MACHINE")
+            : g[1] == "O"    ? QStringLiteral("OTHER")
+                             : QString();
+        m_maintenance = g[2] == "1";
+        m_logic->setScreen(g[3]);
+        const QString action = g[4];
+        if (action == "idle")
+            m_logic->setIdleScreen();
+        else if (action == "reset")
+            m_logic->sessionReset();
+        else if (action.startsWith("started"))
+            m_logic->sessionStarted(action.endsWith('1'));
+        else if (action == "collect")
+            m_logic->sessionWaitCardCollect();
+        else if (action == "ok" || action == "fail")
+            m_logic->sessionFinished(action == "ok", QStringLiteral("Jammed"));
+        else if (action == "gesture")
+            m_logic->setMaintenanceScreen();
+        else if (action == "disconnected")
+            m_logic->disconnected();
+        else if (action == "busy")
+            m_logic->showBusy(QStringLiteral("Rebooting"));
+        QCOMPARE(shown(), expected);
+    }
+
+    // Time-outs lead to the idle rule; same screen without time-out leaves the timer alone.
+    void timeouts()
+    {
+        m_logic->setTimeDivisor(1000);
+        QSignalSpy changed(m_logic.data(), &ScreenLogic::screenChanged);
+        m_state = Lane::Ready;
+        m_logic->sessionFinished(false, QStringLiteral("Jammed")); // 30 ms
+        m_logic->setScreen(QStringLiteral("ErrorScreen"));
+        QCOMPARE(m_logic->screenTimeout(), 30000);
+        m_logic->setScreen(QStringLiteral("ErrorScreen"), 30000);
+        QCOMPARE(changed.count(), 2);
+        QTRY_COMPARE(m_logic->screen(), QStringLiteral("CollectScreen"));
+        QCOMPARE(m_logic->message(), QStringLiteral("Jammed"));
+    }
+
+    void displayOff()
+    {
+        LogCapture log;
+        QCOMPARE(ScreenLogic::displayOffMsec(35791), 2147460000);
+        QCOMPARE(ScreenLogic::displayOffMsec(35792), 2147483647);
+        QCOMPARE(ScreenLogic::displayOffMsec(-5), 0);
+
+        m_logic->setOutOfOrderScreen(QStringLiteral("Disconnected"));
+        QCOMPARE(m_logic->displayOffTimeout(), 180000);
+        m_logic->setScreen(QStringLiteral("Busy"));
+        QCOMPARE(m_logic->displayOffTimeout(), -1);
+        QVERIFY(log.contains(QStringLiteral("[GUIManager] Stopping Display OFF timer.")));
+
+        m_config->set(QStringLiteral("gui/displayOffMin"), 86400); // clamped, and running
+        m_logic->setScreen(QStringLiteral("OutOfOrder"));
+        // 0 or negative: never started, never stopped.
+        m_config->set(QStringLiteral("gui/displayOffMin"), -1);
+        m_logic->setScreen(QStringLiteral("Busy"));
+        QCOMPARE(m_logic->displayOffTimeout(), 2147483647);
+        m_logic->setScreen(QStringLiteral("OutOfOrder"));
+        m_config->set(QStringLiteral("gui/displayOffMin"), 1);
+        m_logic->setTimeDivisor(6000);
+        m_logic->setScreen(QStringLiteral("OutOfService"));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return log.contains(QStringLiteral("[GUIManager] WARN: Turning off Display due to inactivity.")); },
+            2000));
+    }
+
+    void loading()
+    {
+        const QString file = path(QStringLiteral("big.ini"));
+        writeEvents(file, 1500, QDateTime::currentDateTime().addDays(-1), 1);
+        {
+            EventManager events(*m_config, file);
+            QCOMPARE(events.events().size(), 1000);
+            QCOMPARE(events.events().first()->name(), QStringLiteral("e501"));
+            QCOMPARE(events.events().last()->name(), QStringLiteral("e1500"));
+
+            events.push(
+                new Event(QStringLiteral("Alarm"), QStringLiteral("pushed"), QString(), QDateTime::currentDateTime()));
+            QCOMPARE(events.events().size(), 1001);
+            events.push(new EventLogin(QStringLiteral("General"), QStringLiteral("Maintenance login"),
+                QStringLiteral("User ID : 0"), QDateTime::currentDateTime()));
+            QCOMPARE(events.events().size(), 1001);
+            QCOMPARE(events.events().first()->name(), QStringLiteral("e502"));
+        }
+        // The whole list went to the file; a restart keeps the category.
+        EventManager again(*m_config, file);
+        QCOMPARE(again.events().size(), 1000);
+        QCOMPARE(again.events().at(998)->category(), QStringLiteral("Alarm"));
+        QCOMPARE(again.events().last()->description(), QStringLiteral("User ID : 0"));
+    }
+
+    void ageing()
+    {
+        LogCapture log;
+        const QString file = path(QStringLiteral("old.ini"));
+        // e1 is older than 30 days, e2 30 days old, e3 a minute younger.
+        const QDateTime old = QDateTime::currentDateTime().addDays(-30).addSecs(-60);
+        writeEvents(file, 3, old, 60);
+        EventManager events(*m_config, file);
+        QCOMPARE(names(events), QStringList { QStringLiteral("e3") });
+        QCOMPARE(log.startingWith(QStringLiteral("[EventManager] Deleted 2 event(s) older than ")).size(), 1);
+        QSettings s(file, QSettings::IniFormat);
+        QCOMPARE(s.beginReadArray(QStringLiteral("events")), 1);
+    }
+
+    void filters()
+    {
+        const QString file = path(QStringLiteral("filters.ini"));
+        EventManager events(*m_config, file);
+        const QDateTime now = QDateTime::currentDateTime();
+        const QDate today = now.date();
+        for (const auto& [name, at] :
+            { std::pair { "Maintenance login", now.addSecs(-1800) }, { "Maintenance logout", now.addSecs(-5400) },
+                { "Application started", QDateTime(today.addDays(-1), QTime(12, 0)) },
+                { "month", QDateTime(today.addMonths(-1), QTime(0, 0, 1)) },
+                { "older", QDateTime(today.addMonths(-1).addDays(-1), QTime(23, 0)) } })
+            events.push(new Event(QStringLiteral("General"), QString::fromLatin1(name), QString(), at));
+
+        events.applyFilter(QStringLiteral("MAINTENANCE LOG"));
+        QCOMPARE(names(events), QStringList({ "Maintenance login", "Maintenance logout" }));
+        events.applyFilterPeriod(QStringLiteral("Last hour"));
+        QCOMPARE(names(events), QStringList({ "Maintenance login" }));
+        events.applyFilterPeriod(QStringLiteral("All history")); // keeps the name filter
+        QCOMPARE(names(events).size(), 2);
+        events.applyFilter(QString());
+        events.applyFilterPeriod(QStringLiteral("Last month"));
+        QCOMPARE(names(events).size(), 4);
+        events.applyFilter(QDateTime(today.addDays(-1), QTime(12, 0)));
+        QCOMPARE(names(events).last(), QStringLiteral("Application started"));
+        QCOMPARE(names(events).size(), 3);
+    }
+
+    void writeFailure()
+    {
+        LogCapture log;
+        // A folder where the file should be: every save fails.
+        const QString file = path(QStringLiteral("blocked.ini"));
+        QVERIFY(QDir().mkpath(file));
+        EventManager events(*m_config, file);
+        events.push(new Event(QStringLiteral("General"), QStringLiteral("x"), QString(), QDateTime::currentDateTime()));
+        QCOMPARE(log.startingWith(QStringLiteral("[EventManager] WARN: Could not write events to ")).size(), 1);
+        QCOMPARE(events.events().size(), 1);
+    }
+
+    void checksAndReport()
+    {
+        Diagnostics diag(sources());
+        diag.setRootPath(m_root.path());
+        device("1-1", "0451", "2077"); // hub: right ids
+        QDir().mkpath(m_root.filePath("sys/bus/usb/devices/1-1.2")); // any device, no id files
+        device("1-1.3", "0ab1", "0008"); // RFID: wrong product
+        device("1-1.5", "0403", "6015");
+        QSignalSpy hub(&diag, &Diagnostics::usbHubChanged);
+        QSignalSpy sd(&diag, &Diagnostics::sdCardChanged);
+        diag.start(0); // one check, no timer
+        QVERIFY(!diag.checking());
+        QCOMPARE(QStringList({ diag.usbHub(), diag.mPCIe1(), diag.rfidUsb(), diag.usbHost(), diag.ftdi(), diag.touch(),
+                     diag.sdCard(), diag.ethernet() }),
+            QStringList({ "OK", "OK", "ERROR", "MISSING", "OK", "MISSING", "MISSING", "OK" }));
+        // Checks again signal changes only.
+        writeFile(m_root.filePath("dev/mmcblk1p1"), "");
+        diag.start(1);
+        QVERIFY(diag.checking());
+        diag.stop();
+        QCOMPARE(hub.count(), 1);
+        QCOMPARE(sd.count(), 2);
+
+        QTemporaryDir out;
+        diag.setReportDir(out.path());
+        diag.setClock([this] { return m_now; });
+        diag.setBuzzer(QStringLiteral("OK"));
+        diag.setLeds(QStringLiteral("ERROR"));
+        diag.setSpeaker(QStringLiteral("OK"));
+        diag.setRgbTest(QStringLiteral("a value longer than the thirty-five character field"));
+        QSignalSpy finished(&diag, &Diagnostics::saveReportFinished);
+        diag.saveReport();
+        QCOMPARE(finished.count(), 1);
+        const QString name = out.filePath(QStringLiteral("TestReport_20260304_0506.txt"));
+        QCOMPARE(finished.at(0).at(0).toBool(), true);
+        QCOMPARE(finished.at(0).at(1).toString(), QStringLiteral("Test report saved successfully:\n") + name);
+        QFile file(name);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString sep(53, '-');
+        const auto line = [](const char* label, const QString& value) {
+            return QString::fromLatin1(label) + value.rightJustified(35);
+        };
+        const QString rgb = QStringLiteral("a value longer than the thirty-five character field");
+        const QStringList expected = { sep, " DEVICE TEST REPORT", sep, line(" Device UID       ", "SN-0042"),
+            line(" Date             ", "2026-03-04 05:06"), line(" MIOBoard Firmware   ", "1.2.3"),
+            line(" App Version      ", "0.0.1-1-g1045188"), line(" Bundle Version   ", "<null>"),
+            line(" Image Version    ", "<null>"), sep, line(" RTC              ", ""), line(" Ethernet         ", "OK"),
+            line(" USB Hub          ", "OK"), line(" USB Host         ", "MISSING"), line(" FTDI             ", "OK"),
+            line(" mPCIe #1         ", "OK"), line(" Touch            ", "MISSING"), line(" SD Card          ", "OK"),
+            line(" RFID             ", "ERROR"), line(" Buzzer           ", "OK"), line(" Front LEDs       ", "ERROR"),
+            line(" Card Scan        ", ""), line(" RFID Manager     ", "ERROR"), line(" MIOBoard Manager    ", ""),
+            line(" Light Sensor     ", ""), " Display RGB Test " + rgb, sep };
+        QCOMPARE(QString::fromUtf8(file.readAll()), expected.join('\n'));
+
+        // The QR summary, read back by a real decoder.
+        const QString url = diag.generateQr();
+        QVERIFY(url.startsWith(QStringLiteral("data:image/svg,")));
+        QVERIFY(!url.contains('#'));
+        const QString svg = QUrl::fromPercentEncoding(url.mid(15).toLatin1());
+        writeFile(out.filePath("qr.svg"), svg.toUtf8());
+        QCOMPARE(
+            run("rsvg-convert", { "-w", "600", "-h", "600", "-o", out.filePath("qr.png"), out.filePath("qr.svg") }),
+            QByteArray());
+        QCOMPARE(QString::fromUtf8(run("zbarimg", { "--quiet", "--raw", out.filePath("qr.png") })).trimmed(),
+            QStringLiteral("SN-0042;2026-03-04 05:06;1.2.3;0.0.1-1-g1045188;;;;OK;OK;OK;ERROR;OK;MISSING;MISSING;OK;OK;"
+                           "ERROR;OK;;ERROR;;;a value longer than the thirty-five character field"));
+
+        // A report that cannot be completed leaves no file and says so.
+        LogCapture log;
+        diag.setReportDir(out.filePath("missing"));
+        diag.saveReport();
+        QVERIFY(!finished.at(1).at(0).toBool());
+        QVERIFY(finished.at(1).at(1).toString().startsWith(QStringLiteral("Could not save Test Report\nERROR: ")));
+        QCOMPARE(log.startingWith(QStringLiteral("[Diagnostics] ERROR: Could not save file : ")).size(), 1);
+        // The name taken by a folder: written, but not renamed into place.
+        diag.setReportDir(out.path());
+        QVERIFY(QFile::remove(name));
+        QVERIFY(QDir().mkpath(name));
+        diag.saveReport();
+        QVERIFY(!finished.at(2).at(0).toBool());
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files), QStringList({ "qr.png", "qr.svg" }));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ShellParts)
+#include "tst_ShellParts.moc"

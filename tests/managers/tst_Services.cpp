@@ -1,0 +1,327 @@
+// The clients of the local system services (network and Ethernet, inspector,
+// software update, GPS) against the service simulator over a real broker.
+
+#include "GPSManager.h"
+#include "Inspector.h"
+#include "LogCapture.h"
+#include "MosquittoBroker.h"
+#include "MqttClient.h"
+#include "Network.h"
+#include "ServiceSimulator.h"
+#include "Update.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace manager;
+
+namespace {
+
+// A real broker, the terminal's MQTT client and the service simulator.
+class ServiceRig
+{
+public:
+    MosquittoBroker broker;
+    manager::MqttClient client;
+    ServiceSimulator sim;
+
+    explicit ServiceRig(const QStringList& simArgs = {})
+        : sim(broker.port(), simArgs)
+    {
+    }
+
+    // Starts broker and simulator, then connects the client (clients built before are subscribed by then).
+    bool up()
+    {
+        if (!broker.start() || !sim.start())
+            return false;
+        client.setHostname(broker.host());
+        client.setPort(broker.port());
+        client.setRetryMillis(300);
+        client.setClientId("terminal");
+        QSignalSpy connected(&client, &manager::MqttClient::connected);
+        client.connect();
+        return !connected.isEmpty() || connected.wait(5000);
+    }
+
+    // The topics the client subscribed, in order, from the broker's log.
+    QStringList subscriptions()
+    {
+        QStringList topics;
+        auto it = QRegularExpression("\\d+: terminal \\d (\\S+)").globalMatch(broker.log());
+        while (it.hasNext())
+            topics << it.next().captured(1);
+        return topics;
+    }
+};
+
+} // namespace
+
+class tst_Services : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void network();
+    void inspector();
+    void whileDisconnected();
+    void update();
+    void progressCodes();
+    void gps();
+};
+
+void tst_Services::network()
+{
+    ServiceRig rig;
+    Network network(rig.client, "zent/network");
+    Ethernet& ethernet = *network.ethernet();
+    QVERIFY(rig.up());
+
+    // Subscribed at construction, renewed on connect; the Ethernet client asks for state and configuration.
+    QTRY_COMPARE(rig.subscriptions(),
+        QStringList({ "zent/network/ethernet/state", "zent/network/ethernet/config", "zent/network/info",
+            "zent/network/status" }));
+    QVERIFY(rig.sim.waitForRequest("network /ethernet/state/get"));
+    QVERIFY(rig.sim.waitForRequest("network /ethernet/config/get"));
+    QTRY_COMPARE(network.hostname(), QString("lane-sim"));
+    QCOMPARE(QStringList({ network.status(), network.version(), network.connectionState(), network.connectivity(),
+                 network.primaryConnection()->interface(), network.primaryConnection()->ipv4()->address() }),
+        QStringList({ "online", "1.4.0-sim", "connected", "full", "eth0", "127.0.0.10" }));
+    QTRY_COMPARE(ethernet.state(), QString("Connected"));
+    QTRY_COMPARE(ethernet.method(), QString("auto"));
+    QCOMPARE(QStringList({ ethernet.interface(), ethernet.mac(), ethernet.ipv4()->mask(), ethernet.method(),
+                 ethernet.config()->dns0() }),
+        QStringList({ "eth0", "02:00:00:00:00:01", "255.0.0.0", "auto", "127.0.0.53" }));
+
+    // Manual settings go out with all seven keys; the service's answer updates the client.
+    ethernet.setMethod("manual");
+    ethernet.config()->setAddress("127.0.0.20");
+    ethernet.config()->setGateway("");
+    ethernet.config()->setDns1("127.0.0.54");
+    QVERIFY(ethernet.save());
+    QJsonObject sent { { "interface", "eth0" }, { "method", "manual" }, { "address", "127.0.0.20" },
+        { "netmask", "255.0.0.0" }, { "gateway", "" }, { "dns0", "127.0.0.53" }, { "dns1", "127.0.0.54" } };
+    QCOMPARE(rig.sim.waitForRequest("network /ethernet/config/set")->value("payload").toObject(), sent);
+    QTRY_COMPARE(ethernet.ipv4()->address(), QString("127.0.0.20"));
+    // Any other method, even "Manual", sends the five settings empty.
+    ethernet.setMethod("Manual");
+    QVERIFY(ethernet.save());
+    for (const char* key : { "address", "netmask", "dns0", "dns1" })
+        sent.insert(key, "");
+    sent.insert("method", "Manual");
+    QCOMPARE(rig.sim.waitForRequest("network /ethernet/config/set")->value("payload").toObject(), sent);
+    QTRY_VERIFY(ethernet.config()->address().isEmpty());
+
+    // Status faults: "service" false, of another type or missing leaves every property as it was.
+    LogCapture log;
+    for (const char* mode : { "servicefalse", "types", "empty", "badjson" }) {
+        QVERIFY(rig.sim.fault("network/status", mode, 1));
+        QVERIFY(rig.sim.control("network", { { "hostname", mode } }));
+        if (QByteArray(mode) == "badjson")
+            QTRY_COMPARE(log.startingWith("[Network] Failed to parse JSON message: ").size(), 1);
+        else
+            QTRY_COMPARE(network.status(), QString("offline"));
+        QCOMPARE(network.hostname(), QString("lane-sim"));
+    }
+    QVERIFY(rig.sim.control("network", { { "hostname", "lane-2" } }));
+    QTRY_COMPARE(network.hostname(), QString("lane-2"));
+    QCOMPARE(log.startingWith("[Network] Status changed : "),
+        QStringList({ "[Network] Status changed : offline", "[Network] Status changed : online" }));
+}
+
+void tst_Services::inspector()
+{
+    ServiceRig rig;
+    Inspector inspector(rig.client, "zent/inspector");
+    QVERIFY(rig.up());
+
+    QTRY_COMPARE(rig.subscriptions(),
+        QStringList({ "zent/inspector/info", "zent/inspector/status", "zent/inspector/audio",
+            "zent/inspector/stats/cpu", "zent/inspector/stats/memory", "zent/inspector/stats/disk" }));
+    for (const char* request : { "/audio/get", "/stats/memory/get", "/stats/disk/get", "/stats/cpu/get" })
+        QCOMPARE(rig.sim.waitForRequest(QString("inspector ") + request)->value("payload").toObject(), QJsonObject());
+    QTRY_COMPARE(inspector.audioVolume(), 50);
+    QTRY_COMPARE(inspector.status(), QString("online"));
+    QCOMPARE(inspector.info().value("version").toString(), QString("2.1.0-sim"));
+
+    // The volume follows the service's report, not the request.
+    QSignalSpy volume(&inspector, &Inspector::audioVolumeChanged);
+    inspector.setAudioVolume(40);
+    QCOMPARE(inspector.audioVolume(), 50);
+    QCOMPARE(rig.sim.waitForRequest("inspector /audio/set")->value("payload").toObject(),
+        QJsonObject({ { "internal", QJsonObject { { "volume", 40 } } } }));
+    QTRY_COMPARE(inspector.audioVolume(), 40);
+    QCOMPARE(volume.count(), 1);
+
+    // "service" of another type, or the service gone, reads as offline.
+    QVERIFY(rig.sim.fault("inspector/status", "types", 1));
+    QVERIFY(rig.sim.control("inspector"));
+    QTRY_COMPARE(inspector.status(), QString("offline"));
+    QVERIFY(rig.sim.control("inspector", { { "offline", false } }));
+    QTRY_COMPARE(inspector.status(), QString("online"));
+
+    // The reboot is announced at once and requested 2000 ms later.
+    QSignalSpy reboot(&inspector, &Inspector::systemRebootStarted);
+    QElapsedTimer clock;
+    clock.start();
+    inspector.systemReboot();
+    QCOMPARE(reboot.count(), 1);
+    const auto request = rig.sim.waitForRequest("inspector /power/reboot/request/1", 4000);
+    QVERIFY(request && request->value("payload").isNull());
+    QVERIFY2(clock.elapsed() >= 2000 && clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+
+    // A delayed shutdown: the first schedule stands, an abort withdraws it.
+    LogCapture log;
+    inspector.setPowerDelay(20);
+    QSignalSpy shutdown(&inspector, &Inspector::systemShutdownStarted);
+    inspector.scheduleShutdown(1);
+    inspector.scheduleShutdown(0);
+    inspector.abortShutdown();
+    inspector.abortShutdown();
+    QTest::qWait(1200);
+    QCOMPARE(shutdown.count(), 0);
+    inspector.scheduleShutdown(0);
+    QVERIFY(rig.sim.waitForRequest("inspector /power/shutdown/request/1"));
+    QCOMPARE(shutdown.count(), 1);
+    QCOMPARE(log.count("[Inspector] Aborting System shutdown"), 1);
+}
+
+void tst_Services::whileDisconnected()
+{
+    // Requests the broker never got are errors, not a configuration being saved or a shutdown under way.
+    manager::MqttClient client;
+    Network network(client, "zent/network");
+    Inspector inspector(client, "zent/inspector");
+    network.ethernet()->setMethod("manual");
+    inspector.setPowerDelay(10);
+    LogCapture log;
+    QVERIFY(!network.ethernet()->save());
+    inspector.systemShutdown();
+    QTRY_COMPARE(log.texts(QtCriticalMsg),
+        QStringList({ "[Network][Ethernet] ERROR: Configuration not sent, no connection to the network service",
+            "[Inspector] ERROR: System shutdown request not sent, no connection to the inspector service" }));
+}
+
+void tst_Services::update()
+{
+    ServiceRig rig;
+    Update update(rig.client, "zent/update");
+    update.setCheckTimeout(300);
+    QStringList statuses;
+    connect(&update, &Update::statusChanged, this, [&] { statuses << update.status(); });
+    QCOMPARE(update.status(), QString("Disconnected"));
+    QVERIFY(rig.up());
+
+    QTRY_COMPARE(rig.subscriptions(), QStringList({ "zent/update/status", "zent/update/progress" }));
+    QVERIFY(rig.sim.waitForRequest("update /status/get"));
+    QTRY_COMPARE(update.current(), QString("1.0.0"));
+    QCOMPARE(update.status(), QString("Idle"));
+
+    // A check: the service names a pending version, the timer settles the status.
+    QVERIFY(rig.sim.control("update", { { "available", "1.1.0" } }));
+    statuses.clear();
+    update.check();
+    QVERIFY(rig.sim.waitForRequest("update /check"));
+    QTRY_COMPARE(update.status(), QString("Ready to install"));
+    QCOMPARE(statuses, QStringList({ "Checking for updates", "Idle", "Ready to install" }));
+    QCOMPARE(update.pending(), QString("1.1.0"));
+
+    // An installation that succeeds, a download with progress, an installation that fails.
+    update.install();
+    QTRY_COMPARE(update.status(), QString("Installation success"));
+    QCOMPARE(update.progressPercent(), 100);
+    update.trigger("1.2.0", "http://127.0.0.1/pkg/1.2.0");
+    QCOMPARE(rig.sim.waitForRequest("update /trigger")->value("payload").toObject(),
+        QJsonObject({ { "v", "1.2.0" }, { "uri", "http://127.0.0.1/pkg/1.2.0" }, { "md5", "" }, { "at", 0 } }));
+    QTRY_COMPARE(update.pending(), QString("1.2.0"));
+    QVERIFY(rig.sim.control("update", { { "install", "fail" }, { "failCode", 104 } }));
+    statuses.clear();
+    update.install();
+    QTRY_COMPARE(update.status(), QString("Installation failed"));
+    QCOMPARE(statuses, QStringList({ "Installing", "Installation failed" }));
+
+    // The service says it does not run: the versions stay.
+    QVERIFY(rig.sim.fault("update/status", "servicefalse", 1));
+    update.check();
+    QTRY_COMPARE(update.status(), QString("Service not running"));
+    QCOMPARE(update.pending(), QString("1.2.0"));
+    QTRY_COMPARE(update.status(), QString("Ready to install"));
+
+    // A disconnect stops a running check, and no check starts without the broker.
+    update.setCheckTimeout(600);
+    statuses.clear();
+    update.check();
+    rig.broker.kill();
+    QTRY_COMPARE(update.status(), QString("Disconnected"));
+    QTest::qWait(800);
+    QVERIFY2(!statuses.contains("Ready to install"), qPrintable(statuses.join(", ")));
+    LogCapture log;
+    update.check();
+    QCOMPARE(update.status(), QString("Disconnected"));
+    QCOMPARE(log.texts(QtCriticalMsg),
+        QStringList({ "[Update] ERROR: Cannot check for updates, no connection to the service" }));
+}
+
+void tst_Services::progressCodes()
+{
+    manager::MqttClient client;
+    Update update(client, QString()); // no root: bare topics
+    const QList<QPair<int, QString>> codes { { 100, "Installation failed" }, { 101, "x" },
+        { 102, "Installation failed" }, { 103, "Installation failed" }, { 104, "Installation failed" }, { 105, "x" },
+        { 200, "x" }, { 204, "Installation success" }, { 0, "x" } };
+    for (const auto& [code, status] : codes) {
+        update.onMqttReceived(R"({"state":"x"})", "/status");
+        update.onMqttReceived(
+            QStringLiteral(R"({"progress":%1,"percent":45.5,"description":"d"})").arg(code).toUtf8(), "/progress");
+        QCOMPARE(update.status(), status);
+        QCOMPARE(update.progressPercent(), 0);
+    }
+    update.onMqttReceived("", "/status");
+    QCOMPARE(
+        QStringList({ update.status(), update.pending(), update.progressMessage() }), QStringList({ "", "", "Idle" }));
+}
+
+void tst_Services::gps()
+{
+    ServiceRig rig({ "--gps-data-ms", "30" });
+    GPSManager gps(rig.client, "zent/gps");
+    QVERIFY(!gps.enable());
+    QSignalSpy info(&gps, &GPSManager::infoChanged);
+    QVERIFY(rig.up());
+
+    QTRY_COMPARE(rig.subscriptions(), QStringList({ "zent/gps/#" }));
+    QTRY_COMPARE(gps.info().imei, QString("356938035643809"));
+    QCOMPARE(info.count(), 1);
+    QCOMPARE(info.at(0).at(0).value<GPSManager::Info>().serviceType, QString("gpsd"));
+    QTRY_COMPARE(gps.status().fix, 3);
+    QVERIFY(gps.status().simulation && gps.status().state == 1 && gps.status().error.isEmpty());
+
+    // Telemetry as texts, then as JSON numbers: both are read.
+    QTRY_VERIFY(gps.telemetry().latitude > 41.29);
+    QCOMPARE(gps.telemetry().horizontalAccuracy, 2.25);
+    QVERIFY(rig.sim.control("gps", { { "numbers", true } }));
+    QVERIFY(rig.sim.control("gps", { { "dataMs", 0 } }));
+    const double latest = gps.telemetry().latitude;
+    QVERIFY(rig.sim.control("gps", { { "dataMs", 30 } }));
+    QTRY_VERIFY(gps.telemetry().latitude > latest);
+    QCOMPARE(gps.telemetry().magneticVariation, 4.75);
+
+    // The service gone reads as offline.
+    QVERIFY(rig.sim.control("gps", { { "offline", true } }));
+    QTRY_COMPARE(gps.status().error, QString("Manager is offline"));
+    QCOMPARE(gps.status().state, -1);
+
+    // An empty payload is not JSON here.
+    LogCapture log;
+    const int infos = info.count();
+    gps.onMqttReceived("", "zent/gps/info");
+    gps.onMqttReceived(R"({"latitude":"1"})", "zent/gps/data/x");
+    QCOMPARE(log.texts(QtCriticalMsg), QStringList({ "[GPSManager] Failed to parse JSON message: " }));
+    QCOMPARE(info.count(), infos);
+}
+
+QTEST_GUILESS_MAIN(tst_Services)
+#include "tst_Services.moc"

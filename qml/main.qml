@@ -6,6 +6,10 @@ import "controls"
 
 // The lane terminal's window. Every screen is loaded once and kept; the GUI
 // manager's `screen` property says which one is visible.
+//
+// Start-up: the screen on show is built with the window, the hidden ones only
+// after the first frame, in the background (a slice between frames). One that
+// is asked for before its turn is finished at once.
 ApplicationWindow {
     id: window
     objectName: "mainWindow"
@@ -22,6 +26,8 @@ ApplicationWindow {
     Material.accent: "#009FDF"
 
     property string currentScreen: manager.screen
+    // Set on the first frame: the hidden screens may be built from then on.
+    property bool shown: false
     // "InitPage" names a page the resources do not hold: its loader gets no source.
     readonly property var screenList: [
         { name: "Busy", source: "qrc:/qml/screens/Busy.qml" },
@@ -56,6 +62,8 @@ ApplicationWindow {
             height: window.height
             source: modelData.source
             visible: modelData.name === window.currentScreen
+            active: window.shown || visible
+            asynchronous: !visible
         }
     }
 
@@ -74,6 +82,15 @@ ApplicationWindow {
         font.pixelSize: 12
         color: "grey"
         opacity: 0.5
+    }
+
+    // Emitted on this thread just before each frame goes to the renderer;
+    // listened to only until the first.
+    Connections {
+        target: window.shown ? null : window
+        function onAfterAnimating() {
+            window.shown = true;
+        }
     }
 
     MouseArea {

@@ -10,6 +10,8 @@
 #include <QSet>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
 // The whole run's log, so that faults logged while the window is torn down count too.
 LogCapture& processLog()
@@ -61,6 +63,17 @@ QmlStage::QmlStage()
     window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(engine.rootObjects().first());
     if (!window || !QTest::qWaitForWindowExposed(window))
         qFatal("main window not shown");
+    // Hidden screens are built in the background after the first frame.
+    const auto loaders = named(window->contentItem(), QRegularExpression("^screen_"));
+    const bool built = QTest::qWaitFor(
+        [&] {
+            return std::all_of(loaders.cbegin(), loaders.cend(), [](QObject* loader) {
+                return loader->property("source").toUrl().isEmpty() || loader->property("item").value<QObject*>();
+            });
+        },
+        10000);
+    if (loaders.size() != 9 || !built)
+        qFatal("screens not built");
 }
 
 QmlStage::QmlStage(QQuickWindow* shown)

@@ -50,16 +50,8 @@ void Inspector::refresh()
 
 void Inspector::monitor(int msec)
 {
-    if (msec == 0) {
-        qInfo().noquote().nospace() << Prefix << "Monitor stopped";
-        m_monitorTimer.stop();
-        return;
-    }
-    qInfo().noquote().nospace() << Prefix << "Monitor started : " << msec << " msec(s)";
-    m_monitorTimer.setInterval(msec);
-    m_monitorTimer.setSingleShot(false);
-    m_monitorTimer.start();
-    refresh();
+    if (startMonitor(m_monitorTimer, msec, Prefix))
+        refresh();
 }
 
 void Inspector::setAudioVolume(int value)

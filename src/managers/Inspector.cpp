@@ -2,6 +2,7 @@
 
 #include "MqttClient.h"
 #include "ServiceMessage.h"
+#include "ValueUpdate.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -143,10 +144,8 @@ void Inspector::onStatusReceived(const QJsonObject& message, const QString& topi
 void Inspector::onAudioReceived(const QJsonObject& message, const QString&)
 {
     const int volume = message.value(Internal).toObject().value(QStringLiteral("volume")).toInt(0);
-    if (m_audio.value(Internal).toInt() == volume)
-        return;
-    m_audio.insert(Internal, volume);
-    emit audioVolumeChanged();
+    if (assignIfChanged(m_audioVolume, volume))
+        emit audioVolumeChanged();
 }
 
 void Inspector::setStatus(const QString& status)

@@ -2,6 +2,7 @@
 
 #include "Config.h"
 #include "ProtectedSettings.h"
+#include "ValueUpdate.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -140,13 +141,9 @@ void CardBO::stop()
 
 void CardBO::setState(State state, const QString& reason)
 {
-    if (state == m_state && reason == m_reason)
+    if (!assignStateIfChanged(m_state, m_reason, state, reason))
         return;
-    BO_LOG(qInfo) << QStringLiteral("State changed : (%1) %2 %3")
-                         .arg(int(state))
-                         .arg(stateToStr(state), reason.isEmpty() ? QString() : "(reason=" + reason + ")");
-    m_state = state;
-    m_reason = reason;
+    BO_LOG(qInfo) << stateChangeText(state, stateToStr(state), reason);
     emit stateChanged();
 }
 

@@ -87,27 +87,9 @@ bool SettingsValidator::isHidden(const QString& key)
     return key == QLatin1String("mqtt/username") || Config::isSecretKey(key) || key == QLatin1String("gui/settingsPin");
 }
 
-QString SettingsValidator::stripUrlPasswords(const QString& input)
+QString SettingsValidator::stripUrlPasswords(const QString& text)
 {
-    QString text = input;
-    int from = 0;
-    while (true) {
-        const int scheme = text.indexOf(QLatin1String("://"), from);
-        if (scheme < 0)
-            return text;
-        const int start = scheme + 3;
-        int end = start;
-        while (end < text.size() && text.at(end) != QLatin1Char('/') && text.at(end) != QLatin1Char('?')
-            && text.at(end) != QLatin1Char('#') && !text.at(end).isSpace())
-            ++end;
-        const int at = end > start ? text.lastIndexOf(QLatin1Char('@'), end - 1) : -1;
-        const int colon = text.indexOf(QLatin1Char(':'), start);
-        if (at >= start && colon >= start && colon < at) {
-            text.remove(colon, at - colon);
-            end -= at - colon;
-        }
-        from = end;
-    }
+    return Config::replaceUrlPasswords(text, QString());
 }
 
 QJsonObject SettingsValidator::publishable() const

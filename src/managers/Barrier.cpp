@@ -1,5 +1,6 @@
 #include "Barrier.h"
 #include "Config.h"
+#include "ValueUpdate.h"
 
 #include <QDebug>
 #include <QHash>
@@ -52,12 +53,9 @@ Deferred<> Barrier::open()
 
 void Barrier::setState(State state, const QString& reason)
 {
-    if (state == m_state && reason == m_reason)
+    if (!assignStateIfChanged(m_state, m_reason, state, reason))
         return;
-    const QString reasonText = reason.isEmpty() ? QString() : QStringLiteral("(reason=%1)").arg(reason);
-    info() << QStringLiteral("State changed : (%1) %2 %3").arg(state).arg(stateToStr(state), reasonText);
-    m_state = state;
-    m_reason = reason;
+    info() << stateChangeText(state, stateToStr(state), reason);
     emit stateChanged();
 }
 

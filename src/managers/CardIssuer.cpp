@@ -1,4 +1,5 @@
 #include "CardIssuer.h"
+#include "ValueUpdate.h"
 
 #include <QDebug>
 #include <QHash>
@@ -112,12 +113,9 @@ void CardIssuer::setCurrCard(const Tag::Ptr& card)
 
 void CardIssuer::setState(State state, const QString& reason)
 {
-    if (state == m_state && reason == m_reason)
+    if (!assignStateIfChanged(m_state, m_reason, state, reason))
         return;
-    const QString reasonText = reason.isEmpty() ? QString() : QStringLiteral("(reason=%1)").arg(reason);
-    info() << QStringLiteral("State changed : (%1) %2 %3").arg(state).arg(stateToStr(state), reasonText);
-    m_state = state;
-    m_reason = reason;
+    info() << stateChangeText(state, stateToStr(state), reason);
     emit stateChanged();
 }
 

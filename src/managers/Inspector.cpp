@@ -2,6 +2,7 @@
 
 #include "MqttClient.h"
 #include "ServiceMessage.h"
+#include "ValueUpdate.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -50,16 +51,8 @@ void Inspector::refresh()
 
 void Inspector::monitor(int msec)
 {
-    if (msec == 0) {
-        qInfo().noquote().nospace() << Prefix << "Monitor stopped";
-        m_monitorTimer.stop();
-        return;
-    }
-    qInfo().noquote().nospace() << Prefix << "Monitor started : " << msec << " msec(s)";
-    m_monitorTimer.setInterval(msec);
-    m_monitorTimer.setSingleShot(false);
-    m_monitorTimer.start();
-    refresh();
+    if (startMonitor(m_monitorTimer, msec, Prefix))
+        refresh();
 }
 
 void Inspector::setAudioVolume(int value)
@@ -151,10 +144,8 @@ void Inspector::onStatusReceived(const QJsonObject& message, const QString& topi
 void Inspector::onAudioReceived(const QJsonObject& message, const QString&)
 {
     const int volume = message.value(Internal).toObject().value(QStringLiteral("volume")).toInt(0);
-    if (m_audio.value(Internal).toInt() == volume)
-        return;
-    m_audio.insert(Internal, volume);
-    emit audioVolumeChanged();
+    if (assignIfChanged(m_audioVolume, volume))
+        emit audioVolumeChanged();
 }
 
 void Inspector::setStatus(const QString& status)

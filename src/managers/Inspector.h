@@ -31,7 +31,7 @@ public:
     const QVariantMap& memory() const { return m_memory; }
     const QVariantMap& cpu() const { return m_cpu; }
     const QVariantMap& disks() const { return m_disks; }
-    int audioVolume() const { return m_audio.value(QStringLiteral("internal")).toInt(); }
+    int audioVolume() const { return m_audioVolume; }
 
     // Delay between announcing a power request and sending it; tests shorten it.
     void setPowerDelay(int msec) { m_powerDelayMs = msec; }
@@ -73,7 +73,7 @@ private:
     QVariantMap m_memory;
     QVariantMap m_cpu;
     QVariantMap m_disks;
-    QVariantMap m_audio;
+    int m_audioVolume = 0;
     QTimer m_monitorTimer;
     QTimer m_shutdownTimer;
     int m_powerDelayMs = 2000;

@@ -36,16 +36,8 @@ void Network::refresh()
 
 void Network::monitor(int msec)
 {
-    if (msec == 0) {
-        qInfo().noquote().nospace() << Prefix << "Monitor stopped";
-        m_timer.stop();
-        return;
-    }
-    qInfo().noquote().nospace() << Prefix << "Monitor started : " << msec << " msec(s)";
-    m_timer.setInterval(msec);
-    m_timer.setSingleShot(false);
-    m_timer.start();
-    refresh();
+    if (startMonitor(m_timer, msec, Prefix))
+        refresh();
 }
 
 void Network::subscribe()

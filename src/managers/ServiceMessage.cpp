@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QTimer>
 
 namespace manager {
 
@@ -18,6 +19,20 @@ bool parseServiceMessage(
         return false;
     }
     object = document.object();
+    return true;
+}
+
+bool startMonitor(QTimer& timer, int msec, const QString& prefix)
+{
+    if (msec == 0) {
+        qInfo().noquote().nospace() << prefix << "Monitor stopped";
+        timer.stop();
+        return false;
+    }
+    qInfo().noquote().nospace() << prefix << "Monitor started : " << msec << " msec(s)";
+    timer.setInterval(msec);
+    timer.setSingleShot(false);
+    timer.start();
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include "IssueEngine.h"
 #include "MqttClient.h"
 #include "Session.h"
+#include "ValueUpdate.h"
 
 #include <QDebug>
 #include <QDir>
@@ -298,12 +299,9 @@ QSharedPointer<Engine> Terminal::createEngine(const QString& type)
 
 void Terminal::setState(State state, const QString& reason)
 {
-    if (state == m_state && reason == m_reason)
+    if (!assignStateIfChanged(m_state, m_reason, state, reason))
         return;
-    const QString reasonText = reason.isEmpty() ? QString() : QStringLiteral("(reason=%1)").arg(reason);
-    info() << QStringLiteral("State changed : (%1) %2 %3").arg(state).arg(stateToStr(state), reasonText);
-    m_state = state;
-    m_reason = reason;
+    info() << stateChangeText(state, stateToStr(state), reason);
     emit stateChanged();
     if (state == Ready || state == Error)
         logStateBox();

@@ -1,21 +1,15 @@
 #pragma once
-// The simulator's own control topics, outside the device roots: commands as
-// requests on <control>/<command>/request/<id>, answered on
-// <control>/<command>/response/<id>; every journal entry on <control>/journal;
-// readiness, retained, on <control>/status.
+// The device simulator's control commands (cards, faults, the journal, the
+// devices' settings) on its own control topics.
 
-#include <QJsonObject>
-#include <QObject>
-#include <QString>
+#include "ControlTopics.h"
 
 class CardWorld;
 class DispenserService;
 class FaultPlan;
-class Journal;
-class MqttLink;
 class ReaderService;
 
-class ControlService : public QObject
+class ControlService : public ControlTopics
 {
     Q_OBJECT
 
@@ -23,26 +17,14 @@ public:
     ControlService(const QString& root, MqttLink& link, CardWorld& world, ReaderService& reader,
         DispenserService& dispenser, FaultPlan& faults, Journal& journal, QObject* parent = nullptr);
 
-    // Publishes {"ready": false} directly, before a clean shutdown.
-    void announceShutdown();
+protected:
+    bool run(const QString& command, const QJsonObject& params, QJsonObject* data, QString* error) override;
 
 private:
-    struct Answer
-    {
-        bool ok = true;
-        QJsonObject data;
-        QString error;
-    };
-
-    void onMessage(const QString& topic, const QByteArray& payload);
-    Answer run(const QString& command, const QJsonObject& params);
     QJsonObject snapshot() const;
 
-    QString m_root;
-    MqttLink& m_link;
     CardWorld& m_world;
     ReaderService& m_reader;
     DispenserService& m_dispenser;
     FaultPlan& m_faults;
-    Journal& m_journal;
 };

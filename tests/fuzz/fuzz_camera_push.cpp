@@ -17,12 +17,6 @@ namespace {
 Plate* g_plate = nullptr;
 Container* g_container = nullptr;
 
-void check(bool condition)
-{
-    if (!condition)
-        abort();
-}
-
 const std::vector<const char*> Keys { "plate", "country", "confidence", "direction", "directionstr", "id", "imageid",
     "blacklist", "whitelist", "utcdate", "code", "date", "processingtime", "sizecode", "pending", "SoftwareVersion",
     "BuildNumber", "Manufacturer", "SerialNumber", "Model", "FirmwareVersion", "Date", "PID" };

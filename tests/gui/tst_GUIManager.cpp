@@ -138,18 +138,6 @@ private slots:
         QCOMPARE(m_peer.count() - before, 2); // the request itself and one answer
     }
 
-    void maintenance()
-    {
-        QSignalSpy granted(m_gui.data(), &GUIManager::settingsAccessGranted);
-        m_gui->settingsLoginRequest(QString("5283"));
-        QCOMPARE(granted.count(), 1);
-        const Event* login = m_gui->events().events().last();
-        QCOMPARE(login->name(), QString("Maintenance login"));
-        QVERIFY(login->description().startsWith(QString("User ID : 0\nFirst name : ZENT\nLast name : Admin\nDate : ")));
-        m_gui->settingsLogoutRequest();
-        QCOMPARE(m_gui->events().events().last()->name(), QString("Maintenance logout"));
-    }
-
     void loading()
     {
         QVERIFY(!m_gui->load(QUrl(QString("qrc:/qml/none.qml"))));

@@ -77,7 +77,6 @@ private slots:
     void triggerRequest();
     void cycle_data();
     void cycle();
-    void pushFields();
     void unroutableHostsAndPorts();
     void settingsChangeDuringCycle();
     void noCameras();
@@ -197,16 +196,6 @@ void TestCameraManager::cycle()
         QVERIFY(m_rig->waitFor(QString("push"), 4));
         QCOMPARE(m_rig->sim().entries(QString("push"), role).value(0).value(QString("status")).toInt(), 200);
     }
-}
-
-void TestCameraManager::pushFields()
-{
-    m_rig->camera(QString("alpr1"))->setPush(SimCamera::Push::Twice);
-    Lane lane(m_rig->settings());
-    QVERIFY(lane.cycle(QString("cycle-9")).has_value());
-    const VAXReading* plate = lane.cameras.cameras().at(0)->initialCameraData();
-    // The record always shows the latest push.
-    QTRY_COMPARE(plate->plate(), QString("ABC1234-2"));
 }
 
 void TestCameraManager::unroutableHostsAndPorts()

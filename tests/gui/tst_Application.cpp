@@ -32,38 +32,31 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QVariantMap>("overrides");
-        QTest::addColumn<QStringList>("lines");
 
-        QTest::newRow("none") << QStringList() << QVariantMap() << QStringList();
+        QTest::newRow("none") << QStringList() << QVariantMap();
         QTest::newRow("all, in applying order")
             << QStringList { "-f", "x.conf", "-p", "pa ss", "-u", "us:er", "-P", "1884", "-H", "127.0.0.1", "-c", "-e",
                    "-v", "9" }
             << QVariantMap { { "log/level", 9 }, { "log/stderr", true }, { "log/color", true },
                    { "mqtt/host", "127.0.0.1" }, { "mqtt/port", 1884 }, { "mqtt/username", "us:er" },
-                   { "mqtt/password", "pa ss" }, { "config", "x.conf" } }
-            << QStringList { "Setting Log level : 9", "Log to stderr overridden from user to true",
-                   "Log with color overridden from user to true", "Setting MQTT Host : 127.0.0.1",
-                   "Setting MQTT Port : 1884", "Setting MQTT User : us:er", "Using configuration file : x.conf" };
-        QTest::newRow("bad level dropped") << QStringList { "-v", "high" } << QVariantMap() << QStringList();
-        QTest::newRow("help wins") << QStringList { "-P", "x", "--help" } << QVariantMap() << QStringList();
+                   { "mqtt/password", "pa ss" }, { "config", "x.conf" } };
+        QTest::newRow("bad level dropped") << QStringList { "-v", "high" } << QVariantMap();
+        QTest::newRow("help wins") << QStringList { "-P", "x", "--help" } << QVariantMap();
     }
 
     void options()
     {
         QFETCH(QStringList, args);
         QFETCH(QVariantMap, overrides);
-        QFETCH(QStringList, lines);
         LogCapture log;
         const CommandLine::Result r = CommandLine::parse(QStringList { "laneterminal" } + args);
         QCOMPARE(r.exitCode, args.contains("--help") ? 0 : -1);
         QCOMPARE(r.overrides, overrides);
-        QCOMPARE(log.texts(QtInfoMsg), lines);
         QVERIFY(!log.texts().join('\n').contains("pa ss"));
     }
 
     void defaults()
     {
-        QCOMPARE(GUIManager::Defaults.size(), 50);
         QVERIFY(!GUIManager::Defaults.contains("topics/update"));
         // Pushes are routed by the sender's address: four distinct loopback cameras.
         QSet<QString> hosts;
@@ -78,16 +71,11 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");
-        QTest::newRow("help") << QStringList { "-h", "-H", "x" } << 0 << "-V, --version"
-                              << "";
-        QTest::newRow("version") << QStringList { "-V" } << 0 << "kstv-terminal-ui 0.0.1-1-g1045188\n"
-                                 << "";
-        QTest::newRow("unknown") << QStringList { "--nope" } << 1 << ""
-                                 << "ERROR: Unknown option 'nope'.";
-        QTest::newRow("missing value") << QStringList { "-f" } << 1 << ""
-                                       << "ERROR: Missing value after '-f'.";
-        QTest::newRow("port") << QStringList { "-P", "1883x" } << 1 << ""
-                              << "ERROR: Invalid port : 1883x";
+        QTest::newRow("help") << QStringList { "-h", "-H", "x" } << 0 << "-V, --version" << "";
+        QTest::newRow("version") << QStringList { "-V" } << 0 << "kstv-terminal-ui 0.0.1-1-g1045188\n" << "";
+        QTest::newRow("unknown") << QStringList { "--nope" } << 1 << "" << "ERROR: Unknown option 'nope'.";
+        QTest::newRow("missing value") << QStringList { "-f" } << 1 << "" << "ERROR: Missing value after '-f'.";
+        QTest::newRow("port") << QStringList { "-P", "1883x" } << 1 << "" << "ERROR: Invalid port : 1883x";
     }
 
     // Nothing is started and no configuration file is written.

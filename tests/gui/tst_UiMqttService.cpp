@@ -114,20 +114,18 @@ private slots:
     void setRefused_data()
     {
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("not an object") << QByteArray("[1]");
-        QTest::newRow("port text") << QByteArray("{\"mqtt\":{\"port\":\"18x\"}}");
-        QTest::newRow("port high") << QByteArray("{\"mqtt\":{\"port\":70000}}");
-        QTest::newRow("level") << QByteArray("{\"log\":{\"level\":5}}");
-        QTest::newRow("negative") << QByteArray("{\"gui\":{\"displayOffMin\":-1}}");
-        QTest::newRow("bool") << QByteArray("{\"log\":{\"stderr\":\"maybe\"}}");
-        QTest::newRow("locale") << QByteArray("{\"gui\":{\"locale\":\"de_DE\"}}");
-        QTest::newRow("empty root") << QByteArray("{\"mqtt\":{\"base\":\"\"}}");
-        QTest::newRow("wildcard root") << QByteArray("{\"mqtt\":{\"base\":\"zent/#\"}}");
-        QTest::newRow("nul root") << QByteArray("{\"mqtt\":{\"base\":\"zent\\u0000ui\"}}");
-        QTest::newRow("protected") << QByteArray("{\"gui\":{\"settingsPin\":\"0000\"}}");
-        QTest::newRow("protected path") << QByteArray("{\"card-bo\":{\"privKey\":\"/tmp/k\"}}");
-        QTest::newRow("other spelling") << QByteArray("{\"gui\":{\"settingsPin\\\\\":\"0000\"}}");
-        QTest::newRow("one bad of two") << QByteArray("{\"gui\":{\"displayOffMin\":9},\"log\":{\"level\":-1}}");
+        for (const auto& [name, body] :
+            std::initializer_list<std::pair<const char*, const char*>> { { "not an object", "[1]" },
+                { "port text", "{\"mqtt\":{\"port\":\"18x\"}}" }, { "port high", "{\"mqtt\":{\"port\":70000}}" },
+                { "level", "{\"log\":{\"level\":5}}" }, { "negative", "{\"gui\":{\"displayOffMin\":-1}}" },
+                { "bool", "{\"log\":{\"stderr\":\"maybe\"}}" }, { "locale", "{\"gui\":{\"locale\":\"de_DE\"}}" },
+                { "empty root", "{\"mqtt\":{\"base\":\"\"}}" }, { "wildcard root", "{\"mqtt\":{\"base\":\"zent/#\"}}" },
+                { "nul root", "{\"mqtt\":{\"base\":\"zent\\u0000ui\"}}" },
+                { "protected", "{\"gui\":{\"settingsPin\":\"0000\"}}" },
+                { "protected path", "{\"card-bo\":{\"privKey\":\"/tmp/k\"}}" },
+                { "other spelling", "{\"gui\":{\"settingsPin\\\\\":\"0000\"}}" },
+                { "one bad of two", "{\"gui\":{\"displayOffMin\":9},\"log\":{\"level\":-1}}" } })
+            QTest::newRow(name) << QByteArray(body);
     }
 
     void setRefused()

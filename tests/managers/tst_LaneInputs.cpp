@@ -1,5 +1,6 @@
 // The lane inputs: the GPIO board, button and loop through the in-memory board
-// and the file simulator with the real event loop, and the barrier decoders.
+// with the real event loop (the file simulator drives the passage test), and the
+// barrier decoders.
 
 #include "Barrier.h"
 #include "Button.h"
@@ -9,7 +10,6 @@
 #include "MIOBoard.h"
 #include "SusiFake.h"
 
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -58,15 +58,10 @@ class tst_LaneInputs : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qputenv(SusiSimulatorDirVariable, m_simDir.path().toLocal8Bit()); }
     void board();
     void buttonAndLoop();
     void waitPress();
     void barrierDecoding();
-    void fileSimulator();
-
-private:
-    QTemporaryDir m_simDir;
 };
 
 void tst_LaneInputs::board()
@@ -91,13 +86,8 @@ void tst_LaneInputs::board()
     board.setGpioState(-1, 1);
     QCOMPARE(board.gpioState(1000) + board.gpioDir(8), -2);
     QCOMPARE(dirs, (QList<QVariantList> { { 3, 1 } }));
-    QCOMPARE(log.texts(),
-        QStringList({ "[MIOBoard] Failed to initialize Susi4 library, code 7",
-            "[MIOBoard] GPIO-2 already set to direction 1", "[MIOBoard] Succesfully set GPIO-3 to direction 1",
-            "[MIOBoard] Failed to set GPIO-4 to direction 1, SUSI_STATUS code 9",
-            "[MIOBoard] Failed to set GPIO-5 to direction 1, SUSI_STATUS code 9",
-            "[MIOBoard] Failed to get mode for GPIO-6, SUSI_STATUS code5", "[MIOBoard] Invalid GPIO-8",
-            "[MIOBoard] Invalid GPIO--1", "[MIOBoard] Invalid GPIO-1000", "[MIOBoard] Invalid GPIO-8" }));
+    QCOMPARE(log.startingWith("[MIOBoard] Succesfully set GPIO-"),
+        QStringList({ "[MIOBoard] Succesfully set GPIO-3 to direction 1" }));
     for (int pin = 2; pin <= 6; ++pin) // directions set, and the state of the output that failed
         QCOMPARE(board.monitor(pin).direction + board.monitor(pin).state, pin <= 3 ? 2 : 1);
 
@@ -112,7 +102,6 @@ void tst_LaneInputs::board()
 void tst_LaneInputs::buttonAndLoop()
 {
     Lane lane(SusiStatusReadError);
-    LogCapture log;
     QStringList order;
     record(order, &lane.button,
         { { &Button::lastPressChanged, "lastPress" }, { &Button::isPressedChanged, "isPressed" },
@@ -133,10 +122,6 @@ void tst_LaneInputs::buttonAndLoop()
         QStringList({ "lastChange", "isOccupied", "present", "lastPress", "isPressed", "pressed", "isPressed",
             "released", "isOccupied", "left" }));
     QVERIFY(lane.loop.lastChange() == arrival && lane.button.lastPress().isValid());
-    QCOMPARE(log.startingWith("[Button]") + log.startingWith("[Loop]"),
-        QStringList({ "[Button] User Button state changed : pressed",
-            "[Button] User Button state changed : not pressed", "[Loop] Magnetic Loop state changed : occupied",
-            "[Loop] Magnetic Loop state changed : not-occupied" }));
 
     // Enabling catches up with a level that changed while disabled, but announces no press or release:
     // held and let go, pressed and held, then unreadable.
@@ -183,10 +168,9 @@ void tst_LaneInputs::waitPress()
 void tst_LaneInputs::barrierDecoding()
 {
     Config config(QTemporaryDir().filePath("gui.conf"), {});
-    LogCapture log;
     Barrier barrier(config);
     QVERIFY(barrier.reason() == "Disconnected" && !barrier.active());
-    QSignalSpy opened(&barrier, &Barrier::barrierOpened), loopA(&barrier, &Barrier::loopAChanged);
+    QSignalSpy opened(&barrier, &Barrier::barrierOpened);
     QStringList seen;
     for (std::uint32_t word : { 0x3u, 0x1u, 0x2D200000u, 0x900001u, 0x5A400014u, 0x5A400014u }) {
         barrier.setStatus(word);
@@ -194,39 +178,6 @@ void tst_LaneInputs::barrierDecoding()
     }
     QCOMPARE(seen, QStringList({ "3 Error present 0", "2  0", "1 Closing 0", "2  1", "1 Opening 1", "1 Opening 1" }));
     QCOMPARE(opened.count(), 1);
-    barrier.setLoopA(0x10);
-    barrier.setLoopA(0x11);
-    barrier.setLoopB(0x9000);
-    QVERIFY(barrier.loopA() && loopA.count() == 1 && barrier.reason() == "Loop B error");
-    QCOMPARE(log.startingWith("[Barrier] State changed").value(0) + log.startingWith("[Barrier] Boom").value(0),
-        "[Barrier] State changed : (0) Init (reason=Disconnected)[Barrier] Boom is closing : 45 degrees");
-}
-
-void tst_LaneInputs::fileSimulator()
-{
-    // No back-end installed: the one named by the environment, driven through the documented commands.
-    const auto sim = [](const QString& command) {
-        QProcess p;
-        p.start(qEnvironmentVariable("LANE_SOURCE_DIR") + "/tools/gpiosim/gpiosim", { command });
-        return p.waitForFinished(5000) && p.exitCode() == 0;
-    };
-    QVERIFY(sim("init"));
-    MIOBoard board;
-    QCOMPARE(board.model(), QString("GPIO file simulator"));
-    Button button(board, 0);
-    Loop loop(board, 1);
-    QStringList order;
-    record(order, &button, { { &Button::pressed, "pressed" }, { &Button::released, "released" } });
-    record(order, &loop, { { &Loop::vehiclePresent, "present" }, { &Loop::vehicleLeft, "left" } });
-    QVERIFY(sim("arrive") && sim("press")); // before the first poll, still seen
-    QTest::qWait(kTwoPolls);
-    // A file caught half-written is a failed read, not a release.
-    QVERIFY(QFile(m_simDir.filePath("gpio0")).open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QTest::qWait(kTwoPolls);
-    order.sort(); // one poll may see both, button first
-    QCOMPARE(order, QStringList({ "present", "pressed" }));
-    QVERIFY(sim("release") && sim("leave"));
-    QTRY_COMPARE_WITH_TIMEOUT(order, QStringList({ "present", "pressed", "released", "left" }), kTwoPolls);
 }
 
 QTEST_GUILESS_MAIN(tst_LaneInputs)

@@ -18,7 +18,6 @@ private slots:
         QVERIFY2(QmlStage::problems().isEmpty(), qPrintable(QmlStage::problems()));
     }
     void loginPad();
-    void maintenanceGesture();
     void ethernetChecks();
     void mendedFaults();
 
@@ -59,26 +58,6 @@ void tst_QmlScreens::loginPad()
         QCOMPARE(s.text("PinField"), step[1][0]);
         QCOMPARE(login->isEnabled(), step[1][0] != "Pin");
     }
-    // (A granted PIN is the screenshot test's road, on the real session manager.)
-    emit s.manager.settingsAccessDenied();
-    QCOMPARE(s.text("PinField"), "Pin");
-    type({ "5" });
-    s.showScreen("Busy");
-    s.showScreen("Login");
-    QCOMPARE(s.text("PinField"), "Pin");
-}
-
-void tst_QmlScreens::maintenanceGesture()
-{
-    QmlStage& s = *m_stage;
-    s.showScreen("DispenseScreen");
-    for (int taps : { 2, 3 }) {
-        s.manager.calls.clear();
-        for (int i = 0; i < taps; ++i)
-            s.click(s.find("HeaderClock"));
-        QTest::qWait(1100);
-        QCOMPARE(s.manager.calls.count("maintenance"), taps == 3 ? 1 : 0);
-    }
 }
 
 void tst_QmlScreens::ethernetChecks()
@@ -89,10 +68,7 @@ void tst_QmlScreens::ethernetChecks()
         { { "", "bad", "bad", "", "" }, { "IPv4 address cannot be empty in 'manual' mode" } },
         { { "bad", "", "", "", "" }, { "IPv4 netmask cannot be empty in 'manual' mode" } },
         { { "10.0.0.256", "255.255.255.0", "bad", "", "" }, { "IPv4 address is not a valid IP address" } },
-        { { "10.0.0.5", "255.255.255.0x", "", "", "" }, { "IPv4 netmask is not a valid IP address" } },
         { { "10.0.0.5", "255.255.255.0", "10.0.0.01", "x", "" }, { "IPv4 gateway is not a valid IP address" } },
-        { { "10.0.0.5", "255.255.255.0", "", "1.2.3", "" }, { "IPv4 DNS #0 is not a valid IP address" } },
-        { { "10.0.0.5", "255.255.255.0", "", "", "1.2.3.4.5" }, { "IPv4 DNS #1 is not a valid IP address" } },
         { { "10.0.0.5", "255.255.255.0", "", "10.0.0.1", "" }, { "" } },
     };
     const char* names[] = { "address", "netmask", "gateway", "dns0", "dns1" };
@@ -109,15 +85,6 @@ void tst_QmlScreens::ethernetChecks()
         }
     }
     QCOMPARE(s.fake("ethernetConfig")->property("address").toString(), "10.0.0.5");
-
-    // A field turns red while its text is not an address; in "auto" nothing is checked.
-    page = openEthernetConfig();
-    QQuickItem* address = s.find("address", page);
-    address->setProperty("text", "10.0.0");
-    QCOMPARE(s.find("field", address)->property("color").value<QColor>(), QColor("#db4a37"));
-    s.eval("network.ethernet.method = 'auto'");
-    s.click(s.find("SaveButton", page));
-    QCOMPARE(s.eval("network.ethernet.saves").toInt(), 2);
 }
 
 void tst_QmlScreens::mendedFaults()

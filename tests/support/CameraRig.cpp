@@ -2,8 +2,9 @@
 
 #include <QTest>
 
-const QStringList CameraRig::Roles { QStringLiteral("alpr1"), QStringLiteral("alpr2"), QStringLiteral("ccr1"),
-    QStringLiteral("ccr2") };
+#include <algorithm>
+
+const QStringList CameraRig::Roles { QString("alpr1"), QString("alpr2"), QString("ccr1"), QString("ccr2") };
 
 CameraRig::CameraRig(quint16 pushPort)
     : m_pushPort(pushPort)
@@ -20,20 +21,20 @@ bool CameraRig::start(QString* error)
 
 QString CameraRig::address(const QString& role)
 {
-    return QStringLiteral("127.0.0.%1").arg(11 + Roles.indexOf(role));
+    return QString("127.0.0.%1").arg(11 + Roles.indexOf(role));
 }
 
 QString CameraRig::url(const QString& role) const
 {
-    return QStringLiteral("https://zent:plou@%1:%2").arg(address(role)).arg(m_pushPort);
+    return QString("https://zent:plou@%1:%2").arg(address(role)).arg(m_pushPort);
 }
 
 QVariantMap CameraRig::settings() const
 {
-    QVariantMap settings { { QStringLiteral("camera/triggerDelayMsec"), 0 },
-        { QStringLiteral("camera/numberOfRetries"), 3 }, { QStringLiteral("camera/responseTimeoutMsec"), 5000 } };
+    QVariantMap settings { { QString("camera/triggerDelayMsec"), 0 }, { QString("camera/numberOfRetries"), 3 },
+        { QString("camera/responseTimeoutMsec"), 5000 } };
     for (const QString& role : Roles)
-        settings.insert(QStringLiteral("camera/") + role, url(role));
+        settings.insert(QString("camera/") + role, url(role));
     return settings;
 }
 
@@ -44,13 +45,7 @@ bool CameraRig::waitFor(const QString& event, int count, const QString& role, in
 
 bool CameraRig::settle(int timeoutMs)
 {
+    const auto idle = [](const SimCamera* camera) { return camera->pushesPending() == 0; };
     return QTest::qWaitFor(
-        [this] {
-            for (const SimCamera* camera : m_sim.cameras()) {
-                if (camera->pushesPending() > 0)
-                    return false;
-            }
-            return true;
-        },
-        timeoutMs);
+        [&] { return std::all_of(m_sim.cameras().begin(), m_sim.cameras().end(), idle); }, timeoutMs);
 }

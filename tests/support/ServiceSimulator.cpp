@@ -6,8 +6,7 @@ namespace {
 
 QString journalLine(const QJsonObject& entry)
 {
-    return entry.value(QStringLiteral("device")).toString() + QLatin1Char(' ')
-        + entry.value(QStringLiteral("path")).toString();
+    return entry.value(QString("device")).toString() + QLatin1Char(' ') + entry.value(QString("path")).toString();
 }
 
 } // namespace
@@ -15,7 +14,7 @@ QString journalLine(const QJsonObject& entry)
 ServiceSimulator::ServiceSimulator(quint16 brokerPort, const QStringList& extraArgs)
     : m_port(brokerPort)
     , m_extraArgs(extraArgs)
-    , m_controlRoot(QStringLiteral("servicesim/") + QUuid::createUuid().toString(QUuid::Id128).left(12))
+    , m_controlRoot(QString("servicesim/") + QUuid::createUuid().toString(QUuid::Id128).left(12))
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
@@ -30,40 +29,38 @@ ServiceSimulator::~ServiceSimulator()
 
 bool ServiceSimulator::start(int timeoutMs)
 {
-    if (!m_probe.connectTo(QStringLiteral("127.0.0.1"), m_port, timeoutMs)
-        || !m_probe.subscribe(m_controlRoot + QStringLiteral("/#")))
+    if (!m_probe.connectTo(QString("127.0.0.1"), m_port, timeoutMs)
+        || !m_probe.subscribe(m_controlRoot + QString("/#")))
         return false;
-    const QString program = qEnvironmentVariable("LANE_BINARY_DIR") + QStringLiteral("/tools/servicesim/servicesim");
+    const QString program = qEnvironmentVariable("LANE_BINARY_DIR") + QString("/tools/servicesim/servicesim");
     m_process.start(program,
-        QStringList {
-            QStringLiteral("--port"), QString::number(m_port), QStringLiteral("--control-root"), m_controlRoot }
+        QStringList { QString("--port"), QString::number(m_port), QString("--control-root"), m_controlRoot }
             + m_extraArgs);
     return m_process.waitForStarted(timeoutMs)
         && m_probe.waitFor(
-               m_controlRoot + QStringLiteral("/status"),
-               [](const MqttProbe::Message& m) { return m.json().value(QStringLiteral("ready")).toBool(); }, timeoutMs)
+               m_controlRoot + QString("/status"),
+               [](const MqttProbe::Message& m) { return m.json().value(QString("ready")).toBool(); }, timeoutMs)
         >= 0;
 }
 
 std::optional<QJsonObject> ServiceSimulator::control(const QString& command, const QJsonObject& params)
 {
     const auto reply = m_probe.call(m_controlRoot + QLatin1Char('/'), command, QString::number(++m_nextId), params);
-    if (!reply || !reply->json().value(QStringLiteral("completed")).toBool())
+    if (!reply || !reply->json().value(QString("completed")).toBool())
         return std::nullopt;
-    return reply->json().value(QStringLiteral("data")).toObject();
+    return reply->json().value(QString("data")).toObject();
 }
 
 bool ServiceSimulator::fault(const QString& op, const QString& mode, int times)
 {
-    return control(QStringLiteral("fault"),
-        { { QStringLiteral("op"), op }, { QStringLiteral("mode"), mode }, { QStringLiteral("times"), times } })
+    return control(QString("fault"), { { QString("op"), op }, { QString("mode"), mode }, { QString("times"), times } })
         .has_value();
 }
 
 std::optional<QJsonObject> ServiceSimulator::waitForRequest(const QString& line, int timeoutMs)
 {
     const int index = m_probe.waitFor(
-        m_controlRoot + QStringLiteral("/journal"),
+        m_controlRoot + QString("/journal"),
         [line](const MqttProbe::Message& m) { return journalLine(m.json()) == line; }, timeoutMs, m_journalFrom);
     if (index >= 0)
         m_journalFrom = index + 1;

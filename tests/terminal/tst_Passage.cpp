@@ -242,13 +242,11 @@ void tst_Passage::mainRoad()
     const QJsonObject taken = m_devices->state().value("cards").toObject().value("taken").toArray().last().toObject();
     const QJsonObject usage = taken.value("data").toObject().value("usageLog").toArray().last().toObject();
     QCOMPARE(taken.value("uid").toString(), card);
-    QCOMPARE(taken.value("data").toObject().value("info").toObject().value("customsId").toInt(), 17);
     QCOMPARE(usage.value("deviceId").toString() + usage.value("locationId").toString(), QString("TERM-0042LOC-7"));
     QCOMPARE(l.closed,
         (QVariantMap { { "result", true }, { "error", "" }, { "readings", AllFour }, { "uuid", l.closed["uuid"] },
             { "customs", 17 } }));
     QVERIFY(l.closed["uuid"] == firstUuid && l.session()->uuid() != firstUuid && l.session()->uuid().size() == 36);
-    QCOMPARE(l.session()->readings(), Session::emptyReadings());
 }
 
 void tst_Passage::variants_data()
@@ -328,12 +326,6 @@ void tst_Passage::variants()
     QVERIFY(journal().contains(request));
     QCOMPARE(l.closed["result"].toBool(), error.isEmpty());
     QVERIFY2(l.closed["error"].toString().contains(error), qPrintable(l.closed["error"].toString()));
-    if (variant == "jammed") { // the jam reported by the device puts the terminal in Error until cleared
-        QVERIFY(m_devices->setDispenser({ { "jammed", true } }));
-        QTRY_COMPARE(l.terminal.reason(), QString("Dispenser jammed"));
-        QVERIFY(m_devices->setDispenser({ { "jammed", false } }));
-        QTRY_COMPARE(l.terminal.state(), Terminal::Ready);
-    }
 }
 
 void tst_Passage::preparationDuringIssue()
@@ -417,15 +409,6 @@ void tst_Passage::identities()
     QTRY_COMPARE(l.terminal.locationId(), QString(4096, '7')); // read up to 4 KiB
     write("serialnumber", "TERM-0043");
     QTRY_COMPARE(l.terminal.serialNum(), QString("TERM-0043"));
-    QTRY_COMPARE(l.terminal.state(), Terminal::Ready);
-
-    // The lane's test topics.
-    QVERIFY(m_probe.publish("zent/ui/camera/trigger", ""));
-    QTRY_COMPARE(l.session()->cardId(), QString("TEST"));
-    QCOMPARE(l.session()->readings(), (QVariantMap { { "Front", "ABC 1234" } }));
-    QVERIFY(l.waitState(S::Idle));
-    QVERIFY(m_probe.publish("zent/ui/loop/free", "") && m_probe.publish("zent/ui/loop/present", ""));
-    QVERIFY(l.waitState(S::WaitUser));
 }
 
 LANE_PRIVATE_NETWORK_TEST_MAIN(tst_Passage)

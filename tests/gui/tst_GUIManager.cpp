@@ -88,6 +88,33 @@ private slots:
         QVERIFY(!sessions.sessionActive());
         QCOMPARE(log.startingWith(QString("[SessionManager] WARN: No maintenance PIN is configured")).size(), 2);
         QCOMPARE(active.count(), 2);
+
+        // Expiry, counted from the last login.
+        config.set(QString("gui/settingsPin"), QString("5283"));
+        sessions.setSessionMsec(100);
+        sessions.loginRequest(QString("5283"));
+        QTest::qWait(60);
+        sessions.loginRequest(QString("5283"));
+        QTest::qWait(60);
+        QVERIFY(sessions.sessionActive());
+        QTRY_VERIFY(!sessions.sessionActive());
+        QCOMPARE(log.count(QString("[SessionManager] Session expired")), 1);
+    }
+
+    // A maintenance login and logout are written to the event log and announced in the status.
+    void maintenance()
+    {
+        const int from = m_peer.count();
+        m_gui->settingsLoginRequest(QString("5283"));
+        const Event* login = m_gui->events().events().last();
+        QCOMPARE(login->name(), QString("Maintenance login"));
+        QVERIFY(login->description().startsWith(QString("User ID : 0\nFirst name : ZENT\nLast name : Admin\nDate : ")));
+        QVERIFY(m_peer.waitFor(
+                    QString("zent/ui/status"),
+                    [](const MqttProbe::Message& m) { return m.json().value("technician").toBool(); }, 5000, from)
+            >= 0);
+        m_gui->settingsLogoutRequest();
+        QCOMPARE(m_gui->events().events().last()->name(), QString("Maintenance logout"));
     }
 
     // Greek is installed before the first message; only Greek installs the translation.

@@ -85,28 +85,6 @@ class TestLambdaThreadWorker : public QObject
     Q_OBJECT
 
 private slots:
-    void runsCallsOnItsOwnThread()
-    {
-        LambdaThreadWorker worker;
-        QThread* thread = worker.getThread();
-        std::atomic<QThread*> ranOn { nullptr };
-        QVERIFY(worker.execInThread([&] { ranOn = QThread::currentThread(); }));
-        QTRY_COMPARE_WITH_TIMEOUT(ranOn.load(), thread, kDeadline);
-
-        // Copies share the worker; assigning a handle to itself changes nothing.
-        LambdaThreadWorker copy(worker);
-        LambdaThreadWorker other;
-        const QPointer<QThread> otherThread = other.getThread();
-        other = worker; // the other worker's last handle goes: its thread ends by itself
-        other = *&other;
-        QCOMPARE(copy.getThread(), thread);
-        QVERIFY(waitUntilDeleted(otherThread));
-
-        QVERIFY(quitAndWait(worker));
-        // The label outlives the thread object.
-        QCOMPARE(copy.getThread(), nullptr);
-    }
-
     void loopIdsAndLoops()
     {
         LogCapture log;
@@ -139,25 +117,6 @@ private slots:
         QVERIFY(!slowWatch.expired());
         QCOMPARE(settled(worker.stopAllLoopsInThread()), 1);
         QVERIFY(slowWatch.expired());
-        QVERIFY(quitAndWait(worker));
-    }
-
-    void priorities()
-    {
-        LambdaThreadWorker worker;
-        Recorder order;
-        Blocker blocker;
-        QVERIFY(blocker.block(worker));
-        QVERIFY(worker.execInThread(order.adder("low"), Qt::LowEventPriority));
-        QVERIFY(worker.execInThread(order.adder("normal 1")));
-        QVERIFY(worker.execInThread(order.adder("high"), Qt::HighEventPriority));
-        QVERIFY(worker.execInThread(order.adder("normal 2"), Qt::NormalEventPriority));
-        // Stopping runs at high priority, after high calls posted before it.
-        worker.stopAllLoopsInThread().done(order.adder("stop all"), Qt::DirectConnection);
-        QVERIFY(worker.execInThread(order.adder("high 2"), Qt::HighEventPriority));
-        blocker.release();
-        QTRY_COMPARE_WITH_TIMEOUT(
-            order.texts(), (QStringList { "high", "stop all", "high 2", "normal 1", "normal 2", "low" }), kDeadline);
         QVERIFY(quitAndWait(worker));
     }
 
@@ -194,25 +153,6 @@ private slots:
         QVERIFY(secondSawFinished);
         QCOMPARE(order.texts(), (QStringList { "loops stopped", "low", "first finished" }));
         QVERIFY(waitUntilDeleted(watch));
-    }
-
-    void quitOnIdleWorkersAlwaysFinishes()
-    {
-        // The worker may run the stop-all call before quitThread has returned; the
-        // thread must quit all the same.
-        QList<QPointer<QThread>> threads;
-        int resolved = 0;
-        std::atomic<int> ran { 0 };
-        for (int i = 0; i < 24; ++i) {
-            LambdaThreadWorker worker;
-            threads << worker.getThread();
-            if (i % 2)
-                worker.execInThread([&] { ++ran; });
-            worker.quitThread().done([&] { ++resolved; });
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(resolved, 24, kDeadline);
-        for (const QPointer<QThread>& thread : qAsConst(threads))
-            QVERIFY(waitUntilDeleted(thread));
     }
 
     void refusals()
@@ -282,17 +222,6 @@ private slots:
             order.texts(), (QStringList { "loop stopped", "all stopped", "queued call", "low call" }), kDeadline);
         QVERIFY(waitUntilDeleted(thread));
         QVERIFY(tokenWatch.expired());
-    }
-
-    void movesObjectsIntoTheThread()
-    {
-        LambdaThreadWorker worker;
-        auto* object = new QObject;
-        QVERIFY(worker.moveQObjectToThread(object) && object->thread() == worker.getThread());
-        QObject parent;
-        QVERIFY(!worker.moveQObjectToThread(nullptr) && !worker.moveQObjectToThread(new QObject(&parent)));
-        QVERIFY(worker.execInThread([object] { delete object; }));
-        QVERIFY(quitAndWait(worker));
     }
 };
 

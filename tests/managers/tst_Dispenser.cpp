@@ -147,7 +147,7 @@ private slots:
 
         // Bit 0 is red, bit 1 green, the rest ignored; the payload is indented JSON.
         for (const auto& [mask, red, green] :
-            { std::tuple(0x00, false, false), std::tuple(0x01, true, false), std::tuple(0xFE, false, true) }) {
+            { std::tuple(0x01, true, false), std::tuple(0x02, false, true), std::tuple(0xFC, false, false) }) {
             const int from = rig.peer.count();
             QVERIFY(dispenser.setLEDs(quint8(mask)));
             const int index = rig.peer.waitFor(D + "/led/set", 5000, from);

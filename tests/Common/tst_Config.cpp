@@ -83,28 +83,6 @@ private slots:
                        "[mqtt]\nhost=localhost\npassword=\nport=1883\n"));
     }
 
-    void overridesAndDefaultsLayer()
-    {
-        Config config(m_path, testDefaults());
-        config.addOverrides({ { "mqtt/host", "127.0.0.9" } });
-        QSignalSpy changed(&config, &Config::configChanged);
-        QCOMPARE(config.get(QStringLiteral("mqtt/host")), QVariant(QStringLiteral("127.0.0.9")));
-        QVERIFY(!readFile(m_path).contains("127.0.0.9"));
-
-        // An outside change of the key is stored and announced, but the override still wins.
-        writeInPlace(defaultsWith("level=2").replace("host=localhost", "host=127.0.0.3"));
-        QTRY_COMPARE_WITH_TIMEOUT(changed.count(), 1, 10000);
-        QCOMPARE(changed.at(0).at(0).toMap(), QVariantMap({ { "mqtt/host", "127.0.0.3" } }));
-        QCOMPARE(config.get(QStringLiteral("mqtt/host")), QVariant(QStringLiteral("127.0.0.9")));
-
-        // Setting the stored value again does nothing; a new value drops the override.
-        config.set(QStringLiteral("mqtt/host"), QStringLiteral("127.0.0.3"));
-        config.set(QStringLiteral("mqtt/host"), QStringLiteral("127.0.0.4"));
-        QCOMPARE(changed.count(), 2);
-        QCOMPARE(config.get(QStringLiteral("mqtt/host")), QVariant(QStringLiteral("127.0.0.4")));
-        QVERIFY(readFile(m_path).contains("host=127.0.0.4"));
-    }
-
     void outsideEditsAreAnnounced()
     {
         Config config(m_path, testDefaults());

@@ -137,16 +137,6 @@ private slots:
         server->setProtocol(QSsl::TlsV1_3OrLater);
         QVERIFY(transportError(finish(client.get(QUrl(server->url("/api"))))));
         QVERIFY(server->requests().isEmpty());
-        // A server certificate from a foreign CA: rejected, and accepted only with the flag.
-        TlsTestServer foreign;
-        foreign.setCertificate(m_certs.foreignServerCert(), m_certs.foreignServerKey());
-        foreign.setHandler([](const Request&) { return TlsTestServer::json(200, "OK", "[1]"); });
-        QVERIFY(foreign.start());
-        log.clear();
-        QVERIFY(finish(client.get(QUrl(foreign.url("/api")))).startsWith("rejected 0 \"SSL handshake failed"));
-        client.setIgnoreSslErrors(true);
-        QCOMPARE(finish(client.get(QUrl(foreign.url("/api")))), QStringLiteral("resolved 200 [1]"));
-        QCOMPARE(foreign.requests().size(), 1);
     }
 
     void timeouts()

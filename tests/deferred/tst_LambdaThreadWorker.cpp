@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <memory>
-#include <optional>
 
 namespace {
 
@@ -194,34 +193,6 @@ private slots:
                 "LambdaThreadWorker::startLoopInThread : Empty function.",
                 "LambdaThreadWorker::startLoopInThread : Interval too large." }));
         QVERIFY(quitAndWait(fresh));
-    }
-
-    void releasingTheLastHandleOfARunningWorker()
-    {
-        // With calls queued behind a busy one: releasing returns at once, the calls
-        // queued before still run against a valid state, then the thread ends.
-        std::optional<LambdaThreadWorker> worker;
-        worker.emplace();
-        QPointer<QThread> thread = worker->getThread();
-        auto token = std::make_shared<int>(0);
-        std::weak_ptr<int> tokenWatch = token;
-        const int loop = worker->startLoopInThread([token] {}, 1);
-        QCOMPARE(worker->startLoopInThread([token] {}, 60000), loop + 1);
-        token.reset();
-        Blocker blocker;
-        QVERIFY(blocker.block(*worker));
-        Recorder order;
-        QVERIFY(worker->execInThread(order.adder("queued call")));
-        worker->stopLoopInThread(loop).done(order.adder("loop stopped"), Qt::DirectConnection);
-        worker->stopAllLoopsInThread().done(order.adder("all stopped"), Qt::DirectConnection);
-        QVERIFY(worker->execInThread(order.adder("low call"), Qt::LowEventPriority));
-        worker.reset(); // the worker is still held inside a call: this must not wait for it
-        QVERIFY(thread && thread->isRunning());
-        blocker.release();
-        QTRY_COMPARE_WITH_TIMEOUT(
-            order.texts(), (QStringList { "loop stopped", "all stopped", "queued call", "low call" }), kDeadline);
-        QVERIFY(waitUntilDeleted(thread));
-        QVERIFY(tokenWatch.expired());
     }
 };
 

@@ -61,10 +61,6 @@ private slots:
         QList<int> doneValues, progress;
         int failCalls = 0;
         d.done([&](int code, const QJsonValue&) { doneValues << code; }).fail([&](int, QJsonValue) { ++failCalls; });
-        // Each callback gets its own copies of the values.
-        d.done([](int, QJsonValue body) { body = QJsonValue(); });
-        QJsonValue seen;
-        d.done([&](int, QJsonValue body) { seen = body; });
         d.progress([&](int p, QJsonValue) { progress << p; });
         d.notify(10, QJsonValue());
         d.resolve(200, QJsonObject { { "k", 1 } });
@@ -75,7 +71,6 @@ private slots:
 
         QCOMPARE(doneValues, QList<int> { 200 });
         QCOMPARE(progress, QList<int> { 10 });
-        QCOMPARE(seen.toObject().value("k").toInt(), 1);
         QCOMPARE(failCalls, 0);
         QCOMPARE(log.count(kResolveWarning), 1);
         QCOMPARE(log.count(kRejectWarning), 2);
@@ -85,7 +80,6 @@ private slots:
         int late = 0;
         d.done([&](int code, QJsonValue) { late = code; });
         QCOMPARE(late, 200);
-        QCOMPARE(d.state(), 1);
 
         // On a rejected handle fail runs at once with the values, never on one rejected
         // without values, where failZero does; done never runs on either.

@@ -116,7 +116,6 @@ private slots:
         DeviceClientRig rig("lane");
         Dispenser dispenser(rig.client, D);
         QVERIFY(rig.up());
-        QCOMPARE(dispenser.requestTimeout(), 30000);
 
         using Call = Deferred<Dispenser::Result> (Dispenser::*)();
         const QList<std::tuple<QString, Call, QByteArray, int, int, QString>> cases {

@@ -121,8 +121,6 @@ private slots:
             { { "POST /lf HTTP/1.1\nContent-Length: 4\n\nab\ncd" }, "POST /lf ab\nc", Reply, "" },
             { { "POST /a HTTP/1.1\n\nxx\r\n\r\nbody" }, "POST /a body", Reply, "" },
             { { QByteArray("PUT /x\0junk HTTP/1.1\r\n\r\nbo\0dy", 29) }, QByteArray("PUT /x bo\0dy", 12), Reply, "" },
-            { { " GET / HTTP/1.1\r\n\r\n" }, "", Reply, "" },
-            { { "G\xc3\x8bT / HTTP/1.1\r\n\r\n" }, "", Reply, "" },
             { { "M_1\t/a/b#c HTTP/1.1\r\n\r\n" }, "M_1 /a/b#c ", Reply, "" },
             { { "POST /cam HTTP/1.1\r\nContent-Len", "gth: 3000\r\n\r", "\n" + body.left(1000), body.mid(1000) },
                 "POST /cam " + body, Reply, "" },
@@ -247,16 +245,12 @@ private slots:
     {
         LogCapture log;
         auto server = startServer();
-        const QString listening = QStringLiteral("[HttpServer] Listening for HTTP requests on : 0.0.0.0:%1");
         auto refused = [this] {
             QTcpSocket socket;
             socket.connectToHost(QHostAddress::LocalHost, m_port);
             return !socket.waitForConnected(3000) && socket.error() == QAbstractSocket::ConnectionRefusedError;
         };
-        // Twice on the same port: closes, binds again, logs twice, still serves; closing twice logs once.
-        server->listen(m_port);
-        QCOMPARE(exchange({ "GET /twice HTTP/1.1\r\n\r\n" }), Reply);
-        server->close();
+        QCOMPARE(exchange({ "GET /served HTTP/1.1\r\n\r\n" }), Reply);
         server->close();
         QVERIFY(refused());
         // A port that is already taken, and one outside 1-65535, close the listener.
@@ -268,11 +262,9 @@ private slots:
         server->listen(m_port);
         server->listen(70000);
         QVERIFY(refused());
-        QCOMPARE(log.texts().filter(QRegularExpression("Listening|listen|Stopped")),
-            QStringList({ listening.arg(m_port), listening.arg(m_port),
-                "[HttpServer] Stopped listening for HTTP requests", listening.arg(m_port),
-                "[HttpServer] ERROR: Failed to listen : The bound address is already in use", listening.arg(m_port),
-                listening.arg(70000), "[HttpServer] ERROR: Failed to listen : port 70000 is outside 1-65535" }));
+        QCOMPARE(log.texts(QtCriticalMsg),
+            QStringList({ "[HttpServer] ERROR: Failed to listen : The bound address is already in use",
+                "[HttpServer] ERROR: Failed to listen : port 70000 is outside 1-65535" }));
     }
 };
 

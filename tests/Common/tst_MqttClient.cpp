@@ -228,27 +228,6 @@ private slots:
         QVERIFY(delivers(client, second, "moved/topic", changes.size()));
     }
 
-    void rpcDataLinesMaskSecrets()
-    {
-        MosquittoBroker broker;
-        QVERIFY(broker.start());
-        MqttProbe device;
-        QVERIFY(device.connectTo(broker.host(), broker.port()) && device.subscribe("dev/bo/request/#"));
-        device.setResponder([](const QByteArray&) { return QByteArray(R"({"completed":true,"token":"t0k"})"); });
-        MqttClient client;
-        pointAt(client, broker.port());
-        QSignalSpy connected(&client, &MqttClient::connected);
-        client.connect();
-        QTRY_COMPARE(connected.count(), 1);
-        LogCapture log;
-        const Deferred<QJsonValue> call = client.executeRpc("dev/bo", "1", { { "cmd", "login" }, { "pin", "1234" } });
-        QTRY_VERIFY(!call.isPending());
-        QCOMPARE(device.at(0).payload, QByteArray(R"({"cmd":"login","pin":"1234"})")); // the device still gets it
-        QVERIFY(log.contains(QtDebugMsg, R"([MqttClient] [RPC] Data    : {"cmd":"login","pin":"****"})"));
-        const QStringList reply = log.startingWith("[MqttClient] [RPC] Data     : QJsonValue(object");
-        QVERIFY(reply.size() == 1 && reply.at(0).contains("****") && !reply.at(0).contains("t0k"));
-    }
-
     void hostNameResolvedWithoutBlocking()
     {
         MosquittoBroker broker;

@@ -61,10 +61,6 @@ private slots:
         QList<int> doneValues, progress;
         int failCalls = 0;
         d.done([&](int code, const QJsonValue&) { doneValues << code; }).fail([&](int, QJsonValue) { ++failCalls; });
-        // Each callback gets its own copies of the values.
-        d.done([](int, QJsonValue body) { body = QJsonValue(); });
-        QJsonValue seen;
-        d.done([&](int, QJsonValue body) { seen = body; });
         d.progress([&](int p, QJsonValue) { progress << p; });
         d.notify(10, QJsonValue());
         d.resolve(200, QJsonObject { { "k", 1 } });
@@ -75,7 +71,6 @@ private slots:
 
         QCOMPARE(doneValues, QList<int> { 200 });
         QCOMPARE(progress, QList<int> { 10 });
-        QCOMPARE(seen.toObject().value("k").toInt(), 1);
         QCOMPARE(failCalls, 0);
         QCOMPARE(log.count(kResolveWarning), 1);
         QCOMPARE(log.count(kRejectWarning), 2);
@@ -85,7 +80,6 @@ private slots:
         int late = 0;
         d.done([&](int code, QJsonValue) { late = code; });
         QCOMPARE(late, 200);
-        QCOMPARE(d.state(), 1);
 
         // On a rejected handle fail runs at once with the values, never on one rejected
         // without values, where failZero does; done never runs on either.
@@ -228,20 +222,6 @@ private slots:
         QCOMPARE(order, (QStringList { "1", "2", "zero" }));
         QVERIFY(!holder.has_value());
         QCOMPARE(Tracked::alive.load(), 0);
-
-        // A pending handle goes silently, its callbacks with it; empty callables are ignored.
-        LogCapture log;
-        bool ran = false;
-        {
-            Deferred<Tracked> d;
-            d.done([&](Tracked) { ran = true; }).fail([&](Tracked) { ran = true; });
-        }
-        Deferred<int> e;
-        e.done(std::function<void(int)>()).fail(std::function<void(int)>()).doneZero(std::function<void()>());
-        e.resolve(1);
-        QVERIFY(!ran);
-        QVERIFY(log.texts().isEmpty());
-        QCOMPARE(Tracked::alive.load(), 0);
     }
 
     void thenAliasFollowsTheStep()
@@ -324,39 +304,6 @@ private slots:
         QCOMPARE(top.state(), 2);
         QCOMPARE(joined.state(), 2);
         QVERIFY(log.texts().isEmpty());
-    }
-
-    void whenJoinsMembers()
-    {
-        // Resolves once, on the last member, in any order.
-        QList<Deferred<QString>> members { Deferred<QString>(), Deferred<QString>(), Deferred<QString>() };
-        Deferred<> joined = Deferred<>::when(members);
-        int done = 0;
-        joined.done([&] { ++done; });
-        members[2].resolve("c");
-        members[0].resolve("a");
-        QCOMPARE(done, 0);
-        members[1].resolve("b");
-        QCOMPARE(done, 1);
-
-        // Two rejections reject the join once, without warnings.
-        LogCapture log;
-        QList<Deferred<QString>> failing { Deferred<QString>(), Deferred<QString>(), Deferred<QString>() };
-        int fails = 0;
-        Deferred<>::when(failing).fail([&] { ++fails; });
-        failing[1].reject("x");
-        failing[0].reject("y");
-        failing[2].resolve("z");
-        QCOMPARE(fails, 1);
-        QVERIFY(log.texts().isEmpty());
-
-        // Already resolved members, a handle listed twice and an empty list.
-        Deferred<QString> twice;
-        Deferred<> j3 = Deferred<>::when(QList<Deferred<QString>> { twice, twice });
-        twice.resolve("t");
-        QCOMPARE(j3.state(), 1);
-        QCOMPARE(Deferred<>::when(QList<Deferred<QString>> { twice }).state(), 1);
-        QCOMPARE(Deferred<>::when(QList<Deferred<QString>> {}).state(), 1);
     }
 };
 

@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <memory>
-#include <optional>
 
 namespace {
 
@@ -85,28 +84,6 @@ class TestLambdaThreadWorker : public QObject
     Q_OBJECT
 
 private slots:
-    void runsCallsOnItsOwnThread()
-    {
-        LambdaThreadWorker worker;
-        QThread* thread = worker.getThread();
-        std::atomic<QThread*> ranOn { nullptr };
-        QVERIFY(worker.execInThread([&] { ranOn = QThread::currentThread(); }));
-        QTRY_COMPARE_WITH_TIMEOUT(ranOn.load(), thread, kDeadline);
-
-        // Copies share the worker; assigning a handle to itself changes nothing.
-        LambdaThreadWorker copy(worker);
-        LambdaThreadWorker other;
-        const QPointer<QThread> otherThread = other.getThread();
-        other = worker; // the other worker's last handle goes: its thread ends by itself
-        other = *&other;
-        QCOMPARE(copy.getThread(), thread);
-        QVERIFY(waitUntilDeleted(otherThread));
-
-        QVERIFY(quitAndWait(worker));
-        // The label outlives the thread object.
-        QCOMPARE(copy.getThread(), nullptr);
-    }
-
     void loopIdsAndLoops()
     {
         LogCapture log;
@@ -139,25 +116,6 @@ private slots:
         QVERIFY(!slowWatch.expired());
         QCOMPARE(settled(worker.stopAllLoopsInThread()), 1);
         QVERIFY(slowWatch.expired());
-        QVERIFY(quitAndWait(worker));
-    }
-
-    void priorities()
-    {
-        LambdaThreadWorker worker;
-        Recorder order;
-        Blocker blocker;
-        QVERIFY(blocker.block(worker));
-        QVERIFY(worker.execInThread(order.adder("low"), Qt::LowEventPriority));
-        QVERIFY(worker.execInThread(order.adder("normal 1")));
-        QVERIFY(worker.execInThread(order.adder("high"), Qt::HighEventPriority));
-        QVERIFY(worker.execInThread(order.adder("normal 2"), Qt::NormalEventPriority));
-        // Stopping runs at high priority, after high calls posted before it.
-        worker.stopAllLoopsInThread().done(order.adder("stop all"), Qt::DirectConnection);
-        QVERIFY(worker.execInThread(order.adder("high 2"), Qt::HighEventPriority));
-        blocker.release();
-        QTRY_COMPARE_WITH_TIMEOUT(
-            order.texts(), (QStringList { "high", "stop all", "high 2", "normal 1", "normal 2", "low" }), kDeadline);
         QVERIFY(quitAndWait(worker));
     }
 
@@ -194,25 +152,6 @@ private slots:
         QVERIFY(secondSawFinished);
         QCOMPARE(order.texts(), (QStringList { "loops stopped", "low", "first finished" }));
         QVERIFY(waitUntilDeleted(watch));
-    }
-
-    void quitOnIdleWorkersAlwaysFinishes()
-    {
-        // The worker may run the stop-all call before quitThread has returned; the
-        // thread must quit all the same.
-        QList<QPointer<QThread>> threads;
-        int resolved = 0;
-        std::atomic<int> ran { 0 };
-        for (int i = 0; i < 24; ++i) {
-            LambdaThreadWorker worker;
-            threads << worker.getThread();
-            if (i % 2)
-                worker.execInThread([&] { ++ran; });
-            worker.quitThread().done([&] { ++resolved; });
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(resolved, 24, kDeadline);
-        for (const QPointer<QThread>& thread : qAsConst(threads))
-            QVERIFY(waitUntilDeleted(thread));
     }
 
     void refusals()
@@ -254,45 +193,6 @@ private slots:
                 "LambdaThreadWorker::startLoopInThread : Empty function.",
                 "LambdaThreadWorker::startLoopInThread : Interval too large." }));
         QVERIFY(quitAndWait(fresh));
-    }
-
-    void releasingTheLastHandleOfARunningWorker()
-    {
-        // With calls queued behind a busy one: releasing returns at once, the calls
-        // queued before still run against a valid state, then the thread ends.
-        std::optional<LambdaThreadWorker> worker;
-        worker.emplace();
-        QPointer<QThread> thread = worker->getThread();
-        auto token = std::make_shared<int>(0);
-        std::weak_ptr<int> tokenWatch = token;
-        const int loop = worker->startLoopInThread([token] {}, 1);
-        QCOMPARE(worker->startLoopInThread([token] {}, 60000), loop + 1);
-        token.reset();
-        Blocker blocker;
-        QVERIFY(blocker.block(*worker));
-        Recorder order;
-        QVERIFY(worker->execInThread(order.adder("queued call")));
-        worker->stopLoopInThread(loop).done(order.adder("loop stopped"), Qt::DirectConnection);
-        worker->stopAllLoopsInThread().done(order.adder("all stopped"), Qt::DirectConnection);
-        QVERIFY(worker->execInThread(order.adder("low call"), Qt::LowEventPriority));
-        worker.reset(); // the worker is still held inside a call: this must not wait for it
-        QVERIFY(thread && thread->isRunning());
-        blocker.release();
-        QTRY_COMPARE_WITH_TIMEOUT(
-            order.texts(), (QStringList { "loop stopped", "all stopped", "queued call", "low call" }), kDeadline);
-        QVERIFY(waitUntilDeleted(thread));
-        QVERIFY(tokenWatch.expired());
-    }
-
-    void movesObjectsIntoTheThread()
-    {
-        LambdaThreadWorker worker;
-        auto* object = new QObject;
-        QVERIFY(worker.moveQObjectToThread(object) && object->thread() == worker.getThread());
-        QObject parent;
-        QVERIFY(!worker.moveQObjectToThread(nullptr) && !worker.moveQObjectToThread(new QObject(&parent)));
-        QVERIFY(worker.execInThread([object] { delete object; }));
-        QVERIFY(quitAndWait(worker));
     }
 };
 

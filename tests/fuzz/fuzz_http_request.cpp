@@ -2,6 +2,7 @@
 // request per connection, the same outcome however the bytes are cut into reads, a
 // word-character method and a path without blanks or "?".
 
+#include "FuzzJson.h"
 #include "HttpRequestParser.h"
 #include "HttpServer.h"
 
@@ -9,19 +10,12 @@
 #include <QRegularExpression>
 
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
 
 HttpServer* g_server = nullptr;
 int g_emissions = 0;
 QByteArray g_data;
-
-void check(bool condition)
-{
-    if (!condition)
-        abort();
-}
 
 void onRequest(const QHostAddress&, const HttpServer::Request& request)
 {

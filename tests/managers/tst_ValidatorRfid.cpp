@@ -5,9 +5,7 @@
 
 #include <QJsonObject>
 #include <QMetaMethod>
-#include <QPointer>
 #include <QTest>
-#include <memory>
 
 namespace {
 
@@ -91,27 +89,6 @@ private slots:
             QStringLiteral("firmware=2.1 model=V5 manufacturer= deviceUid=04A1 version= : firmwareChanged "
                            "modelChanged deviceUidChanged"));
         QCOMPARE(dump(rfid, { "state", "numberOfSlots" }), QStringLiteral("state=Unknown numberOfSlots=0"));
-    }
-
-    void modulesAreReplaced()
-    {
-        const auto owner = std::make_unique<ValidatorRfid>(nullptr);
-        ValidatorRfid* rfid = owner.get();
-        SignalLog log(rfid);
-        rfid->fromJson(json(R"({"state": 1, "sams": [{"slot": 1, "name": "A"}, {"slot": 2, "name": "B"}]})"));
-        QCOMPARE(rfid->sams().size(), 2);
-        QCOMPARE(dump(*rfid->sam(), { "slot", "name" }) + ' ' + dump(*rfid->sams().at(1), { "slot", "name" }),
-            QStringLiteral("slot=1 name=A slot=2 name=B"));
-        QCOMPARE(rfid->sam()->parent(), rfid);
-        const QPointer<SAM> a = rfid->sams().at(0);
-        const QPointer<SAM> b = rfid->sams().at(1);
-
-        log.take();
-        rfid->fromJson(json(R"({"state": 1, "sams": [{"slot": 3, "name": "C"}, "junk"]})"));
-        QCOMPARE(log.take(), QStringList({ "numberOfSlotsChanged", "samChanged" }));
-        QCOMPARE(dump(*rfid->sam(), { "slot", "name" }) + ' ' + dump(*rfid->sams().at(1), { "slot", "name" }),
-            QStringLiteral("slot=3 name=C slot=0 name="));
-        QTRY_VERIFY(a.isNull() && b.isNull());
     }
 
     void samFields()

@@ -13,9 +13,6 @@
 
 #include <QDir>
 #include <QGuiApplication>
-#ifdef QT_WIDGETS_LIB
-#include <QApplication>
-#endif
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlExpression>
@@ -192,12 +189,7 @@ int main(int argc, char** argv)
     }
     qputenv("QT_QPA_PLATFORM", "xcb");
     qunsetenv("QT_QUICK_BACKEND");
-    // The application class QTest's mouse events expect, as QTEST_MAIN picks it.
-#ifdef QT_WIDGETS_LIB
-    QApplication app(argc, argv);
-#else
     QGuiApplication app(argc, argv);
-#endif
     tst_QmlScreenshots test;
     return QTest::qExec(&test, argc, argv);
 }

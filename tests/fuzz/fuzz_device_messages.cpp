@@ -12,14 +12,12 @@
 #include <QJsonDocument>
 
 #include <cstdint>
-#include <iterator>
 
 using manager::RFID;
 
 namespace {
 
-const QString Rfid = QStringLiteral("zent/rfid");
-const QString Dispenser = QStringLiteral("zent/dispenser");
+const QString Rfid = QStringLiteral("zent/rfid"), Dispenser = QStringLiteral("zent/dispenser");
 const char* const kKeys[] = { "service", "device", "state", "error", "what", "uid", "type", "template", "data", "info",
     "customsId", "usageLog", "timestamp", "model", "completed", "active", "isJammed", "isCartridgeDoorOpen",
     "cardInMouth", "cardInRfid", "cartridge", "cartridgePercent", "version", "code" };
@@ -50,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             : (toReader ? Rfid : Dispenser) + QLatin1String(in.PickValueInArray(kSuffixes));
         QByteArray payload = in.ConsumeBool()
             ? QByteArray::fromStdString(in.ConsumeRandomLengthString(48))
-            : QJsonDocument(FuzzJson(in, { std::begin(kKeys), std::end(kKeys) }).object())
+            : QJsonDocument(FuzzJson(in, { kKeys, kKeys + sizeof kKeys / sizeof *kKeys }).object())
                   .toJson(QJsonDocument::Compact);
         if (in.ConsumeBool())
             payload += '\0' + QByteArray::fromStdString(in.ConsumeRandomLengthString(8));
@@ -58,14 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
         QJsonObject object, prefixObject;
         const bool ok = manager::MqttClient::parseReply(payload, object);
-        const int nul = payload.indexOf('\0');
-        check(manager::MqttClient::parseReply(nul < 0 ? payload : payload.left(nul), prefixObject) == ok
-            && prefixObject == object);
-        check(payload.startsWith('\0') ? ok && object.isEmpty() : true);
+        check(manager::MqttClient::parseReply(payload.left(payload.indexOf('\0')), prefixObject) == ok
+            && prefixObject == object && (!payload.startsWith('\0') || (ok && object.isEmpty())));
 
         const RFID::State state = rfid.state();
-        check(rfid.active() == (state == RFID::Idle || state == RFID::Searching || state == RFID::CardFound));
-        check((RFID::stateToStr(state) == QLatin1String("Unknown")) == (state < RFID::Init || state > RFID::Error));
+        check(rfid.active() == (state == RFID::Idle || state == RFID::Searching || state == RFID::CardFound)
+            && (RFID::stateToStr(state) == QLatin1String("Unknown")) == (state < RFID::Init || state > RFID::Error));
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;

@@ -170,6 +170,21 @@ private slots:
         QCOMPARE(shown(), expected);
     }
 
+    // Time-outs lead to the idle rule; the same screen without time-out leaves the timer alone.
+    void timeouts()
+    {
+        m_logic->setTimeDivisor(1000);
+        QSignalSpy changed(m_logic.data(), &ScreenLogic::screenChanged);
+        m_state = Lane::Ready;
+        m_logic->sessionFinished(false, QString("Jammed")); // 30 ms
+        m_logic->setScreen(QString("ErrorScreen"));
+        QCOMPARE(m_logic->screenTimeout(), 30000);
+        m_logic->setScreen(QString("ErrorScreen"), 30000);
+        QCOMPARE(changed.count(), 2);
+        QTRY_COMPARE(m_logic->screen(), QString("CollectScreen"));
+        QCOMPARE(m_logic->message(), QString("Jammed"));
+    }
+
     void displayOff()
     {
         LogCapture log;
@@ -226,6 +241,31 @@ private slots:
         QCOMPARE(log.startingWith(QString("[EventManager] Deleted 2 event(s) older than ")).size(), 1);
         QSettings s(file, QSettings::IniFormat);
         QCOMPARE(s.beginReadArray(QString("events")), 1);
+    }
+
+    void filters()
+    {
+        EventManager events(*m_config, path(QString("filters.ini")));
+        const QDateTime now = QDateTime::currentDateTime();
+        const QDate today = now.date();
+        for (const auto& [name, at] :
+            { std::pair { "Maintenance login", now.addSecs(-1800) }, { "Maintenance logout", now.addSecs(-5400) },
+                { "Application started", QDateTime(today.addDays(-1), QTime(12, 0)) },
+                { "month", QDateTime(today.addMonths(-1), QTime(0, 0, 1)) },
+                { "older", QDateTime(today.addMonths(-1).addDays(-1), QTime(23, 0)) } })
+            events.push(new Event(QString("General"), QString::fromLatin1(name), QString(), at));
+        events.applyFilter(QString("MAINTENANCE LOG"));
+        QCOMPARE(names(events), QStringList({ "Maintenance login", "Maintenance logout" }));
+        events.applyFilterPeriod(QString("Last hour"));
+        QCOMPARE(names(events), QStringList({ "Maintenance login" }));
+        events.applyFilterPeriod(QString("All history")); // keeps the name filter
+        QCOMPARE(names(events).size(), 2);
+        events.applyFilter(QString());
+        events.applyFilterPeriod(QString("Last month"));
+        QCOMPARE(names(events).size(), 4);
+        events.applyFilter(QDateTime(today.addDays(-1), QTime(12, 0)));
+        QCOMPARE(names(events).last(), QString("Application started"));
+        QCOMPARE(names(events).size(), 3);
     }
 
     void writeFailure()

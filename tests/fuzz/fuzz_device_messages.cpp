@@ -29,8 +29,7 @@ const char* const kSuffixes[] = { "/info", "/status", "/card/found", "/card/remo
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     static QCoreApplication app(*argc, *argv);
-    qInstallMessageHandler(
-        [](QtMsgType type, const QMessageLogContext&, const QString&) { check(type != QtFatalMsg); });
+    qInstallMessageHandler([](QtMsgType t, const QMessageLogContext&, const QString&) { check(t != QtFatalMsg); });
     return 0;
 }
 
@@ -56,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
         QJsonObject object, prefixObject;
         const bool ok = manager::MqttClient::parseReply(payload, object);
-        check(manager::MqttClient::parseReply(payload.left(payload.indexOf('\0')), prefixObject) == ok
+        const int nul = payload.indexOf('\0'); // left() of a negative length is empty, not the whole
+        check(manager::MqttClient::parseReply(nul < 0 ? payload : payload.left(nul), prefixObject) == ok
             && prefixObject == object && (!payload.startsWith('\0') || (ok && object.isEmpty())));
 
         const RFID::State state = rfid.state();

@@ -32,10 +32,14 @@ Popup {
         }
         Image {
             id: picture
+            objectName: "PopupImage"
             anchors.horizontalCenter: parent.horizontalCenter
             visible: source != ""
             width: 100
             height: 100
+            // Drawn at the size shown, without smoothing: a QR code must stay crisp to be read.
+            sourceSize: Qt.size(width, height)
+            smooth: false
             fillMode: Image.PreserveAspectFit
         }
         Row {

@@ -142,6 +142,9 @@ void TestClock::scripted()
     // A list that could not be read at start is read again, by the next refresh or a zone choice.
     runner.results["timedatectl --no-pager list-timezones"] = finished("", 1);
     Clock late(runner, Conf);
+    runner.calls.clear();
+    late.refresh();
+    QCOMPARE(runner.calls.value(0), QString("timedatectl --no-pager list-timezones"));
     QSignalSpy listed(&late, &Clock::timezonesChanged);
     runner.results["timedatectl --no-pager list-timezones"] = finished("Asia/Tashkent\nEtc/UTC");
     runner.calls.clear();

@@ -32,10 +32,6 @@ public:
         const QMutexLocker lock(&m_mutex);
         return m_texts;
     }
-    std::function<void()> adder(const QString& text)
-    {
-        return [this, text] { add(text); };
-    }
 
 private:
     mutable QMutex m_mutex;

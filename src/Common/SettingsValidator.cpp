@@ -77,8 +77,8 @@ const int kMaxKeyLength = 128;
 bool isKeySpelling(const QString& key)
 {
     const int slash = key.indexOf(QLatin1Char('/'));
-    if (key.size() > kMaxKeyLength || slash <= 0 || slash == key.size() - 1 || key.indexOf(QLatin1Char('/'), slash + 1) >= 0
-        || ProtectedSettings::normalized(key) != key)
+    if (key.size() > kMaxKeyLength || slash <= 0 || slash == key.size() - 1
+        || key.indexOf(QLatin1Char('/'), slash + 1) >= 0 || ProtectedSettings::normalized(key) != key)
         return false;
     return std::none_of(key.begin(), key.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
 }
@@ -158,8 +158,7 @@ void SettingsValidator::insert(QJsonObject* body, const QString& key, const QJso
     body->insert(group, names);
 }
 
-bool SettingsValidator::check(
-    const QJsonObject& body, QJsonObject* changes, QStringList* unknown, QString* error) const
+bool SettingsValidator::check(const QJsonObject& body, QJsonObject* changes, QStringList* unknown, QString* error) const
 {
     QJsonObject accepted;
     QStringList ignored;

@@ -65,6 +65,9 @@ private slots:
 
 private:
     QVariantMap readChanges();
+    // Moves a file that is not an INI text out of the way, so no write replaces the
+    // operator's settings; false when it is still there.
+    bool setAsideIfUnreadable();
     void watchFile();
 
     QString m_fileName;

@@ -1,5 +1,7 @@
 #include "DatabaseConnection.h"
 
+#include "PrivateFile.h"
+
 #include <QDebug>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -8,6 +10,9 @@
 DatabaseConnection::DatabaseConnection(const QString& path)
     : m_name(QUuid::createUuid().toString())
 {
+    // SQLite gives its journal files the mode of the database file.
+    if (!path.isEmpty() && path != QLatin1String(":memory:") && !path.startsWith(QLatin1String("file:")))
+        PrivateFile::prepare(path);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
     db.setDatabaseName(path);
     db.setConnectOptions(connectOptions());

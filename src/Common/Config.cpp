@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonValue>
 #include <QMap>
 #include <QRegularExpression>
@@ -445,6 +446,17 @@ QJsonValue Config::maskSecrets(const QJsonValue& value)
         out.insert(it.key(), hidden ? QJsonValue(QStringLiteral("****")) : maskSecrets(it.value()));
     }
     return out;
+}
+
+QString Config::maskedPayload(const QByteArray& payload)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
+    if (error.error != QJsonParseError::NoError)
+        return maskUrlPasswords(QString::fromUtf8(payload));
+    const QJsonValue masked = maskSecrets(document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object()));
+    return QString::fromUtf8((masked.isArray() ? QJsonDocument(masked.toArray()) : QJsonDocument(masked.toObject()))
+                                 .toJson(QJsonDocument::Compact));
 }
 
 void Config::print() const

@@ -161,7 +161,6 @@ private slots:
                                       .arg(lockSecs)),
                 qPrintable(log.texts().last()));
         }
-        QCOMPARE(lockSecs, 900);
         now += 900 * 1000 - 1;
         QVERIFY(sessions.loginLocked());
         now += 1;
@@ -170,7 +169,6 @@ private slots:
         wrong(4);
         QVERIFY(!sessions.loginLocked());
         wrong(1);
-        QVERIFY(log.contains(QString("[SessionManager] WARN: 5 wrong PINs in a row; login locked for 30 s")));
         QCOMPARE(log.count(QString("[SessionManager] WARN: 5 wrong PINs in a row; login locked for 30 s")), 2);
     }
 

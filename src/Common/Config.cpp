@@ -454,7 +454,8 @@ QString Config::maskedPayload(const QByteArray& payload)
     const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
     if (error.error != QJsonParseError::NoError)
         return maskUrlPasswords(QString::fromUtf8(payload));
-    const QJsonValue masked = maskSecrets(document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object()));
+    const QJsonValue masked
+        = maskSecrets(document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object()));
     return QString::fromUtf8((masked.isArray() ? QJsonDocument(masked.toArray()) : QJsonDocument(masked.toObject()))
                                  .toJson(QJsonDocument::Compact));
 }

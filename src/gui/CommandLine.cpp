@@ -95,9 +95,9 @@ CommandLine::Result CommandLine::parse(const QStringList& arguments, bool checkO
 QStringList CommandLine::withoutToolkitOptions(const QStringList& arguments)
 {
     // The GUI application's, then its X11 platform's; each may also start with "--".
-    static const QStringList withValue = { "platform", "platformpluginpath", "platformtheme", "plugin",
-        "qwindowgeometry", "geometry", "qwindowtitle", "title", "qwindowicon", "icon", "session", "display", "name",
-        "visual" };
+    static const QStringList withValue
+        = { "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "geometry", "qwindowtitle",
+              "title", "qwindowicon", "icon", "session", "display", "name", "visual" };
     static const QStringList flags = { "reverse", "testability", "sync", "dograb", "nograb" };
     QStringList out;
     for (int i = 0; i < arguments.size(); ++i) {

@@ -5,8 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,7 +33,7 @@ QByteArray readFile(const QString& path)
 // The permission bits of a file, as stat gives them.
 int fileMode(const QString& path)
 {
-    struct stat st {};
+    struct stat st = {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
@@ -169,8 +169,10 @@ private slots:
         QCOMPARE(aside.size(), int(unreadable));
         if (unreadable) {
             const QString kept = m_dir->filePath(aside.at(0));
-            QVERIFY2(QRegularExpression("unreadable-\\d{8}T\\d{6}\\.\\d{3}Z$").match(kept).hasMatch(), qPrintable(kept));
-            QCOMPARE(log.texts(QtCriticalMsg), QStringList { "[Config] ERROR: " + m_path + " cannot be parsed; kept as " + kept });
+            QVERIFY2(
+                QRegularExpression("unreadable-\\d{8}T\\d{6}\\.\\d{3}Z$").match(kept).hasMatch(), qPrintable(kept));
+            QCOMPARE(log.texts(QtCriticalMsg),
+                QStringList { "[Config] ERROR: " + m_path + " cannot be parsed; kept as " + kept });
             QCOMPARE(readFile(kept), content);
             QCOMPARE(fileMode(kept), 0600);
         }
@@ -179,7 +181,8 @@ private slots:
         QVERIFY(readFile(m_path).contains("level=3"));
         QCOMPARE(fileMode(m_path), 0600);
         QCOMPARE(log.startingWith("[Config] WARN: could not write").size(), 0);
-        QCOMPARE(log.count("[Config] WARN: " + m_path + " is empty; the defaults are in force"), int(content.isEmpty()));
+        QCOMPARE(
+            log.count("[Config] WARN: " + m_path + " is empty; the defaults are in force"), int(content.isEmpty()));
     }
 
     void failedWriteIsReported()
@@ -188,7 +191,8 @@ private slots:
         const QString path = QStringLiteral("/proc/self/gui.conf");
         LogCapture log;
         Config config(path, testDefaults());
-        QCOMPARE(log.count("[Config] WARN: could not write " + path + " (access error); the change is kept in memory only"),
+        QCOMPARE(
+            log.count("[Config] WARN: could not write " + path + " (access error); the change is kept in memory only"),
             1);
         config.set(QStringLiteral("log/level"), 3);
         QCOMPARE(config.get(QStringLiteral("log/level")), QVariant(3));

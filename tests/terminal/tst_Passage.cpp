@@ -436,11 +436,14 @@ void tst_Passage::noSecretInTheLog()
     }
     QTRY_COMPARE(l.config.get("camera/alpr2").toString(), alpr2);
     const QString alpr1 = m_cameras->url("alpr1").replace("plou", "SetPw-4417");
-    const QByteArray set = QJsonDocument(QJsonObject { { "camera", QJsonObject { { "alpr1", alpr1 } } } }).toJson(QJsonDocument::Compact);
-    QVERIFY(QTest::qWaitFor([&] { // again until the subscription is in place
-        m_probe.publish("zent/ui/config/set", set);
-        return QTest::qWaitFor([&] { return l.config.get("camera/alpr1").toString() == alpr1; }, 300);
-    }, 5000));
+    const QByteArray set = QJsonDocument(QJsonObject { { "camera", QJsonObject { { "alpr1", alpr1 } } } })
+                               .toJson(QJsonDocument::Compact);
+    QVERIFY(QTest::qWaitFor(
+        [&] { // again until the subscription is in place
+            m_probe.publish("zent/ui/config/set", set);
+            return QTest::qWaitFor([&] { return l.config.get("camera/alpr1").toString() == alpr1; }, 300);
+        },
+        5000));
 
     QVERIFY(m_probe.publish("zent/ui/button", "{}"));
     QVERIFY(l.waitState(S::PostExit, 5000));

@@ -109,10 +109,7 @@ void UiMqttService::onReceived(const QByteArray& payload, const QByteArray& rawT
         return;
     }
     const QJsonDocument document = QJsonDocument::fromJson(payload);
-    qDebug().noquote() << "[GUIManager] Data : "
-            + (document.isObject() ? QString::fromUtf8(
-                   QJsonDocument(Config::maskSecrets(document.object()).toObject()).toJson(QJsonDocument::Compact))
-                                   : Config::maskedValue(QString(), QString::fromUtf8(payload)).toString());
+    qDebug().noquote() << "[GUIManager] Data : " + Config::maskedPayload(payload);
 
     const QString suffix = topic.mid(base.size());
     if (suffix == QLatin1String("/info/get"))

@@ -63,6 +63,7 @@ private slots:
         QCOMPARE(order, QStringList({ "2001-01-01T00:00:03", "2001-01-01T00:00:01" }));
         QCOMPARE(db.transAdd(due.last()), Database::AddResult::Duplicate);
         QCOMPARE(db.transCount("PENDING"), 3);
+        QCOMPARE(int(QFileInfo(path("a.db")).permissions()), 0x6600); // owner only, whatever the umask
 
         QVERIFY(db.blacklistApply({ "A", "B" }, {}));
         QVERIFY(db.blacklistApply({ "B", "C" }, { "A", "Z" }));
@@ -128,6 +129,7 @@ private slots:
         tick(bo);
         QTRY_COMPARE(bo.state(), CardBO::Init);
         QCOMPARE(rig.db->param("apiKey").toString(), rig.sim.apiKey());
+        QCOMPARE(int(QFileInfo(QSettings("zent", "kstv-card-bo").fileName()).permissions()), 0x6600);
         const BackOfficeSim::Entry reg = rig.sim.journal("register").value(0);
         QCOMPARE(reg.clientSubject, QString("device-001"));
 

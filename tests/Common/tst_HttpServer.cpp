@@ -320,11 +320,12 @@ private slots:
             }
             QTest::qWait(500);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(pushes.begin(), pushes.end(), [](const auto& p) { return p->closed; }),
-            10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::all_of(pushes.begin(), pushes.end(), [](const auto& p) { return p->closed; }), 10000);
         const long served
             = std::count_if(pushes.begin(), pushes.end(), [](const auto& p) { return p->received == Reply; });
-        QVERIFY2(served * 100 >= long(pushes.size()) * 95, qPrintable(QString("%1 of %2 pushes served").arg(served).arg(pushes.size())));
+        QVERIFY2(served * 100 >= long(pushes.size()) * 95,
+            qPrintable(QString("%1 of %2 pushes served").arg(served).arg(pushes.size())));
         QCOMPARE(m_emitted, QVector<QByteArray>(int(served), "POST /push ok").toList());
         // What the attack holds when it stops is dropped long before the connection deadline.
         for (const auto& attacker : attack)

@@ -12,6 +12,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
@@ -260,6 +261,17 @@ private slots:
         first.send(QByteArray(4000, 'f'));
         QVERIFY(first.waitClosed());
         QCOMPARE(first.received, Reply);
+
+        // A body that came while the listener was too busy to read it is not a slow one.
+        server->setConnectionDeadline(HttpServer::DefaultConnectionDeadlineMs);
+        Peer busy(m_port);
+        busy.send("POST /busy HTTP/1.1\r\nContent-Length: 4\r\n\r\nab");
+        QTest::qWait(100);
+        busy.send("cd");
+        QThread::msleep(HttpServer::BodyRateGraceMs + 200);
+        QVERIFY(busy.waitClosed());
+        QCOMPARE(busy.received, Reply);
+        QCOMPARE(m_emitted.last(), "POST /busy abcd");
     }
 
     void idleConnectionsDoNotLockCamerasOut_data()

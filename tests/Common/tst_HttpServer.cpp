@@ -70,8 +70,10 @@ public:
         for (int i = 0; i < count; ++i)
             open();
         connect(&m_trickle, &QTimer::timeout, this, [this] {
-            for (QTcpSocket* socket : qAsConst(m_sockets))
-                socket->write("x");
+            for (QTcpSocket* socket : qAsConst(m_sockets)) {
+                if (socket->state() == QAbstractSocket::ConnectedState)
+                    socket->write("x");
+            }
         });
         if (trickle)
             m_trickle.start(1000);

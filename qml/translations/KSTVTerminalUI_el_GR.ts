@@ -433,14 +433,19 @@
 <context>
     <name>Login</name>
     <message>
-        <location filename="../screens/settings/Login.qml" line="54"/>
+        <location filename="../screens/settings/Login.qml" line="56"/>
         <source>Pin</source>
         <translation>PIN</translation>
     </message>
     <message>
-        <location filename="../screens/settings/Login.qml" line="65"/>
+        <location filename="../screens/settings/Login.qml" line="67"/>
         <source>LOGIN</source>
         <translation>ΕΙΣΟΔΟΣ</translation>
+    </message>
+    <message>
+        <location filename="../screens/settings/Login.qml" line="55"/>
+        <source>Login locked</source>
+        <translation>Κλειδωμένο</translation>
     </message>
 </context>
 <context>

@@ -1,15 +1,19 @@
 #include "Config.h"
 
+#include "PrivateFile.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonValue>
 #include <QMap>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTextCodec>
 
 #include <cmath>
 #include <limits>
@@ -211,6 +215,32 @@ QString statusText(QSettings::Status status)
     return QStringLiteral("unknown error");
 }
 
+// False for bytes that are not an INI text: not UTF-8, control characters, a "[group" line
+// without its bracket, or a last line cut off before its "=". A stray line elsewhere is
+// skipped by the settings library, so it does not count.
+bool isIniText(const QByteArray& bytes)
+{
+    QTextCodec::ConverterState state;
+    const QString text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    if (state.invalidChars > 0 || state.remainingChars > 0)
+        return false;
+    QString last;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const QString& raw : lines) {
+        for (const QChar c : raw) {
+            if (c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\r'))
+                return false;
+        }
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1Char('[')) && !line.endsWith(QLatin1Char(']')))
+            return false;
+        if (!line.isEmpty())
+            last = line;
+    }
+    return last.isEmpty() || last.startsWith(QLatin1Char(';')) || last.startsWith(QLatin1Char('#'))
+        || last.startsWith(QLatin1Char('[')) || last.contains(QLatin1Char('='));
+}
+
 } // namespace
 
 Config::Config(const QString& fileName, const QVariantMap& defaults, QObject* parent)
@@ -219,6 +249,9 @@ Config::Config(const QString& fileName, const QVariantMap& defaults, QObject* pa
     , m_values(defaults)
     , m_defaults(defaults)
 {
+    if (QFileInfo::exists(m_fileName) && QFileInfo(m_fileName).size() == 0)
+        qWarning().noquote().nospace() << "[Config] WARN: " << m_fileName << " is empty; the defaults are in force";
+    setAsideIfUnreadable();
     if (!QFileInfo::exists(m_fileName)) {
         // At start-up the logger is not set up yet: this goes out through the toolkit's default output.
         qWarning().noquote().nospace() << "[Config] Creating default config file : " << m_fileName;
@@ -415,6 +448,18 @@ QJsonValue Config::maskSecrets(const QJsonValue& value)
     return out;
 }
 
+QString Config::maskedPayload(const QByteArray& payload)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
+    if (error.error != QJsonParseError::NoError)
+        return maskUrlPasswords(QString::fromUtf8(payload));
+    const QJsonValue masked
+        = maskSecrets(document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object()));
+    return QString::fromUtf8((masked.isArray() ? QJsonDocument(masked.toArray()) : QJsonDocument(masked.toObject()))
+                                 .toJson(QJsonDocument::Compact));
+}
+
 void Config::print() const
 {
     int width = 0;
@@ -450,7 +495,13 @@ QVariantMap Config::readChanges()
                                        << ")";
         return changes;
     }
+    const bool parsable = isIniText(file.readAll());
     file.close();
+    if (!parsable) {
+        // Perhaps still being written; the next save sets it aside.
+        qWarning().noquote().nospace() << "[Config] WARN: ignoring " << m_fileName << ": it cannot be parsed";
+        return changes;
+    }
 
     // The settings library caches a parsed file by path, size and modification time, so
     // an edit that keeps the size within one clock tick would go unseen. It is read
@@ -494,7 +545,8 @@ void Config::save()
         m_watcher.removePaths(m_watcher.files());
     if (!m_watcher.directories().isEmpty())
         m_watcher.removePaths(m_watcher.directories());
-    {
+    if (setAsideIfUnreadable()) {
+        PrivateFile::prepare(m_fileName);
         QSettings settings(m_fileName, QSettings::defaultFormat());
         for (auto it = m_values.cbegin(); it != m_values.cend(); ++it)
             settings.setValue(it.key(), it.value());
@@ -505,6 +557,24 @@ void Config::save()
         }
     }
     watchFile();
+}
+
+bool Config::setAsideIfUnreadable()
+{
+    QFile file(m_fileName);
+    if (!file.open(QIODevice::ReadOnly) || isIniText(file.readAll()))
+        return true; // missing or unreadable: nothing to keep, and a failed write says so
+    file.close();
+    const QString aside = m_fileName + QStringLiteral(".unreadable-")
+        + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'hhmmss.zzz'Z'"));
+    if (!QFile::rename(m_fileName, aside)) {
+        qCritical().noquote().nospace() << "[Config] ERROR: " << m_fileName
+                                        << " cannot be parsed and could not be moved aside; it is not written";
+        return false;
+    }
+    PrivateFile::prepare(aside);
+    qCritical().noquote().nospace() << "[Config] ERROR: " << m_fileName << " cannot be parsed; kept as " << aside;
+    return true;
 }
 
 void Config::onFileChanged(const QString& path)

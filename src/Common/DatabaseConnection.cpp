@@ -1,6 +1,10 @@
 #include "DatabaseConnection.h"
 
+#include "PrivateFile.h"
+
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QUuid>
@@ -8,6 +12,11 @@
 DatabaseConnection::DatabaseConnection(const QString& path)
     : m_name(QUuid::createUuid().toString())
 {
+    // SQLite gives its journal files the mode of the database file. It makes no folder,
+    // so neither is one made here.
+    const QFileInfo file(path);
+    if (file.absoluteDir().exists() && path != QLatin1String(":memory:") && !path.startsWith(QLatin1String("file:")))
+        PrivateFile::prepare(path);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
     db.setDatabaseName(path);
     db.setConnectOptions(connectOptions());

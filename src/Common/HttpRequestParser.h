@@ -30,6 +30,8 @@ public:
     bool expectsContinue() const;
     // Bytes held for this request.
     qint64 bufferedSize() const { return m_data.size() + m_raw.size(); }
+    // Bytes received after the head, as sent (chunk framing included).
+    qint64 bodyReceived() const { return m_bodyStart < 0 ? 0 : m_received - m_bodyStart; }
 
     // Splits a received request: the head ends at the first CR LF CR LF, or else at
     // the first LF LF, and must start with a method and a path. False when it does not.

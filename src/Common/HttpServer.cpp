@@ -29,6 +29,9 @@ struct HttpServer::Connection
     QHostAddress peer;
     HttpRequestParser parser;
     QTimer* firstBytes = nullptr;
+    // Started when the head is complete; the timer checks the body's pace against the floor.
+    QElapsedTimer bodyClock;
+    QTimer* bodyRate = nullptr;
     // Refused, or answered: nothing more is read.
     bool finished = false;
     bool registered = true;
@@ -143,7 +146,7 @@ void HttpServer::refuse(const ConnectionPtr& conn, const QString& reason, const 
 HttpServer::ConnectionPtr HttpServer::oldestUnfinished() const
 {
     for (const ConnectionPtr& conn : m_connections) {
-        if (!conn->finished && !conn->parser.headComplete())
+        if (!conn->finished)
             return conn;
     }
     return nullptr;
@@ -159,8 +162,8 @@ void HttpServer::onNewConnection()
     conn->registered = false;
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
 
-    // One address may not take every place; when all places are taken, a connection
-    // that has not even sent its head gives way to the new one.
+    // One address may not take every place; when all places are taken, the oldest
+    // connection whose request is still coming gives way to the new one.
     if (m_perPeer.value(peer) >= m_maxPerPeer) {
         refuse(conn, QStringLiteral("Too many connections from one address (%1)").arg(m_maxPerPeer));
         return;
@@ -230,6 +233,13 @@ void HttpServer::onReadyRead(const ConnectionPtr& conn)
     conn->held = conn->parser.bufferedSize();
     switch (state) {
     case HttpRequestParser::Incomplete:
+        if (conn->parser.headComplete() && !conn->bodyClock.isValid()) {
+            conn->bodyClock.start();
+            conn->bodyRate = new QTimer(socket);
+            conn->bodyRate->setSingleShot(true);
+            connect(conn->bodyRate, &QTimer::timeout, this, [this, conn] { checkBodyRate(conn); });
+            checkBodyRate(conn);
+        }
         // A client that asks first sends its body only after this.
         if (!conn->continued && conn->parser.expectsContinue()) {
             conn->continued = true;
@@ -258,6 +268,20 @@ void HttpServer::onReadyRead(const ConnectionPtr& conn)
         return;
     socket->write(Reply);
     socket->disconnectFromHost();
+}
+
+void HttpServer::checkBodyRate(const ConnectionPtr& conn)
+{
+    if (conn->finished)
+        return;
+    // When the bytes received so far stop being enough; rechecked then rather than on every read.
+    const qint64 due = BodyRateGraceMs + conn->parser.bodyReceived() * 1000 / MinBodyBytesPerSecond;
+    const qint64 elapsed = conn->bodyClock.elapsed();
+    if (elapsed >= due) {
+        refuse(conn, QStringLiteral("Request body slower than %1 bytes/s").arg(MinBodyBytesPerSecond));
+        return;
+    }
+    conn->bodyRate->start(int(qMin<qint64>(due - elapsed, m_connectionDeadlineMs)));
 }
 
 void HttpServer::handleRequest(const QHostAddress& peer, const QByteArray& data)

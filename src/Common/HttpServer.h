@@ -34,6 +34,11 @@ public:
     static constexpr int DefaultFirstBytesDeadlineMs = 2000;
     static constexpr int DefaultMaxConnections = 64;
     static constexpr int DefaultMaxConnectionsPerPeer = 8;
+    // Floor of a body's pace: from this long after the head, the body must have come at
+    // this average rate at least. A camera's JSON push is far below a kilobyte and comes
+    // whole with its head, so only a peer that trickles a body to hold its place is dropped.
+    static constexpr int BodyRateGraceMs = 1000;
+    static constexpr qint64 MinBodyBytesPerSecond = 1024;
     // Bytes held by all requests in progress together.
     static constexpr qint64 DefaultMemoryBudget = 32 * 1024 * 1024;
     // Refusal lines written per window; the rest are counted in one line at its end.
@@ -67,8 +72,10 @@ private:
 
     void onNewConnection();
     void onReadyRead(const ConnectionPtr& conn);
-    // The oldest connection that has not sent its whole head, to make room for a new one.
+    // The oldest connection whose request is not complete, to make room for a new one.
     ConnectionPtr oldestUnfinished() const;
+    // Drops the connection once its body falls below the floor, else checks again when it would.
+    void checkBodyRate(const ConnectionPtr& conn);
     // Closes the connection without a reply (or with the given one) and logs why.
     void refuse(const ConnectionPtr& conn, const QString& reason, const QByteArray& reply = QByteArray());
     // Takes the connection out of the bookkeeping; once only.

@@ -217,7 +217,7 @@ bool MqttClient::publish(const QByteArray& data, const QString& topic, quint8 qo
     if (debugEnabled())
         qDebug().noquote().nospace() << "[MqttClient] Publishing to topic '" << topic << "' with Qos = " << int(qos)
                                      << " and Retain = " << boolText(retain) << ":\n"
-                                     << data;
+                                     << Config::maskedPayload(data);
     if (m_client->publish(MqttTopicName(topic), data, qos, retain) == -1) {
         emit error("Publish to " + topic + " failed.");
         return false;
@@ -278,7 +278,8 @@ void MqttClient::onStateChanged(MosquittoClient::ClientState state)
 void MqttClient::onReceived(const QByteArray& message, const MqttTopicName& topic)
 {
     if (debugEnabled())
-        qDebug().noquote().nospace() << "[MqttClient] Received on topic: " << topic.name() << "\n" << message;
+        qDebug().noquote().nospace() << "[MqttClient] Received on topic: " << topic.name() << "\n"
+                                     << Config::maskedPayload(message);
     emit received(message, topic.name().toUtf8());
 }
 

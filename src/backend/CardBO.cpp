@@ -1,7 +1,7 @@
 #include "CardBO.h"
 
 #include "Config.h"
-#include "ProtectedSettings.h"
+#include "SettingsValidator.h"
 #include "ValueUpdate.h"
 
 #include <QDebug>
@@ -526,20 +526,23 @@ void CardBO::triggerSoftware(const QJsonObject& reply)
 
 void CardBO::applyConfig(const QJsonArray& config)
 {
+    // With TLS errors ignored anyone in the middle could send this list: each element gets
+    // the checks of any remote change, and what passes is stored in one go.
+    const SettingsValidator validator(m_config, SettingsValidator::Channel::BackOffice);
+    QJsonObject changes;
     for (const QJsonValue& item : config) {
         const QJsonObject element = item.toObject();
         const QString name = element.value(QStringLiteral("name")).toString();
-        if (name.trimmed().isEmpty()) {
-            BO_LOG(qWarning) << "WARN: Remote configuration entry without a name skipped";
-            continue;
-        }
-        // With TLS errors ignored anyone in the middle could send this list.
-        if (ProtectedSettings::contains(name)) {
-            BO_LOG(qWarning) << "WARN: Remote configuration may not change protected setting, skipped : " << name;
-            continue;
-        }
-        m_config.set(name, element.value(QStringLiteral("value")).toVariant());
+        QJsonValue value;
+        QString error;
+        const SettingsValidator::Verdict verdict
+            = validator.checkEntry(name, element.value(QStringLiteral("value")), &value, &error);
+        if (verdict == SettingsValidator::Verdict::Change)
+            SettingsValidator::insert(&changes, name, value);
+        else if (verdict != SettingsValidator::Verdict::NoChange)
+            BO_LOG(qWarning) << "WARN: Remote configuration entry skipped : " << error;
     }
+    m_config.fromJson(changes);
 }
 
 void CardBO::updateLastComms()

@@ -1,6 +1,7 @@
 #include "Database.h"
 
 #include "Config.h"
+#include "PrivateFile.h"
 #include "SqlDatabase.h"
 
 #include <QDebug>
@@ -398,6 +399,7 @@ void Database::setParam(const QString& key, const QVariant& value)
         return;
     if (key == ApiKey) {
         QSettings store(Organisation, Application);
+        PrivateFile::prepare(store.fileName());
         store.setValue(ApiKey, value);
         store.sync();
         emit paramChanged(key, value);

@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 
-CommandLine::Result CommandLine::parse(const QStringList& arguments)
+CommandLine::Result CommandLine::parse(const QStringList& arguments, bool checkOnly)
 {
     const QCommandLineOption help({ "h", "help" }, "Print help and exit");
     const QCommandLineOption version({ "V", "version" }, "Print version and exit");
@@ -51,6 +51,9 @@ CommandLine::Result CommandLine::parse(const QStringList& arguments)
         }
     }
 
+    if (checkOnly)
+        return result;
+
     QVariantMap& map = result.overrides;
     if (parser.isSet(verbose)) {
         bool ok = false;
@@ -87,4 +90,26 @@ CommandLine::Result CommandLine::parse(const QStringList& arguments)
         qInfo().noquote().nospace() << "Using configuration file : " << parser.value(config);
     }
     return result;
+}
+
+QStringList CommandLine::withoutToolkitOptions(const QStringList& arguments)
+{
+    // The GUI application's, then its X11 platform's; each may also start with "--".
+    static const QStringList withValue
+        = { "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "geometry", "qwindowtitle",
+              "title", "qwindowicon", "icon", "session", "display", "name", "visual" };
+    static const QStringList flags = { "reverse", "testability", "sync", "dograb", "nograb" };
+    QStringList out;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments.at(i);
+        const QString name = arg.startsWith(QLatin1String("--")) ? arg.mid(2) : arg.mid(1);
+        if (i == 0 || !arg.startsWith(QLatin1Char('-'))) {
+            out.append(arg);
+        } else if (withValue.contains(name) && i + 1 < arguments.size()) {
+            ++i;
+        } else if (!flags.contains(name) && !name.startsWith(QLatin1String("qmljsdebugger="))) {
+            out.append(arg);
+        }
+    }
+    return out;
 }

@@ -17,6 +17,10 @@ public:
         QString output;
     };
 
-    // arguments as QCoreApplication::arguments() gives them, the program first.
-    static Result parse(const QStringList& arguments);
+    // arguments as QCoreApplication::arguments() gives them, the program first. With
+    // checkOnly only help, version and errors are decided: no overrides, no log lines.
+    static Result parse(const QStringList& arguments, bool checkOnly = false);
+    // The arguments without the GUI application's own options (and their values), which
+    // that application takes out before ours are parsed.
+    static QStringList withoutToolkitOptions(const QStringList& arguments);
 };

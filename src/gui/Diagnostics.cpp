@@ -3,6 +3,7 @@
 #include "Ethernet.h"
 #include "MIOBoard.h"
 #include "Network.h"
+#include "PrivateFile.h"
 #include "QrCodeGenerator.h"
 #include "Terminal.h"
 #include "ValueUpdate.h"
@@ -193,6 +194,8 @@ void Diagnostics::saveReport()
     const QByteArray bytes = report.toUtf8();
     QString error;
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+        error = file.errorString();
+    else if (!file.setPermissions(PrivateFile::Permissions)) // it carries the serial number
         error = file.errorString();
     else if (file.write(bytes) != bytes.size())
         error = file.errorString();

@@ -2,6 +2,7 @@
 
 #include "Config.h"
 #include "Event.h"
+#include "PrivateFile.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -70,6 +71,7 @@ void EventManager::load()
 
 void EventManager::save()
 {
+    PrivateFile::prepare(m_fileName); // the descriptions name users
     QSettings settings(m_fileName, QSettings::IniFormat);
     settings.clear();
     settings.beginWriteArray(kArray, m_events.size());

@@ -196,6 +196,7 @@ void GUIManager::initManagers()
 {
     connect(&m_sessions, &SessionManager::accessGranted, this, &GUIManager::settingsAccessGranted);
     connect(&m_sessions, &SessionManager::accessDenied, this, &GUIManager::settingsAccessDenied);
+    connect(&m_sessions, &SessionManager::loginLockedChanged, this, &GUIManager::settingsLoginLockedChanged);
     connect(&m_sessions, &SessionManager::expired, this, &GUIManager::setIdleScreen);
     connect(&m_sessions, &SessionManager::sessionActiveChanged, this, &GUIManager::onMaintenanceSession);
     connect(&m_inspector, &manager::Inspector::systemRebootStarted, this,

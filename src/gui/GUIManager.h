@@ -41,6 +41,7 @@ class GUIManager : public QObject
     Q_PROPERTY(Diagnostics* diagnostics READ diagnostics NOTIFY diagnosticsChanged)
     Q_PROPERTY(manager::Update* update READ update NOTIFY updateChanged)
     Q_PROPERTY(int animSwitchSec READ animSwitchSec WRITE setAnimSwitchSec NOTIFY animSwitchSecChanged)
+    Q_PROPERTY(bool settingsLoginLocked READ settingsLoginLocked NOTIFY settingsLoginLockedChanged)
 public:
     // Every built-in setting; the settings store falls back to these.
     static const QMap<QString, QVariant> Defaults;
@@ -66,6 +67,7 @@ public:
     Diagnostics* diagnostics() { return &m_diagnostics; }
     manager::Update* update();
     int animSwitchSec() const;
+    bool settingsLoginLocked() const { return m_sessions.loginLocked(); }
 
     void setShowCursor(bool value);
     void setShowErrorDesc(bool value);
@@ -88,6 +90,7 @@ signals:
     void languageChanged();
     void settingsAccessGranted();
     void settingsAccessDenied();
+    void settingsLoginLockedChanged();
     void messageChanged();
     void showCursorChanged();
     void showErrorDescChanged();

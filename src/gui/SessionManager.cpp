@@ -1,17 +1,52 @@
 #include "SessionManager.h"
 
 #include "Config.h"
+#include "LogClock.h"
 
 #include <QDebug>
+
+#include <cmath>
 
 SessionManager::SessionManager(Config& config, QObject* parent)
     : QObject(parent)
     , m_config(config)
+    , m_clock(new manager::LogClock)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &SessionManager::onExpired);
+    m_lockTimer.setSingleShot(true);
+    connect(&m_lockTimer, &QTimer::timeout, this, &SessionManager::loginLockedChanged);
     connect(&m_config, &Config::configChanged, this, &SessionManager::loadUsers);
     loadUsers();
+}
+
+SessionManager::~SessionManager() = default;
+
+void SessionManager::setClock(std::unique_ptr<manager::LogClock> clock)
+{
+    if (clock)
+        m_clock = std::move(clock);
+}
+
+double SessionManager::lockLeftMsec() const
+{
+    return m_lockedUntil - m_clock->millis();
+}
+
+bool SessionManager::loginLocked() const
+{
+    return m_failures >= kMaxFailures && lockLeftMsec() > 0;
+}
+
+void SessionManager::lock()
+{
+    m_lockedUntil = m_clock->millis() + m_lockMsec;
+    qWarning().noquote() << QStringLiteral("[SessionManager] WARN: %1 wrong PINs in a row; login locked for %2 s")
+                                .arg(m_failures)
+                                .arg(m_lockMsec / 1000);
+    m_lockTimer.start(m_lockMsec);
+    m_lockMsec = qMin(m_lockMsec * 2, kLongestLockMsec);
+    emit loginLockedChanged();
 }
 
 int SessionManager::remainingTime() const
@@ -42,6 +77,12 @@ void SessionManager::loginRequest(const QString& pin)
 {
     qInfo().noquote() << "[SessionManager] Login requested with PIN";
     qDebug().noquote() << "[SessionManager] Entered PIN    : ****";
+    if (loginLocked()) {
+        qWarning().noquote() << QStringLiteral("[SessionManager] WARN: Login refused: locked for another %1 s")
+                                    .arg(std::ceil(lockLeftMsec() / 1000));
+        emit accessDenied();
+        return;
+    }
 
     const User* match = nullptr;
     bool emptyPin = false;
@@ -59,9 +100,15 @@ void SessionManager::loginRequest(const QString& pin)
             qWarning().noquote() << "[SessionManager] WARN: No maintenance PIN is configured (gui/settingsPin); "
                                     "login refused";
         qWarning().noquote() << "[SessionManager] WARN: User entered wrong pin";
+        // After the first lock every further wrong PIN locks again, for longer.
+        if (++m_failures >= kMaxFailures)
+            lock();
         emit accessDenied();
         return;
     }
+
+    m_failures = 0;
+    m_lockMsec = kFirstLockMsec;
 
     m_timer.start(m_sessionMsec);
     m_user = *match;

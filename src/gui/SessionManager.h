@@ -1,6 +1,7 @@
 #pragma once
 // Guards the maintenance settings with a PIN: opens a session of limited length for the
-// user whose PIN matches and ends it on request or when the time runs out.
+// user whose PIN matches and ends it on request or when the time runs out. Repeated wrong
+// PINs lock the login for a while.
 
 #include "User.h"
 
@@ -8,18 +9,30 @@
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
 #include <optional>
 
 class Config;
+
+namespace manager {
+class LogClock;
+}
 
 class SessionManager : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(bool sessionActive READ sessionActive NOTIFY sessionActiveChanged)
+    Q_PROPERTY(bool loginLocked READ loginLocked NOTIFY loginLockedChanged)
 public:
     static constexpr int kSessionMsec = 600000;
+    // Wrong PINs in a row that lock the login; the first lock, doubled for each further
+    // wrong PIN up to the longest. A right PIN resets both.
+    static constexpr int kMaxFailures = 5;
+    static constexpr int kFirstLockMsec = 30000;
+    static constexpr int kLongestLockMsec = 900000;
 
     explicit SessionManager(Config& config, QObject* parent = nullptr);
+    ~SessionManager() override;
 
     bool sessionActive() const { return m_user.has_value(); }
     // Milliseconds left, -1 without a session.
@@ -29,6 +42,10 @@ public:
 
     // Length of a session; tests shorten it.
     void setSessionMsec(int msec) { m_sessionMsec = msec; }
+    // The monotonic clock the lock is timed on; tests swap in their own.
+    void setClock(std::unique_ptr<manager::LogClock> clock);
+
+    bool loginLocked() const;
 
     Q_INVOKABLE void loginRequest(const QString& pin);
     Q_INVOKABLE void logoutRequest();
@@ -42,16 +59,25 @@ public slots:
 
 signals:
     void sessionActiveChanged();
+    void loginLockedChanged();
     void accessGranted();
     void accessDenied();
     void expired();
 
 private:
     void onExpired();
+    void lock();
+    double lockLeftMsec() const;
 
     Config& m_config;
     QTimer m_timer;
     std::optional<User> m_user;
     QList<User> m_users;
     int m_sessionMsec = kSessionMsec;
+    std::unique_ptr<manager::LogClock> m_clock;
+    int m_failures = 0;
+    int m_lockMsec = kFirstLockMsec;
+    double m_lockedUntil = 0;
+    // Tells the page when the lock ends.
+    QTimer m_lockTimer;
 };

@@ -8,6 +8,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+namespace {
+
+// Largest message body that is parsed at all.
+const int kMaxPayloadBytes = 64 * 1024;
+// Unknown keys named in one warning; the rest are only counted.
+const int kMaxKeysShown = 20;
+
+} // namespace
+
 const QString UiMqttService::kDefaultRoot = QStringLiteral("zent/ui");
 
 UiMqttService::UiMqttService(manager::MqttClient& mqtt, Config& config, QObject* parent)
@@ -92,11 +101,15 @@ void UiMqttService::onReceived(const QByteArray& payload, const QByteArray& rawT
     if (!topic.startsWith(base + QLatin1Char('/')))
         return;
     qInfo().noquote() << "[GUIManager] Message received : " + topic;
+    // A body this large is no request of ours: it is not even parsed.
+    if (payload.size() > kMaxPayloadBytes) {
+        qWarning().noquote() << QStringLiteral("[GUIManager] WARN: Message ignored, larger than %1 bytes: %2")
+                                    .arg(kMaxPayloadBytes)
+                                    .arg(topic);
+        return;
+    }
     const QJsonDocument document = QJsonDocument::fromJson(payload);
-    qDebug().noquote() << "[GUIManager] Data : "
-            + (document.isObject() ? QString::fromUtf8(
-                   QJsonDocument(Config::maskSecrets(document.object()).toObject()).toJson(QJsonDocument::Compact))
-                                   : Config::maskedValue(QString(), QString::fromUtf8(payload)).toString());
+    qDebug().noquote() << "[GUIManager] Data : " + Config::maskedPayload(payload);
 
     const QString suffix = topic.mid(base.size());
     if (suffix == QLatin1String("/info/get"))
@@ -116,27 +129,18 @@ void UiMqttService::setConfig(const QJsonDocument& document)
         return;
     }
     QJsonObject changes;
+    QStringList unknown;
     QString error;
-    if (!m_validator.check(document.object(), &changes, &error)) {
+    if (!m_validator.check(document.object(), &changes, &unknown, &error)) {
         qWarning().noquote() << "[GUIManager] WARN: Configuration not changed: " + error;
         return;
     }
-    // The store takes only keys it holds; a key it does not know yet is added on its own.
-    QJsonObject known;
-    const QStringList keys = m_config.keys();
-    for (auto group = changes.begin(); group != changes.end(); ++group) {
-        const QJsonObject names = group.value().toObject();
-        QJsonObject kept;
-        for (auto name = names.begin(); name != names.end(); ++name) {
-            const QString key = group.key() + QLatin1Char('/') + name.key();
-            if (keys.contains(key))
-                kept.insert(name.key(), name.value());
-            else
-                m_config.set(key, name.value().toString());
-        }
-        if (!kept.isEmpty())
-            known.insert(group.key(), kept);
+    if (!unknown.isEmpty()) {
+        const int shown = qMin(unknown.size(), kMaxKeysShown);
+        qWarning().noquote() << "[GUIManager] WARN: Settings this terminal does not hold, ignored: "
+                + unknown.mid(0, shown).join(QStringLiteral(", "))
+                + (unknown.size() > shown ? QStringLiteral(" and %1 more").arg(unknown.size() - shown) : QString());
     }
-    if (!known.isEmpty())
-        m_config.fromJson(known);
+    // One operation: one save, one change announcement, one publish of the configuration.
+    m_config.fromJson(changes);
 }

@@ -10,19 +10,41 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
-// The overrides of the command line; ends the process for help, version and errors.
-QVariantMap parseCLIArgs()
+const QString kName = QStringLiteral("kstv-terminal-ui");
+const QString kVersion = QStringLiteral("0.0.1-1-g1045188");
+
+// Ends the process for help, version and errors.
+void exitIfDone(const CommandLine::Result& result)
 {
-    const CommandLine::Result result = CommandLine::parse(QCoreApplication::arguments());
     if (result.exitCode >= 0) {
         std::fputs(result.output.toLocal8Bit().constData(), stdout);
         std::fflush(stdout);
         std::exit(result.exitCode);
     }
+}
+
+// The overrides of the command line; ends the process for help, version and errors.
+QVariantMap parseCLIArgs()
+{
+    const CommandLine::Result result = CommandLine::parse(QCoreApplication::arguments());
+    exitIfDone(result);
     return result.overrides;
+}
+
+// Help, version and a bad option end the run before the GUI application exists, so they
+// need no display. The arguments are the GUI application's less its own options.
+void exitIfOnlyAsked(int argc, char* argv[])
+{
+    std::vector<char*> copy(argv, argv + argc + 1); // the probe may take arguments out
+    int copyCount = argc;
+    QCoreApplication probe(copyCount, copy.data());
+    QCoreApplication::setApplicationName(kName);
+    QCoreApplication::setApplicationVersion(kVersion);
+    exitIfDone(CommandLine::parse(CommandLine::withoutToolkitOptions(QCoreApplication::arguments()), true));
 }
 
 } // namespace
@@ -30,13 +52,14 @@ QVariantMap parseCLIArgs()
 int main(int argc, char* argv[])
 {
     qputenv("QT_IM_MODULE", QByteArrayLiteral("freevirtualkeyboard"));
+    exitIfOnlyAsked(argc, argv);
 
     // No high-DPI scaling: the screen stays unscaled, and set at this point the attribute
     // would only raise a warning.
     QGuiApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("kstv-terminal-ui"));
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("kstv-terminal-ui"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("0.0.1-1-g1045188"));
+    QCoreApplication::setApplicationName(kName);
+    QGuiApplication::setApplicationDisplayName(kName);
+    QCoreApplication::setApplicationVersion(kVersion);
     QCoreApplication::setOrganizationName(QStringLiteral("zent"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("zent.example.com"));
 

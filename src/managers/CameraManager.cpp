@@ -121,7 +121,8 @@ void CameraManager::initCameras()
         const QUrl url(setting);
         if (!url.isValid() || url.isEmpty() || url.host().isEmpty()) {
             if (!setting.isEmpty())
-                warning() << "WARN: Invalid camera url for " << role << " : " << setting;
+                warning() << "WARN: Invalid camera url for " << role << " : "
+                          << Config::maskedValue(QString(), setting).toString();
             continue;
         }
         const QHostAddress address(url.host());
@@ -156,7 +157,7 @@ void CameraManager::onConfigChanged(const QVariantMap& changes)
 {
     QStringList pairs;
     for (auto it = changes.cbegin(); it != changes.cend(); ++it)
-        pairs << it.key() + QStringLiteral("=") + it.value().toString();
+        pairs << it.key() + QStringLiteral("=") + Config::maskedValue(it.key(), it.value()).toString();
     info() << "onConfigChanged to map : " << pairs.join(QStringLiteral(", "));
     if (Config::contains(changes, QStringLiteral("camera\\/.*"))) {
         warning() << "WARN: Configuration changed. Applying.";

@@ -1,5 +1,7 @@
 #include "ServiceMessage.h"
 
+#include "Config.h"
+
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -15,7 +17,7 @@ bool parseServiceMessage(
         = QJsonDocument::fromJson(payload.isEmpty() && emptyIsObject ? QByteArrayLiteral("{ }") : payload, &error);
     if (error.error != QJsonParseError::NoError) {
         qCritical().noquote().nospace() << prefix << "Failed to parse JSON message: "
-                                        << (withPayload ? QString::fromUtf8(payload) : error.errorString());
+                                        << (withPayload ? Config::maskedPayload(payload) : error.errorString());
         return false;
     }
     object = document.object();

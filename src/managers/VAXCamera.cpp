@@ -1,5 +1,7 @@
 #include "VAXCamera.h"
 
+#include "Config.h"
+
 #include <QAuthenticator>
 #include <QDebug>
 #include <QFile>
@@ -215,7 +217,7 @@ Deferred<VAXCamera::Result> VAXCamera::waitTCPDataMessage(int timeoutMsec)
 void VAXCamera::handleTCPMessage(const QString& path, const QByteArray& body)
 {
     info() << tag() << "handleCameraPostMessage";
-    info() << "Received post message : " << QString::fromUtf8(body);
+    info() << "Received post message : " << Config::maskedPayload(body);
     if (path.contains(QLatin1String("heartbeat"))) {
         info() << "ALPR heartbeat";
         processHeartbeatMessage(body);

@@ -2,14 +2,17 @@
 
 #include "LogCapture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace {
 
@@ -25,6 +28,13 @@ QByteArray readFile(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The permission bits of a file, as stat gives them.
+int fileMode(const QString& path)
+{
+    struct stat st = {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
 QByteArray defaultsWith(const QByteArray& logSection)
@@ -75,7 +85,10 @@ private slots:
     void firstRunCreatesFileWithEveryDefault()
     {
         LogCapture log;
+        const mode_t umaskBefore = ::umask(0);
         delete new Config(m_path, testDefaults());
+        ::umask(umaskBefore);
+        QCOMPARE(fileMode(m_path), 0600); // it holds the PIN
         QCOMPARE(log.texts(QtWarningMsg), QStringList { "[Config] Creating default config file : " + m_path });
         QCOMPARE(readFile(m_path),
             QByteArray("[camera]\nalpr1=https://127.0.0.1:8443/local/Vaxreader/\n\n[card-bo]\nhbIntervalSec=30\n\n"
@@ -116,14 +129,74 @@ private slots:
     void readNeedsNoTemporaryCopy()
     {
         // No temporary folder to write to: the file, passwords and all, is still read in place.
-        writeInPlace("[mqtt]\npassword=s3cret\n");
+        writeInPlace("[mqtt]\npassword=s3cret\nhost=h1, h2\n");
         const QByteArray saved = qgetenv("TMPDIR");
         qputenv("TMPDIR", QFile::encodeName(m_path));
         LogCapture log;
         Config config(m_path, testDefaults());
         saved.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", saved);
         QCOMPARE(config.get("mqtt/password"), QVariant("s3cret"));
+        QCOMPARE(config.get("mqtt/host"), QVariant("h1, h2")); // an unquoted comma is text
         QCOMPARE(log.texts(QtWarningMsg), QStringList());
+    }
+
+    // A file the store cannot parse is kept aside, never overwritten; the store then starts afresh.
+    void unreadableFileIsKept_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("unreadable");
+        QTest::addColumn<int>("interval");
+        const QByteArray good = "[camera]\nalpr1=https://127.0.0.1:8443/x\n\n[card-bo]\nhbIntervalSec=31\n\n";
+        QTest::newRow("random bytes") << QByteArray("\x89\xfe\x01key=\xc3\x28\n[[x]\x00y", 15) << true << 30;
+        QTest::newRow("cut in a key") << good.left(good.size() - 5) << true << 30;
+        QTest::newRow("cut in a group") << good + "[gu" << true << 30;
+        QTest::newRow("cut between groups") << good << false << 31;
+        QTest::newRow("empty") << QByteArray() << false << 30;
+    }
+
+    void unreadableFileIsKept()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, unreadable);
+        QFETCH(int, interval);
+        writeInPlace(content);
+        QVERIFY(QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+        LogCapture log;
+        Config config(m_path, testDefaults());
+        config.set(QStringLiteral("log/level"), 3);
+
+        const QStringList aside = QDir(m_dir->path()).entryList({ "gui.conf.unreadable-*" });
+        QCOMPARE(aside.size(), int(unreadable));
+        if (unreadable) {
+            const QString kept = m_dir->filePath(aside.at(0));
+            QVERIFY2(
+                QRegularExpression("unreadable-\\d{8}T\\d{6}\\.\\d{3}Z$").match(kept).hasMatch(), qPrintable(kept));
+            QCOMPARE(log.texts(QtCriticalMsg),
+                QStringList { "[Config] ERROR: " + m_path + " cannot be parsed; kept as " + kept });
+            QCOMPARE(readFile(kept), content);
+            QCOMPARE(fileMode(kept), 0600);
+        }
+        // Written anew or tightened at its next write; no false write failure; an empty file is named once.
+        QCOMPARE(config.get(QStringLiteral("card-bo/hbIntervalSec")).toInt(), interval);
+        QVERIFY(readFile(m_path).contains("level=3"));
+        QCOMPARE(fileMode(m_path), 0600);
+        QCOMPARE(log.startingWith("[Config] WARN: could not write").size(), 0);
+        QCOMPARE(
+            log.count("[Config] WARN: " + m_path + " is empty; the defaults are in force"), int(content.isEmpty()));
+    }
+
+    void failedWriteIsReported()
+    {
+        // A folder nobody can create files in: the write, and only the write, fails.
+        const QString path = QStringLiteral("/proc/self/gui.conf");
+        LogCapture log;
+        Config config(path, testDefaults());
+        QCOMPARE(
+            log.count("[Config] WARN: could not write " + path + " (access error); the change is kept in memory only"),
+            1);
+        config.set(QStringLiteral("log/level"), 3);
+        QCOMPARE(config.get(QStringLiteral("log/level")), QVariant(3));
+        QCOMPARE(log.startingWith("[Config] WARN: could not write ").size(), 2);
     }
 
     void setSignalsThenWrites()

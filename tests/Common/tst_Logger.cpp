@@ -16,6 +16,7 @@
 #include <memory>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <thread>
 #include <time.h>
 #include <unistd.h>
 #include <utility>
@@ -58,6 +59,22 @@ public:
 
 private:
     bool m_done = false;
+};
+
+// Counts the lines and every time two writes overlap.
+class OverlapSink : public manager::SyslogSink
+{
+public:
+    void write(int, const QByteArray&) override
+    {
+        if (m_inside.fetch_add(1) != 0)
+            ++m_overlaps;
+        for (int i = 0; i < 50; ++i)
+            std::this_thread::yield(); // a write that takes a while, as a real one may
+        ++m_lines;
+        m_inside.fetch_sub(1);
+    }
+    std::atomic<int> m_inside { 0 }, m_overlaps { 0 }, m_lines { 0 };
 };
 
 // critical, warning, info, debug as bits 8, 4, 2, 1
@@ -154,10 +171,28 @@ int childRealSyslog()
     return 0;
 }
 
+// Two threads log at once: each line is written whole, one at a time, and none is lost.
+int childThreads()
+{
+    auto sink = std::make_unique<OverlapSink>();
+    OverlapSink* raw = sink.get();
+    childSetup(500, std::move(sink));
+    const auto lines = [](char tag) {
+        for (int i = 0; i < 2000; ++i)
+            qInfo("%c%04d %s", tag, i, QByteArray(100, tag).constData());
+    };
+    std::thread a(lines, 'a');
+    std::thread b(lines, 'b');
+    a.join();
+    b.join();
+    std::printf("%d overlaps, %d lines\n", raw->m_overlaps.load(), raw->m_lines.load());
+    return 0;
+}
+
 int childMain(const QByteArray& scenario)
 {
     const QMap<QByteArray, int (*)()> children { { "format", childFormat }, { "nested", childNested },
-        { "real-syslog", childRealSyslog } };
+        { "real-syslog", childRealSyslog }, { "threads", childThreads } };
     return children.value(scenario, [] { return 2; })();
 }
 
@@ -272,6 +307,18 @@ private slots:
         QCOMPARE(err,
             QByteArrayList({ "[    0.750] [Test] nested warning", "[    0.750] \033[33m[Test] after\033[39m",
                 "[    0.750] [Test] outer", "[    0.750] [Test] second" }));
+    }
+
+    void threadsDoNotInterleave()
+    {
+        const ChildRun run = runChild("threads");
+        QVERIFY(run.finished);
+        QCOMPARE(run.code, 0);
+        QCOMPARE(run.out, QByteArrayList { "0 overlaps, 4000 lines" });
+        QCOMPARE(run.err.size(), 4000);
+        const QRegularExpression whole(QStringLiteral("^\\[    0\\.500\\] ([ab])\\d{4} \\1{100}$"));
+        for (const QByteArray& line : run.err)
+            QVERIFY2(whole.match(QString::fromLatin1(line)).hasMatch(), line.constData());
     }
 
     // The real sink against a private /dev/log in a mount namespace of the child's own.

@@ -4,6 +4,7 @@
 #include "LogCapture.h"
 #include "MosquittoBroker.h"
 #include "MosquittoClient.h"
+#include "MqttProbe.h"
 #include "TestPorts.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -80,6 +82,18 @@ private slots:
         // MQTT 3.1.1 ("p2" in the broker's words) with a clean session.
         QTRY_VERIFY2(broker.log().contains("as order-test (p2, c1, k5)"), qPrintable(broker.log()));
         QVERIFY(client.publish(MqttTopicName("a/b"), "x", 1) > 0);
+
+        // More than the socket buffers take: the rest goes out as the broker reads,
+        // without waiting for the client's loop timer (stopped here) or a reply.
+        MqttProbe peer;
+        QVERIFY(peer.connectTo(broker.host(), broker.port()) && peer.subscribe("big"));
+        client.findChild<QTimer*>(QString(), Qt::FindDirectChildrenOnly)->stop();
+        const QByteArray big(16 << 20, 'b');
+        broker.pause();
+        QCOMPARE(client.publish(MqttTopicName("big"), big), 0);
+        broker.resume();
+        const int index = peer.waitFor("big", 10000);
+        QVERIFY(index >= 0 && peer.at(index).payload == big);
 
         order.clear();
         client.disconnectFromHost();
@@ -156,10 +170,15 @@ private slots:
         QCOMPARE(client.subscribe(filter, 1), first);
         QTRY_COMPARE(first->state(), MqttSubscription::Subscribed);
         QCOMPARE(first->qos(), quint8(1)); // raised for the second user
+        QCOMPARE(client.subscribe(filter, 1), first); // the same QoS: no SUBSCRIBE of its own
+        client.unsubscribe(filter);
         QSignalSpy messages(first, &MqttSubscription::messageReceived);
         client.unsubscribe(filter);
         client.publish(MqttTopicName("disp/card/removed"), "1", 1);
         QTRY_COMPARE(messages.count(), 1);
+        // The broker logs the publish after every SUBSCRIBE sent before it.
+        QTRY_VERIFY(broker.log().contains("'disp/card/removed', ... (1 bytes))"));
+        QCOMPARE(broker.log().count("\tdisp/card/removed (QoS "), 2);
         QPointer<MqttSubscription> watched(first);
         client.unsubscribe(filter);
         QCOMPARE(first->state(), MqttSubscription::UnsubscriptionPending);

@@ -2,11 +2,13 @@
 
 #include "LogCapture.h"
 
+#include <QEventLoop>
 #include <QMutex>
 #include <QPointer>
 #include <QSemaphore>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <memory>
@@ -29,10 +31,6 @@ public:
     {
         const QMutexLocker lock(&m_mutex);
         return m_texts;
-    }
-    std::function<void()> adder(const QString& text)
-    {
-        return [this, text] { add(text); };
     }
 
 private:
@@ -135,7 +133,14 @@ private slots:
         QVERIFY(blocker.block(worker));
         // Queued before quitting, at lower priorities than the stop of the loops.
         QVERIFY(worker.execInThread([&] { order.add(tokenWatch.expired() ? "loops stopped" : "loop still there"); }));
-        QVERIFY(worker.execInThread(order.adder("low"), Qt::LowEventPriority));
+        // The last call still has a working event loop: the quit comes only after it.
+        QVERIFY(worker.execInThread(
+            [&] {
+                QEventLoop loop;
+                QTimer::singleShot(0, &loop, &QEventLoop::quit);
+                order.add(loop.exec() == 0 ? "low" : "low after the quit");
+            },
+            Qt::LowEventPriority));
         Deferred<> first = worker.quitThread();
         first.done([&] { order.add(thread->isFinished() ? "first finished" : "first early"); }, Qt::DirectConnection);
         // A second quit while the worker is held inside a call: the thread cannot have
@@ -192,6 +197,16 @@ private slots:
             QStringList({ "LambdaThreadWorker::execInThread : Empty function.",
                 "LambdaThreadWorker::startLoopInThread : Empty function.",
                 "LambdaThreadWorker::startLoopInThread : Interval too large." }));
+
+        // An object with a parent stays, and is not reported moved; one without moves.
+        QObject parent;
+        QObject* child = new QObject(&parent);
+        QVERIFY(!fresh.moveQObjectToThread(child));
+        QCOMPARE(child->thread(), QThread::currentThread());
+        QObject* lone = new QObject;
+        QVERIFY(fresh.moveQObjectToThread(lone));
+        QCOMPARE(lone->thread(), fresh.getThread());
+        QVERIFY(fresh.execInThread([lone] { delete lone; }));
         QVERIFY(quitAndWait(fresh));
     }
 };

@@ -76,9 +76,16 @@ private slots:
         QTest::newRow("unknown") << QStringList { "--nope" } << 1 << "" << "ERROR: Unknown option 'nope'.";
         QTest::newRow("missing value") << QStringList { "-f" } << 1 << "" << "ERROR: Missing value after '-f'.";
         QTest::newRow("port") << QStringList { "-P", "1883x" } << 1 << "" << "ERROR: Invalid port : 1883x";
+        QTest::newRow("port 0") << QStringList { "-P", "0" } << 1 << ""
+                                << "ERROR: Invalid port : 0";
+        QTest::newRow("port too high") << QStringList { "-P", "70000" } << 1 << ""
+                                       << "ERROR: Invalid port : 70000";
+        QTest::newRow("toolkit's own options")
+            << QStringList { "-reverse", "-platform", "none", "-V" } << 0 << "kstv-terminal-ui 0.0.1-1-g1045188\n"
+            << "";
     }
 
-    // Nothing is started and no configuration file is written.
+    // Nothing is started and no configuration file is written; no display is needed.
     void commandLine()
     {
         QFETCH(QStringList, args);
@@ -87,6 +94,10 @@ private slots:
         QFETCH(QString, err);
         QTemporaryDir dir;
         QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+            env.remove(QString::fromLatin1(name));
+        p.setProcessEnvironment(env);
         p.setWorkingDirectory(dir.path());
         p.start(program(), args);
         QVERIFY(p.waitForFinished(10000));

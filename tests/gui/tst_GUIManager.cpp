@@ -4,6 +4,7 @@
 #include "Event.h"
 #include "GUIManager.h"
 #include "LogCapture.h"
+#include "LogClock.h"
 #include "Logger.h"
 #include "MosquittoBroker.h"
 #include "MqttProbe.h"
@@ -15,6 +16,24 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+namespace {
+
+// Reads the test's own time.
+class StepClock : public manager::LogClock
+{
+public:
+    explicit StepClock(const double& now)
+        : m_now(now)
+    {
+    }
+    double millis() const override { return m_now; }
+
+private:
+    const double& m_now;
+};
+
+} // namespace
 
 class tst_GUIManager : public QObject
 {
@@ -111,6 +130,58 @@ private slots:
         QVERIFY(sessions.sessionActive());
         QTRY_VERIFY(!sessions.sessionActive());
         QCOMPARE(log.count(QString("[SessionManager] Session expired")), 1);
+    }
+
+    // Five wrong PINs in a row lock every login for 30 s, each further one for twice as long,
+    // at most 15 min; a right PIN resets both.
+    void loginLock()
+    {
+        LogCapture log;
+        Config config(m_dir.filePath(QString("lock.conf")), GUIManager::Defaults);
+        SessionManager sessions(config);
+        double now = 1e6;
+        sessions.setClock(std::make_unique<StepClock>(now));
+        QSignalSpy granted(&sessions, &SessionManager::accessGranted);
+        QSignalSpy lockChanged(&sessions, &SessionManager::loginLockedChanged);
+        const auto wrong = [&](int times) {
+            for (int i = 0; i < times; ++i)
+                sessions.loginRequest(QString("0000"));
+        };
+        wrong(4);
+        sessions.loginRequest(QString("5283")); // resets the count
+        wrong(4);
+        QVERIFY(!sessions.loginLocked());
+        wrong(1);
+        QVERIFY(sessions.loginLocked());
+        QCOMPARE(lockChanged.count(), 1);
+        QVERIFY(log.contains(QString("[SessionManager] WARN: 5 wrong PINs in a row; login locked for 30 s")));
+        sessions.logoutRequest();
+        now += 29999;
+        sessions.loginRequest(QString("5283"));
+        QCOMPARE(granted.count(), 1);
+        QVERIFY(log.contains(QString("[SessionManager] WARN: Login refused: locked for another 1 s")));
+
+        // Each wrong PIN after a lock locks again, twice as long, up to 15 min.
+        int lockSecs = 30;
+        for (int i = 0; i < 7; ++i) {
+            now += lockSecs * 1000;
+            QVERIFY(!sessions.loginLocked());
+            wrong(1);
+            lockSecs = qMin(lockSecs * 2, 900);
+            QVERIFY2(log.contains(QString("[SessionManager] WARN: %1 wrong PINs in a row; login locked for %2 s")
+                                      .arg(6 + i)
+                                      .arg(lockSecs)),
+                qPrintable(log.texts().last()));
+        }
+        now += 900 * 1000 - 1;
+        QVERIFY(sessions.loginLocked());
+        now += 1;
+        sessions.loginRequest(QString("5283"));
+        QCOMPARE(granted.count(), 2);
+        wrong(4);
+        QVERIFY(!sessions.loginLocked());
+        wrong(1);
+        QCOMPARE(log.count(QString("[SessionManager] WARN: 5 wrong PINs in a row; login locked for 30 s")), 2);
     }
 
     // A maintenance login and logout are written to the event log and announced in the status.

@@ -221,6 +221,7 @@ private slots:
                 QDateTime::currentDateTime()));
             QCOMPARE(events.events().size(), 1001);
             QCOMPARE(events.events().first()->name(), QString("e502"));
+            QCOMPARE(int(QFileInfo(file).permissions()), 0x6600); // owner only: tightened at the write
         }
         // The whole list went to the file; a restart keeps the category.
         EventManager again(*m_config, file);
@@ -278,6 +279,10 @@ private slots:
         events.push(new Event(QString("General"), QString("x"), QString(), QDateTime::currentDateTime()));
         QCOMPARE(log.startingWith(QString("[EventManager] WARN: Could not write events to ")).size(), 1);
         QCOMPARE(events.events().size(), 1);
+        // A folder where no file can be made: reading finds nothing, only the write fails.
+        EventManager unwritable(*m_config, QString("/proc/self/events.ini"));
+        unwritable.push(new Event(QString("General"), QString("x"), QString(), QDateTime::currentDateTime()));
+        QCOMPARE(log.startingWith(QString("[EventManager] WARN: Could not write events to ")).size(), 2);
     }
 
     void checksAndReport()
@@ -310,6 +315,7 @@ private slots:
         QCOMPARE(finished.at(0).at(0).toBool(), true);
         QCOMPARE(finished.at(0).at(1).toString(), QString("Test report saved successfully:\n") + name);
         QFile file(name);
+        QCOMPARE(int(file.permissions()), 0x6600); // owner only
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList report = QString::fromUtf8(file.readAll()).split('\n');
         QCOMPARE(report.size(), 27);

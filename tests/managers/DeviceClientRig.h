@@ -10,6 +10,9 @@
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QStringList>
+#include <QTimer>
+
+#include <algorithm>
 
 #include <memory>
 #include <optional>
@@ -119,6 +122,17 @@ public:
         if (index < 0 || peer.at(index).retained)
             return std::nullopt;
         return peer.at(index).payload;
+    }
+
+    // Intervals of the client's pending waits (their single-shot timers), in rising order.
+    QList<int> waitIntervals() const
+    {
+        QList<int> intervals;
+        for (QTimer* timer : client.findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly))
+            if (timer->isSingleShot() && timer->isActive())
+                intervals << timer->interval();
+        std::sort(intervals.begin(), intervals.end());
+        return intervals;
     }
 
     bool reply(const QString& topic, const QString& id, const QByteArray& payload)

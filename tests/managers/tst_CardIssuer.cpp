@@ -186,6 +186,12 @@ private slots:
         QVERIFY(lane.fault("dispenser/issue", "refuse", { { "code", 3 }, { "text", "Empty" }, { "times", 1 } }));
         QCOMPARE(Lane::finish(lane.issuer.prepareCard()).error, QString("Issue failed : Empty"));
         QCOMPARE(lane.sim->journalLines(), QStringList({ "dispenser /issue 3" }));
+
+        // A good card clears the failures before it: failures spread over the day never add up.
+        QCOMPARE(lane.issuer.failCount(), 1);
+        QVERIFY(lane.sim->setAutoTake(20));
+        QCOMPARE(Lane::finish(lane.issuer.issueCard(Lane::record(), 10)).error, QString());
+        QCOMPARE(lane.issuer.failCount(), 0);
     }
 
     void failedFinalDisableKeepsTheCard()

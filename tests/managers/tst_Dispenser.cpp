@@ -7,7 +7,6 @@
 
 #include <QMetaProperty>
 #include <QTest>
-#include <QTimer>
 
 #include <limits>
 
@@ -16,17 +15,6 @@ using manager::Dispenser;
 namespace {
 
 const QString D = "lane/dispenser";
-
-// Intervals of the pending waits of the client (their single-shot timers).
-QList<int> waitIntervals(manager::MqttClient& client)
-{
-    QList<int> intervals;
-    for (QTimer* timer : client.findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly))
-        if (timer->isSingleShot() && timer->isActive())
-            intervals << timer->interval();
-    std::sort(intervals.begin(), intervals.end());
-    return intervals;
-}
 
 } // namespace
 
@@ -167,7 +155,7 @@ private slots:
         const QList<std::shared_ptr<Outcome<Dispenser::Result>>> waits { follow(dispenser.waitCollect(-7)),
             follow(dispenser.waitCollect(most)), follow(dispenser.waitCollect(2147484)),
             follow(dispenser.waitCollect(5)) };
-        QCOMPARE(waitIntervals(rig.client), QList<int>({ 5000, 60000, most, most }));
+        QCOMPARE(rig.waitIntervals(), QList<int>({ 5000, 60000, most, most }));
 
         // Resolved by the removal, which the regular handler also sees.
         QVERIFY(rig.mark() >= 0);
@@ -176,7 +164,7 @@ private slots:
             QVERIFY(settles(out));
             QCOMPARE(out->state, 1);
         }
-        QCOMPARE(waitIntervals(rig.client), QList<int>());
+        QCOMPARE(rig.waitIntervals(), QList<int>());
         QCOMPARE(removed.count(), 1);
 
         // Not collected in time; the regular subscription outlives the wait.

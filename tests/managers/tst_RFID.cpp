@@ -173,7 +173,10 @@ private slots:
         const auto answer = [&](const QString& path, const Deferred<RFID::Result>& d, const QByteArray& payload = Ok) {
             return r.rig.exchange(B + path, QString::number(++id), d, payload);
         };
-        QCOMPARE(answer("/enable", rfid.enable(false))->request, QByteArray(R"({"autoread":false})"));
+        // Every request waits 3 s for its reply.
+        const Deferred<RFID::Result> enabled = rfid.enable(false);
+        QCOMPARE(r.rig.waitIntervals(), QList<int>({ 3000 }));
+        QCOMPARE(answer("/enable", enabled)->request, QByteArray(R"({"autoread":false})"));
         QCOMPARE(answer("/card/create", rfid.createCard("KSTVv1"))->request, QByteArray(R"({"template":"KSTVv1"})"));
         QCOMPARE(answer("/card/read", rfid.readCard("KSTVv1", 5))->request,
             QByteArray(R"({"template":"KSTVv1","topupLogs":0,"usageLogs":5})"));

@@ -89,6 +89,12 @@ private slots:
             QStringLiteral("firmware=2.1 model=V5 manufacturer= deviceUid=04A1 version= : firmwareChanged "
                            "modelChanged deviceUidChanged"));
         QCOMPARE(dump(rfid, { "state", "numberOfSlots" }), QStringLiteral("state=Unknown numberOfSlots=0"));
+
+        // A new list of modules replaces the old one as a whole.
+        rfid.fromJson(json(R"({"state": 2, "sams": [{"slot": 1}, {"slot": 2}]})"));
+        rfid.fromJson(json(R"({"state": 2, "sams": [{"slot": 3}]})"));
+        QCOMPARE(rfid.sams().size(), 1);
+        QCOMPARE(rfid.sam()->slot(), 3);
     }
 
     void samFields()

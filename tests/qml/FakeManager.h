@@ -20,6 +20,7 @@ class FakeManager : public QObject
     Q_PROPERTY(bool showErrorDesc MEMBER m_showErrorDesc NOTIFY changed)
     Q_PROPERTY(int displayOffMin MEMBER m_displayOffMin NOTIFY changed)
     Q_PROPERTY(int shutdownDelaySec MEMBER m_shutdownDelaySec NOTIFY changed)
+    Q_PROPERTY(bool settingsLoginLocked MEMBER m_settingsLoginLocked NOTIFY changed)
 
 public:
     QString language() const { return m_language; }
@@ -39,7 +40,7 @@ public:
 
     QStringList calls;
     QString m_screen, m_deviceId = "SN-0001", m_message;
-    bool m_showCursor = true, m_showErrorDesc = false;
+    bool m_showCursor = true, m_showErrorDesc = false, m_settingsLoginLocked = false;
     int m_displayOffMin = 3, m_shutdownDelaySec = 30;
 
 public slots:

@@ -58,6 +58,15 @@ void tst_QmlScreens::loginPad()
         QCOMPARE(s.text("PinField"), step[1][0]);
         QCOMPARE(login->isEnabled(), step[1][0] != "Pin");
     }
+    // Locked after wrong PINs: the field says so, the button stays off until the lock ends.
+    s.manager.m_settingsLoginLocked = true;
+    emit s.manager.changed();
+    QCOMPARE(s.text("PinField"), QString("Login locked"));
+    QVERIFY(!login->isEnabled());
+    s.manager.m_settingsLoginLocked = false;
+    emit s.manager.changed();
+    QCOMPARE(s.text("PinField"), QString("4321"));
+    QVERIFY(login->isEnabled());
 }
 
 void tst_QmlScreens::ethernetChecks()

@@ -25,6 +25,14 @@ KSTVv1Card::_Usage usage(const QString& type, int counter, const QDateTime& when
     return { type, "dev-" + type, "loc-" + type, when, counter };
 }
 
+// A layout without any key.
+class BlankCard : public Card
+{
+public:
+    QJsonObject data() const override { return {}; }
+    void setData(const QJsonObject&) override {}
+};
+
 } // namespace
 
 class TestCardRecords : public QObject
@@ -44,6 +52,10 @@ private slots:
         // toJson through a tag pointer reaches the card's form.
         Tag::Ptr asTag = KSTVv1Card::fromJson(parse(R"({"uid":"C1","type":4,"template":"KSTVv1"})"));
         QCOMPARE(asTag->toJson().value("template").toString(), QStringLiteral("KSTVv1"));
+        // A layout without keys goes out as null.
+        BlankCard blank;
+        blank.setName(QStringLiteral("Blank"));
+        QCOMPARE(blank.toJson(), parse(R"({"uid":"","type":0,"template":"Blank","data":null})"));
     }
 
     void newRecordAndUsage()

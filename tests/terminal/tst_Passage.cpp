@@ -7,6 +7,7 @@
 #include "DeviceSimulator.h"
 #include "IssueEngine.h"
 #include "LogCapture.h"
+#include "Logger.h"
 #include "MosquittoBroker.h"
 #include "MqttClient.h"
 #include "MqttProbe.h"
@@ -15,9 +16,12 @@
 #include "Susi.h"
 #include "Terminal.h"
 #include "TestPorts.h"
+#include "UiMqttService.h"
 
 #include <QElapsedTimer>
+#include <QJsonDocument>
 #include <QProcess>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -109,6 +113,7 @@ private slots:
     void preparationDuringIssue();
     void cameraGuard();
     void identities();
+    void noSecretInTheLog();
     void variants_data(); // last: its final row restarts the broker
     void variants();
 
@@ -415,6 +420,51 @@ void tst_Passage::identities()
     QVERIFY(m_probe.publish("zent/update/status", R"({"state":"Downloading"})"));
     QVERIFY(m_probe.publish("zent/update/progress", R"({"progress":101,"percent":40,"description":"Downloading"})"));
     QTRY_VERIFY(log.contains("[Backend::CardBO] Sending progress : [40%%] Downloading"));
+}
+
+// At the highest level, with settings edited on disk and over MQTT, through one passage.
+void tst_Passage::noSecretInTheLog()
+{
+    manager::Logger::instance()->setSyslog(false); // its handler first, so the capture sits on top of it
+    manager::Logger::instance()->setLevel(manager::Logger::All);
+    LogCapture log;
+    Lane& l = lane(Short, { { "mqtt/password", "MqttPw-9931" }, { "gui/settingsPin", "5283" } });
+    QVERIFY(m_started);
+    UiMqttService ui(l.mqtt, l.config);
+    connect(&l.mqtt, &manager::MqttClient::received, &ui, &UiMqttService::onReceived);
+    ui.subscribeToTopics();
+
+    const QString alpr2 = m_cameras->url("alpr2").replace("plou", "CamNew-5511");
+    {
+        QSettings onDisk(l.config.filename(), QSettings::IniFormat);
+        onDisk.setValue("gui/settingsPin", "246813");
+        onDisk.setValue("camera/alpr2", alpr2);
+    }
+    QTRY_COMPARE(l.config.get("camera/alpr2").toString(), alpr2);
+    const QString alpr1 = m_cameras->url("alpr1").replace("plou", "SetPw-4417");
+    const QByteArray set = QJsonDocument(QJsonObject { { "camera", QJsonObject { { "alpr1", alpr1 } } } })
+                               .toJson(QJsonDocument::Compact);
+    QVERIFY(QTest::qWaitFor(
+        [&] { // again until the subscription is in place
+            m_probe.publish("zent/ui/config/set", set);
+            return QTest::qWaitFor([&] { return l.config.get("camera/alpr1").toString() == alpr1; }, 300);
+        },
+        5000));
+
+    QVERIFY(m_probe.publish("zent/ui/button", "{}"));
+    QVERIFY(l.waitState(S::PostExit, 5000));
+    QVERIFY(gpio("leave"));
+    QVERIFY(l.waitState(S::Idle));
+    QCOMPARE(l.closed["readings"].toMap(), AllFour);
+    manager::Logger::instance()->setLevel(manager::Logger::Info);
+
+    const QStringList lines = log.texts();
+    QVERIFY(lines.contains("[MqttClient] Received on topic: zent/ui/config/set\n"
+        + QString::fromUtf8(set).replace("SetPw-4417", "****"))); // payloads are logged, masked
+    for (const QString& line : lines) {
+        for (const char* secret : { "246813", "CamNew-5511", "SetPw-4417", "MqttPw-9931", "plou" })
+            QVERIFY2(!line.contains(QLatin1String(secret)), qPrintable(line));
+    }
 }
 
 LANE_PRIVATE_NETWORK_TEST_MAIN(tst_Passage)

@@ -2,7 +2,8 @@ import QtQuick 2.6
 import "../../controls"
 
 // Maintenance PIN entry. The entry is emptied whenever the page is shown or
-// hidden, and after a refused PIN (the box shakes).
+// hidden, and after a refused PIN (the box shakes). After repeated wrong PINs the
+// login is locked for a while: the field says so and the button is off.
 Item {
     id: page
     property string entry: ""
@@ -50,8 +51,9 @@ Item {
                 objectName: "PinField"
                 anchors.centerIn: parent
                 size: 26
-                color: page.entry.length > 0 ? "#112D63" : "#999999"
-                text: page.entry.length > 0 ? page.entry : manager.dynTr + qsTr("Pin")
+                color: manager.settingsLoginLocked ? "#C62828" : page.entry.length > 0 ? "#112D63" : "#999999"
+                text: manager.settingsLoginLocked ? manager.dynTr + qsTr("Login locked")
+                    : page.entry.length > 0 ? page.entry : manager.dynTr + qsTr("Pin")
             }
         }
         NumberPad {
@@ -63,7 +65,7 @@ Item {
             objectName: "LoginButton"
             width: pad.width
             text: manager.dynTr + qsTr("LOGIN")
-            enabled: page.entry.length > 0
+            enabled: page.entry.length > 0 && !manager.settingsLoginLocked
             onClicked: manager.settingsLoginRequest(page.entry)
         }
     }

@@ -5,6 +5,7 @@
 
 #include <QJsonValue>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -69,10 +70,35 @@ QString currentText(const QVariant& value)
     return value.toString();
 }
 
+const int kMaxKeyLength = 128;
+
+// One group and one name, spelled the one way the file stores it: the file would fold
+// "a//b" or "a\\b" into another key.
+bool isKeySpelling(const QString& key)
+{
+    const int slash = key.indexOf(QLatin1Char('/'));
+    if (key.size() > kMaxKeyLength || slash <= 0 || slash == key.size() - 1
+        || key.indexOf(QLatin1Char('/'), slash + 1) >= 0 || ProtectedSettings::normalized(key) != key)
+        return false;
+    return std::none_of(key.begin(), key.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+// A key from a peer as it may go into a log line: short, one line.
+QString shownKey(const QString& key)
+{
+    QString text = key.left(kMaxKeyLength);
+    for (QChar& c : text) {
+        if (!c.isPrint())
+            c = QLatin1Char('?');
+    }
+    return key.size() > text.size() ? text + QStringLiteral("...") : text;
+}
+
 } // namespace
 
-SettingsValidator::SettingsValidator(const Config& config)
+SettingsValidator::SettingsValidator(const Config& config, Channel channel)
     : m_config(config)
+    , m_channel(channel)
 {
 }
 
@@ -110,56 +136,103 @@ QJsonObject SettingsValidator::publishable() const
     return out;
 }
 
-bool SettingsValidator::check(const QJsonObject& body, QJsonObject* changes, QString* error) const
+bool SettingsValidator::isClosed(const QString& key) const
+{
+    // The UI's peers never see the hidden values; the back office may set no protected key.
+    return m_channel == Channel::UiMqtt ? isHidden(key) : ProtectedSettings::contains(key);
+}
+
+bool SettingsValidator::isLocked(const QString& key) const
+{
+    // The one broker connection and the address that receives the API key.
+    static const QStringList connection
+        = { QStringLiteral("mqtt/host"), QStringLiteral("mqtt/port"), QStringLiteral("card-bo/url") };
+    return m_channel == Channel::UiMqtt && (ProtectedSettings::contains(key) || connection.contains(key));
+}
+
+void SettingsValidator::insert(QJsonObject* body, const QString& key, const QJsonValue& value)
+{
+    const QString group = key.section(QLatin1Char('/'), 0, 0);
+    QJsonObject names = body->value(group).toObject();
+    names.insert(key.section(QLatin1Char('/'), 1), value);
+    body->insert(group, names);
+}
+
+bool SettingsValidator::check(const QJsonObject& body, QJsonObject* changes, QStringList* unknown, QString* error) const
 {
     QJsonObject accepted;
+    QStringList ignored;
     for (auto group = body.begin(); group != body.end(); ++group) {
         if (!group.value().isObject()) {
-            *error = QStringLiteral("group '%1' is not an object").arg(group.key());
+            *error = QStringLiteral("group '%1' is not an object").arg(shownKey(group.key()));
             return false;
         }
         const QJsonObject names = group.value().toObject();
-        QJsonObject out = accepted.value(group.key()).toObject();
         for (auto name = names.begin(); name != names.end(); ++name) {
             const QString key = group.key() + QLatin1Char('/') + name.key();
-            // One spelling per key: the file would fold "a//b" or "a\\b" into another key.
-            if (group.key().isEmpty() || name.key().isEmpty() || name.key().contains(QLatin1Char('/'))
-                || ProtectedSettings::normalized(key) != key) {
-                *error = QStringLiteral("'%1' is not a settings key").arg(key);
-                return false;
-            }
             QJsonValue value;
-            if (!checkValue(key, name.value(), &value, error))
+            QString reason;
+            switch (checkEntry(key, name.value(), &value, &reason)) {
+            case Verdict::Refused:
+                *error = reason;
                 return false;
-            if (!value.isUndefined())
-                out.insert(name.key(), value);
+            case Verdict::Unknown:
+                ignored.append(key);
+                break;
+            case Verdict::Change:
+                insert(&accepted, key, value);
+                break;
+            case Verdict::NoChange:
+                break;
+            }
         }
-        if (!out.isEmpty())
-            accepted.insert(group.key(), out);
     }
     *changes = accepted;
+    *unknown = ignored;
     return true;
 }
 
-bool SettingsValidator::checkValue(const QString& key, const QJsonValue& value, QJsonValue* out, QString* error) const
+SettingsValidator::Verdict SettingsValidator::checkEntry(
+    const QString& key, const QJsonValue& value, QJsonValue* out, QString* error) const
 {
+    *out = QJsonValue(QJsonValue::Undefined);
+    if (!isKeySpelling(key)) {
+        *error = QStringLiteral("'%1' is not a settings key").arg(shownKey(key));
+        return Verdict::Refused;
+    }
+    if (isClosed(key)) {
+        *error = QStringLiteral("%1: protected, cannot be changed remotely").arg(key);
+        return Verdict::Refused;
+    }
     if (!value.isString() && !value.isDouble() && !value.isBool()) {
         *error = QStringLiteral("%1: not a plain value").arg(key);
-        return false;
+        return Verdict::Refused;
     }
+    if (value.isString() && value.toString().toUtf8().size() > kMaxTextBytes) {
+        *error = QStringLiteral("%1: text longer than %2 bytes").arg(key).arg(kMaxTextBytes);
+        return Verdict::Refused;
+    }
+    // The store is never widened from outside: every such key would be one more to save and publish.
+    if (!m_config.keys().contains(key)) {
+        *error = QStringLiteral("%1: not a setting of this terminal").arg(key);
+        return Verdict::Unknown;
+    }
+    return checkValue(key, value, out, error);
+}
+
+SettingsValidator::Verdict SettingsValidator::checkValue(
+    const QString& key, const QJsonValue& value, QJsonValue* out, QString* error) const
+{
     const QVariant current = m_config.get(key);
     const QString currentValue = currentText(current);
 
     // What a peer read is what it may send back: a hidden URL password or an unchanged
-    // protected value is no change.
+    // locked value is no change.
     if (value.isString()) {
         const QString text = value.toString();
         if (text == currentValue
-            || (current.userType() == QMetaType::QString && text != currentValue
-                && text == stripUrlPasswords(currentValue))) {
-            *out = QJsonValue(QJsonValue::Undefined);
-            return true;
-        }
+            || (current.userType() == QMetaType::QString && text == stripUrlPasswords(currentValue)))
+            return Verdict::NoChange;
     }
 
     const QVariant def = m_config.defaults().value(key);
@@ -169,19 +242,19 @@ bool SettingsValidator::checkValue(const QString& key, const QJsonValue& value, 
         qint64 n = 0;
         if (!toInteger(value, &n) || n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max()) {
             *error = QStringLiteral("%1: not an integer").arg(key);
-            return false;
+            return Verdict::Refused;
         }
         if (key == QLatin1String("mqtt/port") && (n < 1 || n > 65535)) {
             *error = QStringLiteral("%1: port out of range 1-65535").arg(key);
-            return false;
+            return Verdict::Refused;
         }
         if (key == QLatin1String("log/level") && (n < 0 || n > 4)) {
             *error = QStringLiteral("%1: log level out of range 0-4").arg(key);
-            return false;
+            return Verdict::Refused;
         }
         if (n < 0) {
             *error = QStringLiteral("%1: must not be negative").arg(key);
-            return false;
+            return Verdict::Refused;
         }
         converted = int(n);
         break;
@@ -190,7 +263,7 @@ bool SettingsValidator::checkValue(const QString& key, const QJsonValue& value, 
         bool b = false;
         if (!toBool(value, &b)) {
             *error = QStringLiteral("%1: not a boolean").arg(key);
-            return false;
+            return Verdict::Refused;
         }
         converted = b;
         break;
@@ -198,7 +271,7 @@ bool SettingsValidator::checkValue(const QString& key, const QJsonValue& value, 
     case QMetaType::QString:
         if (!value.isString()) {
             *error = QStringLiteral("%1: not a text").arg(key);
-            return false;
+            return Verdict::Refused;
         }
         converted = value;
         break;
@@ -213,25 +286,24 @@ bool SettingsValidator::checkValue(const QString& key, const QJsonValue& value, 
             = { QStringLiteral("en_US"), QStringLiteral("en_IE"), QStringLiteral("el_GR") };
         if (!locales.contains(converted.toString())) {
             *error = QStringLiteral("%1: not one of %2").arg(key, locales.join(QStringLiteral(", ")));
-            return false;
+            return Verdict::Refused;
         }
     }
-    if (key == QLatin1String("mqtt/base") && !isValidRoot(converted.toString())) {
+    if ((key == QLatin1String("mqtt/base") || key.startsWith(QLatin1String("topics/")))
+        && !isValidRoot(converted.toString())) {
         *error = QStringLiteral("%1: a topic root must not be empty nor hold a wildcard or NUL").arg(key);
-        return false;
+        return Verdict::Refused;
     }
 
     const QString convertedText = converted.isBool()
         ? (converted.toBool() ? QStringLiteral("true") : QStringLiteral("false"))
         : plainText(converted);
-    if (convertedText == currentValue) {
-        *out = QJsonValue(QJsonValue::Undefined);
-        return true;
-    }
-    if (ProtectedSettings::contains(key)) {
+    if (convertedText == currentValue)
+        return Verdict::NoChange;
+    if (isLocked(key)) {
         *error = QStringLiteral("%1: protected, cannot be changed remotely").arg(key);
-        return false;
+        return Verdict::Refused;
     }
     *out = converted;
-    return true;
+    return Verdict::Change;
 }

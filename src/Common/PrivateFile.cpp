@@ -1,0 +1,23 @@
+#include "PrivateFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool PrivateFile::prepare(const QString& fileName)
+{
+    // Its folder made first, as the settings library would.
+    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    const QByteArray path = QFile::encodeName(fileName);
+    // Created by open() with the mode given, so it is never visible with a looser one.
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
+    ::close(fd);
+    return ok;
+}

@@ -104,8 +104,6 @@ cat <<TEXT
 Lane running: broker 127.0.0.1:$mqtt_port, back office https://127.0.0.1:$bo_port, logs in $run
 Drive one passage from another shell:
   export LANE_GPIO_SIM=$run/gpio
-# The clock talks to stand-ins for the machine's time services, with their state in the run folder.
-export PATH=$root/tools/timesim:$PATH LANE_TIME_DIR=$run/time
   $root/tools/gpiosim/gpiosim arrive      # a vehicle on the loop: the cameras are triggered
   $root/tools/gpiosim/gpiosim click       # the driver presses the button: a card is written and ejected
   mosquitto_pub -p $mqtt_port -t devicesim/take/request/1 -m '{}'   # the driver takes the card

@@ -256,14 +256,18 @@ private slots:
     }
 
     // Passages started by the button, from the terminal's signals to the screen shown: a card
-    // issuer in Error ends on the error screen, never on Success; then the main road.
+    // issuer in Error ends on the error screen, never on Success; then the main road, where
+    // Success shows while the card waits to be taken and again when the passage closes.
     void passages()
     {
         QStringList screens;
         QObject recorder;
         connect(m_gui.data(), &GUIManager::screenChanged, &recorder, [&] {
-            const QString shown
-                = m_gui->screen() == "ErrorScreen" ? "ErrorScreen: " + m_gui->message() : m_gui->screen();
+            QString shown = m_gui->screen();
+            if (shown == "ErrorScreen")
+                shown += ": " + m_gui->message();
+            if (shown == "Success")
+                shown += " in " + Engine::stateToStr(m_gui->terminal().engine()->state());
             if (screens.value(screens.size() - 1) != shown)
                 screens << shown;
         });
@@ -278,7 +282,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_gui->screen(), QString("DispenseScreen"), 10000);
         screens.clear();
         QVERIFY(m_peer.publish(QString("zent/ui/button"), "{}"));
-        QTRY_COMPARE_WITH_TIMEOUT(screens, QStringList({ "Busy", "Success", "DispenseScreen" }), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(screens,
+            QStringList({ "Busy", "Success in CardProcess", "Success in PostExit", "DispenseScreen" }), 15000);
         QCOMPARE(m_devices->journalLines().filter("dispenser /eject").size(), 1);
     }
 };

@@ -19,6 +19,7 @@
 #include "Susi.h"
 #include "Terminal.h"
 #include "TestPorts.h"
+#include "TimeStandIns.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -90,6 +91,7 @@ struct Rig
                 return "could not write the GPIO simulator's files";
         }
         qputenv(SusiSimulatorDirVariable, work.filePath("gpio").toLocal8Bit());
+        testsupport::useTimeStandIns(work.filePath("time"));
         if (!broker.start())
             return "could not start the test broker (is the mosquitto program installed?)";
         devices = std::make_unique<DeviceSimulator>(broker.port(),

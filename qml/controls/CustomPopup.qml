@@ -32,10 +32,20 @@ Popup {
         }
         Image {
             id: picture
+            objectName: "PopupImage"
+            // Units of a document that gives only a viewBox, such as a QR code's modules.
+            readonly property int units: {
+                var box = /viewBox="0 0 (\d+)/.exec(decodeURIComponent(String(source)));
+                return box ? Number(box[1]) : 0;
+            }
             anchors.horizontalCenter: parent.horizontalCenter
             visible: source != ""
-            width: 100
-            height: 100
+            // Drawn at the size shown, each unit on whole pixels and without smoothing:
+            // a QR code must stay crisp to be read from the screen.
+            width: units > 0 && units <= 100 ? Math.floor(100 / units) * units : 100
+            height: width
+            sourceSize: Qt.size(width, height)
+            smooth: false
             fillMode: Image.PreserveAspectFit
         }
         Row {

@@ -362,6 +362,10 @@
         <source>Save</source>
         <translation>Αποθήκευση</translation>
     </message>
+    <message>
+        <source>Configuration not sent, no connection to the network service</source>
+        <translation>Οι ρυθμίσεις δεν στάλθηκαν, δεν υπάρχει σύνδεση με την υπηρεσία δικτύου</translation>
+    </message>
 </context>
 <context>
     <name>EventLog</name>
@@ -926,6 +930,14 @@
     <message>
         <source>Exiting</source>
         <translation>Έξοδος</translation>
+    </message>
+    <message>
+        <source>Reboot request not sent</source>
+        <translation>Το αίτημα επανεκκίνησης δεν στάλθηκε</translation>
+    </message>
+    <message>
+        <source>Shutdown request not sent</source>
+        <translation>Το αίτημα τερματισμού δεν στάλθηκε</translation>
     </message>
 </context>
 </TS>

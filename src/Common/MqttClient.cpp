@@ -205,9 +205,14 @@ void MqttClient::doSubscribe(const MqttTopicFilter& filter, quint8 qos)
         });
 }
 
+bool MqttClient::isConnected() const
+{
+    return m_client && m_client->state() == MosquittoClient::Connected;
+}
+
 bool MqttClient::publish(const QByteArray& data, const QString& topic, quint8 qos, bool retain)
 {
-    if (!m_client || m_client->state() != MosquittoClient::Connected)
+    if (!isConnected())
         return false;
     if (debugEnabled())
         qDebug().noquote().nospace() << "[MqttClient] Publishing to topic '" << topic << "' with Qos = " << int(qos)

@@ -47,6 +47,8 @@ public:
     Q_INVOKABLE void disconnect();
     Q_INVOKABLE void subscribe(const QString& topic, quint8 qos = 0);
     Q_INVOKABLE bool publish(const QByteArray& data, const QString& topic, quint8 qos = 0, bool retain = false);
+    // True while connected to the broker: a publish now is handed to it.
+    bool isConnected() const;
     // Publishes request on topic + "/request/" + rpcId and resolves with the
     // JSON object that arrives on topic + "/response/" + rpcId.
     Q_INVOKABLE Deferred<QJsonValue> executeRpc(

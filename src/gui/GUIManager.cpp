@@ -203,6 +203,10 @@ void GUIManager::initManagers()
         [this] { m_screens.showBusy(translated("Rebooting")); });
     connect(&m_inspector, &manager::Inspector::systemShutdownStarted, this,
         [this] { m_screens.showBusy(translated("Shutting down")); });
+    connect(&m_inspector, &manager::Inspector::systemPowerFailed, this, [this](const QString& action) {
+        m_screens.showError(action == QLatin1String("reboot") ? translated("Reboot request not sent")
+                                                              : translated("Shutdown request not sent"));
+    });
     connect(&m_terminal, &Terminal::serialNumChanged, this, &GUIManager::deviceIdChanged);
     connect(&m_terminal, &Terminal::sessionStarted, this, &GUIManager::onSessionStarted);
     connect(&m_terminal, &Terminal::sessionFinished, this, &GUIManager::onSessionFinished);
@@ -489,15 +493,14 @@ void GUIManager::setMaintenanceScreen()
     m_screens.setMaintenanceScreen();
 }
 
+// The inspector's signals move the screen: busy once the request is under way, the error otherwise.
 void GUIManager::shutdownRequest()
 {
-    m_screens.showBusy(translated("Shutting down"));
     m_inspector.systemShutdown();
 }
 
 void GUIManager::rebootRequest()
 {
-    m_screens.showBusy(translated("Rebooting"));
     m_inspector.systemReboot();
 }
 

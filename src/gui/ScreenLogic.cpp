@@ -127,8 +127,7 @@ void ScreenLogic::sessionFinished(bool success, const QString& error)
         setMessage(translated("Please collect your card"));
         setScreen(QStringLiteral("Success"), 60000);
     } else {
-        setMessage(error);
-        setScreen(QStringLiteral("ErrorScreen"), 30000);
+        showError(error);
     }
 }
 
@@ -148,6 +147,12 @@ void ScreenLogic::showBusy(const QString& message)
 {
     setMessage(message);
     setScreen(kBusy, 30000);
+}
+
+void ScreenLogic::showError(const QString& message)
+{
+    setMessage(message);
+    setScreen(QStringLiteral("ErrorScreen"), 30000);
 }
 
 int ScreenLogic::screenTimeout() const

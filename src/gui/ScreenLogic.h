@@ -46,6 +46,8 @@ public:
     void disconnected();
     // "Busy" with a message, for power actions and exit.
     void showBusy(const QString& message);
+    // The error screen with a message, for a failed passage or power request.
+    void showError(const QString& message);
 
     // Time-out of the running screen timer in ms (before any divisor), -1 when it does not run.
     int screenTimeout() const;

@@ -53,7 +53,6 @@ Clock::~Clock() = default;
 
 void Clock::init()
 {
-    readTimezones();
     connect(&m_timer, &QTimer::timeout, this, &Clock::refresh);
     m_timer.setInterval(10000);
     m_timer.setSingleShot(false);
@@ -95,6 +94,9 @@ bool Clock::isValidNtpServer(const QString& server)
 
 void Clock::refresh()
 {
+    // A list that could not be read (at start, or since) is read again.
+    if (m_timezones.isEmpty())
+        readTimezones();
     refreshStatus();
     refreshConfig();
 }
@@ -103,6 +105,8 @@ void Clock::setTimezone(const QString& name)
 {
     if (name == m_timezone)
         return;
+    if (m_timezones.isEmpty())
+        readTimezones();
     // The name goes to timedatectl as an argument: only a zone it listed, never an option.
     if (name.isEmpty() || name.startsWith(QLatin1Char('-')) || !m_timezones.contains(name)) {
         qCritical().noquote().nospace() << Prefix << "ERROR: Unknown time zone : " << name;
@@ -254,9 +258,14 @@ void Clock::writeNtpServer(const QString& server)
 
 void Clock::readTimezones()
 {
-    m_timezones
-        = executeCmd(QStringLiteral("timedatectl"), { QStringLiteral("--no-pager"), QStringLiteral("list-timezones") })
-              .split(QLatin1Char('\n'));
+    const QString list
+        = executeCmd(QStringLiteral("timedatectl"), { QStringLiteral("--no-pager"), QStringLiteral("list-timezones") });
+    // A failed or empty answer leaves the list empty, so that it is asked for again.
+    const QStringList timezones = list.isEmpty() ? QStringList() : list.split(QLatin1Char('\n'));
+    if (timezones == m_timezones)
+        return;
+    m_timezones = timezones;
+    emit timezonesChanged();
 }
 
 } // namespace manager

@@ -72,25 +72,34 @@ void Inspector::audioPlay(const QString& file)
 void Inspector::systemReboot()
 {
     qInfo().noquote().nospace() << Prefix << "Requesting System reboot";
-    emit systemRebootStarted();
-    requestPower(QStringLiteral("reboot"));
+    requestPower(QStringLiteral("reboot"), &Inspector::systemRebootStarted);
 }
 
 void Inspector::systemShutdown()
 {
     qInfo().noquote().nospace() << Prefix << "Requesting System shutdown";
-    emit systemShutdownStarted();
-    requestPower(QStringLiteral("shutdown"));
+    requestPower(QStringLiteral("shutdown"), &Inspector::systemShutdownStarted);
 }
 
-void Inspector::requestPower(const QString& action)
+void Inspector::requestPower(const QString& action, void (Inspector::*started)())
 {
+    // A request the broker cannot get must not pass for one under way.
+    if (!m_client.isConnected()) {
+        powerFailed(action);
+        return;
+    }
+    emit(this->*started)();
     QTimer::singleShot(m_powerDelayMs, Qt::PreciseTimer, this, [this, action] {
-        // A request the broker never got must not pass for one under way.
         if (!m_client.publish(QByteArray(), m_root + QStringLiteral("/power/%1/request/1").arg(action), 0, false))
-            qCritical().noquote().nospace()
-                << Prefix << "ERROR: System " << action << " request not sent, no connection to the inspector service";
+            powerFailed(action);
     });
+}
+
+void Inspector::powerFailed(const QString& action)
+{
+    qCritical().noquote().nospace() << Prefix << "ERROR: System " << action
+                                    << " request not sent, no connection to the inspector service";
+    emit systemPowerFailed(action);
 }
 
 void Inspector::scheduleShutdown(int sec)

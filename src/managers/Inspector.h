@@ -45,6 +45,8 @@ signals:
     void audioVolumeChanged();
     void systemRebootStarted();
     void systemShutdownStarted();
+    // A power request that could not be handed to the broker; action is "reboot" or "shutdown".
+    void systemPowerFailed(const QString& action);
 
 public slots:
     void refresh();
@@ -64,7 +66,10 @@ private:
     void onInfoReceived(const QJsonObject& message, const QString& topic);
     void onStatusReceived(const QJsonObject& message, const QString& topic);
     void onAudioReceived(const QJsonObject& message, const QString& topic);
-    void requestPower(const QString& action);
+    // Announces the request through started and sends it after the power delay; without a
+    // connection, now or then, it reports the failure instead.
+    void requestPower(const QString& action, void (Inspector::*started)());
+    void powerFailed(const QString& action);
 
     MqttClient& m_client;
     const QString m_root;

@@ -301,7 +301,9 @@ void IssueEngine::issueCard()
             session()->setCard(card);
             setState(Exit);
         });
-    emit sessionWaitCardCollect();
+    // An issuer that refused at once has already closed the passage as failed: no card to collect.
+    if (m_issueInFlight && state() == CardProcess)
+        emit sessionWaitCardCollect();
 }
 
 void IssueEngine::openBarrier()

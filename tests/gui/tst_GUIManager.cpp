@@ -1,4 +1,6 @@
 #include "Config.h"
+#include "Database.h"
+#include "DeviceSimulator.h"
 #include "Event.h"
 #include "GUIManager.h"
 #include "LogCapture.h"
@@ -6,8 +8,10 @@
 #include "Logger.h"
 #include "MosquittoBroker.h"
 #include "MqttProbe.h"
+#include "Session.h"
 #include "SessionManager.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -38,6 +42,7 @@ class tst_GUIManager : public QObject
     QTemporaryDir m_dir;
     MosquittoBroker m_broker;
     MqttProbe m_peer;
+    QScopedPointer<DeviceSimulator> m_devices;
     QScopedPointer<Config> m_config;
     QScopedPointer<LogCapture> m_log;
     QScopedPointer<GUIManager> m_gui;
@@ -58,24 +63,31 @@ private slots:
         QVERIFY(m_broker.start());
         QVERIFY(m_peer.connectTo(m_broker.host(), m_broker.port()));
         QVERIFY(m_peer.subscribe(QString("zent/#")));
+        // The card devices, with the cartridge door open until the passages: no card is prepared before.
+        m_devices.reset(new DeviceSimulator(m_broker.port(), { "--model", "RTA27408", "--detect-delay-ms", "20" }));
+        QVERIFY(m_devices->start() && m_devices->setDispenser({ { "doorOpen", true } }));
+        QVERIFY(QDir::setCurrent(m_dir.path())); // the terminal's database
         const QString path = m_dir.filePath(QString("gui.conf"));
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(QString("[log]\nsyslog=false\nstderr=false\n[mqtt]\nhost=127.0.0.1\nport=%1\n"
-                        "[terminal]\ndeviceId=T1\ncustomsId=1\nlocationId=2\n")
+                        "[terminal]\ndeviceId=T1\ncustomsId=1\nlocationId=2\n[camera]\ntriggerDelayMsec=0\n")
                     .arg(m_broker.port())
                     .toUtf8());
         f.close();
         m_config.reset(new Config(path, GUIManager::Defaults));
+        Backend::Database(*m_config).setParam(QString("apiKey"), QString("registered")); // the back office knows it
         manager::Logger::instance(); // its handler first, so the capture sits on top of it
         m_log.reset(new LogCapture);
         m_gui.reset(new GUIManager(*m_config));
+        m_gui->terminal().setEnginePauses({ 100, 100, 300, 1000, 300 });
     }
 
     void cleanupTestCase()
     {
         m_gui.reset();
         m_log.reset();
+        m_devices.reset();
     }
 
     void login()
@@ -241,6 +253,38 @@ private slots:
         QVERIFY(!m_gui->load(QUrl(QString("qrc:/qml/none.qml"))));
         QCOMPARE(m_log->startingWith(QString("[GUIManager] ERROR: Failed to load the user interface : ")).size(), 1);
         QCOMPARE(m_gui->events().events().last()->name(), QString("Application started"));
+    }
+
+    // Passages started by the button, from the terminal's signals to the screen shown: a card
+    // issuer in Error ends on the error screen, never on Success; then the main road, where
+    // Success shows while the card waits to be taken and again when the passage closes.
+    void passages()
+    {
+        QStringList screens;
+        QObject recorder;
+        connect(m_gui.data(), &GUIManager::screenChanged, &recorder, [&] {
+            QString shown = m_gui->screen();
+            if (shown == "ErrorScreen")
+                shown += ": " + m_gui->message();
+            if (shown == "Success")
+                shown += " in " + Engine::stateToStr(m_gui->terminal().engine()->state());
+            if (screens.value(screens.size() - 1) != shown)
+                screens << shown;
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(m_gui->terminal().reason(), QString("Cartridge door open"), 10000);
+        QTRY_COMPARE(m_gui->screen(), QString("OutOfOrder"));
+        QVERIFY(m_gui->terminal().session()->cardId().isEmpty());
+        QVERIFY(m_peer.publish(QString("zent/ui/button"), "{}"));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            screens, QStringList({ "Busy", "ErrorScreen: Cartridge door open", "OutOfOrder" }), 10000);
+
+        QVERIFY(m_devices->setDispenser({ { "doorOpen", false } }) && m_devices->setAutoTake(200));
+        QTRY_COMPARE_WITH_TIMEOUT(m_gui->screen(), QString("DispenseScreen"), 10000);
+        screens.clear();
+        QVERIFY(m_peer.publish(QString("zent/ui/button"), "{}"));
+        QTRY_COMPARE_WITH_TIMEOUT(screens,
+            QStringList({ "Busy", "Success in CardProcess", "Success in PostExit", "DispenseScreen" }), 15000);
+        QCOMPARE(m_devices->journalLines().filter("dispenser /eject").size(), 1);
     }
 };
 

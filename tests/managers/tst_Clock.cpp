@@ -1,11 +1,12 @@
 // The clock through a scripted command runner (outputs of both timedatectl
 // layouts, failures, call order), and once end to end with real processes on a
-// temporary copy of the time-sync configuration, with stand-ins for timedatectl
-// and systemctl: no test reaches the machine's real time services.
+// temporary copy of the time-sync configuration, with the stand-ins for timedatectl
+// and systemctl under tools/timesim: no test reaches the machine's real time services.
 
 #include "Clock.h"
 #include "CommandRunner.h"
 #include "LogCapture.h"
+#include "TimeStandIns.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -137,6 +138,21 @@ void TestClock::scripted()
     QCOMPARE(runner.calls, QStringList({ "timedatectl set-timezone Asia/Tashkent", "timedatectl status" }));
     QVERIFY(clock.timezone() == "Asia/Tashkent" && !clock.ntpSynced() && clock.ntpEnabled());
     QCOMPARE(timezone.count(), 1);
+
+    // A list that could not be read at start is read again, by the next refresh or a zone choice.
+    runner.results["timedatectl --no-pager list-timezones"] = finished("", 1);
+    Clock late(runner, Conf);
+    runner.calls.clear();
+    late.refresh();
+    QCOMPARE(runner.calls.value(0), QString("timedatectl --no-pager list-timezones"));
+    QSignalSpy listed(&late, &Clock::timezonesChanged);
+    runner.results["timedatectl --no-pager list-timezones"] = finished("Asia/Tashkent\nEtc/UTC");
+    runner.calls.clear();
+    late.setTimezone("Etc/UTC");
+    QCOMPARE(runner.calls.mid(0, 2),
+        QStringList({ "timedatectl --no-pager list-timezones", "timedatectl set-timezone Etc/UTC" }));
+    QCOMPARE(late.timezones(), QStringList({ "Asia/Tashkent", "Etc/UTC" }));
+    QCOMPARE(listed.count(), 1);
 }
 
 void TestClock::serverChange()
@@ -187,39 +203,31 @@ void TestClock::endToEnd()
 {
     QTemporaryDir dir;
     const QString conf = dir.filePath("timesyncd.conf");
-    const auto write = [](const QString& path, const QByteArray& text, bool executable) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-        file.close();
-        if (executable)
-            file.setPermissions(file.permissions() | QFile::ExeOwner);
-    };
-    write(conf, "[Time]\n#NTP=\n#FallbackNTP=0.debian.pool.ntp.org\n", false);
-    write(dir.filePath("timedatectl"),
-        "#!/bin/sh\necho \"$@\" >> \"$(dirname \"$0\")/calls\"\n"
-        "case \"$1\" in\n"
-        "  status) printf '       Time zone: Etc/UTC (UTC, +0000)\\nSystem clock synchronized: no\\n"
-        "     NTP service: active\\n' ;;\n"
-        "  --no-pager) printf 'Etc/UTC\\nEurope/Berlin\\n' ;;\n"
-        "esac\n",
-        true);
-    write(dir.filePath("systemctl"), "#!/bin/sh\necho \"$@\" >> \"$(dirname \"$0\")/calls\"\n", true);
+    QFile file(conf);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[Time]\n#NTP=\n#FallbackNTP=0.debian.pool.ntp.org\n") > 0);
+    file.close();
+    qputenv("LANE_TIME_DIR", QFile::encodeName(dir.path()));
 
     StandInRunner runner;
-    runner.dir = dir.path();
+    runner.dir = testsupport::timeStandInDir();
     Clock clock(runner, conf);
-    QCOMPARE(clock.timezones(), QStringList({ "Etc/UTC", "Europe/Berlin", "" }));
-    QVERIFY(clock.ntpEnabled() && !clock.ntpSynced());
+    QCOMPARE(clock.timezones(), QStringList({ "Etc/UTC", "Europe/Athens", "Europe/Berlin", "" }));
+    QVERIFY(clock.ntpEnabled() && clock.ntpSynced());
+    QCOMPARE(clock.timezone(), QString("Etc/UTC"));
     QCOMPARE(clock.ntpServer(), QString("0.debian.pool.ntp.org"));
 
     clock.setNtpServer("ntp.example.org 127.0.0.1");
     QCOMPARE(clock.ntpServer(), QString("ntp.example.org 127.0.0.1"));
-    QFile file(conf);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("[Time]\nNTP=ntp.example.org 127.0.0.1\n#FallbackNTP=0.debian.pool.ntp.org\n"));
+    clock.setTimezone("Europe/Athens");
+    clock.setNtpEnabled(false);
+    QVERIFY(clock.timezone() == "Europe/Athens" && !clock.ntpEnabled());
     QFile calls(dir.filePath("calls"));
     QVERIFY(calls.open(QIODevice::ReadOnly));
-    QCOMPARE(calls.readAll(), QByteArray("--no-pager list-timezones\nstatus\nrestart systemd-timesyncd\n"));
+    QCOMPARE(calls.readAll(),
+        QByteArray("--no-pager list-timezones\nstatus\nrestart systemd-timesyncd\nset-timezone Europe/Athens\nstatus\n"
+                   "set-ntp false\nstatus\n"));
     QCOMPARE(runner.refused, QStringList());
 }
 

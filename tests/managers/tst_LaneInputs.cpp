@@ -85,6 +85,11 @@ void tst_LaneInputs::board()
     board.setGpioDir(8, 1); // outside the board: -1, nothing changes
     board.setGpioState(-1, 1);
     QCOMPARE(board.gpioState(1000) + board.gpioDir(8), -2);
+    fake.failures.clear(); // pin 8 is refused by the board's own bounds, not by its back-end
+    QCOMPARE(board.gpioDir(8), -1);
+    board.setGpioState(8, 1);
+    QCOMPARE(board.gpioState(8), -1);
+    QCOMPARE(log.count("[MIOBoard] Invalid GPIO-8"), 5);
     QCOMPARE(dirs, (QList<QVariantList> { { 3, 1 } }));
     QCOMPARE(log.startingWith("[MIOBoard] Succesfully set GPIO-"),
         QStringList({ "[MIOBoard] Succesfully set GPIO-3 to direction 1" }));

@@ -150,6 +150,13 @@ void tst_Services::inspector()
     const auto request = rig.sim.waitForRequest("inspector /power/reboot/request/1", 4000);
     QVERIFY(request && request->value("payload").isNull());
     QVERIFY2(clock.elapsed() >= 2000 && clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+
+    // A scheduled shutdown counts in seconds.
+    QSignalSpy shutdown(&inspector, &Inspector::systemShutdownStarted);
+    inspector.scheduleShutdown(1);
+    QTest::qWait(300);
+    QCOMPARE(shutdown.count(), 0);
+    QTRY_COMPARE(shutdown.count(), 1);
 }
 
 void tst_Services::whileDisconnected()
@@ -161,11 +168,15 @@ void tst_Services::whileDisconnected()
     network.ethernet()->setMethod("manual");
     inspector.setPowerDelay(10);
     LogCapture log;
+    QSignalSpy started(&inspector, &Inspector::systemShutdownStarted);
+    QSignalSpy failed(&inspector, &Inspector::systemPowerFailed);
     QVERIFY(!network.ethernet()->save());
     inspector.systemShutdown();
     QTRY_COMPARE(log.texts(QtCriticalMsg),
         QStringList({ "[Network][Ethernet] ERROR: Configuration not sent, no connection to the network service",
             "[Inspector] ERROR: System shutdown request not sent, no connection to the inspector service" }));
+    QCOMPARE(started.count(), 0);
+    QCOMPARE(failed, QList<QVariantList>({ { "shutdown" } }));
 }
 
 void tst_Services::update()

@@ -30,7 +30,7 @@ QtObject {
         property var primaryConnection: ({ type: "ethernet", "interface": "eth0", ipv4: ethernetConfig })
         property var ethernet: ({ state: "Connected", mac: "00:11:22:33:44:55", "interface": "eth0", reason: "",
                                   method: "manual", ipv4: ethernetConfig, config: ethernetConfig, saves: 0,
-                                  save: function() { this.saves++; } })
+                                  save: function() { this.saves++; return true; } })
     }
     property QtObject ethernetConfig: QtObject {
         property string address: "127.0.0.2"

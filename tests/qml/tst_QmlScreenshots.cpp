@@ -4,15 +4,19 @@
 // languages are kept in the build folder (screenshots/<language>/<screen>.png)
 // and checked for their size, icon colour or busy indicator, one visible
 // screen, the header and texts that fit their items. Every settings page is
-// shown too; no screen or page may log a QML fault.
+// shown too; no screen or page may log a QML fault. Failures to send show, and the
+// self-test's QR code reads back from a grab of its popup.
 #include "Config.h"
 #include "GUIManager.h"
 #include "Logger.h"
 #include "QmlStage.h"
 #include "TestPorts.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QGuiApplication>
+#include <QImageReader>
+#include <QProcess>
 #include <QQmlComponent>
 #include <QQmlContext>
 #include <QQmlExpression>
@@ -86,6 +90,7 @@ private slots:
     void screens_data();
     void screens();
     void everyPage();
+    void failuresAndQrCode();
 
 private:
     QTemporaryDir m_dir;
@@ -176,6 +181,77 @@ void tst_QmlScreenshots::everyPage()
         QScopedPointer<QObject> object(component.create());
         QVERIFY2(object, qPrintable(component.errorString()));
     }
+}
+
+// Without a broker nothing can be sent: the Ethernet page and the power requests say so.
+// The self-test's QR code, grabbed from the popup as shown, reads back as the code it draws.
+void tst_QmlScreenshots::failuresAndQrCode()
+{
+    QmlStage& s = *m_stage;
+    QQuickItem* stack = s.find("SettingsStack");
+    auto run = [stack](const QString& script) { return QQmlExpression(qmlContext(stack), stack, script).evaluate(); };
+    m_gui->setLanguage("en_US");
+    m_gui->setScreen("Settings");
+    run("push('qrc:/qml/screens/settings/EthernetConfig.qml')");
+    QQuickItem* page = stack->property("currentItem").value<QQuickItem*>();
+    s.click(s.find("SaveButton", page));
+    QCOMPARE(stack->property("depth").toInt(), 2);
+    QObject* problem = s.object("ProblemPopup", page);
+    QVERIFY(problem->property("opened").toBool());
+    QCOMPARE(s.text("PopupText", problem), "Configuration not sent, no connection to the network service");
+    s.click(s.find("PopupText", problem));
+    run("pop()");
+
+    for (const auto& [request, message] : { std::pair { &GUIManager::rebootRequest, "Reboot request not sent" },
+             std::pair { &GUIManager::shutdownRequest, "Shutdown request not sent" } }) {
+        m_gui->setScreen("Settings");
+        (m_gui.data()->*request)();
+        QCOMPARE(m_gui->screen() + ": " + m_gui->message(), QString("ErrorScreen: ") + message);
+    }
+
+    m_gui->setScreen("Settings");
+    run("push('qrc:/qml/screens/settings/Diagnostics.qml')");
+    page = stack->property("currentItem").value<QQuickItem*>();
+    QObject* report = s.object("ReportPopup", page);
+    // A report as long as one from the lane: every check answered.
+    m_gui->terminal().setDeviceId("KSTV-TERM-0042");
+    QCoreApplication::setApplicationVersion("1.4.2-17-g1045188");
+    for (const char* check : { "buzzer", "leds", "speaker", "cardScan", "lightSensor", "rgbTest" })
+        m_gui->diagnostics()->setProperty(check, "ERROR");
+    const QString qr = m_gui->diagnostics()->generateQr();
+    report->setProperty("image", qr);
+    QVERIFY(QMetaObject::invokeMethod(report, "open"));
+    QQuickItem* picture = s.find("PopupImage", report);
+    QTRY_COMPARE(picture->property("status").toInt(), 1); // Image.Ready
+    const auto decode = [this](const QImage& image) {
+        const QString file = m_dir.filePath("qr.png");
+        QProcess zbar;
+        if (!image.save(file))
+            return QByteArray("<not saved>");
+        zbar.start("zbarimg", { "--quiet", "--raw", "-Sbinary", file });
+        return zbar.waitForFinished(30000) && zbar.exitCode() == 0 ? zbar.readAllStandardOutput()
+                                                                    : QByteArray("<not decoded>");
+    };
+    // The same document rendered large is what the code says.
+    QBuffer svg;
+    svg.setData(QByteArray::fromPercentEncoding(qr.section(',', 1).toLatin1()));
+    QImageReader reader(&svg, "svg");
+    reader.setScaledSize(QSize(400, 400));
+    const QByteArray expected = decode(reader.read());
+    QVERIFY2(expected.count(';') == 22, expected.constData());
+    // The popup as drawn on the screen, with a margin of its background: crisp, nothing but
+    // black and white where the code is, and it reads back.
+    const QRect area = picture->mapRectToScene(QRectF(-20, -20, picture->width() + 40, picture->height() + 40)).toRect();
+    QTRY_COMPARE(decode(s.window->grabWindow().copy(area)), expected);
+    const QImage drawn = s.window->grabWindow().copy(area.adjusted(20, 20, -20, -20));
+    int grey = 0;
+    for (int y = 0; y < drawn.height(); ++y) {
+        for (int x = 0; x < drawn.width(); ++x)
+            grey += qGray(drawn.pixel(x, y)) > 40 && qGray(drawn.pixel(x, y)) < 215;
+    }
+    QCOMPARE(grey, 0);
+    QMetaObject::invokeMethod(report, "close");
+    run("pop()");
 }
 
 int main(int argc, char** argv)

@@ -414,6 +414,12 @@ void tst_Passage::identities()
     QTRY_COMPARE(l.terminal.locationId(), QString(4096, '7')); // read up to 4 KiB
     write("serialnumber", "TERM-0043");
     QTRY_COMPARE(l.terminal.serialNum(), QString("TERM-0043"));
+
+    // The update service's download percent goes on to the back office.
+    LogCapture log;
+    QVERIFY(m_probe.publish("zent/update/status", R"({"state":"Downloading"})"));
+    QVERIFY(m_probe.publish("zent/update/progress", R"({"progress":101,"percent":40,"description":"Downloading"})"));
+    QTRY_VERIFY(log.contains("[Backend::CardBO] Sending progress : [40%%] Downloading"));
 }
 
 // At the highest level, with settings edited on disk and over MQTT, through one passage.

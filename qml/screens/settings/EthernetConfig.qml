@@ -30,7 +30,12 @@ SettingsPage {
         config.gateway = gateway.text;
         config.dns0 = dns0.text;
         config.dns1 = dns1.text;
-        ethernet.save();
+        // A configuration that never left stays on the page, with the reason.
+        if (!ethernet.save()) {
+            problem.text = manager.dynTr + qsTr("Configuration not sent, no connection to the network service");
+            problem.open();
+            return;
+        }
         page.StackView.view.pop();
     }
 

@@ -113,7 +113,7 @@ void TlsTestServer::respond(QSslSocket* socket, const Response& r, bool keepAliv
     for (const auto& header : r.headers)
         head += header.first + ": " + header.second + "\r\n";
     head += r.chunked ? QByteArray("Transfer-Encoding: chunked")
-                      : "Content-Length: " + QByteArray::number(r.body.size());
+                      : "Content-Length: " + QByteArray::number(r.announce >= 0 ? r.announce : r.body.size());
     head += keepAlive ? "\r\nConnection: keep-alive\r\n\r\n" : "\r\nConnection: close\r\n\r\n";
     socket->write(head);
 
@@ -125,7 +125,7 @@ void TlsTestServer::respond(QSslSocket* socket, const Response& r, bool keepAliv
         if (r.chunked)
             bytes = (bytes.isEmpty() ? QByteArray() : QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n")
                 + (i + 1 == parts.size() ? "0\r\n\r\n" : "");
-        const bool close = i + 1 == parts.size() && !keepAlive;
+        const bool close = i + 1 == parts.size() && !keepAlive && r.announce < 0;
         auto send = [socket, bytes, close] {
             socket->write(bytes);
             if (close)

@@ -206,6 +206,11 @@ void Database::createTables()
         QSqlQuery q = m_sql->execute(createStatement(table.first, table.second));
         q.finish();
     }
+    // The queue reads its next due row and counts the due ones at every send: without
+    // this each read would scan every row ever kept.
+    QSqlQuery index = m_sql->execute(
+        QStringLiteral("CREATE INDEX IF NOT EXISTS TransactionsDue ON Transactions (sendStatus, sendSchedDate)"));
+    index.finish();
 }
 
 void Database::blacklistAdd(const QString& uid)

@@ -7,6 +7,10 @@
 #include <QSslSocket>
 #include <QTimer>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace {
 
 QByteArray readFile(const QString& path)
@@ -51,6 +55,9 @@ void TlsTestServer::incomingConnection(qintptr descriptor)
         delete socket;
         return;
     }
+    // A reply's head and body go out in two writes: without this a kept connection waits
+    // for the peer's delayed acknowledgement at every request.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QSslSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
     if (!m_tls)
@@ -72,6 +79,12 @@ void TlsTestServer::incomingConnection(qintptr descriptor)
 
 void TlsTestServer::onReadyRead(QSslSocket* socket)
 {
+#ifdef TCP_QUICKACK
+    // The client writes a request's head and body apart: acknowledge at once rather than
+    // leave its body waiting for the delayed acknowledgement (Linux turns this off again).
+    const int on = 1;
+    setsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#endif
     QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
     while (true) {
         const int headEnd = buffer.indexOf("\r\n\r\n");

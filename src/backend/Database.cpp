@@ -122,8 +122,11 @@ QString Database::setAside()
 void Database::rescueTransactions(const QString& aside)
 {
     // Unsent records must not stay behind in the set-aside file: every row that can
-    // still be read goes into the new file. Rows are read one by one, so a damaged
-    // page loses only the rows on it.
+    // still be read goes into the new file. Rows are read in rowid order; where a
+    // damaged page stops that, the rowids are tried one by one until the reading
+    // goes on, so the page loses only its own rows.
+    // Past this many unreadable rowids in a row the rest of the file is given up.
+    static constexpr int MaxMisses = 100000;
     const QString columns = QStringLiteral("type, uuid, timestamp, deviceSerial, cardUid, morvaDbId, errorDetails, "
                                            "sendDate, sendSchedDate, sendStatus, sendAttempts, respStatus, respData");
     const QString name = QStringLiteral("rescue-") + aside;
@@ -143,21 +146,41 @@ void Database::rescueTransactions(const QString& aside)
         } else {
             const qint64 lastRow = last.value(0).toLongLong();
             last.finish();
-            QSqlQuery read(old);
-            read.prepare(QStringLiteral("SELECT %1 FROM Transactions WHERE rowid = ?").arg(columns));
+            QSqlQuery next(old);
+            next.prepare(QStringLiteral("SELECT rowid, %1 FROM Transactions WHERE rowid > ? ORDER BY rowid LIMIT 1").arg(columns));
+            QSqlQuery probe(old);
+            probe.prepare(QStringLiteral("SELECT rowid, %1 FROM Transactions WHERE rowid = ?").arg(columns));
             QSqlQuery write(db);
             write.prepare(QStringLiteral("INSERT OR IGNORE INTO Transactions (%1) VALUES (?%2)")
                               .arg(columns, QStringLiteral(", ?").repeated(12)));
-            for (qint64 row = 1; row <= lastRow; ++row) {
-                read.bindValue(0, row);
+            qint64 row = 0; // the last rowid dealt with
+            bool seeking = true;
+            int misses = 0;
+            while (row < lastRow && misses < MaxMisses) {
+                QSqlQuery& read = seeking ? next : probe;
+                read.bindValue(0, seeking ? row : row + 1);
                 const bool found = read.exec() && read.next();
-                if (!found) {
-                    // A row that does not exist is no loss; one that cannot be read is.
-                    unreadable += read.lastError().isValid() ? 1 : 0;
+                const bool failed = !found && read.lastError().isValid();
+                if (seeking && !found) {
+                    if (!failed)
+                        break; // no row after this one
+                    seeking = false; // a damaged page lies ahead
                     continue;
                 }
+                if (!seeking)
+                    ++row;
+                if (failed) {
+                    ++unreadable;
+                    ++misses;
+                    continue;
+                }
+                seeking = true;
+                misses = 0;
+                if (!found)
+                    continue; // a rowid never used
+                row = read.value(0).toLongLong();
                 for (int i = 0; i < 13; ++i)
-                    write.bindValue(i, read.value(i));
+                    write.bindValue(i, read.value(i + 1));
                 read.finish();
                 if (write.exec())
                     ++saved;

@@ -147,8 +147,10 @@ void drain(Backend::CardBO& bo, std::vector<double>& stalls)
         busy.invalidate();
     };
     QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-    const QMetaObject::Connection awake = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { busy.start(); });
-    const QMetaObject::Connection block = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, measure);
+    const QMetaObject::Connection awake
+        = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { busy.start(); });
+    const QMetaObject::Connection block
+        = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, measure);
     busy.start();
     bo.processPendingTransactions();
     measure();

@@ -262,8 +262,9 @@ Deferred<int, QJsonValue> HttpClient::processReply(
     const auto refuseTooLarge = [reply](qint64 bytes) {
         if (bytes <= MaxReplyBytes || reply->property("tooLarge").toBool())
             return false;
-        HTTP_LOG(qCritical)
-            << QStringLiteral("ERROR: Reply body too large (%1 bytes, at most %2). Aborting.").arg(bytes).arg(MaxReplyBytes);
+        HTTP_LOG(qCritical) << QStringLiteral("ERROR: Reply body too large (%1 bytes, at most %2). Aborting.")
+                                   .arg(bytes)
+                                   .arg(MaxReplyBytes);
         reply->setProperty("tooLarge", true);
         reply->abort();
         return true;

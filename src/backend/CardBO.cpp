@@ -682,7 +682,8 @@ void CardBO::processPendingTransactions()
         releaseSendLock();
         return;
     }
-    BO_LOG(qInfo) << QStringLiteral("Sending transaction (remaining=%1) : %2").arg(qMax(due, 1) - 1).arg(trans->toString());
+    BO_LOG(qInfo)
+        << QStringLiteral("Sending transaction (remaining=%1) : %2").arg(qMax(due, 1) - 1).arg(trans->toString());
     QPointer<CardBO> self(this);
     transmitTransaction(trans)
         .fail([self] {

@@ -147,7 +147,8 @@ void Database::rescueTransactions(const QString& aside)
             const qint64 lastRow = last.value(0).toLongLong();
             last.finish();
             QSqlQuery next(old);
-            next.prepare(QStringLiteral("SELECT rowid, %1 FROM Transactions WHERE rowid > ? ORDER BY rowid LIMIT 1").arg(columns));
+            next.prepare(QStringLiteral("SELECT rowid, %1 FROM Transactions WHERE rowid > ? ORDER BY rowid LIMIT 1")
+                             .arg(columns));
             QSqlQuery probe(old);
             probe.prepare(QStringLiteral("SELECT rowid, %1 FROM Transactions WHERE rowid = ?").arg(columns));
             QSqlQuery write(db);
@@ -200,7 +201,8 @@ void Database::rescueTransactions(const QString& aside)
         DB_LOG(qCritical) << "ERROR: Transactions copied from the corrupt file : " << saved << " saved, " << unreadable
                           << " could not be read, " << unstored << " could not be stored";
     else
-        DB_LOG(qWarning) << "WARN: Transactions copied from the corrupt file : " << saved << " saved, 0 could not be read";
+        DB_LOG(qWarning) << "WARN: Transactions copied from the corrupt file : " << saved
+                         << " saved, 0 could not be read";
 }
 
 void Database::createTables()
@@ -399,7 +401,8 @@ Transaction::Ptr Database::transDueForSend(int* dueCount)
         *dueCount = m_sql->execute(count) && count.next() ? count.value(0).toInt() : 0;
         count.finish();
     }
-    QSqlQuery q = m_sql->query(QStringLiteral("SELECT * ") + due + QStringLiteral(" ORDER BY sendSchedDate, rowid LIMIT 1"));
+    QSqlQuery q
+        = m_sql->query(QStringLiteral("SELECT * ") + due + QStringLiteral(" ORDER BY sendSchedDate, rowid LIMIT 1"));
     q.addBindValue(now);
     if (!m_sql->execute(q))
         return {};

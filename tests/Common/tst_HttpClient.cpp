@@ -236,17 +236,22 @@ private slots:
 
         QStringList progress;
         const Deferred<int, QJsonValue> call = client.get(QUrl(server->url("/slow")));
-        call.progress([&progress](int percent, const QJsonValue& text) { progress << QString("%1 %2").arg(percent).arg(text.toString()); });
+        call.progress([&progress](int percent, const QJsonValue& text) {
+            progress << QString("%1 %2").arg(percent).arg(text.toString());
+        });
         QVERIFY(finish(call).startsWith("resolved 200 \"pppp"));
         QVERIFY2(progress.contains("25 Downloaded 1.0 KB / 4.0 KB"), qPrintable(progress.join(" | ")));
 
         // Refused as soon as the size shows it, announced or received; a size at the limit is not.
         const QString refused = "rejected 200 \"Reply body too large\"";
         QCOMPARE(finish(client.get(QUrl(server->url("/over")))), refused);
-        QCOMPARE(finish(client.get(QUrl(server->url("/limit")), 500)), QStringLiteral("rejected 200 \"Operation canceled\""));
+        QCOMPARE(finish(client.get(QUrl(server->url("/limit")), 500)),
+            QStringLiteral("rejected 200 \"Operation canceled\""));
         QCOMPARE(finish(client.get(QUrl(server->url("/streamed")))), refused);
         QCOMPARE(log.startingWith("[HttpClient] ERROR: Reply body too large").size(), 2);
-        QVERIFY(log.contains(QString("[HttpClient] ERROR: Reply body too large (%1 bytes, at most %2). Aborting.").arg(limit + 1).arg(limit)));
+        QVERIFY(log.contains(QString("[HttpClient] ERROR: Reply body too large (%1 bytes, at most %2). Aborting.")
+                                 .arg(limit + 1)
+                                 .arg(limit)));
     }
 
     void redirects()

@@ -92,7 +92,8 @@ private slots:
         QVERIFY(!db.execute(bad));
         QVERIFY(log.contains(QtCriticalMsg, "[SqlDatabase] ERROR: Could not execute query : SELEC * FROM Customs"));
         // The reason is the one the preparation gave, not the execution's bare "No query".
-        QVERIFY(log.contains(QtCriticalMsg, "[SqlDatabase] ERROR: near \"SELEC\": syntax error Unable to execute statement"));
+        QVERIFY(log.contains(
+            QtCriticalMsg, "[SqlDatabase] ERROR: near \"SELEC\": syntax error Unable to execute statement"));
     }
 
     void openFailureIsLoggedAndRetried()

@@ -126,10 +126,11 @@ private slots:
         {
             Database old(*rig.config, nullptr, path("d.db"));
             for (int i = 0; i < rows; ++i)
-                QCOMPARE(old.transAdd(Transaction::create(Transaction::Scan, "SN", QString("ROW-%1").arg(i, 4, 10, QChar('0')),
-                             QString(300, 'e'))),
+                QCOMPARE(old.transAdd(Transaction::create(
+                             Transaction::Scan, "SN", QString("ROW-%1").arg(i, 4, 10, QChar('0')), QString(300, 'e'))),
                     Database::AddResult::Added);
-            QVERIFY(QSqlQuery(old.sql().database()).exec("UPDATE Transactions SET sendStatus = 'FAILED' WHERE cardUid = 'ROW-0001'"));
+            QVERIFY(QSqlQuery(old.sql().database())
+                        .exec("UPDATE Transactions SET sendStatus = 'FAILED' WHERE cardUid = 'ROW-0001'"));
         }
         QFile damaged(path("d.db"));
         QVERIFY(damaged.open(QIODevice::ReadWrite));
@@ -142,10 +143,11 @@ private slots:
         log.clear();
         Database rescued(*rig.config, nullptr, path("d.db"));
         QCOMPARE(log.startingWith("[Backend::Database] ERROR: Transactions copied from the corrupt file : "),
-            QStringList(QString("[Backend::Database] ERROR: Transactions copied from the corrupt file : %1 saved, %2 could "
-                                "not be read, 0 could not be stored")
-                            .arg(rows - lost)
-                            .arg(lost)));
+            QStringList(
+                QString("[Backend::Database] ERROR: Transactions copied from the corrupt file : %1 saved, %2 could "
+                        "not be read, 0 could not be stored")
+                    .arg(rows - lost)
+                    .arg(lost)));
         QCOMPARE(rescued.transCount("PENDING"), rows - lost - 1);
         int due = 0;
         QCOMPARE(rescued.transDueForSend(&due)->cardUid(), QString("ROW-0000"));
@@ -239,7 +241,8 @@ private slots:
         QCOMPARE(rig.sim.journal("blacklist").value(0).query, QString("after=v2"));
         QCOMPARE(rig.db->blacklistCount(), 3);
         // The reply's line carries its version and sizes, never the list itself.
-        QVERIFY(log.contains("[Backend::CardBO] Update Blacklist response received : status=200 version=v2 added=3 removed=0"));
+        QVERIFY(log.contains(
+            "[Backend::CardBO] Update Blacklist response received : status=200 version=v2 added=3 removed=0"));
         QVERIFY(!log.texts().join('\n').contains("AA02"));
 
         // A change that fails half way stores nothing, and the version stays.
@@ -278,7 +281,8 @@ private slots:
         }
         QCOMPARE(rig.db->param("blacklistVer").toString(), QString("v3"));
         QVERIFY(!rig.db->isBlacklisted("AA05"));
-        rig.sim.script("blacklist", ok(Body::Json, QJsonObject { { "version", "v4" }, { "added", QJsonArray { "AA05" } } }));
+        rig.sim.script(
+            "blacklist", ok(Body::Json, QJsonObject { { "version", "v4" }, { "added", QJsonArray { "AA05" } } }));
         bo.heartbeat();
         QTRY_COMPARE(rig.db->param("blacklistVer").toString(), QString("v4"));
         QVERIFY(rig.db->isBlacklisted("AA05") && rig.db->isBlacklisted("AA01"));
@@ -348,11 +352,13 @@ private slots:
         rig.config->set("esb/responseTimeoutMsec", 5000);
 
         Backend::ESB esb(*rig.config);
-        const Backend::ESB::Request request { QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)), "SN-0001", "1", "7", "CARD-9",
-            "plate-42" };
+        const Backend::ESB::Request request { QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)), "SN-0001", "1", "7",
+            "CARD-9", "plate-42" };
         QStringList outcomes;
         const auto record = [&outcomes](const char* how) {
-            return [&outcomes, how](const Backend::ESB::Response& r) { outcomes << QString("%1 %2 %3").arg(how).arg(r.status).arg(r.body); };
+            return [&outcomes, how](const Backend::ESB::Response& r) {
+                outcomes << QString("%1 %2 %3").arg(how).arg(r.status).arg(r.body);
+            };
         };
         esb.requestEntry(request).fail(record("rejected")).done(record("resolved"));
         QTRY_COMPARE(outcomes.size(), 1);
@@ -364,8 +370,8 @@ private slots:
         QCOMPARE(seen.size(), 2);
         QCOMPARE(seen.at(0).path, QByteArray("/integration/internal/cardReader/entrance/entranceRequest"));
         QCOMPARE(seen.at(1).path, QByteArray("/integration/internal/cardReader/intermediate/exitRequest"));
-        const QJsonObject expected { { "timestamp", "2026-03-04T05:06:07" }, { "deviceId", "SN-0001" }, { "customsId", "1" },
-            { "locationId", "7" }, { "cardId", "CARD-9" }, { "plateDatabaseId", "plate-42" } };
+        const QJsonObject expected { { "timestamp", "2026-03-04T05:06:07" }, { "deviceId", "SN-0001" },
+            { "customsId", "1" }, { "locationId", "7" }, { "cardId", "CARD-9" }, { "plateDatabaseId", "plate-42" } };
         for (const TlsTestServer::Request& r : seen) {
             QCOMPARE(r.method + ' ' + r.headers.value("content-type") + ' ' + r.headers.value("user-agent"),
                 QByteArray("POST application/json kstv/terminal"));

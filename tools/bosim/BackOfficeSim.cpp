@@ -177,8 +177,8 @@ void BackOfficeSim::handle(QSslSocket* socket, Entry entry)
     // A script of status 200 with no body of its own only delays the simulator's reply;
     // any other script replaces it.
     const bool replaces = scripted
-        && (scripted->status != 200 || scripted->body != ScriptedReply::Body::Auto || scripted->drop
-            || scripted->stall || !scripted->redirect.isEmpty());
+        && (scripted->status != 200 || scripted->body != ScriptedReply::Body::Auto || scripted->drop || scripted->stall
+            || !scripted->redirect.isEmpty());
     if (!replaces) {
         answer = own(endpoint, entry);
     } else {

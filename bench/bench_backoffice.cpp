@@ -1,28 +1,37 @@
 // Blacklist sync of a large list through the back-office client (HTTPS from the
 // simulator, JSON, one SQL transaction) beside the sqlite3 command line inserting
-// the same uids in one transaction; and the send queue's accepted transactions per
-// second with synchronous=FULL beside bare prepared inserts of the same rows.
+// the same uids in one transaction; the send queue's accepted transactions per
+// second with synchronous=FULL beside bare prepared inserts of the same rows; and the
+// longest the event loop stays busy at one send while a backlog drains, beside the
+// same figure for a queue that holds one row at each send.
 
 #include "../tests/backend/BackendRig.h"
 #include "SqlDatabase.h"
+#include "TlsTestServer.h"
 
 #include <benchmark/benchmark.h>
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QSqlQuery>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 using Backend::Transaction;
 
 namespace {
 
 int g_uids = 100000;
+int g_backlog = 10000;
 BackendRig* g_rig = nullptr;
 QStringList g_list;
 
@@ -118,6 +127,83 @@ void BM_PreparedInsertFull(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 
+// Queues rows due now, in one SQL transaction.
+void queueRows(int rows)
+{
+    QSqlDatabase db = g_rig->db->sql().database();
+    db.transaction();
+    for (int i = 0; i < rows; ++i)
+        g_rig->db->transAdd(Transaction::create(Transaction::Issuance, "SN-0001", "CARD"));
+    db.commit();
+}
+
+// Runs the event loop until every row is sent; adds each stretch it stayed busy, in ms.
+void drain(Backend::CardBO& bo, std::vector<double>& stalls)
+{
+    QElapsedTimer busy;
+    const auto measure = [&] {
+        if (busy.isValid())
+            stalls.push_back(busy.nsecsElapsed() / 1e6);
+        busy.invalidate();
+    };
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    const QMetaObject::Connection awake
+        = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { busy.start(); });
+    const QMetaObject::Connection block
+        = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, measure);
+    busy.start();
+    bo.processPendingTransactions();
+    measure();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!bo.sendInFlight())
+            loop.quit();
+    });
+    poll.start(1);
+    loop.exec();
+    QObject::disconnect(awake);
+    QObject::disconnect(block);
+}
+
+void BM_SendStall(benchmark::State& state)
+{
+    // Plain HTTP on a kept connection: what remains per send is the client's own work.
+    TlsTestServer server;
+    server.setKeepAlive(true);
+    server.setHandler([](const TlsTestServer::Request&) { return TlsTestServer::json(201, "Created", "{}"); });
+    if (!server.start())
+        return state.SkipWithError("no server");
+    g_rig->config->set("card-bo/url", server.url(QString()));
+    Backend::CardBO& bo = g_rig->client();
+    QSqlQuery(g_rig->db->sql().database()).exec("DELETE FROM Transactions");
+    const bool backlog = state.range(0) > 1;
+    std::vector<double> stalls;
+    // The process's first request loads TLS and opens the connection: not a send's cost.
+    queueRows(1);
+    drain(bo, stalls);
+    stalls.clear();
+    for (auto _ : state) {
+        if (backlog) {
+            state.PauseTiming();
+            queueRows(g_backlog);
+            state.ResumeTiming();
+            drain(bo, stalls);
+        } else {
+            // As many sends as the backlog has, each with the queue holding only that row.
+            for (int i = 0; i < g_backlog; ++i) {
+                queueRows(1);
+                drain(bo, stalls);
+            }
+        }
+        if (g_rig->db->transCount("PENDING") != 0)
+            state.SkipWithError("rows left unsent");
+    }
+    state.counters["worstStallMs"] = stalls.empty() ? 0 : *std::max_element(stalls.begin(), stalls.end());
+    state.counters["sends"] = double(server.requests().size() - 1);
+    g_rig->config->set("card-bo/url", g_rig->sim.url());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -126,6 +212,8 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (strncmp(argv[i], "--uids=", 7) == 0)
             g_uids = atoi(argv[i] + 7);
+        else if (strncmp(argv[i], "--backlog=", 10) == 0)
+            g_backlog = atoi(argv[i] + 10);
         else
             argv[kept++] = argv[i];
     }
@@ -164,6 +252,17 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark("QueueAccept/PreparedInsertBaseline/syncFull", BM_PreparedInsertFull)
         ->UseRealTime()
         ->Unit(benchmark::kMicrosecond);
+    const QString backlog = QString::number(g_backlog);
+    benchmark::RegisterBenchmark(qPrintable("SendStall/Backlog/" + backlog), BM_SendStall)
+        ->Arg(g_backlog)
+        ->Iterations(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(qPrintable("SendStall/OneRowBaseline/" + backlog + "sends"), BM_SendStall)
+        ->Arg(1)
+        ->Iterations(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     g_rig->bo.reset();

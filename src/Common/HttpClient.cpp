@@ -258,7 +258,25 @@ Deferred<int, QJsonValue> HttpClient::processReply(
 {
     Deferred<int, QJsonValue> result;
 
-    connect(reply, &QNetworkReply::downloadProgress, this, [result](qint64 received, qint64 total) {
+    // The whole body is held in memory: a peer must not be able to make it grow without end.
+    const auto refuseTooLarge = [reply](qint64 bytes) {
+        if (bytes <= MaxReplyBytes || reply->property("tooLarge").toBool())
+            return false;
+        HTTP_LOG(qCritical) << QStringLiteral("ERROR: Reply body too large (%1 bytes, at most %2). Aborting.")
+                                   .arg(bytes)
+                                   .arg(MaxReplyBytes);
+        reply->setProperty("tooLarge", true);
+        reply->abort();
+        return true;
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this, [reply, refuseTooLarge] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid())
+            refuseTooLarge(length.toLongLong());
+    });
+    connect(reply, &QNetworkReply::downloadProgress, this, [result, refuseTooLarge](qint64 received, qint64 total) {
+        if (refuseTooLarge(received) || refuseTooLarge(total))
+            return;
         const int percent = total > 0 ? int(received * 100 / total) : 0;
         result.notify(percent, QStringLiteral("Downloaded %1 / %2").arg(bytesToStr(received), bytesToStr(total)));
     });
@@ -284,7 +302,9 @@ Deferred<int, QJsonValue> HttpClient::processReply(
             QJsonParseError parseError;
             // An aborted reply (timed out) is closed: there is nothing to read.
             const QJsonValue body = parsePayload(reply->isOpen() ? reply->readAll() : QByteArray(), &parseError);
-            if (reply->error() != QNetworkReply::NoError) {
+            if (reply->property("tooLarge").toBool()) {
+                result.reject(status, QStringLiteral("Reply body too large"));
+            } else if (reply->error() != QNetworkReply::NoError) {
                 result.reject(status, body.isObject() ? body : QJsonValue(reply->errorString()));
             } else {
                 // The caller still gets the empty object, but a broken reply must be visible.

@@ -27,6 +27,8 @@ class HttpClient : public QObject
 public:
     // Redirects followed for one call before it is rejected.
     static constexpr int MaxRedirects = 10;
+    // A reply body above this is refused as a failure, aborted once its size shows it.
+    static constexpr qint64 MaxReplyBytes = 32 * 1024 * 1024;
 
     explicit HttpClient(QObject* parent = nullptr);
     ~HttpClient() override;

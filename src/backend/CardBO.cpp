@@ -6,11 +6,11 @@
 
 #include <QDebug>
 #include <QJsonDocument>
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <algorithm>
 #include <limits>
 
 #define BO_LOG(level) level().noquote().nospace() << "[Backend::CardBO] "
@@ -364,13 +364,30 @@ Deferred<> CardBO::updateBlacklist(const QString& after)
 bool CardBO::handleBlacklistResponse(int status, const QJsonValue& body)
 {
     const QJsonObject reply = body.toObject();
-    // A full list is large: render it only when the line is going to be written.
-    if (QLoggingCategory::defaultCategory()->isInfoEnabled())
-        BO_LOG(qInfo) << "Update Blacklist response received : status=" << status << "\n"
-                      << QString::fromUtf8(QJsonDocument(reply).toJson(QJsonDocument::Indented));
+    const QJsonValue added = reply.value(QStringLiteral("added"));
+    const QJsonValue removed = reply.value(QStringLiteral("removed"));
+    // A cut, empty or foreign body reads as no change at all: applying it would store
+    // the new version without its uids. An absent list is empty only beside the other.
+    const auto isList = [](const QJsonValue& list, const QJsonValue& other) {
+        if (list.isUndefined())
+            return other.isArray();
+        if (!list.isArray())
+            return false;
+        const QJsonArray items = list.toArray();
+        return std::all_of(items.begin(), items.end(),
+            [](const QJsonValue& uid) { return uid.isString() && !uid.toString().isEmpty(); });
+    };
+    const int addedCount = added.toArray().size();
+    const int removedCount = removed.toArray().size();
+    BO_LOG(qInfo) << "Update Blacklist response received : status=" << status
+                  << " version=" << reply.value(QStringLiteral("version")).toString() << " added=" << addedCount
+                  << " removed=" << removedCount;
+    if (!body.isObject() || !isList(added, removed) || !isList(removed, added)) {
+        BO_LOG(qCritical) << "ERROR: Blacklist reply is not a change list of uids; not applied";
+        return false;
+    }
     // One SQL transaction: a change that stops half way must not count as applied.
-    return m_database.blacklistApply(
-        texts(reply.value(QStringLiteral("added"))), texts(reply.value(QStringLiteral("removed"))));
+    return m_database.blacklistApply(texts(added), texts(removed));
 }
 
 QString CardBO::cardLevel() const
@@ -662,13 +679,14 @@ void CardBO::processPendingTransactions()
     if (!m_sendLock.tryLock())
         return;
     m_sending = true;
-    const QList<Transaction::Ptr> due = m_database.transDueForSend();
-    if (due.isEmpty()) {
+    int due = 0;
+    const Transaction::Ptr trans = m_database.transDueForSend(&due);
+    if (!trans) {
         releaseSendLock();
         return;
     }
-    const Transaction::Ptr trans = due.last();
-    BO_LOG(qInfo) << QStringLiteral("Sending transaction (remaining=%1) : %2").arg(due.size() - 1).arg(trans->toString());
+    BO_LOG(qInfo)
+        << QStringLiteral("Sending transaction (remaining=%1) : %2").arg(qMax(due, 1) - 1).arg(trans->toString());
     QPointer<CardBO> self(this);
     transmitTransaction(trans)
         .fail([self] {
@@ -693,32 +711,35 @@ Deferred<> CardBO::transmitTransaction(const Transaction::Ptr& trans)
     m_http.post(createUrl(QStringLiteral("/api/v1/device/transaction")), trans->toJson(), m_requestTimeout)
         .fail([self, trans, result](int status, const QJsonValue& body) {
             if (self)
-                self->handleTransResponse(trans, status, body);
+                self->handleTransResponse(trans, status, body, false);
             result.reject();
         })
         .done([self, trans, result](int status, const QJsonValue& body) {
             if (self)
-                self->handleTransResponse(trans, status, body);
+                self->handleTransResponse(trans, status, body, true);
             result.resolve();
         });
     return result;
 }
 
-void CardBO::handleTransResponse(const Transaction::Ptr& trans, int status, const QJsonValue& body)
+void CardBO::handleTransResponse(const Transaction::Ptr& trans, int status, const QJsonValue& body, bool completed)
 {
+    // A reply cut short (time-out, abort, network error, refused size) never delivered
+    // anything, whatever its status line said; it is retried like no answer at all.
+    const bool cutShort = !completed && status < 400;
     Transaction::SendDetails& details = trans->sendDetails();
     details.sendStatus = QStringLiteral("PENDING");
     details.sendDate = QDateTime::currentDateTime();
     details.sendAttempts += 1;
     details.respStatus = status;
     details.respData = body.toObject();
-    if (status == 200 || status == 201) {
+    if (completed && (status == 200 || status == 201)) {
         details.sendStatus = QStringLiteral("OK");
         details.sendSchedDate = QDateTime();
         BO_LOG(qInfo) << "Transaction sent successfully : " << trans->toString();
     } else {
         handleErrorResponse(status, body);
-        if (shouldRetransmit(status)) {
+        if (cutShort || shouldRetransmit(status)) {
             details.sendSchedDate = nextSendDate(details.sendAttempts);
             BO_LOG(qInfo) << QStringLiteral("Scheduling re-transmit at %1 (attempts=%2) : %3")
                                  .arg(details.sendSchedDate.toString(Qt::ISODate))

@@ -103,7 +103,7 @@ private:
     void handleUpdateDataResponse(int status, const QJsonValue& body);
     bool handleBlacklistResponse(int status, const QJsonValue& body);
     void handleHeartbeatResponse(int status, const QJsonValue& body);
-    void handleTransResponse(const Transaction::Ptr& trans, int status, const QJsonValue& body);
+    void handleTransResponse(const Transaction::Ptr& trans, int status, const QJsonValue& body, bool completed);
     void triggerSoftware(const QJsonObject& reply);
     void applyConfig(const QJsonArray& config);
     void updateLastComms();

@@ -69,14 +69,17 @@ Database::~Database() = default;
 void Database::open()
 {
     m_sql = std::make_unique<SqlDatabase>(m_path);
+    QString aside;
     if (fileIsCorrupt()) {
-        setAside();
+        aside = setAside();
         m_sql = std::make_unique<SqlDatabase>(m_path);
     }
     // A committed transaction record must survive a power cut.
     QSqlQuery sync = m_sql->execute(QStringLiteral("PRAGMA synchronous=FULL"));
     sync.finish();
     createTables();
+    if (!aside.isEmpty())
+        rescueTransactions(aside);
 }
 
 bool Database::isCorruptionError(const QSqlError& error)
@@ -100,7 +103,7 @@ bool Database::fileIsCorrupt()
     return corrupt;
 }
 
-void Database::setAside()
+QString Database::setAside()
 {
     m_sql.reset();
     const QString aside = m_path + QStringLiteral(".corrupt-")
@@ -114,6 +117,93 @@ void Database::setAside()
         DB_LOG(qCritical) << "ERROR: Database file is corrupt; kept as " << aside << " and created anew : " << m_path;
     else
         DB_LOG(qCritical) << "ERROR: Database file is corrupt and could not be moved aside : " << m_path;
+    return moved ? aside : QString();
+}
+
+void Database::rescueTransactions(const QString& aside)
+{
+    // Unsent records must not stay behind in the set-aside file: every row that can
+    // still be read goes into the new file. Rows are read in rowid order; where a
+    // damaged page stops that, the rowids are tried one by one until the reading
+    // goes on, so the page loses only its own rows.
+    // Past this many unreadable rowids in a row the rest of the file is given up.
+    static constexpr int MaxMisses = 100000;
+    const QString columns = QStringLiteral("type, uuid, timestamp, deviceSerial, cardUid, morvaDbId, errorDetails, "
+                                           "sendDate, sendSchedDate, sendStatus, sendAttempts, respStatus, respData");
+    const QString name = QStringLiteral("rescue-") + aside;
+    int saved = 0, unreadable = 0, unstored = 0;
+    QString failure;
+    {
+        QSqlDatabase old = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        old.setDatabaseName(aside);
+        // Read-only: the set-aside file stays as it was found.
+        old.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        QSqlQuery last(old);
+        QSqlDatabase db = m_sql->database();
+        if (!old.open() || !last.exec(QStringLiteral("SELECT MAX(rowid) FROM Transactions")) || !last.next()) {
+            failure = old.isOpen() ? last.lastError().text() : old.lastError().text();
+        } else if (!db.transaction()) {
+            failure = db.lastError().text();
+        } else {
+            const qint64 lastRow = last.value(0).toLongLong();
+            last.finish();
+            QSqlQuery next(old);
+            next.prepare(QStringLiteral("SELECT rowid, %1 FROM Transactions WHERE rowid > ? ORDER BY rowid LIMIT 1")
+                             .arg(columns));
+            QSqlQuery probe(old);
+            probe.prepare(QStringLiteral("SELECT rowid, %1 FROM Transactions WHERE rowid = ?").arg(columns));
+            QSqlQuery write(db);
+            write.prepare(QStringLiteral("INSERT OR IGNORE INTO Transactions (%1) VALUES (?%2)")
+                              .arg(columns, QStringLiteral(", ?").repeated(12)));
+            qint64 row = 0; // the last rowid dealt with
+            bool seeking = true;
+            int misses = 0;
+            while (row < lastRow && misses < MaxMisses) {
+                QSqlQuery& read = seeking ? next : probe;
+                read.bindValue(0, seeking ? row : row + 1);
+                const bool found = read.exec() && read.next();
+                const bool failed = !found && read.lastError().isValid();
+                if (seeking && !found) {
+                    if (!failed)
+                        break; // no row after this one
+                    seeking = false; // a damaged page lies ahead
+                    continue;
+                }
+                if (!seeking)
+                    ++row;
+                if (failed) {
+                    ++unreadable;
+                    ++misses;
+                    continue;
+                }
+                seeking = true;
+                misses = 0;
+                if (!found)
+                    continue; // a rowid never used
+                row = read.value(0).toLongLong();
+                for (int i = 0; i < 13; ++i)
+                    write.bindValue(i, read.value(i + 1));
+                read.finish();
+                if (write.exec())
+                    ++saved;
+                else
+                    ++unstored;
+            }
+            if (!db.commit())
+                failure = db.lastError().text();
+        }
+        last.finish();
+        old.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (!failure.isEmpty())
+        DB_LOG(qCritical) << "ERROR: Transactions of the corrupt file not copied : " << failure;
+    else if (unreadable > 0 || unstored > 0)
+        DB_LOG(qCritical) << "ERROR: Transactions copied from the corrupt file : " << saved << " saved, " << unreadable
+                          << " could not be read, " << unstored << " could not be stored";
+    else
+        DB_LOG(qWarning) << "WARN: Transactions copied from the corrupt file : " << saved
+                         << " saved, 0 could not be read";
 }
 
 void Database::createTables()
@@ -142,6 +232,11 @@ void Database::createTables()
         QSqlQuery q = m_sql->execute(createStatement(table.first, table.second));
         q.finish();
     }
+    // The queue reads its next due row and counts the due ones at every send: without
+    // this each read would scan every row ever kept.
+    QSqlQuery index = m_sql->execute(
+        QStringLiteral("CREATE INDEX IF NOT EXISTS TransactionsDue ON Transactions (sendStatus, sendSchedDate)"));
+    index.finish();
 }
 
 void Database::blacklistAdd(const QString& uid)
@@ -295,14 +390,25 @@ QList<Transaction::Ptr> Database::transPending()
     return readTransactions(q);
 }
 
-QList<Transaction::Ptr> Database::transDueForSend()
+Transaction::Ptr Database::transDueForSend(int* dueCount)
 {
-    QSqlQuery q = m_sql->query(QStringLiteral(
-        "SELECT * FROM Transactions WHERE sendStatus = 'PENDING' AND sendSchedDate <= ? ORDER BY sendSchedDate DESC"));
-    q.addBindValue(dateValue(QDateTime::currentDateTime()));
+    // Only the next row is read: with a backlog, reading every due row at each send
+    // would stall the caller and make draining the queue quadratic.
+    const QString due = QStringLiteral("FROM Transactions WHERE sendStatus = 'PENDING' AND sendSchedDate <= ?");
+    const QVariant now = dateValue(QDateTime::currentDateTime());
+    if (dueCount) {
+        QSqlQuery count = m_sql->query(QStringLiteral("SELECT COUNT(*) ") + due);
+        count.addBindValue(now);
+        *dueCount = m_sql->execute(count) && count.next() ? count.value(0).toInt() : 0;
+        count.finish();
+    }
+    QSqlQuery q
+        = m_sql->query(QStringLiteral("SELECT * ") + due + QStringLiteral(" ORDER BY sendSchedDate, rowid LIMIT 1"));
+    q.addBindValue(now);
     if (!m_sql->execute(q))
         return {};
-    return readTransactions(q);
+    const QList<Transaction::Ptr> list = readTransactions(q);
+    return list.isEmpty() ? Transaction::Ptr() : list.first();
 }
 
 Transaction::Ptr Database::transFind(const QString& uuid)

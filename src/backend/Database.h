@@ -50,8 +50,9 @@ public:
     bool transUpdate(const Transaction::Ptr& trans);
     void transCleanup(const QDateTime& before);
     QList<Transaction::Ptr> transPending();
-    // Due records, latest schedule first.
-    QList<Transaction::Ptr> transDueForSend();
+    // The due record scheduled earliest (null when none is due); dueCount, when given,
+    // gets the number of due records.
+    Transaction::Ptr transDueForSend(int* dueCount = nullptr);
     Transaction::Ptr transFind(const QString& uuid);
 
     DataRecord findCustoms(int id);
@@ -78,7 +79,9 @@ signals:
 private:
     void open();
     bool fileIsCorrupt();
-    void setAside();
+    // Renames the file (and its journal files); the new name, empty when it stayed.
+    QString setAside();
+    void rescueTransactions(const QString& aside);
     void createTables();
     DataRecord findRecord(const QString& table, int id);
     QList<DataRecord> records(const QString& table);

@@ -1,5 +1,6 @@
 // The REST client against a real TLS server on loopback: client certificate, statuses and
-// bodies, refusals, time-outs, redirects that must not leak the key.
+// bodies, refusals, time-outs, progress, the reply size limit, redirects that must not
+// leak the key.
 
 #include "HttpClient.h"
 
@@ -204,6 +205,53 @@ private slots:
         QCOMPARE(log.texts(QtWarningMsg),
             QStringList { "[HttpClient] WARN: Invalid JSON in reply from " + server->url("/broken")
                 + " : unterminated object at offset 6" });
+    }
+
+    void progressAndSizeLimit()
+    {
+        // Decimal units, strict boundaries.
+        const QList<QPair<qint64, QString>> sizes { { -1, "-- KB" }, { 999, "1.0 KB" }, { 1000000, "1000.0 KB" },
+            { 1000001, "1.0 MB" }, { 1000000000, "1000.0 MB" }, { 1500000000, "1.5 GB" } };
+        for (const auto& size : sizes)
+            QCOMPARE(HttpClient::bytesToStr(size.first), size.second);
+
+        LogCapture log;
+        const qint64 limit = HttpClient::MaxReplyBytes;
+        Response slow = reply(200, QByteArray(4000, 'p'));
+        slow.firstPart = 1000;
+        // Announced sizes arrive with the head and the body never comes.
+        Response over = reply(200, "{}");
+        over.announce = limit + 1;
+        Response atLimit = over;
+        atLimit.announce = limit;
+        Response streamed = reply(200, QByteArray(limit + 1, 's'));
+        streamed.chunked = true;
+        auto server = tlsServer([&](const Request& request) {
+            const QMap<QByteArray, Response> answers { { "/slow", slow }, { "/over", over }, { "/limit", atLimit },
+                { "/streamed", streamed } };
+            return answers.value(request.path);
+        });
+        HttpClient client;
+        configure(client);
+
+        QStringList progress;
+        const Deferred<int, QJsonValue> call = client.get(QUrl(server->url("/slow")));
+        call.progress([&progress](int percent, const QJsonValue& text) {
+            progress << QString("%1 %2").arg(percent).arg(text.toString());
+        });
+        QVERIFY(finish(call).startsWith("resolved 200 \"pppp"));
+        QVERIFY2(progress.contains("25 Downloaded 1.0 KB / 4.0 KB"), qPrintable(progress.join(" | ")));
+
+        // Refused as soon as the size shows it, announced or received; a size at the limit is not.
+        const QString refused = "rejected 200 \"Reply body too large\"";
+        QCOMPARE(finish(client.get(QUrl(server->url("/over")))), refused);
+        QCOMPARE(finish(client.get(QUrl(server->url("/limit")), 500)),
+            QStringLiteral("rejected 200 \"Operation canceled\""));
+        QCOMPARE(finish(client.get(QUrl(server->url("/streamed")))), refused);
+        QCOMPARE(log.startingWith("[HttpClient] ERROR: Reply body too large").size(), 2);
+        QVERIFY(log.contains(QString("[HttpClient] ERROR: Reply body too large (%1 bytes, at most %2). Aborting.")
+                                 .arg(limit + 1)
+                                 .arg(limit)));
     }
 
     void redirects()

@@ -91,6 +91,9 @@ private slots:
         QSqlQuery bad = db.query("SELEC * FROM Customs");
         QVERIFY(!db.execute(bad));
         QVERIFY(log.contains(QtCriticalMsg, "[SqlDatabase] ERROR: Could not execute query : SELEC * FROM Customs"));
+        // The reason is the one the preparation gave, not the execution's bare "No query".
+        QVERIFY(log.contains(
+            QtCriticalMsg, "[SqlDatabase] ERROR: near \"SELEC\": syntax error Unable to execute statement"));
     }
 
     void openFailureIsLoggedAndRetried()
@@ -99,7 +102,13 @@ private slots:
         SqlDatabase db(m_dir.filePath("missing/dir/terminal.db"), nullptr);
         QVERIFY(!db.tableExists("Blacklist"));
         QCOMPARE(log.count(kCreating), 1);
-        QCOMPARE(log.startingWith("[SqlDatabase] ERROR: Database open failed : ").size(), 1);
+        const QString openFailed = "[SqlDatabase] ERROR: Database open failed : ";
+        QCOMPARE(log.startingWith(openFailed).size(), 1);
+        // A statement run meanwhile fails with the reason the file would not open.
+        QVERIFY(!db.execute("SELECT 1").isActive());
+        const QString reason = log.startingWith(openFailed).value(0).mid(openFailed.size());
+        QVERIFY(!reason.isEmpty());
+        QVERIFY(log.contains(QtCriticalMsg, "[SqlDatabase] ERROR: " + reason));
 
         log.clear();
         // Once the directory exists, the next call opens the same record: no new connection, no second open error.

@@ -1,16 +1,20 @@
 // The back office: the local store on a real SQLite file (queue reads, all-or-nothing
-// blacklist changes, reads that release the file, a corrupt file set aside); the
-// client against the simulator over real TLS (registration, heartbeat reports and
-// reactions, progress, the send queue and its faults).
+// blacklist changes, reads that release the file, a corrupt file set aside with its
+// queue); the client against the simulator over real TLS (registration, heartbeat
+// reports and reactions, progress, the send queue and its faults); the permission
+// client against a TLS server on loopback.
 
 #include "BackendRig.h"
+#include "ESB.h"
 #include "LogCapture.h"
 #include "SqlDatabase.h"
+#include "TlsTestServer.h"
 
 #include <QDir>
 #include <QJsonDocument>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSslConfiguration>
 #include <QtTest>
 
 #include <functional>
@@ -51,17 +55,16 @@ private slots:
     {
         Database db(*rig.config, nullptr, path("a.db"));
 
-        QStringList order;
         for (const char* when : { "2001-01-01T00:00:03", "2999-01-01T00:00:00", "2001-01-01T00:00:01" }) {
             const Transaction::Ptr t = Transaction::create(Transaction::Scan, "SN", when);
             QCOMPARE(db.transAdd(t), Database::AddResult::Added);
             QSqlQuery(db.sql().database()).exec(QString("UPDATE Transactions SET sendSchedDate = '%1' WHERE uuid = '%2'").arg(QString(when), t->uuid()));
         }
-        const QList<Transaction::Ptr> due = db.transDueForSend();
-        for (const Transaction::Ptr& t : due)
-            order << t->cardUid();
-        QCOMPARE(order, QStringList({ "2001-01-01T00:00:03", "2001-01-01T00:00:01" }));
-        QCOMPARE(db.transAdd(due.last()), Database::AddResult::Duplicate);
+        int count = 0;
+        const Transaction::Ptr next = db.transDueForSend(&count);
+        QCOMPARE(next->cardUid(), QString("2001-01-01T00:00:01"));
+        QCOMPARE(count, 2);
+        QCOMPARE(db.transAdd(next), Database::AddResult::Duplicate);
         QCOMPARE(db.transCount("PENDING"), 3);
         QCOMPARE(int(QFileInfo(path("a.db")).permissions()), 0x6600); // owner only, whatever the umask
 
@@ -117,6 +120,39 @@ private slots:
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), garbage);
         QCOMPARE(db.transAdd(Transaction::create(Transaction::Scan, "SN", "UID")), Database::AddResult::Added);
+
+        // A real file with one page of the queue destroyed: every row still readable goes
+        // into the new file, send state and all; the rows on that page are counted as lost.
+        const int rows = 120;
+        {
+            Database old(*rig.config, nullptr, path("d.db"));
+            for (int i = 0; i < rows; ++i)
+                QCOMPARE(old.transAdd(Transaction::create(
+                             Transaction::Scan, "SN", QString("ROW-%1").arg(i, 4, 10, QChar('0')), QString(300, 'e'))),
+                    Database::AddResult::Added);
+            QVERIFY(QSqlQuery(old.sql().database())
+                        .exec("UPDATE Transactions SET sendStatus = 'FAILED' WHERE cardUid = 'ROW-0001'"));
+        }
+        QFile damaged(path("d.db"));
+        QVERIFY(damaged.open(QIODevice::ReadWrite));
+        const QByteArray bytes = damaged.readAll();
+        const int page = bytes.indexOf("ROW-0060") / 4096;
+        const int lost = bytes.mid(page * 4096, 4096).count("ROW-");
+        QVERIFY(page > 0 && lost > 0 && bytes.indexOf("ROW-0001") / 4096 != page);
+        QVERIFY(damaged.seek(page * 4096) && damaged.write(QByteArray(4096, '\xff')) == 4096);
+        damaged.close();
+        log.clear();
+        Database rescued(*rig.config, nullptr, path("d.db"));
+        QCOMPARE(log.startingWith("[Backend::Database] ERROR: Transactions copied from the corrupt file : "),
+            QStringList(
+                QString("[Backend::Database] ERROR: Transactions copied from the corrupt file : %1 saved, %2 could "
+                        "not be read, 0 could not be stored")
+                    .arg(rows - lost)
+                    .arg(lost)));
+        QCOMPARE(rescued.transCount("PENDING"), rows - lost - 1);
+        int due = 0;
+        QCOMPARE(rescued.transDueForSend(&due)->cardUid(), QString("ROW-0000"));
+        QCOMPARE(due, rows - lost - 1);
     }
 
     void registrationAndHeartbeat()
@@ -154,6 +190,23 @@ private slots:
         }
         rig.terminal.status = FakeTerminal().status;
 
+        // A failed heartbeat answered after stop() leaves the client stopped. An Online
+        // tick runs again after the configured interval, which is not the built-in one.
+        {
+            LogCapture log;
+            ScriptedReply late = ScriptedReply::withStatus(503);
+            late.delayMsec = 300;
+            rig.sim.script("heartbeat", late);
+            tick(bo);
+            QCOMPARE(bo.tickInterval(), 45000);
+            bo.stop();
+            QTRY_VERIFY(log.contains("[Backend::CardBO] ERROR: Operation failed : (503) {\"scripted\":503}"));
+            QCOMPARE(bo.state(), CardBO::Stopped);
+            bo.start();
+            tick(bo);
+            QTRY_COMPARE(bo.state(), CardBO::Online);
+        }
+
         // A failed heartbeat takes an Online client to Error, and back through Init.
         rig.sim.script("heartbeat", ScriptedReply::withStatus(503));
         tick(bo);
@@ -189,6 +242,10 @@ private slots:
         QTRY_COMPARE(rig.db->param("blacklistVer").toString(), QString("v2"));
         QCOMPARE(rig.sim.journal("blacklist").value(0).query, QString("after=v2"));
         QCOMPARE(rig.db->blacklistCount(), 3);
+        // The reply's line carries its version and sizes, never the list itself.
+        QVERIFY(log.contains(
+            "[Backend::CardBO] Update Blacklist response received : status=200 version=v2 added=3 removed=0"));
+        QVERIFY(!log.texts().join('\n').contains("AA02"));
 
         // A change that fails half way stores nothing, and the version stays.
         sql("CREATE TRIGGER refuse BEFORE INSERT ON Blacklist WHEN NEW.uid = 'BAD' BEGIN SELECT RAISE(ABORT, 'no'); END");
@@ -203,6 +260,34 @@ private slots:
         bo.heartbeat();
         QTRY_COMPARE(rig.db->param("blacklistVer").toString(), QString("v3"));
         QVERIFY(!rig.db->isBlacklisted("AA02") && rig.db->isBlacklisted("BAD"));
+
+        // A cut, empty or malformed reply applies nothing and keeps the version, so that the
+        // next heartbeat asks again; a list left out is empty only beside the other.
+        rig.sim.setBlacklist("v4", { "AA05" });
+        using Body = ScriptedReply::Body;
+        const auto ok = [](Body body, const QJsonValue& json = QJsonValue()) {
+            ScriptedReply reply = ScriptedReply::withStatus(200);
+            reply.body = body;
+            reply.json = json;
+            return reply;
+        };
+        const QList<ScriptedReply> refused { ok(Body::Broken), ok(Body::Empty), ok(Body::Json, QJsonArray { "AA05" }),
+            ok(Body::Json, QJsonObject { { "version", "v4" } }),
+            ok(Body::Json, QJsonObject { { "added", QJsonArray { "AA05" } }, { "removed", "AA01" } }),
+            ok(Body::Json, QJsonObject { { "added", QJsonArray { "AA05", 7 } } }) };
+        const QString refusal = "[Backend::CardBO] ERROR: Blacklist reply is not a change list of uids; not applied";
+        for (int i = 0; i < refused.size(); ++i) {
+            rig.sim.script("blacklist", refused.at(i));
+            bo.heartbeat();
+            QTRY_COMPARE(log.count(refusal), i + 1);
+        }
+        QCOMPARE(rig.db->param("blacklistVer").toString(), QString("v3"));
+        QVERIFY(!rig.db->isBlacklisted("AA05"));
+        rig.sim.script(
+            "blacklist", ok(Body::Json, QJsonObject { { "version", "v4" }, { "added", QJsonArray { "AA05" } } }));
+        bo.heartbeat();
+        QTRY_COMPARE(rig.db->param("blacklistVer").toString(), QString("v4"));
+        QVERIFY(rig.db->isBlacklisted("AA05") && rig.db->isBlacklisted("AA01"));
 
         // The download is ordered again only when nothing runs or waits for that version.
         struct Case
@@ -267,6 +352,51 @@ private slots:
         rig.sim.setHeartbeatReply({});
     }
 
+    void permissionClient()
+    {
+        // The client sets no TLS files: the test CA is trusted through the default configuration.
+        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+        ssl.addCaCertificates(rig.certs.caCert());
+        QSslConfiguration::setDefaultConfiguration(ssl);
+        TlsTestServer service;
+        service.setCertificate(rig.certs.serverCert(), rig.certs.serverKey());
+        service.setHandler([](const TlsTestServer::Request& request) {
+            if (request.path.endsWith("exitRequest"))
+                return TlsTestServer::json(403, "Forbidden", "{\"reason\":\"blocked\"}");
+            return TlsTestServer::Response { 200, "OK", { { "Content-Type", "text/plain" } }, "granted" };
+        });
+        QVERIFY(service.start());
+        rig.config->set("esb/url", service.url("/replaced"));
+        rig.config->set("esb/responseTimeoutMsec", 5000);
+
+        Backend::ESB esb(*rig.config);
+        const Backend::ESB::Request request { QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)), "SN-0001", "1", "7",
+            "CARD-9", "plate-42" };
+        QStringList outcomes;
+        const auto record = [&outcomes](const char* how) {
+            return [&outcomes, how](const Backend::ESB::Response& r) {
+                outcomes << QString("%1 %2 %3").arg(how).arg(r.status).arg(r.body);
+            };
+        };
+        esb.requestEntry(request).fail(record("rejected")).done(record("resolved"));
+        QTRY_COMPARE(outcomes.size(), 1);
+        esb.requestExit(request).fail(record("rejected")).done(record("resolved"));
+        QTRY_COMPARE(outcomes.size(), 2);
+        QCOMPARE(outcomes, QStringList({ "resolved 200 granted", "rejected 403 " }));
+
+        const QList<TlsTestServer::Request> seen = service.requests();
+        QCOMPARE(seen.size(), 2);
+        QCOMPARE(seen.at(0).path, QByteArray("/integration/internal/cardReader/entrance/entranceRequest"));
+        QCOMPARE(seen.at(1).path, QByteArray("/integration/internal/cardReader/intermediate/exitRequest"));
+        const QJsonObject expected { { "timestamp", "2026-03-04T05:06:07" }, { "deviceId", "SN-0001" },
+            { "customsId", "1" }, { "locationId", "7" }, { "cardId", "CARD-9" }, { "plateDatabaseId", "plate-42" } };
+        for (const TlsTestServer::Request& r : seen) {
+            QCOMPARE(r.method + ' ' + r.headers.value("content-type") + ' ' + r.headers.value("user-agent"),
+                QByteArray("POST application/json kstv/terminal"));
+            QCOMPARE(QJsonDocument::fromJson(r.body).object(), expected);
+        }
+    }
+
     void tlsFailures()
     {
         LogCapture log;
@@ -294,7 +424,7 @@ private slots:
     void queueRetryClasses_data()
     {
         QTest::addColumn<int>("status");
-        QTest::addColumn<bool>("drop");
+        QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("attemptsBefore");
         QTest::addColumn<QString>("sendStatus");
         QTest::addColumn<int>("delay");
@@ -304,21 +434,26 @@ private slots:
             { "500", 500, 0, "PENDING", 60 }, { "503 4th", 503, 3, "PENDING", 900 }, { "503 7th", 503, 6, "PENDING", 3600 },
             { "503 10th", 503, 9, "PENDING", 21600 } };
         for (const auto& r : rows)
-            QTest::newRow(r.name) << r.status << false << r.attemptsBefore << QString(r.sendStatus) << r.delay;
-        QTest::newRow("dropped") << 500 << true << 0 << "PENDING" << 60;
+            QTest::newRow(r.name) << r.status << QString() << r.attemptsBefore << QString(r.sendStatus) << r.delay;
+        QTest::newRow("dropped") << 0 << "drop" << 0 << "PENDING" << 60;
+        // The status line came, the body never did: no delivery, whatever the status said.
+        QTest::newRow("200 stalled") << 200 << "stall" << 0 << "PENDING" << 60;
     }
 
     void queueRetryClasses()
     {
         QFETCH(int, status);
-        QFETCH(bool, drop);
+        QFETCH(QString, fault);
         QFETCH(int, attemptsBefore);
         QFETCH(QString, sendStatus);
         QFETCH(int, delay);
         CardBO& bo = rig.client();
-        const ScriptedReply reply = drop ? ScriptedReply::dropped() : ScriptedReply::withStatus(status);
+        ScriptedReply reply = fault == "drop" ? ScriptedReply::dropped() : ScriptedReply::withStatus(status);
+        reply.stall = fault == "stall";
+        if (reply.stall)
+            bo.setRequestTimeout(300);
         // The network stack sends a request once more when its connection drops.
-        if (drop)
+        if (fault == "drop")
             rig.sim.script("transaction", reply, 4);
         Transaction::Ptr t;
         if (attemptsBefore == 0) {
@@ -338,7 +473,7 @@ private slots:
         rig.sim.clearScripts();
         QCOMPARE(t->sendDetails().sendStatus, sendStatus);
         QCOMPARE(t->sendDetails().sendAttempts, attemptsBefore + 1);
-        QCOMPARE(t->sendDetails().respStatus, drop ? 0 : status);
+        QCOMPARE(t->sendDetails().respStatus, status);
         if (delay < 0)
             QVERIFY(t->sendDetails().sendSchedDate.isNull());
         else

@@ -7,6 +7,10 @@
 #include <QSslSocket>
 #include <QTimer>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace {
 
 QByteArray readFile(const QString& path)
@@ -51,6 +55,9 @@ void TlsTestServer::incomingConnection(qintptr descriptor)
         delete socket;
         return;
     }
+    // A reply's head and body go out in two writes: without this a kept connection waits
+    // for the peer's delayed acknowledgement at every request.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QSslSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
     if (!m_tls)
@@ -72,6 +79,12 @@ void TlsTestServer::incomingConnection(qintptr descriptor)
 
 void TlsTestServer::onReadyRead(QSslSocket* socket)
 {
+#ifdef TCP_QUICKACK
+    // The client writes a request's head and body apart: acknowledge at once rather than
+    // leave its body waiting for the delayed acknowledgement (Linux turns this off again).
+    const int on = 1;
+    setsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#endif
     QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
     while (true) {
         const int headEnd = buffer.indexOf("\r\n\r\n");
@@ -113,7 +126,7 @@ void TlsTestServer::respond(QSslSocket* socket, const Response& r, bool keepAliv
     for (const auto& header : r.headers)
         head += header.first + ": " + header.second + "\r\n";
     head += r.chunked ? QByteArray("Transfer-Encoding: chunked")
-                      : "Content-Length: " + QByteArray::number(r.body.size());
+                      : "Content-Length: " + QByteArray::number(r.announce >= 0 ? r.announce : r.body.size());
     head += keepAlive ? "\r\nConnection: keep-alive\r\n\r\n" : "\r\nConnection: close\r\n\r\n";
     socket->write(head);
 
@@ -125,7 +138,7 @@ void TlsTestServer::respond(QSslSocket* socket, const Response& r, bool keepAliv
         if (r.chunked)
             bytes = (bytes.isEmpty() ? QByteArray() : QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n")
                 + (i + 1 == parts.size() ? "0\r\n\r\n" : "");
-        const bool close = i + 1 == parts.size() && !keepAlive;
+        const bool close = i + 1 == parts.size() && !keepAlive && r.announce < 0;
         auto send = [socket, bytes, close] {
             socket->write(bytes);
             if (close)

@@ -37,6 +37,7 @@ public:
         bool chunked = false; // no Content-Length: the size is unknown to the client
         bool silent = false; // read the request and never answer
         int firstPart = -1; // when set: the head at once, this many body bytes 150 ms later, the rest after 300 ms
+        qint64 announce = -1; // when set: the Content-Length sent instead of the body's size; the connection stays open
     };
 
     using Handler = std::function<Response(const Request&)>;

@@ -177,7 +177,7 @@ void BackOfficeSim::handle(QSslSocket* socket, Entry entry)
     // A script of status 200 with no body of its own only delays the simulator's reply;
     // any other script replaces it.
     const bool replaces = scripted
-        && (scripted->status != 200 || scripted->body != ScriptedReply::Body::Auto || scripted->drop
+        && (scripted->status != 200 || scripted->body != ScriptedReply::Body::Auto || scripted->drop || scripted->stall
             || !scripted->redirect.isEmpty());
     if (!replaces) {
         answer = own(endpoint, entry);
@@ -185,6 +185,7 @@ void BackOfficeSim::handle(QSslSocket* socket, Entry entry)
         answer.status = scripted->redirect.isEmpty() ? scripted->status : 307;
         answer.body = scripted->bytes(json(QJsonObject { { "error", "scripted reply" } }));
         answer.location = scripted->redirect;
+        answer.stall = scripted->stall;
     }
     entry.status = scripted && scripted->drop ? 0 : answer.status;
     m_journal.append(entry);
@@ -308,7 +309,10 @@ void BackOfficeSim::respond(QSslSocket* socket, const Answer& answer)
         head += "Content-Type: application/json\r\n";
     if (!answer.location.isEmpty())
         head += "Location: " + answer.location.toUtf8() + "\r\n";
-    head += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\nConnection: close\r\n\r\n";
+    const int missing = answer.stall ? 100000 : 0;
+    head += "Content-Length: " + QByteArray::number(answer.body.size() + missing) + "\r\nConnection: close\r\n\r\n";
     socket->write(head + answer.body);
-    socket->disconnectFromHost();
+    // A stalled reply keeps the connection until the client gives up.
+    if (!answer.stall)
+        socket->disconnectFromHost();
 }

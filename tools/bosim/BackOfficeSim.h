@@ -83,6 +83,7 @@ private:
         int status;
         QByteArray body;
         QString location;
+        bool stall = false;
     };
 
     void onReadyRead(QSslSocket* socket);

@@ -14,6 +14,7 @@ ScriptedReply ScriptedReply::fromJson(const QJsonObject& object)
     reply.body = kinds.value(object.value(QStringLiteral("body")).toString(), reply.json.isUndefined() ? Body::Auto : Body::Json);
     reply.delayMsec = object.value(QStringLiteral("delayMsec")).toInt();
     reply.drop = object.value(QStringLiteral("drop")).toBool();
+    reply.stall = object.value(QStringLiteral("stall")).toBool();
     reply.redirect = object.value(QStringLiteral("redirect")).toString();
     return reply;
 }

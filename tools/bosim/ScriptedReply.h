@@ -1,6 +1,6 @@
 #pragma once
 // One reply the simulator gives instead of its own: status, kind of body, delay,
-// dropped connection or redirect.
+// dropped connection, stalled body or redirect.
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -17,6 +17,7 @@ public:
     QJsonValue json; // for Json (object or array); for Text its string
     int delayMsec = 0; // answer this late (beyond the client's time-out to provoke one)
     bool drop = false; // close the connection without an answer
+    bool stall = false; // announce 100000 more body bytes than are sent, then send nothing
     QString redirect; // Location of a 307 reply
 
     static ScriptedReply withStatus(int status);
@@ -24,7 +25,8 @@ public:
     static ScriptedReply delayed(int msec);
     static ScriptedReply dropped();
 
-    // {"status":503,"body":"json|text|broken|empty|huge","json":...,"delayMsec":..,"drop":true,"redirect":".."}
+    // {"status":503,"body":"json|text|broken|empty|huge","json":...,"delayMsec":..,"drop":true,"stall":true,
+    //  "redirect":".."}
     static ScriptedReply fromJson(const QJsonObject& object);
     // The body bytes; Auto means the simulator's own reply.
     QByteArray bytes(const QByteArray& own) const;

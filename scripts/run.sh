@@ -20,7 +20,7 @@ cmake --build build -j "${LANE_JOBS:-$(nproc)}" --target laneterminal devicesim 
 
 run=${LANE_RUN_DIR:-/tmp/lane-run}
 mkdir -p "$run"
-rm -f "$run"/terminal.db* # registers anew: the screenshot waits for that
+rm -f "$run"/terminal.db* "$run/gui.conf" # registers anew: the screenshot waits for that
 pids=()
 cleanup() {
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
@@ -72,7 +72,8 @@ mkdir -p "$LANE_GPIO_SIM"
 
 for _ in $(seq 100); do [ -f "$run/certs/device.key" ] && break; sleep 0.1; done
 
-cat > "$run/gui.conf" <<CONF
+# Owner-only from the start: it holds the PIN and the camera passwords.
+(umask 077; cat > "$run/gui.conf") <<CONF
 [log]
 syslog=false
 stderr=true

@@ -35,7 +35,13 @@ Popup {
             objectName: "PopupImage"
             // Units of a document that gives only a viewBox, such as a QR code's modules.
             readonly property int units: {
-                var box = /viewBox="0 0 (\d+)/.exec(decodeURIComponent(String(source)));
+                var text = String(source);
+                try {
+                    text = decodeURIComponent(text);
+                } catch (e) {
+                    // a plain file name with a stray '%': no viewBox to read
+                }
+                var box = /viewBox="0 0 (\d+)/.exec(text);
                 return box ? Number(box[1]) : 0;
             }
             anchors.horizontalCenter: parent.horizontalCenter

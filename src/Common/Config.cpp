@@ -49,28 +49,10 @@ bool fileValueToScalar(const QVariant& value, QVariant* out)
     }
 }
 
-bool jsonToInteger(const QJsonValue& json, qint64* out)
-{
-    if (json.isDouble()) {
-        const double d = json.toDouble();
-        const double limit = 9007199254740992.0; // 2^53: beyond it doubles skip integers
-        if (!std::isfinite(d) || d != std::floor(d) || std::fabs(d) > limit)
-            return false;
-        *out = static_cast<qint64>(d);
-        return true;
-    }
-    if (json.isString()) {
-        bool ok = false;
-        *out = json.toString().trimmed().toLongLong(&ok);
-        return ok;
-    }
-    return false;
-}
-
 QString numberText(double d)
 {
     qint64 n = 0;
-    if (jsonToInteger(QJsonValue(d), &n))
+    if (Config::jsonToInteger(QJsonValue(d), &n))
         return QString::number(n);
     return QString::number(d, 'g', QLocale::FloatingPointShortest);
 }
@@ -102,22 +84,23 @@ bool jsonToValue(const QJsonValue& json, const QVariant& def, QVariant* out)
         return false;
     }
     case QMetaType::Int:
-        if (!jsonToInteger(json, &n) || n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max())
+        if (!Config::jsonToInteger(json, &n) || n < std::numeric_limits<int>::min()
+            || n > std::numeric_limits<int>::max())
             return false;
         *out = int(n);
         return true;
     case QMetaType::UInt:
-        if (!jsonToInteger(json, &n) || n < 0 || n > qint64(std::numeric_limits<uint>::max()))
+        if (!Config::jsonToInteger(json, &n) || n < 0 || n > qint64(std::numeric_limits<uint>::max()))
             return false;
         *out = uint(n);
         return true;
     case QMetaType::LongLong:
-        if (!jsonToInteger(json, &n))
+        if (!Config::jsonToInteger(json, &n))
             return false;
         *out = qlonglong(n);
         return true;
     case QMetaType::ULongLong:
-        if (!jsonToInteger(json, &n) || n < 0)
+        if (!Config::jsonToInteger(json, &n) || n < 0)
             return false;
         *out = qulonglong(n);
         return true;
@@ -147,7 +130,7 @@ bool jsonToValue(const QJsonValue& json, const QVariant& def, QVariant* out)
             *out = json.toString();
         } else if (json.isBool()) {
             *out = json.toBool();
-        } else if (jsonToInteger(json, &n)) {
+        } else if (Config::jsonToInteger(json, &n)) {
             if (n >= std::numeric_limits<int>::min() && n <= std::numeric_limits<int>::max())
                 *out = int(n);
             else
@@ -633,4 +616,22 @@ QString Config::replaceUrlPasswords(QString text, const QString& replacement)
         }
         from = end;
     }
+}
+
+bool Config::jsonToInteger(const QJsonValue& json, qint64* out)
+{
+    if (json.isDouble()) {
+        const double d = json.toDouble();
+        const double limit = 9007199254740992.0; // 2^53: beyond it doubles skip integers
+        if (!std::isfinite(d) || d != std::floor(d) || std::fabs(d) > limit)
+            return false;
+        *out = static_cast<qint64>(d);
+        return true;
+    }
+    if (json.isString()) {
+        bool ok = false;
+        *out = json.toString().trimmed().toLongLong(&ok);
+        return ok;
+    }
+    return false;
 }

@@ -11,23 +11,6 @@
 
 namespace {
 
-bool toInteger(const QJsonValue& value, qint64* out)
-{
-    if (value.isDouble()) {
-        const double d = value.toDouble();
-        if (!std::isfinite(d) || d != std::floor(d) || std::fabs(d) > 2147483647.0)
-            return false;
-        *out = qint64(d);
-        return true;
-    }
-    if (value.isString()) {
-        bool ok = false;
-        *out = value.toString().toLongLong(&ok, 10);
-        return ok;
-    }
-    return false;
-}
-
 bool toBool(const QJsonValue& value, bool* out)
 {
     if (value.isBool()) {
@@ -57,7 +40,7 @@ QString plainText(const QJsonValue& value)
     if (value.isBool())
         return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
     qint64 n = 0;
-    if (toInteger(value, &n))
+    if (Config::jsonToInteger(value, &n))
         return QString::number(n);
     return QString::number(value.toDouble(), 'g', 17);
 }
@@ -240,7 +223,8 @@ SettingsValidator::Verdict SettingsValidator::checkValue(
     switch (def.userType()) {
     case QMetaType::Int: {
         qint64 n = 0;
-        if (!toInteger(value, &n) || n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max()) {
+        if (!Config::jsonToInteger(value, &n) || n < std::numeric_limits<int>::min()
+            || n > std::numeric_limits<int>::max()) {
             *error = QStringLiteral("%1: not an integer").arg(key);
             return Verdict::Refused;
         }

@@ -10,13 +10,26 @@ bash scripts/install-deps.sh
 jobs=${LANE_JOBS:-$(nproc)}
 export CTEST_OUTPUT_ON_FAILURE=1
 
+# Runs one build's tests. A failure ends with the failed checks themselves, so that
+# they stay visible where only the end of a long log is shown.
+run_tests() {
+  local dir=$1
+  if ctest --test-dir "$dir" -j "$jobs" --timeout 300; then
+    return 0
+  fi
+  echo "== Failed checks in $dir"
+  grep -a -A4 -E '^(FAIL!|XPASS)|ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:|Subprocess aborted|Timeout' \
+    "$dir/Testing/Temporary/LastTest.log" | cut -c1-300 | head -n 60 || true
+  return 1
+}
+
 echo "== Normal build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
-ctest --test-dir build -j "$jobs" --timeout 300
+run_tests build
 
 echo "== Sanitizer build (AddressSanitizer, UndefinedBehaviorSanitizer)"
 CC=clang CXX=clang++ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DLANE_SANITIZE=ON -DLANE_FUZZ=ON -DLANE_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$jobs"
-ctest --test-dir build-asan -j "$jobs" --timeout 300
+run_tests build-asan

@@ -44,7 +44,7 @@ private:
         rig.sim.script("transaction", reply);
         const Transaction::Ptr t = Transaction::create(Transaction::Issuance, "SN-0001", "CARD-1");
         bo.sendTransaction(t);
-        [&] { QTRY_VERIFY(!bo.sendInFlight()); }();
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!bo.sendInFlight(), 10000); }();
         return stored(t);
     }
 
@@ -450,8 +450,9 @@ private slots:
         CardBO& bo = rig.client();
         ScriptedReply reply = fault == "drop" ? ScriptedReply::dropped() : ScriptedReply::withStatus(status);
         reply.stall = fault == "stall";
+        // Long enough that the head surely arrives first, however busy the machine.
         if (reply.stall)
-            bo.setRequestTimeout(300);
+            bo.setRequestTimeout(1500);
         // The network stack sends a request once more when its connection drops.
         if (fault == "drop")
             rig.sim.script("transaction", reply, 4);

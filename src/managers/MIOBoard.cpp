@@ -93,6 +93,10 @@ int MIOBoard::gpioState(int pin)
     std::uint32_t level = 0;
     if (SusiGPIOGetLevel(pin, 0, &level) != SusiStatusSuccess) {
         critical() << "Failed to get mode for GPIO-" << pin;
+        // Its reader now knows no level: the next good poll reports whatever it reads, so a
+        // pin already active by then (a vehicle on the loop) is not taken for unchanged.
+        if (m_monitors.at(pin).direction != 0)
+            m_monitors[pin].state = -1;
         return -1;
     }
     debug() << "Got state-" << level << " for GPIO-" << pin;

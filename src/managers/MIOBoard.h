@@ -19,7 +19,8 @@ class MIOBoard : public QObject
 
 public:
     // One pin: the direction set through this object (0 output, 1 input; only
-    // inputs are polled) and the last level seen or set.
+    // inputs are polled) and the last level seen or set; -1 once a read for a polled
+    // pin's reader failed, so that the next good poll reports its level.
     struct GPIOMonitor
     {
         int gpio = 0;

@@ -18,7 +18,15 @@
 using namespace manager;
 
 namespace {
-constexpr int kTwoPolls = 2 * MIOBoard::kPollMs + 150;
+// Waits end on their condition; this only bounds them, wide enough for a busy machine's pauses.
+constexpr int kWaitMs = 5000;
+
+// Waits until the board has made `reads` more level reads, the fake counting each.
+bool levelReads(const SusiFake& fake, int reads)
+{
+    const int until = fake.calls.value(SusiFake::Level) + reads;
+    return QTest::qWaitFor([&] { return fake.calls.value(SusiFake::Level) >= until; }, kWaitMs);
+}
 
 // Names of the watched signals in the order they came.
 template<class T>
@@ -45,11 +53,13 @@ struct Lane
     Loop loop { board, 1 };
 
     // Puts a level on a pin and waits until the poll has passed it on.
-    void set(int pin, std::uint32_t level)
+    [[nodiscard]] bool set(int pin, std::uint32_t level)
     {
         fake.levels[pin] = level;
-        (void)QTest::qWaitFor([&] { return board.monitor(pin).state == int(level); }, kTwoPolls);
+        return QTest::qWaitFor([&] { return board.monitor(pin).state == int(level); }, kWaitMs);
     }
+    // Waits for one whole poll of the button's and the loop's pins.
+    [[nodiscard]] bool polled() { return levelReads(fake, 2); }
 };
 } // namespace
 
@@ -98,10 +108,10 @@ void tst_LaneInputs::board()
 
     // Polled pins whose read fails are skipped until they read again.
     fake.failures = { { SusiFake::Level, 3 } };
-    QTest::qWait(kTwoPolls);
-    QCOMPARE(fake.calls.value(SusiFake::Level) >= 4 && states.isEmpty(), true);
+    QVERIFY(levelReads(fake, 4)); // two polls of pins 2 and 3
+    QVERIFY(states.isEmpty());
     fake.failures.clear();
-    QTRY_COMPARE_WITH_TIMEOUT(states, (QList<QVariantList> { { 2, 0 }, { 3, 0 } }), kTwoPolls);
+    QTRY_COMPARE_WITH_TIMEOUT(states, (QList<QVariantList> { { 2, 0 }, { 3, 0 } }), kWaitMs);
 }
 
 void tst_LaneInputs::buttonAndLoop()
@@ -115,14 +125,14 @@ void tst_LaneInputs::buttonAndLoop()
         { { &Loop::lastChangeChanged, "lastChange" }, { &Loop::isOccupiedChanged, "isOccupied" },
             { &Loop::vehiclePresent, "present" }, { &Loop::vehicleLeft, "left" } });
 
-    // Unread at start-up, both pins then poll 0 against the board's initial 1: no release, no departure.
-    QTest::qWait(kTwoPolls);
+    // Unread at start-up, both pins then poll 0: no release, no departure.
+    QVERIFY(lane.polled());
     QVERIFY(order.isEmpty());
-    lane.set(1, 1);
+    QVERIFY(lane.set(1, 1));
     const QDateTime arrival = lane.loop.lastChange();
-    lane.set(0, 1);
-    lane.set(0, 0);
-    lane.set(1, 0);
+    QVERIFY(lane.set(0, 1));
+    QVERIFY(lane.set(0, 0));
+    QVERIFY(lane.set(1, 0));
     QCOMPARE(order,
         QStringList({ "lastChange", "isOccupied", "present", "lastPress", "isPressed", "pressed", "isPressed",
             "released", "isOccupied", "left" }));
@@ -130,38 +140,45 @@ void tst_LaneInputs::buttonAndLoop()
 
     // Enabling catches up with a level that changed while disabled, but announces no press or release:
     // held and let go, pressed and held, then unreadable.
-    lane.set(0, 1);
+    QVERIFY(lane.set(0, 1));
     order.clear();
     QStringList seen;
     for (const auto& [level, failure] : { std::pair { 0, 0 }, { 1, 0 }, { 1, 1 } }) {
         lane.button.disable();
         lane.fake.levels[0] = level;
         lane.fake.failures[SusiFake::Level] = failure;
-        QTest::qWait(kTwoPolls);
+        QVERIFY(lane.polled()); // polled while disabled
         lane.button.enable();
         seen << (lane.button.isPressed() ? "down" : "up");
     }
     QCOMPARE(seen, QStringList({ "up", "down", "up" }));
     QCOMPARE(order, QStringList({ "isPressed", "isPressed", "isPressed" }));
+
+    // A vehicle already on a loop whose start-up read failed arrives at the first good poll,
+    // however late that comes.
+    lane.fake.failures[SusiFake::Level] = SusiStatusReadError;
+    Loop standing(lane.board, 2);
+    QSignalSpy arrived(&standing, &Loop::vehiclePresent);
+    lane.fake.levels[2] = 1;
+    lane.fake.failures.clear();
+    QVERIFY(levelReads(lane.fake, 3));
+    QVERIFY(arrived.count() == 1 && standing.isOccupied());
 }
 
 void tst_LaneInputs::waitPress()
 {
     Lane lane;
-    const auto press = [&lane] {
-        lane.set(0, 1);
-        lane.set(0, 0);
-    };
+    const auto press = [&lane] { return lane.set(0, 1) && lane.set(0, 0); };
     // One press settles every pending wait.
     const Deferred<> a = lane.button.waitPress(5), b = lane.button.waitPress(0);
-    press();
+    QVERIFY(press());
     QCOMPARE(QList<int>({ a.state(), b.state() }), QList<int>({ 1, 1 })); // resolved
 
     // A wait timing out leaves the other waits' links alone.
     const Deferred<> quick = lane.button.waitPress(1), open = lane.button.waitPress(-1),
                      slow = lane.button.waitPress(9);
-    QTRY_COMPARE_WITH_TIMEOUT(quick.state(), 2, 2000); // rejected
-    press();
+    QTRY_COMPARE_WITH_TIMEOUT(quick.state(), 2, kWaitMs); // rejected
+    QVERIFY(press());
     QCOMPARE(QList<int>({ open.state(), slow.state() }), QList<int>({ 1, 1 }));
 
     // A time-out too long for milliseconds runs at the longest interval a timer takes.

@@ -18,7 +18,7 @@ run_tests() {
     return 0
   fi
   echo "== Failed checks in $dir"
-  grep -a -A4 -E '^(FAIL!|XPASS)|ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:|Subprocess aborted|Timeout' \
+  grep -a -A4 -E '^(FAIL!|XPASS|QFATAL)|ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' \
     "$dir/Testing/Temporary/LastTest.log" | cut -c1-300 | head -n 60 || true
   return 1
 }

@@ -33,6 +33,10 @@ namespace {
 const QVariantMap AllFour { { "Front", "ABC1234" }, { "Rear", "XYZ9876" }, { "Container1", "MSCU1234565" },
     { "Container2", "TGHU7654321" } };
 const Engine::Pauses Short { 100, 100, 300, 1000, 25000 };
+// What a busy machine may add to a pause measured here: the test process stalled for a second or so.
+constexpr int Stall = 1500;
+// Pauses far enough apart, and from the defaults, that even with a stall one never passes for another.
+const Engine::Pauses Apart { 1100, 3200, 5100, 1000, 25000 };
 
 using S = Engine;
 
@@ -213,7 +217,7 @@ QStringList tst_Passage::journal()
 void tst_Passage::mainRoad()
 {
     LogCapture log;
-    Lane& l = lane(Engine::Pauses {}, { { "camera/triggerDelayMsec", 200 } });
+    Lane& l = lane(Apart, { { "camera/triggerDelayMsec", 200 } });
     QVERIFY(m_started);
     QCOMPARE(log.startingWith("[Terminal] Creating terminal engine").size(), 1); // the nested check found it
     const QString firstUuid = l.session()->uuid();
@@ -225,21 +229,23 @@ void tst_Passage::mainRoad()
     QVERIFY(gpio("press"));
     QVERIFY(l.waitState(S::Permission));
     QVERIFY(gpio("release"));
-    QVERIFY(l.waitState(S::PostExit));
+    QVERIFY(l.waitState(S::PostExit, 15000));
     const QStringList devices = journal();
     QVERIFY(gpio("leave"));
-    QVERIFY(l.waitState(S::Idle, 5000));
+    QVERIFY(l.waitState(S::Idle, 15000));
 
     QCOMPARE(l.states, Road);
-    QVERIFY(l.at[S::DataCollect] - arrived < 2 * manager::MIOBoard::kPollMs + 100);
+    QVERIFY(l.at[S::DataCollect] - arrived < 2 * manager::MIOBoard::kPollMs + Stall);
     const QList<QJsonObject> triggers = m_cameras->sim().entries("trigger");
     QCOMPARE(triggers.size() + m_cameras->sim().entries("push").size(), 8);
     const qint64 triggered = triggers.first().value("ms").toVariant().toLongLong() - l.at[S::DataCollect];
-    QVERIFY2(triggered >= 190 && triggered < 500, qPrintable(QString::number(triggered)));
-    for (auto [from, to, ms] : { std::tuple { S::Permission, S::CardProcess, 500 }, { S::Exit, S::PostExit, 500 },
-             { S::PostExit, S::Idle, 3000 } }) {
+    QVERIFY2(triggered >= 190 && triggered < 200 + Stall, qPrintable(QString::number(triggered)));
+    // A stall only lengthens a pause; a timer may end up to 5 % early.
+    for (auto [from, to, ms] : { std::tuple { S::Permission, S::CardProcess, Apart.permissionMs },
+             { S::Exit, S::PostExit, Apart.exitMs }, { S::PostExit, S::Idle, Apart.returnMs } }) {
         const qint64 took = l.at[to] - l.at[from];
-        QVERIFY2(took > ms * 0.94 && took < ms + 250, qPrintable(QString("%1 -> %2: %3").arg(from).arg(to).arg(took)));
+        QVERIFY2(
+            took > ms * 0.94 && took < ms + Stall, qPrintable(QString("%1 -> %2: %3").arg(from).arg(to).arg(took)));
     }
     QCOMPARE(devices,
         QStringList({ "rfid /enable", "rfid /card/create", "rfid /card/write", "rfid /disable", "dispenser /eject" }));

@@ -253,12 +253,14 @@ private slots:
         QVERIFY(finish(call).startsWith("resolved 200 \"pppp"));
         QVERIFY2(progress.contains("25 Downloaded 1.0 KB / 4.0 KB"), qPrintable(progress.join(" | ")));
 
-        // Refused as soon as the size shows it, announced or received; a size at the limit is not.
+        // Refused as soon as the size shows it, announced or received; a size at the limit is not: that
+        // call ends by its time-out, with the head read. The time-out leaves room for the head to
+        // arrive on a busy machine; the other calls run while it passes.
+        const Deferred<int, QJsonValue> atLimitCall = client.get(QUrl(server->url("/limit")), 2000);
         const QString refused = "rejected 200 \"Reply body too large\"";
         QCOMPARE(finish(client.get(QUrl(server->url("/over")))), refused);
-        QCOMPARE(finish(client.get(QUrl(server->url("/limit")), 500)),
-            QStringLiteral("rejected 200 \"Operation canceled\""));
         QCOMPARE(finish(client.get(QUrl(server->url("/streamed")))), refused);
+        QCOMPARE(finish(atLimitCall), QStringLiteral("rejected 200 \"Operation canceled\""));
         QCOMPARE(log.startingWith("[HttpClient] ERROR: Reply body too large").size(), 2);
         QVERIFY(log.contains(QString("[HttpClient] ERROR: Reply body too large (%1 bytes, at most %2). Aborting.")
                                  .arg(limit + 1)

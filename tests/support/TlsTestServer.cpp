@@ -1,6 +1,7 @@
 #include "TlsTestServer.h"
 
 #include <QFile>
+#include <QPointer>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -41,6 +42,13 @@ void TlsTestServer::setCaCertificate(const QString& path)
 QString TlsTestServer::url(const QString& path, const QString& host) const
 {
     return QStringLiteral("%1://%2:%3%4").arg(m_tls ? "https" : "http", host).arg(serverPort()).arg(path);
+}
+
+void TlsTestServer::sendRest()
+{
+    const QList<std::function<void()>> rests = std::exchange(m_rests, {});
+    for (const auto& send : rests)
+        send();
 }
 
 TlsTestServer::Response TlsTestServer::json(int status, const QByteArray& reason, const QByteArray& body)
@@ -130,24 +138,32 @@ void TlsTestServer::respond(QSslSocket* socket, const Response& r, bool keepAliv
     head += keepAlive ? "\r\nConnection: keep-alive\r\n\r\n" : "\r\nConnection: close\r\n\r\n";
     socket->write(head);
 
-    const bool split = r.firstPart >= 0;
-    QList<QByteArray> parts = split ? QList<QByteArray> { r.body.left(r.firstPart), r.body.mid(r.firstPart) }
-                                    : QList<QByteArray> { r.body };
-    for (int i = 0; i < parts.size(); ++i) {
-        QByteArray bytes = parts.at(i);
-        if (r.chunked)
-            bytes = (bytes.isEmpty() ? QByteArray() : QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n")
-                + (i + 1 == parts.size() ? "0\r\n\r\n" : "");
-        const bool close = i + 1 == parts.size() && !keepAlive && r.announce < 0;
-        auto send = [socket, bytes, close] {
-            socket->write(bytes);
-            if (close)
-                socket->disconnectFromHost();
-        };
-        // The client reports progress at most every 100 ms: space the parts wider.
-        if (split)
-            QTimer::singleShot(150 * (i + 1), socket, send);
-        else
-            send();
+    const auto body = [&r](const QByteArray& bytes, bool last) -> QByteArray {
+        if (!r.chunked)
+            return bytes;
+        return (bytes.isEmpty() ? QByteArray() : QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n")
+            + (last ? "0\r\n\r\n" : "");
+    };
+    const bool close = !keepAlive && r.announce < 0;
+    const auto send = [socket, close](const QByteArray& bytes) {
+        socket->write(bytes);
+        if (close)
+            socket->disconnectFromHost();
+    };
+    if (r.firstPart < 0) {
+        send(body(r.body, true));
+        return;
     }
+    // The client reports progress at most every 100 ms from when it sent the request: the
+    // first part comes later than that. The rest waits for the test, which can then see the
+    // first part reported however the threads are scheduled.
+    const QByteArray first = body(r.body.left(r.firstPart), false);
+    const QByteArray rest = body(r.body.mid(r.firstPart), true);
+    QTimer::singleShot(150, socket, [this, socket, first, rest, send] {
+        socket->write(first);
+        m_rests.append([socket = QPointer<QSslSocket>(socket), rest, send] {
+            if (socket)
+                send(rest);
+        });
+    });
 }

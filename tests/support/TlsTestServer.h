@@ -36,7 +36,8 @@ public:
         QByteArray body;
         bool chunked = false; // no Content-Length: the size is unknown to the client
         bool silent = false; // read the request and never answer
-        int firstPart = -1; // when set: the head at once, this many body bytes 150 ms later, the rest after 300 ms
+        // When set: the head at once, this many body bytes 150 ms later, the rest on sendRest().
+        int firstPart = -1;
         qint64 announce = -1; // when set: the Content-Length sent instead of the body's size; the connection stays open
     };
 
@@ -57,6 +58,8 @@ public:
     bool start() { return listen(QHostAddress::LocalHost, 0); }
     QString url(const QString& path, const QString& host = QStringLiteral("127.0.0.1")) const;
     QList<Request> requests() const { return m_requests; }
+    // Sends the rest of every split reply whose first part is out.
+    void sendRest();
 
     static Response json(int status, const QByteArray& reason, const QByteArray& body);
 
@@ -76,4 +79,5 @@ private:
     QSsl::SslProtocol m_protocol = QSsl::TlsV1_2OrLater;
     Handler m_handler = [](const Request&) { return Response(); };
     QList<Request> m_requests;
+    QList<std::function<void()>> m_rests;
 };

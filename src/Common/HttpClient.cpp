@@ -287,6 +287,9 @@ Deferred<int, QJsonValue> HttpClient::processReply(
         // A coarse timer may fire up to 5 % before the time-out.
         timer->setTimerType(Qt::PreciseTimer);
         connect(timer, &QTimer::timeout, this, [reply, timeout] {
+            // A loop that ran late may fire this after the reply has finished: it did not time out.
+            if (reply->isFinished())
+                return;
             HTTP_LOG(qCritical) << QStringLiteral("ERROR: Request timed-out (timeout=%1 msec). Aborting.").arg(timeout);
             reply->abort();
         });

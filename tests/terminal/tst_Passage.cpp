@@ -382,7 +382,6 @@ void tst_Passage::cameraGuard()
         camera->setPush(SimCamera::Push::NoPush);
     Lane& l = lane(pauses);
     QVERIFY(m_started);
-    // Long enough that a stalled test process still takes the pushes of the second cycle in time.
     l.terminal.cameras()->setDataWaitTimeout(2500);
     // Started by the button, with cameras that never answer: on after the guard, without readings.
     QVERIFY(m_probe.publish("zent/ui/button", "{}"));
@@ -393,12 +392,17 @@ void tst_Passage::cameraGuard()
     QTRY_VERIFY_WITH_TIMEOUT(!log.startingWith("[IssueEngine] WARN: Ignorning camera readings").isEmpty(), 6000);
     QVERIFY(l.waitState(S::Idle));
 
-    // A cycle that ends in time leaves no guard behind.
+    // A cycle that ends in time leaves no guard behind. The guard is long enough now that a stalled
+    // test process still takes the pushes before it, and the check waits until it would have fired.
     for (SimCamera* camera : m_cameras->sim().cameras())
         camera->setPush(SimCamera::Push::Normal);
+    pauses.dataGuardMs = 2000;
+    l.terminal.setEnginePauses(pauses);
+    QElapsedTimer arrived;
+    arrived.start();
     QVERIFY(gpio("arrive"));
     QVERIFY(l.waitState(S::WaitUser));
-    QTest::qWait(500);
+    QTest::qWait(qMax<qint64>(0, pauses.dataGuardMs + 300 - arrived.elapsed()));
     QCOMPARE(l.state(), S::WaitUser);
     QCOMPARE(l.session()->readings(), AllFour);
     QCOMPARE(log.startingWith("[IssueEngine] WARN: No camera readings").size(), 1);

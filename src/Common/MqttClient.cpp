@@ -500,8 +500,17 @@ Deferred<QJsonValue> MqttClient::executeRpc(
     }
     // A request whose reply cannot be awaited is not sent: the device would
     // act while the caller sees a failure.
-    if (wait.isPending() && m_client)
-        m_client->publish(MqttTopicName(requestTopic), payload, 1, false);
+    if (!wait.isPending() || !m_client)
+        return call;
+    // One that cannot be handed to the broker fails now, not at the time-out.
+    if (m_client->publish(MqttTopicName(requestTopic), payload, 1, false) == -1) {
+        const auto it = m_waits.find(m_nextWait); // the wait made above
+        if (it != m_waits.end()) {
+            const WaitPtr pending = it->second;
+            endWait(pending);
+            pending->result.reject(QJsonValue(QStringLiteral("Publish failed")));
+        }
+    }
     return call;
 }
 

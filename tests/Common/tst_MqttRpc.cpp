@@ -171,6 +171,15 @@ private slots:
             qMakePair(2, QJsonValue("Subscription failed")));
         QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
         QTRY_COMPARE(adapterOf(rig.client)->subscriptionCount(), 0);
+
+        // A request the client cannot hand over fails as such, and its wait goes with it.
+        timer.restart();
+        QCOMPARE(settle(rig.client.executeRpc("dev/bad", "+", QJsonObject(), 10000)),
+            qMakePair(2, QJsonValue("Publish failed")));
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        QTRY_COMPARE(adapterOf(rig.client)->subscriptionCount(), 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(waitTimers(rig.client), 0);
     }
 
     void waitAndCallSurviveBrokerRestart()

@@ -20,7 +20,8 @@ cmake --build build -j "${LANE_JOBS:-$(nproc)}" --target laneterminal devicesim 
 
 run=${LANE_RUN_DIR:-/tmp/lane-run}
 mkdir -p "$run"
-rm -f "$run"/terminal.db* "$run/gui.conf" # registers anew: the screenshot waits for that
+# Registers anew (the screenshot waits for that), with certificates made for this run only.
+rm -rf "$run"/terminal.db* "$run/gui.conf" "$run/certs" "$run/bosim.log" "$run/config"
 pids=()
 cleanup() {
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
@@ -70,7 +71,8 @@ export PATH=$root/tools/timesim:$PATH LANE_TIME_DIR=$run/time
 mkdir -p "$LANE_GPIO_SIM"
 "$root/tools/gpiosim/gpiosim" init
 
-for _ in $(seq 100); do [ -f "$run/certs/device.key" ] && break; sleep 0.1; done
+# The back office makes its certificates first, then listens and says so.
+for _ in $(seq 300); do grep -q "Back-office simulator at" "$run/bosim.log" 2>/dev/null && break; sleep 0.1; done
 
 # Owner-only from the start: it holds the PIN and the camera passwords.
 (umask 077; cat > "$run/gui.conf") <<CONF
@@ -113,7 +115,8 @@ Watch the UI's service: mosquitto_sub -p $mqtt_port -t 'zent/ui/#' -v
 TEXT
 
 : > "$run/laneterminal.log" # exists before tail follows it
-(cd "$run" && QT_QPA_PLATFORM=xcb exec "$root/build/laneterminal" -f "$run/gui.conf") > "$run/laneterminal.log" 2>&1 &
+# Its API key (user settings) stays in the run folder too.
+(cd "$run" && QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$run/config" exec "$root/build/laneterminal" -f "$run/gui.conf") > "$run/laneterminal.log" 2>&1 &
 app=$!
 pids+=($app)
 tail -n +1 -f --pid="$app" "$run/laneterminal.log" &

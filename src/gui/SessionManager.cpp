@@ -15,7 +15,8 @@ SessionManager::SessionManager(Config& config, QObject* parent)
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &SessionManager::onExpired);
     m_lockTimer.setSingleShot(true);
-    connect(&m_lockTimer, &QTimer::timeout, this, &SessionManager::loginLockedChanged);
+    m_lockTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_lockTimer, &QTimer::timeout, this, &SessionManager::onLockTimeout);
     connect(&m_config, &Config::configChanged, this, &SessionManager::loadUsers);
     loadUsers();
 }
@@ -46,6 +47,18 @@ void SessionManager::lock()
                                 .arg(m_lockMsec / 1000);
     m_lockTimer.start(m_lockMsec);
     m_lockMsec = qMin(m_lockMsec * 2, kLongestLockMsec);
+    emit loginLockedChanged();
+}
+
+void SessionManager::onLockTimeout()
+{
+    // A timer may still go off a little before the lock's clock reaches the end; the page must
+    // not hear of it until then.
+    const double left = lockLeftMsec();
+    if (left > 0) {
+        m_lockTimer.start(int(std::ceil(left)));
+        return;
+    }
     emit loginLockedChanged();
 }
 
@@ -108,7 +121,7 @@ void SessionManager::loginRequest(const QString& pin)
     }
 
     m_failures = 0;
-    m_lockMsec = kFirstLockMsec;
+    m_lockMsec = m_firstLockMsec;
 
     m_timer.start(m_sessionMsec);
     m_user = *match;

@@ -42,6 +42,8 @@ public:
 
     // Length of a session; tests shorten it.
     void setSessionMsec(int msec) { m_sessionMsec = msec; }
+    // Length of the first lock; tests shorten it.
+    void setFirstLockMsec(int msec) { m_firstLockMsec = m_lockMsec = msec; }
     // The monotonic clock the lock is timed on; tests swap in their own.
     void setClock(std::unique_ptr<manager::LogClock> clock);
 
@@ -67,6 +69,7 @@ signals:
 private:
     void onExpired();
     void lock();
+    void onLockTimeout();
     double lockLeftMsec() const;
 
     Config& m_config;
@@ -76,8 +79,9 @@ private:
     int m_sessionMsec = kSessionMsec;
     std::unique_ptr<manager::LogClock> m_clock;
     int m_failures = 0;
+    int m_firstLockMsec = kFirstLockMsec;
     int m_lockMsec = kFirstLockMsec;
     double m_lockedUntil = 0;
-    // Tells the page when the lock ends.
+    // Tells the page when the lock has ended.
     QTimer m_lockTimer;
 };

@@ -19,18 +19,25 @@
 
 namespace {
 
-// Reads the test's own time.
+// Reads the test's own time, counting the reads.
 class StepClock : public manager::LogClock
 {
 public:
-    explicit StepClock(const double& now)
+    explicit StepClock(const double& now, int* reads = nullptr)
         : m_now(now)
+        , m_reads(reads)
     {
     }
-    double millis() const override { return m_now; }
+    double millis() const override
+    {
+        if (m_reads)
+            ++*m_reads;
+        return m_now;
+    }
 
 private:
     const double& m_now;
+    int* m_reads;
 };
 
 } // namespace
@@ -182,6 +189,25 @@ private slots:
         QVERIFY(!sessions.loginLocked());
         wrong(1);
         QCOMPARE(log.count(QString("[SessionManager] WARN: 5 wrong PINs in a row; login locked for 30 s")), 2);
+
+        // The page hears of the lock's end once the lock's clock has reached it, even when the
+        // timer fires before by that clock.
+        SessionManager early(config);
+        double t = 0;
+        int reads = 0;
+        early.setClock(std::make_unique<StepClock>(t, &reads));
+        early.setFirstLockMsec(50);
+        QList<bool> told;
+        connect(&early, &SessionManager::loginLockedChanged, &early, [&] { told << early.loginLocked(); });
+        for (int i = 0; i < SessionManager::kMaxFailures; ++i)
+            early.loginRequest(QString("0000"));
+        QCOMPARE(told, QList<bool>({ true }));
+        t = 49;
+        const int before = reads;
+        QTRY_VERIFY(reads > before); // the timer went off
+        QCOMPARE(told, QList<bool>({ true }));
+        t = 50;
+        QTRY_COMPARE(told, QList<bool>({ true, false }));
     }
 
     // A maintenance login and logout are written to the event log and announced in the status.

@@ -104,7 +104,7 @@ GUIManager::GUIManager(Config& config)
     , m_diagnostics(m_terminal)
     , m_screens(config,
           { [this] { return laneState(); }, [this] { return m_terminal.type(); },
-              [this] { return m_sessions.sessionActive(); } })
+              [this] { return m_sessions.sessionActive(); }, [this] { m_sessions.logoutRequest(); } })
     , m_sessions(config)
     , m_events(config)
     , m_service(m_mqtt, config)

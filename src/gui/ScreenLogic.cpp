@@ -44,6 +44,15 @@ void ScreenLogic::setScreen(const QString& name)
 
 void ScreenLogic::setScreen(const QString& name, int timeoutMsec)
 {
+    // A screen with a time-out belongs to a passage or a power action. Shown over the settings it
+    // ends the maintenance session, so that its end brings the rest screen for the next driver
+    // rather than leaving it standing until the session runs out.
+    if (maintenance() && m_context.endMaintenance && !m_takingOver) {
+        qInfo().noquote() << "[GUIManager] Screen " + name + " ends the maintenance session";
+        m_takingOver = true;
+        m_context.endMaintenance();
+        m_takingOver = false;
+    }
     qInfo().noquote()
         << QStringLiteral("[GUIManager] Setting screen : %1 (timeout=%2 msec)").arg(name).arg(timeoutMsec);
     m_screenMsec = timeoutMsec;
@@ -63,7 +72,7 @@ void ScreenLogic::setMessage(const QString& text)
 void ScreenLogic::setIdleScreen()
 {
     m_screenTimer.stop();
-    if (m_context.maintenance && m_context.maintenance())
+    if (m_takingOver || maintenance())
         return;
     switch (m_context.state ? m_context.state() : LaneState::Init) {
     case LaneState::Init:
@@ -86,7 +95,7 @@ void ScreenLogic::setIdleScreen()
 
 void ScreenLogic::setOutOfOrderScreen(const QString& message)
 {
-    if (m_screen == kLogin || (m_context.maintenance && m_context.maintenance()))
+    if (m_screen == kLogin || maintenance())
         return;
     setScreen(kOutOfOrder);
     setMessage(message);
@@ -94,7 +103,7 @@ void ScreenLogic::setOutOfOrderScreen(const QString& message)
 
 void ScreenLogic::setMaintenanceScreen()
 {
-    if (m_context.maintenance && m_context.maintenance())
+    if (maintenance())
         setScreen(QStringLiteral("Settings"));
     else if (m_screen == kLogin)
         setIdleScreen();

@@ -23,6 +23,8 @@ public:
         std::function<LaneState()> state;
         std::function<QString()> type;
         std::function<bool()> maintenance;
+        // Ends the maintenance session (the technician logs in again).
+        std::function<void()> endMaintenance;
     };
 
     ScreenLogic(Config& config, const Context& context, QObject* parent = nullptr);
@@ -68,6 +70,7 @@ private:
     void onDisplayOffTimeout();
     void updateDisplayOff();
     int scaled(int msec) const { return msec / m_divisor; }
+    bool maintenance() const { return m_context.maintenance && m_context.maintenance(); }
 
     Config& m_config;
     Context m_context;
@@ -78,4 +81,6 @@ private:
     int m_divisor = 1;
     int m_screenMsec = 0;
     int m_displayOffMsec = 0;
+    // A screen is taking the display from the maintenance session; the idle rule waits for it.
+    bool m_takingOver = false;
 };

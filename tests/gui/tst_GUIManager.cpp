@@ -62,6 +62,20 @@ class tst_GUIManager : public QObject
         QVERIFY(m_peer.waitFor(root + "/status", 5000, from) >= 0);
     }
 
+    // Records each screen shown, with the error text or the engine's state beside it.
+    void recordScreens(QObject& recorder, QStringList& screens)
+    {
+        connect(m_gui.data(), &GUIManager::screenChanged, &recorder, [this, &screens] {
+            QString shown = m_gui->screen();
+            if (shown == "ErrorScreen" || shown == "Busy")
+                shown += ": " + m_gui->message();
+            if (shown == "Success")
+                shown += " in " + Engine::stateToStr(m_gui->terminal().engine()->state());
+            if (screens.value(screens.size() - 1) != shown)
+                screens << shown;
+        });
+    }
+
 private slots:
     void initTestCase()
     {
@@ -288,29 +302,53 @@ private slots:
     {
         QStringList screens;
         QObject recorder;
-        connect(m_gui.data(), &GUIManager::screenChanged, &recorder, [&] {
-            QString shown = m_gui->screen();
-            if (shown == "ErrorScreen")
-                shown += ": " + m_gui->message();
-            if (shown == "Success")
-                shown += " in " + Engine::stateToStr(m_gui->terminal().engine()->state());
-            if (screens.value(screens.size() - 1) != shown)
-                screens << shown;
-        });
+        recordScreens(recorder, screens);
         QTRY_COMPARE_WITH_TIMEOUT(m_gui->terminal().reason(), QString("Cartridge door open"), 10000);
         QTRY_COMPARE(m_gui->screen(), QString("OutOfOrder"));
         QVERIFY(m_gui->terminal().session()->cardId().isEmpty());
         QVERIFY(m_peer.publish(QString("zent/ui/button"), "{}"));
         QTRY_COMPARE_WITH_TIMEOUT(
-            screens, QStringList({ "Busy", "ErrorScreen: Cartridge door open", "OutOfOrder" }), 10000);
+            screens, QStringList({ "Busy: Please Wait", "ErrorScreen: Cartridge door open", "OutOfOrder" }), 10000);
 
         QVERIFY(m_devices->setDispenser({ { "doorOpen", false } }) && m_devices->setAutoTake(200));
         QTRY_COMPARE_WITH_TIMEOUT(m_gui->screen(), QString("DispenseScreen"), 10000);
         screens.clear();
         QVERIFY(m_peer.publish(QString("zent/ui/button"), "{}"));
         QTRY_COMPARE_WITH_TIMEOUT(screens,
-            QStringList({ "Busy", "Success in CardProcess", "Success in PostExit", "DispenseScreen" }), 15000);
+            QStringList({ "Busy: Please Wait", "Success in CardProcess", "Success in PostExit", "DispenseScreen" }),
+            15000);
         QCOMPARE(m_devices->journalLines().filter("dispenser /eject").size(), 1);
+    }
+
+    // A passage or a power action that takes the display from the settings ends the maintenance
+    // session: the passage's end, or the screen's time-out, leaves the next driver the rest screen.
+    void passageOverSettings()
+    {
+        QStringList screens;
+        QObject recorder;
+        recordScreens(recorder, screens);
+        QTRY_COMPARE_WITH_TIMEOUT(m_gui->screen(), QString("DispenseScreen"), 10000);
+        m_gui->settingsLoginRequest(QString("5283"));
+        m_gui->setMaintenanceScreen();
+        QCOMPARE(m_gui->screen(), QString("Settings"));
+        screens.clear();
+        QVERIFY(m_peer.publish(QString("zent/ui/button"), "{}"));
+        QTRY_COMPARE_WITH_TIMEOUT(screens,
+            QStringList({ "Busy: Please Wait", "Success in CardProcess", "Success in PostExit", "DispenseScreen" }),
+            15000);
+        QCOMPARE(m_devices->journalLines().filter("dispenser /eject").size(), 2);
+        QVERIFY(!m_gui->sessions().sessionActive());
+        QCOMPARE(m_gui->events().events().last()->name(), QString("Maintenance logout"));
+
+        // A reboot asked for on the settings that never comes.
+        m_gui->settingsLoginRequest(QString("5283"));
+        m_gui->setMaintenanceScreen();
+        m_gui->screens().setTimeDivisor(100);
+        screens.clear();
+        m_gui->rebootRequest();
+        QTRY_COMPARE_WITH_TIMEOUT(screens, QStringList({ "Busy: Rebooting", "DispenseScreen" }), 10000);
+        m_gui->screens().setTimeDivisor(1);
+        QVERIFY(!m_gui->sessions().sessionActive());
     }
 };
 

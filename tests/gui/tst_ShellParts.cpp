@@ -69,6 +69,25 @@ class tst_ShellParts : public QObject
         return QString("%1|%2|%3").arg(m_logic->screen(), m_logic->message()).arg(m_logic->screenTimeout());
     }
 
+    // One action of a table row.
+    void act(const QString& action)
+    {
+        if (action == "idle")
+            m_logic->setIdleScreen();
+        else if (action.startsWith("started"))
+            m_logic->sessionStarted(action.endsWith('1'));
+        else if (action == "collect")
+            m_logic->sessionWaitCardCollect();
+        else if (action == "ok" || action == "fail")
+            m_logic->sessionFinished(action == "ok", QString("Jammed"));
+        else if (action == "gesture")
+            m_logic->setMaintenanceScreen();
+        else if (action == "disconnected")
+            m_logic->disconnected();
+        else if (action == "busy")
+            m_logic->showBusy(QString("Rebooting"));
+    }
+
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
     void writeEvents(const QString& file, int count, const QDateTime& first, int stepSecs)
@@ -107,8 +126,9 @@ private slots:
     void init()
     {
         m_config.reset(new Config(m_dir.filePath(QString("gui.conf")), GUIManager::Defaults));
-        m_logic.reset(new ScreenLogic(
-            *m_config, { [this] { return m_state; }, [this] { return m_type; }, [this] { return m_maintenance; } }));
+        m_logic.reset(new ScreenLogic(*m_config,
+            { [this] { return m_state; }, [this] { return m_type; }, [this] { return m_maintenance; },
+                [this] { m_maintenance = false; } }));
         m_state = Lane::Init;
         m_type.clear();
         m_maintenance = false;
@@ -137,6 +157,10 @@ private slots:
             { "Ready - 0 X disconnected", "OutOfOrder|Disconnected|-1" },
             { "Error - 0 Login disconnected", "Login||-1" },
             { "Ready - 0 X busy", "Busy|Rebooting|30000" },
+            // A screen with a time-out over the settings ends the session: the rest screen follows it.
+            { "Ready V 1 Settings collect+idle", "DispenseScreen|Please collect your card|-1" },
+            { "Ready V 1 Settings busy+idle", "DispenseScreen|Rebooting|-1" },
+            { "Ready V 1 Settings started0+idle", "Settings||-1" },
         };
         for (const auto& row : rows)
             QTest::newRow(row[0]) << QString::fromLatin1(row[0]) << QString::fromLatin1(row[1]);
@@ -152,21 +176,8 @@ private slots:
         m_type = g[1] == "V" ? QString("CARD_VENDING_MACHINE") : g[1] == "O" ? QString("OTHER") : QString();
         m_maintenance = g[2] == "1";
         m_logic->setScreen(g[3]);
-        const QString action = g[4];
-        if (action == "idle")
-            m_logic->setIdleScreen();
-        else if (action.startsWith("started"))
-            m_logic->sessionStarted(action.endsWith('1'));
-        else if (action == "collect")
-            m_logic->sessionWaitCardCollect();
-        else if (action == "ok" || action == "fail")
-            m_logic->sessionFinished(action == "ok", QString("Jammed"));
-        else if (action == "gesture")
-            m_logic->setMaintenanceScreen();
-        else if (action == "disconnected")
-            m_logic->disconnected();
-        else if (action == "busy")
-            m_logic->showBusy(QString("Rebooting"));
+        for (const QString& action : g[4].split('+'))
+            act(action);
         QCOMPARE(shown(), expected);
     }
 

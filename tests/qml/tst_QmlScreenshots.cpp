@@ -5,12 +5,15 @@
 // and checked for their size, icon colour or busy indicator, one visible
 // screen, the header and texts that fit their items. Every settings page is
 // shown too; no screen or page may log a QML fault. Failures to send show, and the
-// self-test's QR code reads back from a grab of its popup.
+// self-test's QR code reads back from a grab of its popup. The NTP server set on the
+// Region page lands in the time services' copy in the test's folder, not in the machine's.
+#include "Clock.h"
 #include "Config.h"
 #include "GUIManager.h"
 #include "Logger.h"
 #include "QmlStage.h"
 #include "TestPorts.h"
+#include "TimeStandIns.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -40,6 +43,8 @@ int pixelsNear(const QImage& image, QQuickItem* item, const QColor& colour)
     return count;
 }
 
+const QByteArray OwnTimesyncd = "[Time]\n#NTP=\n#FallbackNTP=127.0.0.1\n";
+
 // Visible texts below `root` that are cut off or do not fit their item.
 QStringList cutTexts(QQuickItem* root)
 {
@@ -67,6 +72,12 @@ private slots:
                        .arg(testsupport::freePort())
                        .toUtf8());
         file.close();
+        // The time services' state in the test's folder, with a configuration of its own.
+        QVERIFY(QDir(m_dir.path()).mkpath("time"));
+        QFile timesyncd(m_dir.filePath("time/timesyncd.conf"));
+        QVERIFY(timesyncd.open(QIODevice::WriteOnly) && timesyncd.write(OwnTimesyncd) > 0);
+        timesyncd.close();
+        testsupport::useTimeStandIns(m_dir.filePath("time"));
         manager::Logger::instance(); // its handler first, so that the test's log capture sits on top of it
         QmlStage::problems();
         m_config.reset(new Config(file.fileName(), GUIManager::Defaults));
@@ -91,6 +102,7 @@ private slots:
     void screens();
     void everyPage();
     void failuresAndQrCode();
+    void ntpServer();
 
 private:
     QTemporaryDir m_dir;
@@ -252,6 +264,46 @@ void tst_QmlScreenshots::failuresAndQrCode()
     QCOMPARE(grey, 0);
     QMetaObject::invokeMethod(report, "close");
     run("pop()");
+}
+
+// Typed on the Region page, a new NTP server and then an empty field change the copy of the
+// time-sync configuration the stand-ins keep; the machine's own file keeps every byte.
+void tst_QmlScreenshots::ntpServer()
+{
+    QFile machine(manager::Clock::ConfigFile);
+    const QByteArray before = machine.open(QIODevice::ReadOnly) ? machine.readAll() : QByteArray();
+    machine.close();
+    manager::Clock* clock = m_gui->terminal().clock();
+    QCOMPARE(clock->ntpServer(), "127.0.0.1"); // read from the test's copy
+
+    QmlStage& s = *m_stage;
+    QQuickItem* stack = s.find("SettingsStack");
+    m_gui->setLanguage("en_US");
+    m_gui->setScreen("Settings");
+    QQmlExpression(qmlContext(stack), stack, "push('qrc:/qml/screens/settings/Region.qml')").evaluate();
+    QQuickItem* field = s.find("NtpServer", stack->property("currentItem").value<QQuickItem*>());
+    QFile copy(m_dir.filePath("time/timesyncd.conf"));
+    for (const char* server : { "127.0.0.2 ::1", "" }) {
+        s.click(field);
+        QVERIFY(field->hasActiveFocus());
+        QVERIFY(QMetaObject::invokeMethod(field, "selectAll"));
+        QTest::keyClick(s.window, Qt::Key_Delete);
+        for (const char c : QByteArray(server))
+            QTest::keyClick(s.window, c);
+        QTest::keyClick(s.window, Qt::Key_Return);
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), QByteArray(OwnTimesyncd).replace("#NTP=", QByteArray("NTP=") + server));
+        copy.close();
+    }
+    QCOMPARE(clock->ntpServer(), "127.0.0.1"); // the empty line counts for nothing; the fallback shows
+    QFile calls(m_dir.filePath("time/calls"));
+    QVERIFY(calls.open(QIODevice::ReadOnly));
+    QCOMPARE(calls.readAll().count("restart systemd-timesyncd\n"), 2);
+    if (machine.exists()) {
+        QVERIFY(machine.open(QIODevice::ReadOnly));
+        QCOMPARE(machine.readAll(), before);
+    }
+    QQmlExpression(qmlContext(stack), stack, "pop()").evaluate();
 }
 
 int main(int argc, char** argv)

@@ -5,7 +5,8 @@
 // and checked for their size, icon colour or busy indicator, one visible
 // screen, the header and texts that fit their items. Every settings page is
 // shown too; no screen or page may log a QML fault. Failures to send show, and the
-// self-test's QR code reads back from a grab of its popup. The NTP server set on the
+// self-test's QR code reads back from a grab of its popup. Settings pages, their
+// choice lists and the power menu show every text whole in both languages. The NTP server set on the
 // Region page lands in the time services' copy in the test's folder, not in the machine's.
 #include "Clock.h"
 #include "Config.h"
@@ -45,17 +46,38 @@ int pixelsNear(const QImage& image, QQuickItem* item, const QColor& colour)
 
 const QByteArray OwnTimesyncd = "[Time]\n#NTP=\n#FallbackNTP=127.0.0.1\n";
 
-// Visible texts below `root` that are cut off or do not fit their item.
-QStringList cutTexts(QQuickItem* root)
+// Visible texts among `items` that are cut off or do not fit their item.
+QStringList cutTexts(const QList<QQuickItem*>& items)
 {
     QStringList cut;
-    for (QQuickItem* item : root->findChildren<QQuickItem*>()) {
+    for (QQuickItem* item : items) {
         if (!item->isVisible() || !item->inherits("QQuickText") || item->property("text").toString().isEmpty())
             continue;
         if (item->property("truncated").toBool() || item->property("contentWidth").toReal() > item->width() + 1)
             cut << item->property("text").toString();
     }
     return cut;
+}
+
+QStringList cutTexts(QQuickItem* root)
+{
+    return cutTexts(root->findChildren<QQuickItem*>());
+}
+
+// `item` and every item drawn inside it.
+void drawnItems(QQuickItem* item, QList<QQuickItem*>& items)
+{
+    items << item;
+    for (QQuickItem* child : item->childItems())
+        drawnItems(child, items);
+}
+
+// The entries of an open menu or choice list: drawn in its content, though it does not own them.
+QStringList cutEntries(QObject* popup)
+{
+    QList<QQuickItem*> items;
+    drawnItems(popup->property("contentItem").value<QQuickItem*>(), items);
+    return cutTexts(items);
 }
 } // namespace
 
@@ -166,7 +188,8 @@ void tst_QmlScreenshots::screens()
         QCOMPARE(s.text("SettingsTitle", shown), language == "el_GR" ? "Ρυθμίσεις" : "Settings");
 }
 
-// Every settings page and sub-page, the names that show nothing, and the files no screen refers to.
+// Every settings page and sub-page with its choice lists open, and the power menu, each text whole
+// in both languages; the names that show nothing, and the files no screen refers to.
 void tst_QmlScreenshots::everyPage()
 {
     QmlStage& s = *m_stage;
@@ -180,8 +203,30 @@ void tst_QmlScreenshots::everyPage()
             run(QString("push('qrc:/qml/screens/settings/%1.qml')").arg(page));
             QCOMPARE(stack->property("depth").toInt(), 2);
             QTest::qWait(20);
+            QQuickItem* shown = stack->property("currentItem").value<QQuickItem*>();
+            QStringList cut = cutTexts(shown);
+            for (QObject* choice : shown->findChildren<QObject*>()) {
+                if (!choice->inherits("QQuickComboBox"))
+                    continue;
+                QObject* list = choice->property("popup").value<QObject*>();
+                QMetaObject::invokeMethod(list, "open");
+                QTRY_VERIFY(list->property("opened").toBool());
+                cut += cutEntries(list);
+                QMetaObject::invokeMethod(list, "close");
+                QTRY_VERIFY(!list->property("visible").toBool());
+            }
+            QVERIFY2(cut.isEmpty(), qPrintable(QString("%1 %2: %3").arg(language, page, cut.join(" | "))));
             run("pop()");
         }
+        QObject* menu = s.object("PowerMenu");
+        QMetaObject::invokeMethod(menu, "open");
+        QTRY_VERIFY(menu->property("opened").toBool());
+        QVERIFY(s.window->grabWindow().save(
+            qEnvironmentVariable("LANE_BINARY_DIR") + "/screenshots/" + language + "/PowerMenu.png"));
+        const QStringList cut = cutEntries(menu);
+        QVERIFY2(cut.isEmpty(), qPrintable(QString("%1 power menu: %2").arg(language, cut.join(" | "))));
+        QMetaObject::invokeMethod(menu, "close");
+        QTRY_VERIFY(!menu->property("visible").toBool());
     }
     for (const char* screen : { "NoSuchScreen", "InitPage" }) {
         m_gui->setScreen(screen);

@@ -4,6 +4,7 @@
 // Needs mosquitto and, without $DISPLAY, Xvfb; both are started here.
 
 #include "MosquittoBroker.h"
+#include "TimeStandIns.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -92,6 +93,8 @@ struct Rig
         if (!QFileInfo(app).isExecutable() || !display.start() || !broker.start())
             return false;
         broker.setLogTypes({ QStringLiteral("error") });
+        // The application's clock reaches stand-ins with their state here, not the machine's time services.
+        testsupport::useTimeStandIns(dir.filePath(QStringLiteral("time")));
         config = dir.filePath(QStringLiteral("gui.conf"));
         QFile f(config);
         if (!f.open(QIODevice::WriteOnly))

@@ -8,7 +8,8 @@
 #   scripts/run.sh                 # run until Ctrl-C
 #   LANE_RUN_SECONDS=20 scripts/run.sh   # stop by itself after 20 s
 #
-# The state of the run (configuration, logs, screenshot, GPIO files, time services) is in
+# The state of the run (configuration, logs, screenshot, GPIO files, time services and their
+# time-sync configuration) is in
 # $LANE_RUN_DIR (default /tmp/lane-run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -66,7 +67,8 @@ pids+=($!)
 pids+=($!)
 
 export LANE_GPIO_SIM=$run/gpio
-# The clock talks to stand-ins for the machine's time services, with their state in the run folder.
+# The clock talks to stand-ins for the machine's time services, with their state in the run folder,
+# and edits the time-sync configuration there (time/timesyncd.conf), not the machine's.
 export PATH=$root/tools/timesim:$PATH LANE_TIME_DIR=$run/time
 mkdir -p "$LANE_GPIO_SIM"
 "$root/tools/gpiosim/gpiosim" init

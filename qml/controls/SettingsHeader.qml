@@ -40,10 +40,13 @@ Rectangle {
             id: menu
             objectName: "PowerMenu"
             y: parent.height
-            MenuItem { text: manager.dynTr + qsTr("Restart Application"); onTriggered: header.menuChosen("exit") }
-            MenuItem { text: manager.dynTr + qsTr("Reboot"); onTriggered: header.menuChosen("reboot") }
-            MenuItem { text: manager.dynTr + qsTr("Shutdown"); onTriggered: header.menuChosen("shutdown") }
-            MenuItem { text: manager.dynTr + qsTr("Logout"); onTriggered: header.menuChosen("logout") }
+            // As wide as its longest entry: some translations are longer than the style's width.
+            width: Math.max(implicitWidth, leftPadding + rightPadding + Math.max(restart.implicitWidth,
+                reboot.implicitWidth, shutdown.implicitWidth, logout.implicitWidth))
+            MenuItem { id: restart; text: manager.dynTr + qsTr("Restart Application"); onTriggered: header.menuChosen("exit") }
+            MenuItem { id: reboot; text: manager.dynTr + qsTr("Reboot"); onTriggered: header.menuChosen("reboot") }
+            MenuItem { id: shutdown; text: manager.dynTr + qsTr("Shutdown"); onTriggered: header.menuChosen("shutdown") }
+            MenuItem { id: logout; text: manager.dynTr + qsTr("Logout"); onTriggered: header.menuChosen("logout") }
         }
     }
 }

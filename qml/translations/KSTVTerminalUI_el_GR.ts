@@ -716,22 +716,22 @@
 <context>
     <name>SettingsHeader</name>
     <message>
-        <location filename="../controls/SettingsHeader.qml" line="43"/>
+        <location filename="../controls/SettingsHeader.qml" line="46"/>
         <source>Restart Application</source>
         <translation>Επανεκκίνηση εφαρμογής</translation>
     </message>
     <message>
-        <location filename="../controls/SettingsHeader.qml" line="44"/>
+        <location filename="../controls/SettingsHeader.qml" line="47"/>
         <source>Reboot</source>
         <translation>Επανεκκίνηση</translation>
     </message>
     <message>
-        <location filename="../controls/SettingsHeader.qml" line="45"/>
+        <location filename="../controls/SettingsHeader.qml" line="48"/>
         <source>Shutdown</source>
         <translation>Τερματισμός</translation>
     </message>
     <message>
-        <location filename="../controls/SettingsHeader.qml" line="46"/>
+        <location filename="../controls/SettingsHeader.qml" line="49"/>
         <source>Logout</source>
         <translation>Αποσύνδεση</translation>
     </message>

@@ -32,11 +32,17 @@ QString commandText(const QString& program, const QStringList& arguments)
 
 const QString Clock::ConfigFile = QStringLiteral("/etc/systemd/timesyncd.conf");
 
+QString Clock::configFileInUse()
+{
+    const QString standIns = qEnvironmentVariable(StandInDirVariable);
+    return standIns.isEmpty() ? ConfigFile : QDir(standIns).absoluteFilePath(QStringLiteral("timesyncd.conf"));
+}
+
 Clock::Clock(QObject* parent)
     : QObject(parent)
     , m_ownRunner(new CommandRunner)
     , m_runner(*m_ownRunner)
-    , m_configFile(ConfigFile)
+    , m_configFile(configFileInUse())
 {
     init();
 }

@@ -24,8 +24,13 @@ class Clock : public QObject
     Q_PROPERTY(int refreshInterval READ refreshInterval WRITE setRefreshInterval NOTIFY ntpSyncedChanged)
 public:
     static const QString ConfigFile;
+    // Names the folder of the stand-ins for the machine's time services (local runs, tests):
+    // the configuration is then the copy kept there, and the machine's file is left alone.
+    static constexpr const char* StandInDirVariable = "LANE_TIME_DIR";
+    // ConfigFile, or the stand-ins' copy when the variable above names their folder.
+    static QString configFileInUse();
 
-    // Runs the system's programs on the system's configuration file.
+    // Runs the system's programs on the configuration file in use.
     explicit Clock(QObject* parent = nullptr);
     // Runs commands through runner (not owned) on the given configuration file.
     Clock(CommandRunner& runner, const QString& configFile, QObject* parent = nullptr);

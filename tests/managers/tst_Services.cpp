@@ -89,7 +89,7 @@ void tst_Services::network()
     QTRY_COMPARE(network.hostname(), QString("lane-sim"));
     QCOMPARE(QStringList({ network.status(), network.version(), network.connectionState(), network.connectivity(),
                  network.primaryConnection()->interface(), network.primaryConnection()->ipv4()->address() }),
-        QStringList({ "online", "1.4.0-sim", "connected", "full", "eth0", "127.0.0.10" }));
+        QStringList({ "online", "1.4.0-sim", "Connected", "Full", "eth0", "127.0.0.10" }));
     QTRY_COMPARE(ethernet.method(), QString("auto"));
     QCOMPARE(QStringList({ ethernet.interface(), ethernet.mac(), ethernet.ipv4()->mask(), ethernet.method(),
                  ethernet.config()->dns0() }),

@@ -5,12 +5,16 @@
 // and checked for their size, icon colour or busy indicator, one visible
 // screen, the header and texts that fit their items. Every settings page is
 // shown too; no screen or page may log a QML fault. Failures to send show, and the
-// self-test's QR code reads back from a grab of its popup.
+// self-test's QR code reads back from a grab of its popup. Settings pages, their
+// choice lists and the power menu show every text whole in both languages. The NTP server set on the
+// Region page lands in the time services' copy in the test's folder, not in the machine's.
+#include "Clock.h"
 #include "Config.h"
 #include "GUIManager.h"
 #include "Logger.h"
 #include "QmlStage.h"
 #include "TestPorts.h"
+#include "TimeStandIns.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -40,17 +44,40 @@ int pixelsNear(const QImage& image, QQuickItem* item, const QColor& colour)
     return count;
 }
 
-// Visible texts below `root` that are cut off or do not fit their item.
-QStringList cutTexts(QQuickItem* root)
+const QByteArray OwnTimesyncd = "[Time]\n#NTP=\n#FallbackNTP=127.0.0.1\n";
+
+// Visible texts among `items` that are cut off or do not fit their item.
+QStringList cutTexts(const QList<QQuickItem*>& items)
 {
     QStringList cut;
-    for (QQuickItem* item : root->findChildren<QQuickItem*>()) {
+    for (QQuickItem* item : items) {
         if (!item->isVisible() || !item->inherits("QQuickText") || item->property("text").toString().isEmpty())
             continue;
         if (item->property("truncated").toBool() || item->property("contentWidth").toReal() > item->width() + 1)
             cut << item->property("text").toString();
     }
     return cut;
+}
+
+QStringList cutTexts(QQuickItem* root)
+{
+    return cutTexts(root->findChildren<QQuickItem*>());
+}
+
+// `item` and every item drawn inside it.
+void drawnItems(QQuickItem* item, QList<QQuickItem*>& items)
+{
+    items << item;
+    for (QQuickItem* child : item->childItems())
+        drawnItems(child, items);
+}
+
+// The entries of an open menu or choice list: drawn in its content, though it does not own them.
+QStringList cutEntries(QObject* popup)
+{
+    QList<QQuickItem*> items;
+    drawnItems(popup->property("contentItem").value<QQuickItem*>(), items);
+    return cutTexts(items);
 }
 } // namespace
 
@@ -67,6 +94,12 @@ private slots:
                        .arg(testsupport::freePort())
                        .toUtf8());
         file.close();
+        // The time services' state in the test's folder, with a configuration of its own.
+        QVERIFY(QDir(m_dir.path()).mkpath("time"));
+        QFile timesyncd(m_dir.filePath("time/timesyncd.conf"));
+        QVERIFY(timesyncd.open(QIODevice::WriteOnly) && timesyncd.write(OwnTimesyncd) > 0);
+        timesyncd.close();
+        testsupport::useTimeStandIns(m_dir.filePath("time"));
         manager::Logger::instance(); // its handler first, so that the test's log capture sits on top of it
         QmlStage::problems();
         m_config.reset(new Config(file.fileName(), GUIManager::Defaults));
@@ -91,6 +124,7 @@ private slots:
     void screens();
     void everyPage();
     void failuresAndQrCode();
+    void ntpServer();
 
 private:
     QTemporaryDir m_dir;
@@ -154,7 +188,8 @@ void tst_QmlScreenshots::screens()
         QCOMPARE(s.text("SettingsTitle", shown), language == "el_GR" ? "Ρυθμίσεις" : "Settings");
 }
 
-// Every settings page and sub-page, the names that show nothing, and the files no screen refers to.
+// Every settings page and sub-page with its choice lists open, and the power menu, each text whole
+// in both languages; the names that show nothing, and the files no screen refers to.
 void tst_QmlScreenshots::everyPage()
 {
     QmlStage& s = *m_stage;
@@ -168,8 +203,30 @@ void tst_QmlScreenshots::everyPage()
             run(QString("push('qrc:/qml/screens/settings/%1.qml')").arg(page));
             QCOMPARE(stack->property("depth").toInt(), 2);
             QTest::qWait(20);
+            QQuickItem* shown = stack->property("currentItem").value<QQuickItem*>();
+            QStringList cut = cutTexts(shown);
+            for (QObject* choice : shown->findChildren<QObject*>()) {
+                if (!choice->inherits("QQuickComboBox"))
+                    continue;
+                QObject* list = choice->property("popup").value<QObject*>();
+                QMetaObject::invokeMethod(list, "open");
+                QTRY_VERIFY(list->property("opened").toBool());
+                cut += cutEntries(list);
+                QMetaObject::invokeMethod(list, "close");
+                QTRY_VERIFY(!list->property("visible").toBool());
+            }
+            QVERIFY2(cut.isEmpty(), qPrintable(QString("%1 %2: %3").arg(language, page, cut.join(" | "))));
             run("pop()");
         }
+        QObject* menu = s.object("PowerMenu");
+        QMetaObject::invokeMethod(menu, "open");
+        QTRY_VERIFY(menu->property("opened").toBool());
+        QVERIFY(s.window->grabWindow().save(
+            qEnvironmentVariable("LANE_BINARY_DIR") + "/screenshots/" + language + "/PowerMenu.png"));
+        const QStringList cut = cutEntries(menu);
+        QVERIFY2(cut.isEmpty(), qPrintable(QString("%1 power menu: %2").arg(language, cut.join(" | "))));
+        QMetaObject::invokeMethod(menu, "close");
+        QTRY_VERIFY(!menu->property("visible").toBool());
     }
     for (const char* screen : { "NoSuchScreen", "InitPage" }) {
         m_gui->setScreen(screen);
@@ -252,6 +309,46 @@ void tst_QmlScreenshots::failuresAndQrCode()
     QCOMPARE(grey, 0);
     QMetaObject::invokeMethod(report, "close");
     run("pop()");
+}
+
+// Typed on the Region page, a new NTP server and then an empty field change the copy of the
+// time-sync configuration the stand-ins keep; the machine's own file keeps every byte.
+void tst_QmlScreenshots::ntpServer()
+{
+    QFile machine(manager::Clock::ConfigFile);
+    const QByteArray before = machine.open(QIODevice::ReadOnly) ? machine.readAll() : QByteArray();
+    machine.close();
+    manager::Clock* clock = m_gui->terminal().clock();
+    QCOMPARE(clock->ntpServer(), "127.0.0.1"); // read from the test's copy
+
+    QmlStage& s = *m_stage;
+    QQuickItem* stack = s.find("SettingsStack");
+    m_gui->setLanguage("en_US");
+    m_gui->setScreen("Settings");
+    QQmlExpression(qmlContext(stack), stack, "push('qrc:/qml/screens/settings/Region.qml')").evaluate();
+    QQuickItem* field = s.find("NtpServer", stack->property("currentItem").value<QQuickItem*>());
+    QFile copy(m_dir.filePath("time/timesyncd.conf"));
+    for (const char* server : { "127.0.0.2 ::1", "" }) {
+        s.click(field);
+        QVERIFY(field->hasActiveFocus());
+        QVERIFY(QMetaObject::invokeMethod(field, "selectAll"));
+        QTest::keyClick(s.window, Qt::Key_Delete);
+        for (const char c : QByteArray(server))
+            QTest::keyClick(s.window, c);
+        QTest::keyClick(s.window, Qt::Key_Return);
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), QByteArray(OwnTimesyncd).replace("#NTP=", QByteArray("NTP=") + server));
+        copy.close();
+    }
+    QCOMPARE(clock->ntpServer(), "127.0.0.1"); // the empty line counts for nothing; the fallback shows
+    QFile calls(m_dir.filePath("time/calls"));
+    QVERIFY(calls.open(QIODevice::ReadOnly));
+    QCOMPARE(calls.readAll().count("restart systemd-timesyncd\n"), 2);
+    if (machine.exists()) {
+        QVERIFY(machine.open(QIODevice::ReadOnly));
+        QCOMPARE(machine.readAll(), before);
+    }
+    QQmlExpression(qmlContext(stack), stack, "pop()").evaluate();
 }
 
 int main(int argc, char** argv)

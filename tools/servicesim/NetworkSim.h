@@ -23,8 +23,9 @@ private:
     QJsonObject ethernetState() const;
 
     QString m_hostname = QStringLiteral("lane-sim");
-    QString m_state = QStringLiteral("connected");
-    QString m_connectivity = QStringLiteral("full");
+    // The texts the screens and the self-test know as healthy.
+    QString m_state = QStringLiteral("Connected");
+    QString m_connectivity = QStringLiteral("Full");
     QString m_ethernetState = QStringLiteral("Connected");
     QString m_method = QStringLiteral("auto");
     QJsonObject m_ipv4;

@@ -144,6 +144,8 @@ Deferred<QString> VAXCamera::sendCameraTrigger(const QString& prefix)
 
     QNetworkRequest request(url);
     request.setRawHeader("Connection", "close");
+    // A compressed body would be inflated before it could be counted.
+    request.setRawHeader("Accept-Encoding", "identity");
     // A push may overtake the trigger's reply; keep it for the wait from now on.
     m_keepEarlyPush = true;
     m_hasEarlyPush = false;
@@ -153,20 +155,22 @@ Deferred<QString> VAXCamera::sendCameraTrigger(const QString& prefix)
     m_pendingTriggers.append(result);
 
     QNetworkReply* reply = m_network->get(request);
+    const std::shared_ptr<QString> tooLarge = limitReply(reply, MaxTriggerReplyBytes);
     auto* timer = new QTimer(this);
     timer->setSingleShot(true);
     connect(timer, &QTimer::timeout, this, [this, reply] {
         warning() << tag() << "WARN: Cannot send trigger signal. Timeout value : " << m_timeoutMsec;
         reply->abort();
     });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, timer, result] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, timer, result, tooLarge] {
         timer->stop();
         timer->deleteLater();
         reply->deleteLater();
         if (reply->error() != QNetworkReply::NoError) {
             m_keepEarlyPush = false;
-            critical() << tag() << "Error : " << reply->errorString();
-            result.reject(QStringLiteral("[%1] Trigger HTTP error :").arg(m_type) + reply->errorString());
+            const QString error = tooLarge->isEmpty() ? reply->errorString() : *tooLarge;
+            critical() << tag() << "Error : " << error;
+            result.reject(QStringLiteral("[%1] Trigger HTTP error :").arg(m_type) + error);
             return;
         }
         result.resolve(QString());
@@ -272,9 +276,29 @@ void VAXCamera::processHeartbeatMessage(const QByteArray& body)
     m_reading->setPid(object.value(QLatin1String("PID")).toString());
 }
 
+std::shared_ptr<QString> VAXCamera::limitReply(QNetworkReply* reply, qint64 maxBytes)
+{
+    auto reason = std::make_shared<QString>();
+    // Held back by the network layer once this much waits unread, so the body cannot pile
+    // up in memory faster than it is counted here.
+    reply->setReadBufferSize(maxBytes + 1);
+    const auto check = [this, reply, maxBytes, reason](qint64 received, qint64 announced) {
+        if (!reason->isEmpty() || (received <= maxBytes && announced <= maxBytes))
+            return;
+        *reason = QStringLiteral("Reply larger than %1 bytes").arg(maxBytes);
+        warning() << tag() << "WARN: " << *reason << ", aborted";
+        reply->abort();
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this,
+        [reply, check] { check(0, reply->header(QNetworkRequest::ContentLengthHeader).toLongLong()); });
+    connect(reply, &QNetworkReply::downloadProgress, this, check);
+    return reason;
+}
+
 void VAXCamera::guardReply(
     QNetworkReply* reply, const QString& timeoutWarning, const std::function<void(QNetworkReply*, bool)>& onFinished)
 {
+    const std::shared_ptr<QString> tooLarge = limitReply(reply, MaxReplyBytes);
     auto* timer = new QTimer(this);
     timer->setSingleShot(true);
     auto timedOut = std::make_shared<bool>(false);
@@ -283,12 +307,12 @@ void VAXCamera::guardReply(
         *timedOut = true;
         reply->abort();
     });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, timer, timedOut, onFinished] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, timer, timedOut, tooLarge, onFinished] {
         timer->stop();
         timer->deleteLater();
         reply->deleteLater();
         if (reply->error() != QNetworkReply::NoError)
-            critical() << tag() << "Error : " << reply->errorString();
+            critical() << tag() << "Error : " << (tooLarge->isEmpty() ? reply->errorString() : *tooLarge);
         onFinished(reply, *timedOut);
     });
     timer->start(m_timeoutMsec);

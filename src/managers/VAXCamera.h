@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -34,6 +35,10 @@ public:
 
     // Fixed waits of a cycle; tests shorten them.
     static constexpr int TriggerTimeoutMsec = 10000;
+    // A reply body beyond these sizes is refused: the trigger's reply carries nothing
+    // the lane reads, the device routines' replies are small documents.
+    static constexpr qint64 MaxTriggerReplyBytes = 64 * 1024;
+    static constexpr qint64 MaxReplyBytes = 1024 * 1024;
 
     explicit VAXCamera(const QUrl& url, QObject* parent = nullptr);
     // Settles a trigger or data wait still pending as failed, so no cycle waits for ever.
@@ -83,6 +88,9 @@ protected:
 private:
     // A URL of the camera's host with a path, over http on port 80.
     QUrl hostUrl(const QString& path) const;
+    // Aborts the reply once its body, announced or received, exceeds maxBytes; the
+    // returned text is then set to the reason, for the finished handler.
+    std::shared_ptr<QString> limitReply(QNetworkReply* reply, qint64 maxBytes);
     // Aborts the reply after timeoutMsec with the warning; calls onFinished(reply, timedOut) once.
     void guardReply(QNetworkReply* reply, const QString& timeoutWarning,
         const std::function<void(QNetworkReply*, bool)>& onFinished);

@@ -1,6 +1,7 @@
 #include "VAXCamera.h"
 
 #include "Config.h"
+#include "PeerText.h"
 
 #include <QAuthenticator>
 #include <QDebug>
@@ -124,7 +125,7 @@ Deferred<QString> VAXCamera::startCameraProcess(const QString& id, int retries, 
     const QString role = m_type;
     sendCameraTrigger(hostUrl(appPath(m_type)).toString())
         .fail([result, role](const QString& text) {
-            info() << "[" << role << "] Trigger camera error : " << text;
+            info() << "[" << role << "] Trigger camera error : " << PeerText::forLog(text);
             result.reject(text);
         })
         .done([result, role](const QString& text) {
@@ -169,7 +170,7 @@ Deferred<QString> VAXCamera::sendCameraTrigger(const QString& prefix)
         if (reply->error() != QNetworkReply::NoError) {
             m_keepEarlyPush = false;
             const QString error = tooLarge->isEmpty() ? reply->errorString() : *tooLarge;
-            critical() << tag() << "Error : " << error;
+            critical() << tag() << "Error : " << PeerText::forLog(error);
             result.reject(QStringLiteral("[%1] Trigger HTTP error :").arg(m_type) + error);
             return;
         }
@@ -221,14 +222,16 @@ Deferred<VAXCamera::Result> VAXCamera::waitTCPDataMessage(int timeoutMsec)
 void VAXCamera::handleTCPMessage(const QString& path, const QByteArray& body)
 {
     info() << tag() << "handleCameraPostMessage";
-    info() << "Received post message : " << Config::maskedPayload(body);
+    info() << "Received post message : " << PeerText::forLog(Config::maskedPayload(body));
     if (path.contains(QLatin1String("heartbeat"))) {
         info() << "ALPR heartbeat";
         processHeartbeatMessage(body);
         return;
     }
+    m_pushRefusal.clear();
     if (!processData(body)) {
-        emit processDataFinished(Result { QStringLiteral("Parse Error"), nullptr });
+        const QString message = m_pushRefusal.isEmpty() ? QStringLiteral("Parse Error") : m_pushRefusal;
+        emit processDataFinished(Result { message, nullptr });
         return;
     }
     if (m_keepEarlyPush) {
@@ -250,6 +253,21 @@ QJsonObject VAXCamera::parseObject(const QByteArray& body, bool* ok) const
     return document.object();
 }
 
+bool VAXCamera::fieldsFit(const QJsonObject& object, std::initializer_list<const char*> keys)
+{
+    for (const char* key : keys) {
+        const QString text = object.value(QLatin1String(key)).toString();
+        const int bytes = text.toUtf8().size();
+        if (bytes <= MaxFieldBytes)
+            continue;
+        m_pushRefusal = QStringLiteral("Field %1 longer than %2 bytes").arg(QLatin1String(key)).arg(MaxFieldBytes);
+        warning() << tag() << "WARN: Push refused: " << m_pushRefusal << " (" << bytes
+                  << ") : " << PeerText::forLog(text, 64);
+        return false;
+    }
+    return true;
+}
+
 QDateTime VAXCamera::dateValue(const QJsonValue& value)
 {
     return QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
@@ -263,7 +281,9 @@ void VAXCamera::processHeartbeatMessage(const QByteArray& body)
     info() << tag() << "Heartbeat message received";
     bool ok = false;
     const QJsonObject object = parseObject(body, &ok);
-    if (!ok)
+    if (!ok
+        || !fieldsFit(
+            object, { "SoftwareVersion", "Manufacturer", "SerialNumber", "Model", "FirmwareVersion", "Date", "PID" }))
         return;
     m_reading->setPending(object.value(QLatin1String("pending")).toInt());
     m_reading->setSoftwareVersion(object.value(QLatin1String("SoftwareVersion")).toString());
@@ -312,7 +332,8 @@ void VAXCamera::guardReply(
         timer->deleteLater();
         reply->deleteLater();
         if (reply->error() != QNetworkReply::NoError)
-            critical() << tag() << "Error : " << (tooLarge->isEmpty() ? reply->errorString() : *tooLarge);
+            critical() << tag()
+                       << "Error : " << PeerText::forLog(tooLarge->isEmpty() ? reply->errorString() : *tooLarge);
         onFinished(reply, *timedOut);
     });
     timer->start(m_timeoutMsec);
@@ -349,11 +370,13 @@ void VAXCamera::parseCameraInfo(const QByteArray& body)
         m_reading->setSoftwareVersion(list.value(QLatin1String("SocSerialNumber")).toString());
         m_reading->setDate(dateValue(list.value(QLatin1String("BuildDate"))));
     }
-    info() << tag() << "Manufacturer / Brand : " << m_reading->manufacturer()
-           << ", SerialNumber : " << m_reading->serialNumber() << ", Model : " << m_reading->model()
-           << ", FirmwareVersion : " << m_reading->firmwareVersion()
-           << ", BuildDate : " << m_reading->date().toString(Qt::ISODate) << ", SOC : " << m_reading->pid()
-           << ", SocSerialNumber : " << m_reading->softwareVersion();
+    info() << tag() << "Manufacturer / Brand : " << PeerText::forLog(m_reading->manufacturer())
+           << ", SerialNumber : " << PeerText::forLog(m_reading->serialNumber())
+           << ", Model : " << PeerText::forLog(m_reading->model())
+           << ", FirmwareVersion : " << PeerText::forLog(m_reading->firmwareVersion())
+           << ", BuildDate : " << m_reading->date().toString(Qt::ISODate)
+           << ", SOC : " << PeerText::forLog(m_reading->pid())
+           << ", SocSerialNumber : " << PeerText::forLog(m_reading->softwareVersion());
 }
 
 void VAXCamera::uploadCameraConfiguration()
@@ -419,12 +442,14 @@ bool VAXCamera::parseCameraXMLData(const QByteArray& body)
         m_reading->setImageId(text("image_id"));
         m_reading->setDate(QDateTime::fromString(text("date"), Qt::TextDate));
         m_reading->setIp(m_url.host());
-        info() << tag() << "Plate : " << m_reading->plate() << " Country : " << m_reading->country()
-               << ", Date : " << m_reading->date().toString() << " " << m_reading->ip();
+        info() << tag() << "Plate : " << PeerText::forLog(m_reading->plate())
+               << " Country : " << PeerText::forLog(m_reading->country()) << ", Date : " << m_reading->date().toString()
+               << " " << m_reading->ip();
         emit retrieveTriggerDataSignal(m_type, m_reading);
         return true;
     }
     if (xml.hasError())
-        qDebug().noquote().nospace() << "[VAXCamera] " << tag() << "XML Error : " << xml.errorString();
+        qDebug().noquote().nospace() << "[VAXCamera] " << tag()
+                                     << "XML Error : " << PeerText::forLog(xml.errorString());
     return false;
 }

@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 
 class QNetworkAccessManager;
@@ -79,8 +80,13 @@ signals:
     void processDataFinished(VAXCamera::Result result);
 
 protected:
+    // Readings are a dozen characters; a text field of a push longer than this refuses the push.
+    static constexpr int MaxFieldBytes = 256;
+
     // Log prefix "[role] " after the class name.
     QString tag() const;
+    // False, logged, when a text under one of the keys is too long; the push's outcome then says so.
+    bool fieldsFit(const QJsonObject& object, std::initializer_list<const char*> keys);
     // A JSON object body, or an empty object with ok false (logged).
     QJsonObject parseObject(const QByteArray& body, bool* ok) const;
     static QDateTime dateValue(const QJsonValue& value);
@@ -110,6 +116,8 @@ private:
     // A push that arrived after the trigger went out but before a wait started.
     bool m_keepEarlyPush = false;
     bool m_hasEarlyPush = false;
+    // Why the push being handled was refused, when a field did not fit.
+    QString m_pushRefusal;
 };
 
 Q_DECLARE_METATYPE(VAXCamera::Result)

@@ -165,6 +165,10 @@ void TestCameraManager::cycle_data()
         { "stray push", "alpr2", "200", "stray", without("Rear"), "[CameraManager] Unknown peer address : " },
         { "split push", "ccr1", "200", "split", AllFour, "[VAXCamera] Code : MSCU1234565" },
         { "heartbeat first", "alpr1", "200", "heartbeat", AllFour, "[VAXCamera] [alpr1] Heartbeat message received" },
+        { "line break in plate", "alpr1", "200", "forged", with("Front", SimCamera::forgedValue("ABC1234")),
+            "[VAXCamera] Plate : ABC1234\\n[   12.345] [Terminal] State changed : (2) Ready, Country : GR" },
+        { "over-long plate", "alpr2", "200", "long", without("Rear"),
+            "[CameraManager] WARN: Camera 127.0.0.12 data message error : Field plate longer than 256 bytes" },
     };
     for (const auto& r : rows)
         QTest::newRow(r.name) << r.role << r.reply << r.push << r.expected << r.logLine;
@@ -194,6 +198,9 @@ void TestCameraManager::cycle()
     QVERIFY2(peakBefore > 0 && grownKiB < 8 * 1024, qPrintable(QString("peak memory grew by %1 KiB").arg(grownKiB)));
     QCOMPARE(*readings, expected);
     QVERIFY2(!log.startingWith(logLine).isEmpty(), qPrintable(logLine));
+    // What a camera sends cannot break a log line or stretch it without end.
+    for (const QString& line : log.texts())
+        QVERIFY2(!line.contains(QLatin1Char('\n')) && line.size() <= 4096, qPrintable(line.left(200)));
 
     const QList<QJsonObject> triggers = m_rig->sim().entries(QString("trigger"), role);
     if (replyMode == SimCamera::Reply::Auth) {

@@ -22,7 +22,8 @@ const QStringList ReplyNames { QStringLiteral("200"), QStringLiteral("auth"), QS
     QStringLiteral("huge"), QStringLiteral("stream") };
 const QStringList PushNames { QStringLiteral("normal"), QStringLiteral("early"), QStringLiteral("none"),
     QStringLiteral("missing"), QStringLiteral("array"), QStringLiteral("garbage"), QStringLiteral("twice"),
-    QStringLiteral("nopush"), QStringLiteral("stray"), QStringLiteral("split"), QStringLiteral("heartbeat") };
+    QStringLiteral("nopush"), QStringLiteral("stray"), QStringLiteral("split"), QStringLiteral("heartbeat"),
+    QStringLiteral("forged"), QStringLiteral("long") };
 constexpr int MaxHead = 16 * 1024;
 } // namespace
 
@@ -188,8 +189,8 @@ void SimCamera::sendEndlessly(int fd, const QByteArray& head, const std::atomic<
             pending = chunk;
             offset = 0;
         }
-        const ssize_t n = ::send(fd, pending.constData() + offset, size_t(pending.size() - offset),
-            MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n
+            = ::send(fd, pending.constData() + offset, size_t(pending.size() - offset), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0) {
             if (errno == EAGAIN || errno == EINTR)
                 continue;
@@ -285,6 +286,12 @@ void SimCamera::pushAfterTrigger(const QString& id)
         case Push::Missing:
             push(path, "{}", m_address);
             break;
+        case Push::Forged:
+            push(path, dataBody(id, forgedValue(m_value)), m_address);
+            break;
+        case Push::Long:
+            push(path, dataBody(id, QString(LongValueBytes, QLatin1Char('A'))), m_address);
+            break;
         case Push::Array:
             push(path, "[]", m_address);
             break;
@@ -314,6 +321,11 @@ void SimCamera::pushAfterTrigger(const QString& id)
             break;
         }
     });
+}
+
+QString SimCamera::forgedValue(const QString& value)
+{
+    return value + QStringLiteral("\n[   12.345] [Terminal] State changed : (2) Ready");
 }
 
 QByteArray SimCamera::dataBody(const QString& id, const QString& value) const

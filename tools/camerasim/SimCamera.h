@@ -28,7 +28,25 @@ public:
     // Where an unending body stops, so a client that keeps it all cannot take the machine down.
     static constexpr qint64 StreamCapBytes = 512LL * 1024 * 1024;
     // What is pushed after an accepted trigger.
-    enum class Push { Normal, Early, None, Missing, Array, Garbage, Twice, NoPush, Stray, Split, Heartbeat };
+    enum class Push {
+        Normal,
+        Early,
+        None,
+        Missing,
+        Array,
+        Garbage,
+        Twice,
+        NoPush,
+        Stray,
+        Split,
+        Heartbeat,
+        Forged,
+        Long
+    };
+    // The reading of a Forged push: the value, a line break and what looks like a log line of the terminal.
+    static QString forgedValue(const QString& value);
+    // The length of the reading of a Long push.
+    static constexpr int LongValueBytes = 64 * 1024;
 
     SimCamera(const QHostAddress& address, const QString& role, QObject* parent = nullptr);
     // Stops the bodies still being sent.

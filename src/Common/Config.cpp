@@ -1,5 +1,6 @@
 #include "Config.h"
 
+#include "PeerText.h"
 #include "PrivateFile.h"
 
 #include <QDebug>
@@ -333,7 +334,8 @@ void Config::fromJson(const QJsonObject& object)
     QMap<QString, QJsonValue> flat;
     for (auto group = object.begin(); group != object.end(); ++group) {
         if (!group.value().isObject()) {
-            qWarning().noquote().nospace() << "[Config] WARN: ignoring group " << group.key() << ": not an object";
+            qWarning().noquote().nospace()
+                << "[Config] WARN: ignoring group " << PeerText::forLog(group.key()) << ": not an object";
             continue;
         }
         const QJsonObject names = group.value().toObject();

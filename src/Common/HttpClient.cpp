@@ -1,6 +1,7 @@
 #include "HttpClient.h"
 
 #include "Config.h"
+#include "PeerText.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -328,7 +329,7 @@ Deferred<int, QJsonValue> HttpClient::processRedirect(
     Deferred<int, QJsonValue> result;
     const QUrl from = reply->url();
     const QUrl to = from.resolved(reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
-    HTTP_LOG(qWarning) << "WARN: Request was redirected to : " << to.toDisplayString();
+    HTTP_LOG(qWarning) << "WARN: Request was redirected to : " << PeerText::forLog(to.toDisplayString());
 
     // The repeated request carries the API key and the client certificate: never
     // hand them to another host or over plain HTTP, and never loop for ever.
@@ -368,7 +369,8 @@ Deferred<int, QJsonValue> HttpClient::processRedirect(
     }
 
     if (!refusal.isEmpty()) {
-        HTTP_LOG(qWarning) << "WARN: Not following redirect (" << refusal << ") : " << to.toDisplayString();
+        HTTP_LOG(qWarning) << "WARN: Not following redirect (" << refusal
+                           << ") : " << PeerText::forLog(to.toDisplayString());
         result.reject(-1, QStringLiteral("Cannot redirect request to : ") + to.toDisplayString());
         return result;
     }

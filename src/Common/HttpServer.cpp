@@ -1,6 +1,7 @@
 #include "HttpServer.h"
 
 #include "HttpRequestParser.h"
+#include "PeerText.h"
 
 #include <QDebug>
 #include <QPointer>
@@ -289,8 +290,8 @@ void HttpServer::handleRequest(const QHostAddress& peer, const QByteArray& data)
     Request request;
     if (!HttpRequestParser::parse(data, &request))
         return;
-    qDebug().noquote().nospace()
-        << "[HttpServer] "
-        << QStringLiteral("HTTP request received : method=%1, path=%2").arg(request.method, request.path);
+    qDebug().noquote().nospace() << "[HttpServer] "
+                                 << QStringLiteral("HTTP request received : method=%1, path=%2")
+                                        .arg(PeerText::forLog(request.method), PeerText::forLog(request.path));
     emit requestReceived(peer, request);
 }

@@ -1,6 +1,7 @@
 #include "MqttClient.h"
 
 #include "Config.h"
+#include "PeerText.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -22,6 +23,14 @@ const char* boolText(bool value)
 bool debugEnabled()
 {
     return QLoggingCategory::defaultCategory()->isDebugEnabled();
+}
+
+// A reply value in the JSON library's debug form, fit for a log line.
+QString debugText(const QJsonValue& value)
+{
+    QString text;
+    QDebug(&text).noquote().nospace() << value;
+    return PeerText::forLog(text);
 }
 
 } // namespace
@@ -215,9 +224,9 @@ bool MqttClient::publish(const QByteArray& data, const QString& topic, quint8 qo
     if (!isConnected())
         return false;
     if (debugEnabled())
-        qDebug().noquote().nospace() << "[MqttClient] Publishing to topic '" << topic << "' with Qos = " << int(qos)
-                                     << " and Retain = " << boolText(retain) << ":\n"
-                                     << Config::maskedPayload(data);
+        qDebug().noquote().nospace() << "[MqttClient] Publishing to topic '" << PeerText::forLog(topic)
+                                     << "' with Qos = " << int(qos) << " and Retain = " << boolText(retain)
+                                     << ", payload: " << PeerText::forLog(Config::maskedPayload(data));
     if (m_client->publish(MqttTopicName(topic), data, qos, retain) == -1) {
         emit error("Publish to " + topic + " failed.");
         return false;
@@ -278,8 +287,8 @@ void MqttClient::onStateChanged(MosquittoClient::ClientState state)
 void MqttClient::onReceived(const QByteArray& message, const MqttTopicName& topic)
 {
     if (debugEnabled())
-        qDebug().noquote().nospace() << "[MqttClient] Received on topic: " << topic.name() << "\n"
-                                     << Config::maskedPayload(message);
+        qDebug().noquote().nospace() << "[MqttClient] Received on topic: " << PeerText::forLog(topic.name())
+                                     << ", payload: " << PeerText::forLog(Config::maskedPayload(message));
     emit received(message, topic.name().toUtf8());
 }
 
@@ -477,7 +486,7 @@ Deferred<QJsonValue> MqttClient::executeRpc(
     const Deferred<QJsonValue> wait = waitTopic(replyTopic, msec);
     wait.fail([call](const QJsonValue& reason) {
         qCritical().noquote().nospace() << "[MqttClient] "
-                                        << "[RPC] ERROR : " << reason.toString();
+                                        << "[RPC] ERROR : " << PeerText::forLog(reason.toString());
         call.reject(reason);
     });
     wait.done([call, replyTopic](const QJsonValue& reply) {
@@ -485,7 +494,7 @@ Deferred<QJsonValue> MqttClient::executeRpc(
             qDebug().noquote().nospace() << "[MqttClient] "
                                          << "[RPC] Received : " << replyTopic;
             qDebug().noquote().nospace() << "[MqttClient] "
-                                         << "[RPC] Data     : " << Config::maskSecrets(reply);
+                                         << "[RPC] Data     : " << debugText(Config::maskSecrets(reply));
         }
         call.resolve(reply);
     });

@@ -1,6 +1,8 @@
 #pragma once
 // Setters of notifying properties store a value and signal only when it changed.
 
+#include "PeerText.h"
+
 #include <QString>
 
 // Stores value in field when it differs; true when the field changed.
@@ -27,5 +29,5 @@ inline QString stateChangeText(int state, const QString& name, const QString& re
 {
     return QStringLiteral("State changed : (%1) %2 %3")
         .arg(state)
-        .arg(name, reason.isEmpty() ? QString() : QStringLiteral("(reason=%1)").arg(reason));
+        .arg(name, reason.isEmpty() ? QString() : QStringLiteral("(reason=%1)").arg(PeerText::forLog(reason)));
 }

@@ -1,6 +1,7 @@
 #include "CardBO.h"
 
 #include "Config.h"
+#include "PeerText.h"
 #include "SettingsValidator.h"
 #include "ValueUpdate.h"
 
@@ -286,7 +287,7 @@ Deferred<> CardBO::relay(Deferred<int, QJsonValue> request, std::function<bool(i
 void CardBO::handleErrorResponse(int status, const QJsonValue& body) const
 {
     const QString text = body.isString() ? body.toString() : compact(body.toObject());
-    BO_LOG(qCritical) << QStringLiteral("ERROR: Operation failed : (%1) %2").arg(status).arg(text);
+    BO_LOG(qCritical) << QStringLiteral("ERROR: Operation failed : (%1) %2").arg(status).arg(PeerText::forLog(text));
 }
 
 QJsonObject CardBO::registrationBody() const
@@ -380,8 +381,8 @@ bool CardBO::handleBlacklistResponse(int status, const QJsonValue& body)
     const int addedCount = added.toArray().size();
     const int removedCount = removed.toArray().size();
     BO_LOG(qInfo) << "Update Blacklist response received : status=" << status
-                  << " version=" << reply.value(QStringLiteral("version")).toString() << " added=" << addedCount
-                  << " removed=" << removedCount;
+                  << " version=" << PeerText::forLog(reply.value(QStringLiteral("version")).toString())
+                  << " added=" << addedCount << " removed=" << removedCount;
     if (!body.isObject() || !isList(added, removed) || !isList(removed, added)) {
         BO_LOG(qCritical) << "ERROR: Blacklist reply is not a change list of uids; not applied";
         return false;
@@ -497,11 +498,12 @@ Deferred<> CardBO::heartbeat()
 void CardBO::handleHeartbeatResponse(int status, const QJsonValue& body)
 {
     const QJsonObject reply = body.toObject();
-    BO_LOG(qInfo) << "Heartbeat response received : status=" << status << compact(maskedReply(reply));
+    BO_LOG(qInfo) << "Heartbeat response received : status=" << status << PeerText::forLog(compact(maskedReply(reply)));
 
     const QString blacklist = reply.value(QStringLiteral("blacklistVersion")).toString();
     if (!blacklist.isEmpty() && blacklist != m_database.param(QStringLiteral("blacklistVer")).toString()) {
-        BO_LOG(qWarning) << QStringLiteral("WARN: New blacklist version available : %1 ").arg(blacklist);
+        BO_LOG(qWarning)
+            << QStringLiteral("WARN: New blacklist version available : %1 ").arg(PeerText::forLog(blacklist));
         QPointer<CardBO> self(this);
         updateBlacklist(blacklist).done([self, blacklist] {
             if (self)
@@ -537,7 +539,7 @@ void CardBO::triggerSoftware(const QJsonObject& reply)
         return;
     const QString url = reply.value(QStringLiteral("softwareUrl")).toString();
     const QString md5 = reply.value(QStringLiteral("softwareMd5")).toString();
-    BO_LOG(qWarning) << QStringLiteral("WARN: New software version available : %1").arg(version);
+    BO_LOG(qWarning) << QStringLiteral("WARN: New software version available : %1").arg(PeerText::forLog(version));
     m_terminal.triggerUpdate(version, url, md5);
 }
 
@@ -557,7 +559,7 @@ void CardBO::applyConfig(const QJsonArray& config)
         if (verdict == SettingsValidator::Verdict::Change)
             SettingsValidator::insert(&changes, name, value);
         else if (verdict != SettingsValidator::Verdict::NoChange)
-            BO_LOG(qWarning) << "WARN: Remote configuration entry skipped : " << error;
+            BO_LOG(qWarning) << "WARN: Remote configuration entry skipped : " << PeerText::forLog(error);
     }
     m_config.fromJson(changes);
 }
@@ -578,9 +580,9 @@ void CardBO::onParamChanged(const QString& key, const QVariant& value)
         m_http.setHeader(QStringLiteral("X-API-Key"), value.toString());
     }
     if (key == QLatin1String("blacklistVer"))
-        BO_LOG(qInfo) << "New blacklist avaliable : " << value.toString();
+        BO_LOG(qInfo) << "New blacklist avaliable : " << PeerText::forLog(value.toString());
     if (key == QLatin1String("softwareVer"))
-        BO_LOG(qInfo) << "New software update avaliable : " << value.toString();
+        BO_LOG(qInfo) << "New software update avaliable : " << PeerText::forLog(value.toString());
 }
 
 void CardBO::onConfigChanged(const QVariantMap& changes)
@@ -589,13 +591,14 @@ void CardBO::onConfigChanged(const QVariantMap& changes)
         return;
     BO_LOG(qWarning) << "WARN: Configuration changed. Applying.";
     for (auto it = changes.cbegin(); it != changes.cend(); ++it)
-        BO_LOG(qInfo) << "  " << it.key() << " : " << Config::maskedValue(it.key(), it.value()).toString();
+        BO_LOG(qInfo) << "  " << PeerText::forLog(it.key()) << " : "
+                      << PeerText::forLog(Config::maskedValue(it.key(), it.value()).toString());
     initClient();
 }
 
 void CardBO::sendProgress(const QString& operation, int percent)
 {
-    BO_LOG(qInfo) << QStringLiteral("Sending progress : [%1%%] %2").arg(percent).arg(operation);
+    BO_LOG(qInfo) << QStringLiteral("Sending progress : [%1%%] %2").arg(percent).arg(PeerText::forLog(operation));
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("progress"), QString::number(percent));
     query.addQueryItem(QStringLiteral("operation"), operation);
@@ -638,7 +641,8 @@ void CardBO::sendTransaction(Transaction::Ptr trans)
     case Database::AddResult::Added:
         break;
     case Database::AddResult::Duplicate:
-        BO_LOG(qWarning) << "WARN: Transaction already queued, not added again : " << trans->toString();
+        BO_LOG(qWarning) << "WARN: Transaction already queued, not added again : "
+                         << PeerText::forLog(trans->toString());
         break;
     case Database::AddResult::Failed:
         m_retryBuffer.append(trans);
@@ -658,9 +662,10 @@ void CardBO::flushRetryBuffer()
             continue;
         }
         if (result == Database::AddResult::Added)
-            BO_LOG(qInfo) << "Held transaction stored : " << (*it)->toString();
+            BO_LOG(qInfo) << "Held transaction stored : " << PeerText::forLog((*it)->toString());
         else
-            BO_LOG(qWarning) << "WARN: Held transaction already stored, dropped : " << (*it)->toString();
+            BO_LOG(qWarning) << "WARN: Held transaction already stored, dropped : "
+                             << PeerText::forLog((*it)->toString());
         it = m_retryBuffer.erase(it);
     }
 }
@@ -685,8 +690,9 @@ void CardBO::processPendingTransactions()
         releaseSendLock();
         return;
     }
-    BO_LOG(qInfo)
-        << QStringLiteral("Sending transaction (remaining=%1) : %2").arg(qMax(due, 1) - 1).arg(trans->toString());
+    BO_LOG(qInfo) << QStringLiteral("Sending transaction (remaining=%1) : %2")
+                         .arg(qMax(due, 1) - 1)
+                         .arg(PeerText::forLog(trans->toString()));
     QPointer<CardBO> self(this);
     transmitTransaction(trans)
         .fail([self] {
@@ -736,7 +742,7 @@ void CardBO::handleTransResponse(const Transaction::Ptr& trans, int status, cons
     if (completed && (status == 200 || status == 201)) {
         details.sendStatus = QStringLiteral("OK");
         details.sendSchedDate = QDateTime();
-        BO_LOG(qInfo) << "Transaction sent successfully : " << trans->toString();
+        BO_LOG(qInfo) << "Transaction sent successfully : " << PeerText::forLog(trans->toString());
     } else {
         handleErrorResponse(status, body);
         if (cutShort || shouldRetransmit(status)) {
@@ -744,11 +750,12 @@ void CardBO::handleTransResponse(const Transaction::Ptr& trans, int status, cons
             BO_LOG(qInfo) << QStringLiteral("Scheduling re-transmit at %1 (attempts=%2) : %3")
                                  .arg(details.sendSchedDate.toString(Qt::ISODate))
                                  .arg(details.sendAttempts)
-                                 .arg(trans->toString());
+                                 .arg(PeerText::forLog(trans->toString()));
         } else {
             details.sendStatus = QStringLiteral("FAILED");
             details.sendSchedDate = QDateTime();
-            BO_LOG(qWarning) << "WARN: Transaction will not be re-transmitted : " << trans->toString();
+            BO_LOG(qWarning) << "WARN: Transaction will not be re-transmitted : "
+                             << PeerText::forLog(trans->toString());
         }
     }
     m_replyRecorded = m_database.transUpdate(trans);

@@ -1,6 +1,7 @@
 #include "Database.h"
 
 #include "Config.h"
+#include "PeerText.h"
 #include "PrivateFile.h"
 #include "SqlDatabase.h"
 
@@ -49,7 +50,8 @@ bool runRow(QSqlQuery& query, const QString& uid)
     query.bindValue(0, uid);
     if (query.exec())
         return true;
-    DB_LOG(qCritical) << "ERROR: Could not execute query : " << query.lastQuery() << " (uid=" << uid << ")";
+    DB_LOG(qCritical) << "ERROR: Could not execute query : " << query.lastQuery() << " (uid=" << PeerText::forLog(uid)
+                      << ")";
     DB_LOG(qCritical) << "ERROR: " << query.lastError().text();
     return false;
 }

@@ -1,6 +1,7 @@
 #include "ESB.h"
 
 #include "Config.h"
+#include "PeerText.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -56,7 +57,8 @@ Deferred<ESB::Response> ESB::send(const QString& name, const QString& path, cons
         .fail([result](int status, const QJsonValue& body) {
             const QString text = body.isString() ? body.toString()
                                                  : QString::fromUtf8(QJsonDocument(body.toObject()).toJson(QJsonDocument::Compact));
-            ESB_LOG(qCritical) << QStringLiteral("ERROR: Operation failed : (%1) %2").arg(status).arg(text);
+            ESB_LOG(qCritical)
+                << QStringLiteral("ERROR: Operation failed : (%1) %2").arg(status).arg(PeerText::forLog(text));
             result.reject(Response { status, body.toString() });
         })
         .done([result](int status, const QJsonValue& body) { result.resolve(Response { status, body.toString() }); });

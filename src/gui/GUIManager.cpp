@@ -6,6 +6,7 @@
 #include "EventLogout.h"
 #include "IPv4.h"
 #include "Logger.h"
+#include "PeerText.h"
 #include "Session.h"
 
 #include <QCoreApplication>
@@ -189,7 +190,7 @@ void GUIManager::onMqttConnected()
 
 void GUIManager::onMqttError(const QString& text)
 {
-    qCritical().noquote() << "[GUIManager] ERROR: " + text;
+    qCritical().noquote() << "[GUIManager] ERROR: " + PeerText::forLog(text);
 }
 
 void GUIManager::initManagers()
@@ -331,7 +332,7 @@ void GUIManager::setLanguage(const QString& lang)
 
 void GUIManager::onConfigChanged(const QVariantMap& changes)
 {
-    qInfo().noquote() << "[GUIManager] Config changed : " + changesText(changes);
+    qInfo().noquote() << "[GUIManager] Config changed : " + PeerText::forLog(changesText(changes));
     // Every key of the set is handled: a set of several keys loses none of them.
     if (changes.contains(QStringLiteral("gui/showCursor"))) {
         qInfo().noquote() << "[GUIManager] Cursor changed : " + QString(showCursor() ? "visible" : "hidden");

@@ -1,6 +1,7 @@
 #include "ScreenLogic.h"
 
 #include "Config.h"
+#include "PeerText.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -131,7 +132,7 @@ void ScreenLogic::sessionWaitCardCollect()
 void ScreenLogic::sessionFinished(bool success, const QString& error)
 {
     qWarning().noquote() << "[GUIManager] --------- onTerminalSessionFinisehed : result = "
-            + QString(success ? "true" : "false") + "  error = " + error;
+            + QString(success ? "true" : "false") + "  error = " + PeerText::forLog(error);
     if (success) {
         setMessage(translated("Please collect your card"));
         setScreen(QStringLiteral("Success"), 60000);

@@ -2,6 +2,7 @@
 
 #include "Config.h"
 #include "MqttClient.h"
+#include "PeerText.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -100,16 +101,16 @@ void UiMqttService::onReceived(const QByteArray& payload, const QByteArray& rawT
     const QString base = root();
     if (!topic.startsWith(base + QLatin1Char('/')))
         return;
-    qInfo().noquote() << "[GUIManager] Message received : " + topic;
+    qInfo().noquote() << "[GUIManager] Message received : " + PeerText::forLog(topic);
     // A body this large is no request of ours: it is not even parsed.
     if (payload.size() > kMaxPayloadBytes) {
         qWarning().noquote() << QStringLiteral("[GUIManager] WARN: Message ignored, larger than %1 bytes: %2")
                                     .arg(kMaxPayloadBytes)
-                                    .arg(topic);
+                                    .arg(PeerText::forLog(topic));
         return;
     }
     const QJsonDocument document = QJsonDocument::fromJson(payload);
-    qDebug().noquote() << "[GUIManager] Data : " + Config::maskedPayload(payload);
+    qDebug().noquote() << "[GUIManager] Data : " + PeerText::forLog(Config::maskedPayload(payload));
 
     const QString suffix = topic.mid(base.size());
     if (suffix == QLatin1String("/info/get"))
@@ -132,13 +133,13 @@ void UiMqttService::setConfig(const QJsonDocument& document)
     QStringList unknown;
     QString error;
     if (!m_validator.check(document.object(), &changes, &unknown, &error)) {
-        qWarning().noquote() << "[GUIManager] WARN: Configuration not changed: " + error;
+        qWarning().noquote() << "[GUIManager] WARN: Configuration not changed: " + PeerText::forLog(error);
         return;
     }
     if (!unknown.isEmpty()) {
         const int shown = qMin(unknown.size(), kMaxKeysShown);
         qWarning().noquote() << "[GUIManager] WARN: Settings this terminal does not hold, ignored: "
-                + unknown.mid(0, shown).join(QStringLiteral(", "))
+                + PeerText::forLog(unknown.mid(0, shown).join(QStringLiteral(", ")))
                 + (unknown.size() > shown ? QStringLiteral(" and %1 more").arg(unknown.size() - shown) : QString());
     }
     // One operation: one save, one change announcement, one publish of the configuration.

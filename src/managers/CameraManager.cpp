@@ -3,6 +3,7 @@
 #include "Config.h"
 #include "Container.h"
 #include "MqttClient.h"
+#include "PeerText.h"
 #include "Plate.h"
 
 #include <QDebug>
@@ -215,7 +216,7 @@ void CameraManager::runCycle(const Deferred<QList<VAXCamera::Result>>& cycle)
         const int timeout = m_config.get(QStringLiteral("camera/responseTimeoutMsec")).toInt();
         camera->startCameraProcess(m_transactionId, retries, timeout)
             .fail([host, status](const QString& text) {
-                warning() << "WARN: Camera " << host << " failed: " << text;
+                warning() << "WARN: Camera " << host << " failed: " << PeerText::forLog(text);
                 status.resolve(QStringLiteral("Camera ") + host + QStringLiteral(" failed: ") + text);
             })
             .done([guard, host, status, outcomes, waitMsec](const QString&) {
@@ -248,8 +249,9 @@ void CameraManager::runCycle(const Deferred<QList<VAXCamera::Result>>& cycle)
                 continue;
             }
             results.append(outcome.result);
-            info() << "IP : " << outcome.reading->ip() << " Plate : " << outcome.reading->plate();
-            info() << "IP : " << outcome.reading->ip() << " Container : " << outcome.reading->containerCode();
+            info() << "IP : " << outcome.reading->ip() << " Plate : " << PeerText::forLog(outcome.reading->plate());
+            info() << "IP : " << outcome.reading->ip()
+                   << " Container : " << PeerText::forLog(outcome.reading->containerCode());
         }
         cycle.resolve(results);
     });

@@ -1,4 +1,5 @@
 #include "CardIssuer.h"
+#include "PeerText.h"
 #include "ValueUpdate.h"
 
 #include <QDebug>
@@ -18,7 +19,7 @@ constexpr int kIssueCardAlreadyOnReader = 14;
 
 QString uidText(const Tag::Ptr& card)
 {
-    return card ? card->uid() : QStringLiteral("<none>");
+    return card ? PeerText::forLog(card->uid()) : QStringLiteral("<none>");
 }
 
 const char* boolText(bool value)
@@ -193,7 +194,7 @@ void CardIssuer::onCardDisposed()
 void CardIssuer::reject(const Deferred<Result>& d, const QString& error)
 {
     qCritical().noquote().nospace() << "[CardIssuer] "
-                                    << "ERROR: " << error;
+                                    << "ERROR: " << PeerText::forLog(error);
     d.reject(Result { Tag::Ptr(), error });
 }
 
@@ -267,7 +268,7 @@ void CardIssuer::finishAfterDisable(const Deferred<RFID::Result>& disabled, cons
     // The card was read or written: a reader that fails to switch off must not
     // leave the lane waiting, nor cost a good card.
     disabled.fail(guarded([onDisabled](const RFID::Result& r) {
-        warning() << "WARN: RFID disable failed : " << r.error;
+        warning() << "WARN: RFID disable failed : " << PeerText::forLog(r.error);
         onDisabled(false);
     }));
 }

@@ -1,6 +1,7 @@
 #include "Clock.h"
 
 #include "CommandRunner.h"
+#include "PeerText.h"
 
 #include <QDebug>
 #include <QDir>
@@ -115,7 +116,7 @@ void Clock::setTimezone(const QString& name)
         readTimezones();
     // The name goes to timedatectl as an argument: only a zone it listed, never an option.
     if (name.isEmpty() || name.startsWith(QLatin1Char('-')) || !m_timezones.contains(name)) {
-        qCritical().noquote().nospace() << Prefix << "ERROR: Unknown time zone : " << name;
+        qCritical().noquote().nospace() << Prefix << "ERROR: Unknown time zone : " << PeerText::forLog(name);
         return;
     }
     executeCmd(QStringLiteral("timedatectl"), { QStringLiteral("set-timezone"), name });
@@ -144,7 +145,7 @@ void Clock::setNtpServer(const QString& server)
                                         << kMaxServerLength << " characters)";
         return;
     }
-    qInfo().noquote().nospace() << Prefix << "Setting NTP server : " << server;
+    qInfo().noquote().nospace() << Prefix << "Setting NTP server : " << PeerText::forLog(server);
     writeNtpServer(server);
     refreshConfig();
 }
@@ -205,7 +206,7 @@ void Clock::refreshStatus()
         return;
     const QString timezone = parseTimezone(status);
     if (timezone != m_timezone) {
-        qInfo().noquote().nospace() << Prefix << "Timezone changed : " << timezone;
+        qInfo().noquote().nospace() << Prefix << "Timezone changed : " << PeerText::forLog(timezone);
         m_timezone = timezone;
         emit timezoneChanged();
     }
@@ -230,7 +231,7 @@ void Clock::refreshConfig()
         return;
     const QString server = parseNtpServer(config);
     if (server != m_ntpServer) {
-        qInfo().noquote().nospace() << Prefix << "NTP server changed : " << server;
+        qInfo().noquote().nospace() << Prefix << "NTP server changed : " << PeerText::forLog(server);
         m_ntpServer = server;
         emit ntpServerChanged();
     }

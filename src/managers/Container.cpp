@@ -1,5 +1,7 @@
 #include "Container.h"
 
+#include "PeerText.h"
+
 #include <QDebug>
 
 bool Container::processData(const QByteArray& body)
@@ -7,7 +9,7 @@ bool Container::processData(const QByteArray& body)
     qInfo().noquote().nospace() << "[VAXCamera] " << tag() << "Container::processData";
     bool ok = false;
     const QJsonObject object = parseObject(body, &ok);
-    if (!ok)
+    if (!ok || !fieldsFit(object, { "code", "date", "sizecode" }))
         return false;
     VAXReading* reading = initialCameraData();
     reading->setContainerCode(object.value(QLatin1String("code")).toString());
@@ -18,10 +20,11 @@ bool Container::processData(const QByteArray& body)
     reading->setIp(url().host());
     reading->setType(type());
     qInfo().noquote().nospace() << "[VAXCamera] "
-                                << "Code : " << reading->containerCode()
+                                << "Code : " << PeerText::forLog(reading->containerCode())
                                 << ", Date : " << reading->containerDate().toString(Qt::ISODateWithMs)
                                 << ", Confidence : " << reading->containerConfidence()
                                 << ", Processingtime : " << reading->containerProcessingTime()
-                                << ", SizeCode : " << reading->containerSizeCode() << ", IP : " << reading->ip();
+                                << ", SizeCode : " << PeerText::forLog(reading->containerSizeCode())
+                                << ", IP : " << reading->ip();
     return true;
 }

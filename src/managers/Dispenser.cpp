@@ -1,6 +1,7 @@
 #include "Dispenser.h"
 
 #include "MqttClient.h"
+#include "PeerText.h"
 #include "ValueUpdate.h"
 
 #include <QDebug>
@@ -191,9 +192,9 @@ void Dispenser::onMqttReceived(const QByteArray& payload, const QString& topic)
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        qCritical().noquote().nospace()
-            << "[Dispenser] "
-            << QStringLiteral("ERROR: Failed to parse JSON message (topic=%1) :%2 )").arg(topic, text);
+        qCritical().noquote().nospace() << "[Dispenser] "
+                                        << QStringLiteral("ERROR: Failed to parse JSON message (topic=%1) :%2 )")
+                                               .arg(PeerText::forLog(topic), PeerText::forLog(text));
         return;
     }
     const QJsonObject object = document.object();

@@ -1,6 +1,7 @@
 #include "Ethernet.h"
 
 #include "MqttClient.h"
+#include "PeerText.h"
 #include "ServiceMessage.h"
 #include "ValueUpdate.h"
 
@@ -60,11 +61,12 @@ bool Ethernet::save()
     }
     qInfo().noquote().nospace() << Prefix << "Saving configuration";
     qInfo().noquote().nospace() << Prefix << Rule;
-    qInfo().noquote().nospace() << Prefix << "Method  : " << m_method;
-    qInfo().noquote().nospace() << Prefix << "Address : " << m_config.address();
-    qInfo().noquote().nospace() << Prefix << "Netmask : " << m_config.mask();
-    qInfo().noquote().nospace() << Prefix << "Gateway : " << m_config.gateway();
-    qInfo().noquote().nospace() << Prefix << "DNS     : " << m_config.dns0() << ", " << m_config.dns1();
+    qInfo().noquote().nospace() << Prefix << "Method  : " << PeerText::forLog(m_method);
+    qInfo().noquote().nospace() << Prefix << "Address : " << PeerText::forLog(m_config.address());
+    qInfo().noquote().nospace() << Prefix << "Netmask : " << PeerText::forLog(m_config.mask());
+    qInfo().noquote().nospace() << Prefix << "Gateway : " << PeerText::forLog(m_config.gateway());
+    qInfo().noquote().nospace() << Prefix << "DNS     : " << PeerText::forLog(m_config.dns0()) << ", "
+                                << PeerText::forLog(m_config.dns1());
     qInfo().noquote().nospace() << Prefix << Rule;
     return true;
 }

@@ -1,5 +1,7 @@
 #include "Plate.h"
 
+#include "PeerText.h"
+
 #include <QDebug>
 
 bool Plate::processData(const QByteArray& body)
@@ -7,7 +9,9 @@ bool Plate::processData(const QByteArray& body)
     qInfo().noquote().nospace() << "[VAXCamera] " << tag() << "Plate::processData";
     bool ok = false;
     const QJsonObject object = parseObject(body, &ok);
-    if (!ok)
+    if (!ok
+        || !fieldsFit(
+            object, { "plate", "country", "directionstr", "id", "imageid", "blacklist", "whitelist", "utcdate" }))
         return false;
     VAXReading* reading = initialCameraData();
     reading->setPlate(object.value(QLatin1String("plate")).toString());
@@ -23,12 +27,15 @@ bool Plate::processData(const QByteArray& body)
     reading->setIp(url().host());
     reading->setType(type());
     qInfo().noquote().nospace() << "[VAXCamera] "
-                                << "Plate : " << reading->plate() << ", Country : " << reading->country()
+                                << "Plate : " << PeerText::forLog(reading->plate())
+                                << ", Country : " << PeerText::forLog(reading->country())
                                 << ", Confidence : " << reading->confidence()
                                 << ", Direction : " << reading->direction()
-                                << ", Directionstr : " << reading->directionStr() << ", Id : " << reading->id()
-                                << ", Imageid : " << reading->imageId() << ", Blacklist : " << reading->blacklist()
-                                << ", Whitelist : " << reading->whitelist()
+                                << ", Directionstr : " << PeerText::forLog(reading->directionStr())
+                                << ", Id : " << PeerText::forLog(reading->id())
+                                << ", Imageid : " << PeerText::forLog(reading->imageId())
+                                << ", Blacklist : " << PeerText::forLog(reading->blacklist())
+                                << ", Whitelist : " << PeerText::forLog(reading->whitelist())
                                 << ", Utcdate : " << reading->utcDate().toString(Qt::ISODateWithMs)
                                 << ", IP : " << reading->ip();
     return true;

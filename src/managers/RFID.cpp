@@ -2,6 +2,7 @@
 
 #include "KSTVv1Card.h"
 #include "MqttClient.h"
+#include "PeerText.h"
 #include "ValueUpdate.h"
 
 #include <QDebug>
@@ -16,7 +17,7 @@ constexpr int kReaderTimeoutMs = 3000;
 
 QString uidText(const Tag::Ptr& card)
 {
-    return card ? card->uid() : QStringLiteral("<none>");
+    return card ? PeerText::forLog(card->uid()) : QStringLiteral("<none>");
 }
 } // namespace
 
@@ -191,7 +192,7 @@ void RFID::onMqttReceived(const QByteArray& payload, const QString& topic)
     const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         qCritical().noquote().nospace() << "[RFID] "
-                                        << "Failed to parse JSON message: " << payload;
+                                        << "Failed to parse JSON message: " << PeerText::forLog(payload);
         return;
     }
     const QJsonObject object = document.object();

@@ -1,6 +1,7 @@
 #include "ServiceMessage.h"
 
 #include "Config.h"
+#include "PeerText.h"
 
 #include <QDebug>
 #include <QJsonDocument>
@@ -17,7 +18,8 @@ bool parseServiceMessage(
         = QJsonDocument::fromJson(payload.isEmpty() && emptyIsObject ? QByteArrayLiteral("{ }") : payload, &error);
     if (error.error != QJsonParseError::NoError) {
         qCritical().noquote().nospace() << prefix << "Failed to parse JSON message: "
-                                        << (withPayload ? Config::maskedPayload(payload) : error.errorString());
+                                        << (withPayload ? PeerText::forLog(Config::maskedPayload(payload))
+                                                        : error.errorString());
         return false;
     }
     object = document.object();

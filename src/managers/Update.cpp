@@ -1,6 +1,7 @@
 #include "Update.h"
 
 #include "MqttClient.h"
+#include "PeerText.h"
 #include "ServiceMessage.h"
 #include "ValueUpdate.h"
 
@@ -60,7 +61,7 @@ void Update::install()
         qWarning().noquote().nospace() << Prefix << "WARN: Cannot install. There are no pending versions";
         return;
     }
-    qInfo().noquote().nospace() << Prefix << "Installing pending update : " << m_pending;
+    qInfo().noquote().nospace() << Prefix << "Installing pending update : " << PeerText::forLog(m_pending);
     m_client.publish(QByteArray(), m_root + QStringLiteral("/install"), 0, false);
 }
 
@@ -72,8 +73,10 @@ void Update::trigger(const QString& version, const QString& uri, const QString& 
         { QStringLiteral("md5"), checksum },
         { QStringLiteral("at"), 0 },
     };
-    qInfo().noquote().nospace()
-        << Prefix << QStringLiteral("Triggerring download : v=%1, uri=%2, checksum=%3").arg(version, uri, checksum);
+    qInfo().noquote().nospace() << Prefix
+                                << QStringLiteral("Triggerring download : v=%1, uri=%2, checksum=%3")
+                                       .arg(PeerText::forLog(version), PeerText::forLog(uri),
+                                           PeerText::forLog(checksum));
     m_client.publish(QJsonDocument(body).toJson(), m_root + QStringLiteral("/trigger"), 0, false);
 }
 

@@ -1,6 +1,7 @@
 #include "VAXCamera.h"
 
 #include "Config.h"
+#include "PeerText.h"
 
 #include <QAuthenticator>
 #include <QDebug>
@@ -124,7 +125,7 @@ Deferred<QString> VAXCamera::startCameraProcess(const QString& id, int retries, 
     const QString role = m_type;
     sendCameraTrigger(hostUrl(appPath(m_type)).toString())
         .fail([result, role](const QString& text) {
-            info() << "[" << role << "] Trigger camera error : " << text;
+            info() << "[" << role << "] Trigger camera error : " << PeerText::forLog(text);
             result.reject(text);
         })
         .done([result, role](const QString& text) {
@@ -144,6 +145,8 @@ Deferred<QString> VAXCamera::sendCameraTrigger(const QString& prefix)
 
     QNetworkRequest request(url);
     request.setRawHeader("Connection", "close");
+    // A compressed body would be inflated before it could be counted.
+    request.setRawHeader("Accept-Encoding", "identity");
     // A push may overtake the trigger's reply; keep it for the wait from now on.
     m_keepEarlyPush = true;
     m_hasEarlyPush = false;
@@ -153,20 +156,22 @@ Deferred<QString> VAXCamera::sendCameraTrigger(const QString& prefix)
     m_pendingTriggers.append(result);
 
     QNetworkReply* reply = m_network->get(request);
+    const std::shared_ptr<QString> tooLarge = limitReply(reply, MaxTriggerReplyBytes);
     auto* timer = new QTimer(this);
     timer->setSingleShot(true);
     connect(timer, &QTimer::timeout, this, [this, reply] {
         warning() << tag() << "WARN: Cannot send trigger signal. Timeout value : " << m_timeoutMsec;
         reply->abort();
     });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, timer, result] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, timer, result, tooLarge] {
         timer->stop();
         timer->deleteLater();
         reply->deleteLater();
         if (reply->error() != QNetworkReply::NoError) {
             m_keepEarlyPush = false;
-            critical() << tag() << "Error : " << reply->errorString();
-            result.reject(QStringLiteral("[%1] Trigger HTTP error :").arg(m_type) + reply->errorString());
+            const QString error = tooLarge->isEmpty() ? reply->errorString() : *tooLarge;
+            critical() << tag() << "Error : " << PeerText::forLog(error);
+            result.reject(QStringLiteral("[%1] Trigger HTTP error :").arg(m_type) + error);
             return;
         }
         result.resolve(QString());
@@ -217,14 +222,16 @@ Deferred<VAXCamera::Result> VAXCamera::waitTCPDataMessage(int timeoutMsec)
 void VAXCamera::handleTCPMessage(const QString& path, const QByteArray& body)
 {
     info() << tag() << "handleCameraPostMessage";
-    info() << "Received post message : " << Config::maskedPayload(body);
+    info() << "Received post message : " << PeerText::forLog(Config::maskedPayload(body));
     if (path.contains(QLatin1String("heartbeat"))) {
         info() << "ALPR heartbeat";
         processHeartbeatMessage(body);
         return;
     }
+    m_pushRefusal.clear();
     if (!processData(body)) {
-        emit processDataFinished(Result { QStringLiteral("Parse Error"), nullptr });
+        const QString message = m_pushRefusal.isEmpty() ? QStringLiteral("Parse Error") : m_pushRefusal;
+        emit processDataFinished(Result { message, nullptr });
         return;
     }
     if (m_keepEarlyPush) {
@@ -246,6 +253,21 @@ QJsonObject VAXCamera::parseObject(const QByteArray& body, bool* ok) const
     return document.object();
 }
 
+bool VAXCamera::fieldsFit(const QJsonObject& object, std::initializer_list<const char*> keys)
+{
+    for (const char* key : keys) {
+        const QString text = object.value(QLatin1String(key)).toString();
+        const int bytes = text.toUtf8().size();
+        if (bytes <= MaxFieldBytes)
+            continue;
+        m_pushRefusal = QStringLiteral("Field %1 longer than %2 bytes").arg(QLatin1String(key)).arg(MaxFieldBytes);
+        warning() << tag() << "WARN: Push refused: " << m_pushRefusal << " (" << bytes
+                  << ") : " << PeerText::forLog(text, 64);
+        return false;
+    }
+    return true;
+}
+
 QDateTime VAXCamera::dateValue(const QJsonValue& value)
 {
     return QDateTime::fromString(value.toString(), Qt::ISODateWithMs);
@@ -259,7 +281,9 @@ void VAXCamera::processHeartbeatMessage(const QByteArray& body)
     info() << tag() << "Heartbeat message received";
     bool ok = false;
     const QJsonObject object = parseObject(body, &ok);
-    if (!ok)
+    if (!ok
+        || !fieldsFit(
+            object, { "SoftwareVersion", "Manufacturer", "SerialNumber", "Model", "FirmwareVersion", "Date", "PID" }))
         return;
     m_reading->setPending(object.value(QLatin1String("pending")).toInt());
     m_reading->setSoftwareVersion(object.value(QLatin1String("SoftwareVersion")).toString());
@@ -272,9 +296,29 @@ void VAXCamera::processHeartbeatMessage(const QByteArray& body)
     m_reading->setPid(object.value(QLatin1String("PID")).toString());
 }
 
+std::shared_ptr<QString> VAXCamera::limitReply(QNetworkReply* reply, qint64 maxBytes)
+{
+    auto reason = std::make_shared<QString>();
+    // Held back by the network layer once this much waits unread, so the body cannot pile
+    // up in memory faster than it is counted here.
+    reply->setReadBufferSize(maxBytes + 1);
+    const auto check = [this, reply, maxBytes, reason](qint64 received, qint64 announced) {
+        if (!reason->isEmpty() || (received <= maxBytes && announced <= maxBytes))
+            return;
+        *reason = QStringLiteral("Reply larger than %1 bytes").arg(maxBytes);
+        warning() << tag() << "WARN: " << *reason << ", aborted";
+        reply->abort();
+    };
+    connect(reply, &QNetworkReply::metaDataChanged, this,
+        [reply, check] { check(0, reply->header(QNetworkRequest::ContentLengthHeader).toLongLong()); });
+    connect(reply, &QNetworkReply::downloadProgress, this, check);
+    return reason;
+}
+
 void VAXCamera::guardReply(
     QNetworkReply* reply, const QString& timeoutWarning, const std::function<void(QNetworkReply*, bool)>& onFinished)
 {
+    const std::shared_ptr<QString> tooLarge = limitReply(reply, MaxReplyBytes);
     auto* timer = new QTimer(this);
     timer->setSingleShot(true);
     auto timedOut = std::make_shared<bool>(false);
@@ -283,12 +327,13 @@ void VAXCamera::guardReply(
         *timedOut = true;
         reply->abort();
     });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, timer, timedOut, onFinished] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, timer, timedOut, tooLarge, onFinished] {
         timer->stop();
         timer->deleteLater();
         reply->deleteLater();
         if (reply->error() != QNetworkReply::NoError)
-            critical() << tag() << "Error : " << reply->errorString();
+            critical() << tag()
+                       << "Error : " << PeerText::forLog(tooLarge->isEmpty() ? reply->errorString() : *tooLarge);
         onFinished(reply, *timedOut);
     });
     timer->start(m_timeoutMsec);
@@ -325,11 +370,13 @@ void VAXCamera::parseCameraInfo(const QByteArray& body)
         m_reading->setSoftwareVersion(list.value(QLatin1String("SocSerialNumber")).toString());
         m_reading->setDate(dateValue(list.value(QLatin1String("BuildDate"))));
     }
-    info() << tag() << "Manufacturer / Brand : " << m_reading->manufacturer()
-           << ", SerialNumber : " << m_reading->serialNumber() << ", Model : " << m_reading->model()
-           << ", FirmwareVersion : " << m_reading->firmwareVersion()
-           << ", BuildDate : " << m_reading->date().toString(Qt::ISODate) << ", SOC : " << m_reading->pid()
-           << ", SocSerialNumber : " << m_reading->softwareVersion();
+    info() << tag() << "Manufacturer / Brand : " << PeerText::forLog(m_reading->manufacturer())
+           << ", SerialNumber : " << PeerText::forLog(m_reading->serialNumber())
+           << ", Model : " << PeerText::forLog(m_reading->model())
+           << ", FirmwareVersion : " << PeerText::forLog(m_reading->firmwareVersion())
+           << ", BuildDate : " << m_reading->date().toString(Qt::ISODate)
+           << ", SOC : " << PeerText::forLog(m_reading->pid())
+           << ", SocSerialNumber : " << PeerText::forLog(m_reading->softwareVersion());
 }
 
 void VAXCamera::uploadCameraConfiguration()
@@ -395,12 +442,14 @@ bool VAXCamera::parseCameraXMLData(const QByteArray& body)
         m_reading->setImageId(text("image_id"));
         m_reading->setDate(QDateTime::fromString(text("date"), Qt::TextDate));
         m_reading->setIp(m_url.host());
-        info() << tag() << "Plate : " << m_reading->plate() << " Country : " << m_reading->country()
-               << ", Date : " << m_reading->date().toString() << " " << m_reading->ip();
+        info() << tag() << "Plate : " << PeerText::forLog(m_reading->plate())
+               << " Country : " << PeerText::forLog(m_reading->country()) << ", Date : " << m_reading->date().toString()
+               << " " << m_reading->ip();
         emit retrieveTriggerDataSignal(m_type, m_reading);
         return true;
     }
     if (xml.hasError())
-        qDebug().noquote().nospace() << "[VAXCamera] " << tag() << "XML Error : " << xml.errorString();
+        qDebug().noquote().nospace() << "[VAXCamera] " << tag()
+                                     << "XML Error : " << PeerText::forLog(xml.errorString());
     return false;
 }

@@ -15,6 +15,8 @@
 #include <QUrl>
 
 #include <functional>
+#include <initializer_list>
+#include <memory>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -34,6 +36,10 @@ public:
 
     // Fixed waits of a cycle; tests shorten them.
     static constexpr int TriggerTimeoutMsec = 10000;
+    // A reply body beyond these sizes is refused: the trigger's reply carries nothing
+    // the lane reads, the device routines' replies are small documents.
+    static constexpr qint64 MaxTriggerReplyBytes = 64 * 1024;
+    static constexpr qint64 MaxReplyBytes = 1024 * 1024;
 
     explicit VAXCamera(const QUrl& url, QObject* parent = nullptr);
     // Settles a trigger or data wait still pending as failed, so no cycle waits for ever.
@@ -74,8 +80,13 @@ signals:
     void processDataFinished(VAXCamera::Result result);
 
 protected:
+    // Readings are a dozen characters; a text field of a push longer than this refuses the push.
+    static constexpr int MaxFieldBytes = 256;
+
     // Log prefix "[role] " after the class name.
     QString tag() const;
+    // False, logged, when a text under one of the keys is too long; the push's outcome then says so.
+    bool fieldsFit(const QJsonObject& object, std::initializer_list<const char*> keys);
     // A JSON object body, or an empty object with ok false (logged).
     QJsonObject parseObject(const QByteArray& body, bool* ok) const;
     static QDateTime dateValue(const QJsonValue& value);
@@ -83,6 +94,9 @@ protected:
 private:
     // A URL of the camera's host with a path, over http on port 80.
     QUrl hostUrl(const QString& path) const;
+    // Aborts the reply once its body, announced or received, exceeds maxBytes; the
+    // returned text is then set to the reason, for the finished handler.
+    std::shared_ptr<QString> limitReply(QNetworkReply* reply, qint64 maxBytes);
     // Aborts the reply after timeoutMsec with the warning; calls onFinished(reply, timedOut) once.
     void guardReply(QNetworkReply* reply, const QString& timeoutWarning,
         const std::function<void(QNetworkReply*, bool)>& onFinished);
@@ -102,6 +116,8 @@ private:
     // A push that arrived after the trigger went out but before a wait started.
     bool m_keepEarlyPush = false;
     bool m_hasEarlyPush = false;
+    // Why the push being handled was refused, when a field did not fit.
+    QString m_pushRefusal;
 };
 
 Q_DECLARE_METATYPE(VAXCamera::Result)

@@ -4,6 +4,7 @@
 #include "Config.h"
 #include "KSTVv1Card.h"
 #include "Loop.h"
+#include "PeerText.h"
 #include "Session.h"
 #include "Terminal.h"
 
@@ -27,7 +28,7 @@ QDebug critical()
 
 QString uidOr(const Tag::Ptr& card, const char* none)
 {
-    return card ? card->uid() : QString::fromLatin1(none);
+    return card ? PeerText::forLog(card->uid()) : QString::fromLatin1(none);
 }
 } // namespace
 
@@ -212,13 +213,13 @@ void IssueEngine::prepareCard()
     m_issuer.prepareCard()
         .fail([alive](const manager::CardIssuer::Result& result) {
             if (*alive)
-                critical() << "ERROR: Failed to prepare card : " << result.error;
+                critical() << "ERROR: Failed to prepare card : " << PeerText::forLog(result.error);
         })
         .done([this, alive](const manager::CardIssuer::Result& result) {
             if (!*alive)
                 return;
             const QString uid = result.card ? result.card->uid() : QString();
-            info() << "Card prepared : " << uid;
+            info() << "Card prepared : " << PeerText::forLog(uid);
             session()->setCardId(uid);
             // Only an idle lane opens a passage here: the same preparation also
             // completes inside an issue, when the issuer hands it on.
@@ -252,10 +253,10 @@ void IssueEngine::onReadings(const QMap<QString, QString>& readings)
     session()->setReadings(values);
     const State next = session()->buttonPressed() ? Permission : WaitUser;
     info() << "--- DATA COLLECTED -----------------";
-    info() << "Card UID : " << session()->cardId();
+    info() << "Card UID : " << PeerText::forLog(session()->cardId());
     info() << "Cameras  : " << values.size();
     for (auto it = values.begin(); it != values.end(); ++it)
-        info() << "  " << it.key() << " : " << it.value().toString();
+        info() << "  " << it.key() << " : " << PeerText::forLog(it.value().toString());
     info() << "------------------------------------";
     emit sessionDataCollected();
     setState(next);
@@ -285,7 +286,7 @@ void IssueEngine::issueCard()
             if (!*alive)
                 return;
             m_issueInFlight = false;
-            critical() << "ERROR: " << result.error;
+            critical() << "ERROR: " << PeerText::forLog(result.error);
             if (state() != CardProcess)
                 return ignore();
             session()->setError(result.error);

@@ -5,6 +5,7 @@
 #include "Ethernet.h"
 #include "IssueEngine.h"
 #include "MqttClient.h"
+#include "PeerText.h"
 #include "Session.h"
 #include "ValueUpdate.h"
 
@@ -315,10 +316,10 @@ void Terminal::logStateBox()
     info() << " TERMINAL STATE";
     info() << kRule;
     info() << " Serial Num : " << m_serialNum;
-    info() << " Type       : " << m_type;
+    info() << " Type       : " << PeerText::forLog(m_type);
     info() << " State      : " << stateToStr(m_state);
-    info() << " Customs    : (" << m_customsId << ") " << m_database->findCustoms(customs).name;
-    info() << " Location   : (" << m_locationId << ") " << m_database->findLocation(location).name;
+    info() << " Customs    : (" << m_customsId << ") " << PeerText::forLog(m_database->findCustoms(customs).name);
+    info() << " Location   : (" << m_locationId << ") " << PeerText::forLog(m_database->findLocation(location).name);
     info() << " Uptime     : " << uptime();
     info() << kRule;
     info() << " RFID       : " << activeText(m_rfid.active());
@@ -402,13 +403,13 @@ void Terminal::onDirectoryChanged(const QString& dir)
 
 void Terminal::onModelChanged()
 {
-    warning() << "WARN: Dispenser model changed : " << m_dispenser.model();
+    warning() << "WARN: Dispenser model changed : " << PeerText::forLog(m_dispenser.model());
     setType(modelToType(m_dispenser.model()));
 }
 
 void Terminal::onTypeChanged()
 {
-    warning() << "WARN: Terminal type changed : " << m_type;
+    warning() << "WARN: Terminal type changed : " << PeerText::forLog(m_type);
     m_engine.reset();
     updateState();
 }

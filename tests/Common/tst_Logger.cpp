@@ -1,5 +1,6 @@
 #include "LogClock.h"
 #include "Logger.h"
+#include "PeerText.h"
 #include "SyslogSink.h"
 
 #include <QCoreApplication>
@@ -319,6 +320,38 @@ private slots:
         const QRegularExpression whole(QStringLiteral("^\\[    0\\.500\\] ([ab])\\d{4} \\1{100}$"));
         for (const QByteArray& line : run.err)
             QVERIFY2(whole.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+    }
+
+    // Peer text in a log line: escaped, bounded, marked when cut.
+    void peerTextForLog_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("maxChars");
+        QTest::addColumn<QString>("expected");
+        const QString pair = QString::fromUtf8("\xF0\x9F\x9A\x97"); // one character in two UTF-16 units
+        QTest::newRow("plain") << "ABC 1234-ü" << 1024 << "ABC 1234-ü";
+        QTest::newRow("C0, DEL, C1") << QString::fromUtf8("a\nb\r\tc\x1b[31m\x7f\xc2\x9b\x01") << 1024
+                                     << "a\\nb\\r\\tc\\x1b[31m\\x7f\\x9b\\x01";
+        QTest::newRow("separators, overrides")
+            << QString::fromUtf8("x\xe2\x80\xa8y\xe2\x80\xaez") << 1024 << "x\\u2028y\\u202ez";
+        QTest::newRow("cut") << "ABCDEFGH" << 4 << "ABCD...[shortened, 8 characters in all]";
+        QTest::newRow("escape not split") << "ABC\n" << 4 << "ABC...[shortened, 4 characters in all]";
+        QTest::newRow("pair not split") << "ABC" + pair << 4 << "ABC...[shortened, 5 characters in all]";
+    }
+
+    void peerTextForLog()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, maxChars);
+        QFETCH(QString, expected);
+        QCOMPARE(PeerText::forLog(text, maxChars), expected);
+        // From bytes only the part that can be shown is decoded; the marker counts bytes.
+        const QByteArray utf8 = text.toUtf8();
+        const QString fromBytes = PeerText::forLog(utf8, maxChars);
+        QCOMPARE(fromBytes.section(QStringLiteral("...[shortened"), 0, 0),
+            expected.section(QStringLiteral("...[shortened"), 0, 0));
+        QCOMPARE(fromBytes.contains(QStringLiteral("...[shortened, %1 bytes in all]").arg(utf8.size())),
+            expected.contains(QStringLiteral("...[shortened")));
     }
 
     // The real sink against a private /dev/log in a mount namespace of the child's own.

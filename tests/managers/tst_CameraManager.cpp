@@ -6,6 +6,7 @@
 #include "Config.h"
 #include "LogCapture.h"
 #include "MqttClient.h"
+#include "PeakMemory.h"
 #include "PrivateNetwork.h"
 #include "TestPorts.h"
 #include "VAXReading.h"
@@ -150,6 +151,10 @@ void TestCameraManager::cycle_data()
         { "refused", "alpr1", "refused", "normal", without("Front"), "[VAXCamera] [alpr1] Trigger camera error : " },
         { "closed without reply", "alpr1", "close", "normal", without("Front"),
             "[VAXCamera] [alpr1] Trigger camera error : " },
+        { "endless reply, 8 GB announced", "ccr2", "huge", "normal", without("Container2"),
+            "[CameraManager] WARN: Camera 127.0.0.14 failed: [ccr2] Trigger HTTP error :Reply larger than" },
+        { "endless reply, no length", "alpr2", "stream", "normal", without("Rear"),
+            "[CameraManager] WARN: Camera 127.0.0.12 failed: [alpr2] Trigger HTTP error :Reply larger than" },
         { "push before reply", "alpr2", "200", "early", AllFour,
             "[VAXCamera] [alpr2] Data message arrived before the trigger reply" },
         { "no push", "alpr1", "200", "nopush", without("Front"), "[VAXCamera] [alpr1] Timeout" },
@@ -160,6 +165,10 @@ void TestCameraManager::cycle_data()
         { "stray push", "alpr2", "200", "stray", without("Rear"), "[CameraManager] Unknown peer address : " },
         { "split push", "ccr1", "200", "split", AllFour, "[VAXCamera] Code : MSCU1234565" },
         { "heartbeat first", "alpr1", "200", "heartbeat", AllFour, "[VAXCamera] [alpr1] Heartbeat message received" },
+        { "line break in plate", "alpr1", "200", "forged", with("Front", SimCamera::forgedValue("ABC1234")),
+            "[VAXCamera] Plate : ABC1234\\n[   12.345] [Terminal] State changed : (2) Ready, Country : GR" },
+        { "over-long plate", "alpr2", "200", "long", without("Rear"),
+            "[CameraManager] WARN: Camera 127.0.0.12 data message error : Field plate longer than 256 bytes" },
     };
     for (const auto& r : rows)
         QTest::newRow(r.name) << r.role << r.reply << r.push << r.expected << r.logLine;
@@ -180,10 +189,18 @@ void TestCameraManager::cycle()
 
     LogCapture log;
     Lane lane(m_rig->settings());
+    testsupport::resetPeakMemory();
+    const qint64 peakBefore = testsupport::peakMemoryKiB();
     const std::optional<Readings> readings = lane.cycle();
     QVERIFY2(readings.has_value(), "the cycle did not settle");
+    // Whatever a camera sends, a cycle keeps little of it.
+    const qint64 grownKiB = testsupport::peakMemoryKiB() - peakBefore;
+    QVERIFY2(peakBefore > 0 && grownKiB < 8 * 1024, qPrintable(QString("peak memory grew by %1 KiB").arg(grownKiB)));
     QCOMPARE(*readings, expected);
     QVERIFY2(!log.startingWith(logLine).isEmpty(), qPrintable(logLine));
+    // What a camera sends cannot break a log line or stretch it without end.
+    for (const QString& line : log.texts())
+        QVERIFY2(!line.contains(QLatin1Char('\n')) && line.size() <= 4096, qPrintable(line.left(200)));
 
     const QList<QJsonObject> triggers = m_rig->sim().entries(QString("trigger"), role);
     if (replyMode == SimCamera::Reply::Auth) {

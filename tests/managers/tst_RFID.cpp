@@ -152,9 +152,11 @@ private slots:
         const QByteArray offline = R"({"service":false})";
         for (const char* path : { "/card", "/status/extra", "/Status" }) {
             QVERIFY(r.feed(path, offline));
-            QVERIFY(r.feed(path, "not json"));
+            QVERIFY(r.feed(path, "not json\n[   12.345] [RFID] State changed : Searching"));
         }
         QCOMPARE(log.texts(QtCriticalMsg).size(), 5); // one line per message that is not JSON
+        for (const QString& line : log.texts(QtCriticalMsg)) // the peer's text stays on that line
+            QVERIFY2(!line.contains(QLatin1Char('\n')), qPrintable(line));
         QCOMPARE(rfid.state(), RFID::CardFound);
         QCOMPARE(rfid.activeCard(), kept);
     }

@@ -472,7 +472,7 @@ void tst_Passage::noSecretInTheLog()
     manager::Logger::instance()->setLevel(manager::Logger::Info);
 
     const QStringList lines = log.texts();
-    QVERIFY(lines.contains("[MqttClient] Received on topic: zent/ui/config/set\n"
+    QVERIFY(lines.contains("[MqttClient] Received on topic: zent/ui/config/set, payload: "
         + QString::fromUtf8(set).replace("SetPw-4417", "****"))); // payloads are logged, masked
     for (const QString& line : lines) {
         for (const char* secret : { "246813", "CamNew-5511", "SetPw-4417", "MqttPw-9931", "plou" })

@@ -10,12 +10,20 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <cerrno>
+#include <memory>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 const QStringList ReplyNames { QStringLiteral("200"), QStringLiteral("auth"), QStringLiteral("404"),
-    QStringLiteral("500"), QStringLiteral("silent"), QStringLiteral("refused"), QStringLiteral("close") };
+    QStringLiteral("500"), QStringLiteral("silent"), QStringLiteral("refused"), QStringLiteral("close"),
+    QStringLiteral("huge"), QStringLiteral("stream") };
 const QStringList PushNames { QStringLiteral("normal"), QStringLiteral("early"), QStringLiteral("none"),
     QStringLiteral("missing"), QStringLiteral("array"), QStringLiteral("garbage"), QStringLiteral("twice"),
-    QStringLiteral("nopush"), QStringLiteral("stray"), QStringLiteral("split"), QStringLiteral("heartbeat") };
+    QStringLiteral("nopush"), QStringLiteral("stray"), QStringLiteral("split"), QStringLiteral("heartbeat"),
+    QStringLiteral("forged"), QStringLiteral("long") };
 constexpr int MaxHead = 16 * 1024;
 } // namespace
 
@@ -31,6 +39,13 @@ SimCamera::SimCamera(const QHostAddress& address, const QString& role, QObject* 
         { QStringLiteral("ccr2"), QStringLiteral("TGHU7654321") } };
     m_value = defaults.value(role, QStringLiteral("SIM0001"));
     connect(m_server, &QTcpServer::newConnection, this, &SimCamera::onNewConnection);
+}
+
+SimCamera::~SimCamera()
+{
+    m_stopStreams = true;
+    for (std::thread& stream : m_streams)
+        stream.join();
 }
 
 bool SimCamera::start(quint16 port, QString* error)
@@ -142,6 +157,51 @@ void SimCamera::answer(QTcpSocket* socket, int status, const QByteArray& extraHe
     socket->disconnectFromHost();
 }
 
+void SimCamera::stream(QTcpSocket* socket, bool announced)
+{
+    const QByteArray head = QByteArray("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n")
+        + (announced ? QByteArray("Content-Length: 8000000000\r\n") : QByteArray()) + "Connection: close\r\n\r\n";
+    // A thread of its own sends, as a camera on its own host would: paced by the terminal's
+    // reading only, not by this event loop. The socket object keeps the connection open.
+    const int fd = ::dup(int(socket->socketDescriptor()));
+    if (fd < 0) {
+        socket->abort();
+        return;
+    }
+    m_streams.emplace_back(&SimCamera::sendEndlessly, fd, head, &m_stopStreams);
+}
+
+void SimCamera::sendEndlessly(int fd, const QByteArray& head, const std::atomic<bool>* stop)
+{
+    const QByteArray chunk(64 * 1024, 'x');
+    QByteArray pending = head;
+    int offset = 0;
+    qint64 sent = 0;
+    while (!*stop && sent < StreamCapBytes) {
+        pollfd p { fd, POLLOUT, 0 };
+        if (::poll(&p, 1, 100) < 0 && errno != EINTR)
+            break;
+        if (p.revents & (POLLERR | POLLHUP))
+            break;
+        if (!(p.revents & POLLOUT))
+            continue;
+        if (offset == pending.size()) {
+            pending = chunk;
+            offset = 0;
+        }
+        const ssize_t n
+            = ::send(fd, pending.constData() + offset, size_t(pending.size() - offset), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR)
+                continue;
+            break; // the terminal closed the connection
+        }
+        offset += int(n);
+        sent += n;
+    }
+    ::close(fd);
+}
+
 void SimCamera::onTrigger(QTcpSocket* socket, const QByteArray& head)
 {
     const QList<QByteArray> lines = head.split('\n');
@@ -184,6 +244,10 @@ void SimCamera::onTrigger(QTcpSocket* socket, const QByteArray& head)
             return;
         }
         break;
+    case Reply::Huge:
+    case Reply::Stream:
+        stream(socket, m_reply == Reply::Huge);
+        return;
     case Reply::Ok:
     case Reply::Refused:
         break;
@@ -222,6 +286,12 @@ void SimCamera::pushAfterTrigger(const QString& id)
         case Push::Missing:
             push(path, "{}", m_address);
             break;
+        case Push::Forged:
+            push(path, dataBody(id, forgedValue(m_value)), m_address);
+            break;
+        case Push::Long:
+            push(path, dataBody(id, QString(LongValueBytes, QLatin1Char('A'))), m_address);
+            break;
         case Push::Array:
             push(path, "[]", m_address);
             break;
@@ -251,6 +321,11 @@ void SimCamera::pushAfterTrigger(const QString& id)
             break;
         }
     });
+}
+
+QString SimCamera::forgedValue(const QString& value)
+{
+    return value + QStringLiteral("\n[   12.345] [Terminal] State changed : (2) Ready");
 }
 
 QByteArray SimCamera::dataBody(const QString& id, const QString& value) const

@@ -10,7 +10,10 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <functional>
+#include <thread>
+#include <vector>
 
 class QTcpServer;
 class QTcpSocket;
@@ -19,12 +22,35 @@ class SimCamera : public QObject
 {
     Q_OBJECT
 public:
-    // How the trigger is answered.
-    enum class Reply { Ok, Auth, NotFound, ServerError, Silent, Refused, Close };
+    // How the trigger is answered. Huge and Stream send a body that does not end (up to
+    // StreamCapBytes), Huge announcing 8 GB in its Content-Length, Stream no length at all.
+    enum class Reply { Ok, Auth, NotFound, ServerError, Silent, Refused, Close, Huge, Stream };
+    // Where an unending body stops, so a client that keeps it all cannot take the machine down.
+    static constexpr qint64 StreamCapBytes = 512LL * 1024 * 1024;
     // What is pushed after an accepted trigger.
-    enum class Push { Normal, Early, None, Missing, Array, Garbage, Twice, NoPush, Stray, Split, Heartbeat };
+    enum class Push {
+        Normal,
+        Early,
+        None,
+        Missing,
+        Array,
+        Garbage,
+        Twice,
+        NoPush,
+        Stray,
+        Split,
+        Heartbeat,
+        Forged,
+        Long
+    };
+    // The reading of a Forged push: the value, a line break and what looks like a log line of the terminal.
+    static QString forgedValue(const QString& value);
+    // The length of the reading of a Long push.
+    static constexpr int LongValueBytes = 64 * 1024;
 
     SimCamera(const QHostAddress& address, const QString& role, QObject* parent = nullptr);
+    // Stops the bodies still being sent.
+    ~SimCamera() override;
 
     // Listens on the camera's address (not in mode Refused, which leaves the port closed).
     bool start(quint16 port, QString* error);
@@ -71,6 +97,9 @@ private:
     void onNewConnection();
     void onTrigger(QTcpSocket* socket, const QByteArray& head);
     void answer(QTcpSocket* socket, int status, const QByteArray& extraHeaders = {});
+    // A 200 whose body goes on as long as the terminal reads it.
+    void stream(QTcpSocket* socket, bool announced);
+    static void sendEndlessly(int fd, const QByteArray& head, const std::atomic<bool>* stop);
     void pushAfterTrigger(const QString& id);
     void journal(QJsonObject entry);
 
@@ -89,4 +118,6 @@ private:
     QHostAddress m_strayAddress = QHostAddress(QStringLiteral("127.0.0.99"));
     QHash<QTcpSocket*, Connection> m_connections;
     int m_pushesPending = 0;
+    std::atomic<bool> m_stopStreams { false };
+    std::vector<std::thread> m_streams;
 };

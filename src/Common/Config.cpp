@@ -14,7 +14,6 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTextCodec>
 
 #include <cmath>
 #include <limits>
@@ -199,32 +198,6 @@ QString statusText(QSettings::Status status)
     return QStringLiteral("unknown error");
 }
 
-// False for bytes that are not an INI text: not UTF-8, control characters, a "[group" line
-// without its bracket, or a last line cut off before its "=". A stray line elsewhere is
-// skipped by the settings library, so it does not count.
-bool isIniText(const QByteArray& bytes)
-{
-    QTextCodec::ConverterState state;
-    const QString text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
-    if (state.invalidChars > 0 || state.remainingChars > 0)
-        return false;
-    QString last;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (const QString& raw : lines) {
-        for (const QChar c : raw) {
-            if (c.unicode() < 0x20 && c != QLatin1Char('\t') && c != QLatin1Char('\r'))
-                return false;
-        }
-        const QString line = raw.trimmed();
-        if (line.startsWith(QLatin1Char('[')) && !line.endsWith(QLatin1Char(']')))
-            return false;
-        if (!line.isEmpty())
-            last = line;
-    }
-    return last.isEmpty() || last.startsWith(QLatin1Char(';')) || last.startsWith(QLatin1Char('#'))
-        || last.startsWith(QLatin1Char('[')) || last.contains(QLatin1Char('='));
-}
-
 } // namespace
 
 Config::Config(const QString& fileName, const QVariantMap& defaults, QObject* parent)
@@ -233,6 +206,7 @@ Config::Config(const QString& fileName, const QVariantMap& defaults, QObject* pa
     , m_values(defaults)
     , m_defaults(defaults)
 {
+    removeSaveLeftovers();
     if (QFileInfo::exists(m_fileName) && QFileInfo(m_fileName).size() == 0)
         qWarning().noquote().nospace() << "[Config] WARN: " << m_fileName << " is empty; the defaults are in force";
     setAsideIfUnreadable();
@@ -258,11 +232,23 @@ QVariant Config::get(const QString& key) const
 
 void Config::set(const QString& key, const QVariant& value)
 {
-    if (m_values.contains(key) && m_values.value(key) == value)
+    set(QVariantMap { { key, value } });
+}
+
+void Config::set(const QVariantMap& values)
+{
+    QVariantMap changes;
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        // Compared with the stored value: an override of an unchanged key stays in force.
+        if (m_values.contains(it.key()) && m_values.value(it.key()) == it.value())
+            continue;
+        m_overrides.remove(it.key());
+        m_values.insert(it.key(), it.value());
+        changes.insert(it.key(), it.value());
+    }
+    if (changes.isEmpty())
         return;
-    m_overrides.remove(key);
-    m_values.insert(key, value);
-    emit configChanged(QVariantMap { { key, value } });
+    emit configChanged(changes);
     save();
 }
 
@@ -472,45 +458,32 @@ void Config::load()
 QVariantMap Config::readChanges()
 {
     QVariantMap changes;
-    QFile file(m_fileName);
-    if (!file.exists())
+    if (!QFileInfo::exists(m_fileName))
         return changes; // gone for now: the values stay as they are
-    if (!file.open(QIODevice::ReadOnly)) {
-        qWarning().noquote().nospace() << "[Config] WARN: could not read " << m_fileName << " (" << file.errorString()
+    bool narrowed = false;
+    if (!PrivateFile::tighten(m_fileName, &narrowed))
+        qWarning().noquote().nospace() << "[Config] WARN: could not make " << m_fileName << " owner-only";
+    else if (narrowed)
+        qWarning().noquote().nospace() << "[Config] WARN: " << m_fileName
+                                       << " was open to other users; made owner-only";
+
+    QVariantMap entries;
+    const QSettings::Status status = parseFile(&entries);
+    if (status == QSettings::AccessError) {
+        qWarning().noquote().nospace() << "[Config] WARN: could not read " << m_fileName << " (" << statusText(status)
                                        << ")";
         return changes;
     }
-    const bool parsable = isIniText(file.readAll());
-    file.close();
-    if (!parsable) {
-        // Perhaps still being written; the next save sets it aside.
+    if (status == QSettings::FormatError) {
+        // Not even the lines the library took count. Perhaps the file is still being
+        // written; the next save sets it aside.
         qWarning().noquote().nospace() << "[Config] WARN: ignoring " << m_fileName << ": it cannot be parsed";
         return changes;
     }
-
-    // The settings library caches a parsed file by path, size and modification time, so
-    // an edit that keeps the size within one clock tick would go unseen. It is read
-    // through a link under a path never used before; the link holds no setting, so no
-    // copy of a password leaves the file's folder. Without a link the file is read as it is.
-    QTemporaryDir linkFolder(QDir(QDir::tempPath()).filePath(QStringLiteral("config-XXXXXX")));
-    QString readPath = m_fileName;
-    if (linkFolder.isValid()) {
-        const QString link = linkFolder.filePath(QStringLiteral("config.ini"));
-        if (QFile::link(QFileInfo(m_fileName).absoluteFilePath(), link))
-            readPath = link;
-    }
-    QSettings settings(readPath, QSettings::defaultFormat());
-    if (settings.status() != QSettings::NoError) {
-        qWarning().noquote().nospace() << "[Config] WARN: could not read " << m_fileName << " ("
-                                       << statusText(settings.status()) << ")";
-        if (settings.status() == QSettings::AccessError)
-            return changes;
-    }
-    QStringList fileKeys = settings.allKeys();
-    fileKeys.sort();
-    for (const QString& key : qAsConst(fileKeys)) {
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        const QString& key = it.key();
         QVariant value;
-        if (!fileValueToScalar(settings.value(key), &value)) {
+        if (!fileValueToScalar(it.value(), &value)) {
             qWarning().noquote().nospace()
                 << "[Config] WARN: ignoring " << key << " in " << m_fileName << ": not a plain value";
             continue;
@@ -521,6 +494,39 @@ QVariantMap Config::readChanges()
         }
     }
     return changes;
+}
+
+QSettings::Status Config::parseFile(QVariantMap* entries)
+{
+    // The library caches a parsed file by path, size and modification time, so an edit
+    // that keeps the size within one clock tick would go unseen. It is read through a link
+    // under a path never used before; the link holds no setting, so no copy of a password
+    // leaves the file's folder. Without a link the file is read as it is.
+    QTemporaryDir linkFolder(QDir(QDir::tempPath()).filePath(QStringLiteral("config-XXXXXX")));
+    QString readPath = m_fileName;
+    if (linkFolder.isValid()) {
+        const QString link = linkFolder.filePath(QStringLiteral("config.ini"));
+        if (QFile::link(QFileInfo(m_fileName).absoluteFilePath(), link))
+            readPath = link;
+    }
+    const QSettings settings(readPath, QSettings::defaultFormat());
+    const QStringList keys = settings.allKeys(); // parsed on first use: the status comes after
+    QSettings::Status status = settings.status();
+    if (readPath == m_fileName) {
+        // From its cache the library answers without the format error it found before.
+        const QFileInfo file(m_fileName);
+        if (status == QSettings::FormatError) {
+            m_unreadableSize = file.size();
+            m_unreadableTime = file.lastModified();
+        } else if (file.size() == m_unreadableSize && file.lastModified() == m_unreadableTime) {
+            status = QSettings::FormatError;
+        }
+    }
+    if (entries) {
+        for (const QString& key : keys)
+            entries->insert(key, settings.value(key));
+    }
+    return status;
 }
 
 void Config::save()
@@ -546,10 +552,10 @@ void Config::save()
 
 bool Config::setAsideIfUnreadable()
 {
-    QFile file(m_fileName);
-    if (!file.open(QIODevice::ReadOnly) || isIniText(file.readAll()))
-        return true; // missing or unreadable: nothing to keep, and a failed write says so
-    file.close();
+    // Whatever the library reads stays, odd bytes and all; a file it may not open is left
+    // for the write to fail on and say so.
+    if (!QFileInfo::exists(m_fileName) || parseFile(nullptr) != QSettings::FormatError)
+        return true;
     const QString aside = m_fileName + QStringLiteral(".unreadable-")
         + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'hhmmss.zzz'Z'"));
     if (!QFile::rename(m_fileName, aside)) {
@@ -560,6 +566,28 @@ bool Config::setAsideIfUnreadable()
     PrivateFile::prepare(aside);
     qCritical().noquote().nospace() << "[Config] ERROR: " << m_fileName << " cannot be parsed; kept as " << aside;
     return true;
+}
+
+void Config::removeSaveLeftovers()
+{
+    const QFileInfo file(m_fileName);
+    // The library's temporary copy is named after the file, a dot and six random letters,
+    // nearly always of both cases: a name of one case ("gui.conf.backup") is more likely
+    // someone's copy, and so is anything else ("gui.conf.unreadable-...").
+    const QRegularExpression temporary(QLatin1Char('^') + QRegularExpression::escape(file.fileName())
+        + QStringLiteral("\\.(?=[A-Za-z]*[a-z])(?=[A-Za-z]*[A-Z])[A-Za-z]{6}$"));
+    const QDir folder = file.absoluteDir();
+    const QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QString& name : names) {
+        if (!temporary.match(name).hasMatch())
+            continue;
+        const QString path = folder.filePath(name);
+        if (QFile::remove(path))
+            qWarning().noquote().nospace() << "[Config] WARN: removed " << path << ", left by a save cut short";
+        else
+            qWarning().noquote().nospace()
+                << "[Config] WARN: could not remove " << path << ", left by a save cut short";
+    }
 }
 
 void Config::onFileChanged(const QString& path)

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QObject>
+#include <QSettings>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -22,6 +23,8 @@ public:
     // Override, else stored value, else default, else an invalid variant.
     QVariant get(const QString& key) const;
     void set(const QString& key, const QVariant& value);
+    // set for each key, in key order, announced in one change and written in one save.
+    void set(const QVariantMap& values);
     QStringList keys() const;
     QString filename() const;
     QDateTime lastModified() const;
@@ -70,9 +73,15 @@ private slots:
 
 private:
     QVariantMap readChanges();
-    // Moves a file that is not an INI text out of the way, so no write replaces the
-    // operator's settings; false when it is still there.
+    // What the settings library makes of the file: its status and, when asked for, every
+    // entry it took.
+    QSettings::Status parseFile(QVariantMap* entries);
+    // Moves a file that the settings library cannot read out of the way, so no write
+    // replaces the operator's settings; false when it is still there.
     bool setAsideIfUnreadable();
+    // Removes the settings library's temporary copies of this file that a save cut short
+    // left beside it (they hold every setting, the PIN too).
+    void removeSaveLeftovers();
     void watchFile();
 
     QString m_fileName;
@@ -80,4 +89,7 @@ private:
     QVariantMap m_defaults;
     QVariantMap m_overrides;
     QFileSystemWatcher m_watcher;
+    // Size and time of the file when the library last could not read it in place.
+    qint64 m_unreadableSize = -1;
+    QDateTime m_unreadableTime;
 };

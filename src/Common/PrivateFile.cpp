@@ -21,3 +21,21 @@ bool PrivateFile::prepare(const QString& fileName)
     ::close(fd);
     return ok;
 }
+
+bool PrivateFile::tighten(const QString& fileName, bool* narrowed)
+{
+    if (narrowed)
+        *narrowed = false;
+    const QByteArray path = QFile::encodeName(fileName);
+    struct stat st = {};
+    if (::stat(path.constData(), &st) != 0)
+        return false;
+    // Only when needed: every chmod is reported to a watcher of the file as a change.
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) == 0)
+        return true;
+    if (::chmod(path.constData(), st.st_mode & S_IRWXU) != 0)
+        return false;
+    if (narrowed)
+        *narrowed = true;
+    return true;
+}

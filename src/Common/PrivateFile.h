@@ -14,4 +14,8 @@ public:
     // existing one. Writers that keep an existing file's mode (the settings library,
     // SQLite, QSaveFile) then write it with them too. False when neither could be done.
     static bool prepare(const QString& fileName);
+    // Takes the group's and others' rights off an existing file that someone else made
+    // (an installer's 0644); never creates one. narrowed tells whether it had any. False
+    // when the file is missing or its mode could not be changed.
+    static bool tighten(const QString& fileName, bool* narrowed = nullptr);
 };

@@ -195,8 +195,9 @@ SettingsValidator::Verdict SettingsValidator::checkEntry(
         *error = QStringLiteral("%1: text longer than %2 bytes").arg(key).arg(kMaxTextBytes);
         return Verdict::Refused;
     }
-    // The store is never widened from outside: every such key would be one more to save and publish.
-    if (!m_config.keys().contains(key)) {
+    // The UI's peers never widen the store: every such key would be one more to save and
+    // publish. The back office adds the keys a terminal needs (an update service's root).
+    if (m_channel == Channel::UiMqtt && !m_config.keys().contains(key)) {
         *error = QStringLiteral("%1: not a setting of this terminal").arg(key);
         return Verdict::Unknown;
     }
@@ -211,7 +212,8 @@ SettingsValidator::Verdict SettingsValidator::checkValue(
 
     // What a peer read is what it may send back: a hidden URL password or an unchanged
     // locked value is no change.
-    if (value.isString()) {
+    const bool fromUi = m_channel == Channel::UiMqtt;
+    if (fromUi && value.isString()) {
         const QString text = value.toString();
         if (text == currentValue
             || (current.userType() == QMetaType::QString && text == stripUrlPasswords(currentValue)))
@@ -282,7 +284,7 @@ SettingsValidator::Verdict SettingsValidator::checkValue(
     const QString convertedText = converted.isBool()
         ? (converted.toBool() ? QStringLiteral("true") : QStringLiteral("false"))
         : plainText(converted);
-    if (convertedText == currentValue)
+    if (fromUi && convertedText == currentValue)
         return Verdict::NoChange;
     if (isLocked(key)) {
         *error = QStringLiteral("%1: protected, cannot be changed remotely").arg(key);

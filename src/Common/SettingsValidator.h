@@ -32,6 +32,8 @@ public:
 
     // Checks one setting. Change: out holds the value to store. NoChange: the value is the
     // stored one, or what was published of it. Unknown, Refused: error names the key and why.
+    // From the back office a key the store does not hold is checked as text and every valid
+    // value is a Change: it is stored with Config::set, which alone tells what changed.
     Verdict checkEntry(const QString& key, const QJsonValue& value, QJsonValue* out, QString* error) const;
 
     // Adds key = value to a body of the group/name shape.

@@ -546,22 +546,28 @@ void CardBO::triggerSoftware(const QJsonObject& reply)
 void CardBO::applyConfig(const QJsonArray& config)
 {
     // With TLS errors ignored anyone in the middle could send this list: each element gets
-    // the checks of any remote change, and what passes is stored in one go.
+    // the checks of any remote change. What passes is set as Config::set does (a key the
+    // store lacks is added, an override dropped), in one go.
     const SettingsValidator validator(m_config, SettingsValidator::Channel::BackOffice);
-    QJsonObject changes;
+    QVariantMap values;
     for (const QJsonValue& item : config) {
         const QJsonObject element = item.toObject();
         const QString name = element.value(QStringLiteral("name")).toString();
         QJsonValue value;
         QString error;
-        const SettingsValidator::Verdict verdict
-            = validator.checkEntry(name, element.value(QStringLiteral("value")), &value, &error);
-        if (verdict == SettingsValidator::Verdict::Change)
-            SettingsValidator::insert(&changes, name, value);
-        else if (verdict != SettingsValidator::Verdict::NoChange)
+        if (validator.checkEntry(name, element.value(QStringLiteral("value")), &value, &error)
+            == SettingsValidator::Verdict::Change) {
+            // A JSON number is a double: stored as the type of its default, as the file's are.
+            QVariant stored = value.toVariant();
+            const int type = m_config.defaults().value(name).userType();
+            if (type != QMetaType::UnknownType)
+                stored.convert(type);
+            values.insert(name, stored);
+        } else {
             BO_LOG(qWarning) << "WARN: Remote configuration entry skipped : " << PeerText::forLog(error);
+        }
     }
-    m_config.fromJson(changes);
+    m_config.set(values);
 }
 
 void CardBO::updateLastComms()

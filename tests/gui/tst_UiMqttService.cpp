@@ -174,6 +174,9 @@ private slots:
                                    << "Configuration not changed: mqtt/port: port out of range 1-65535";
         QTest::newRow("long text") << "{\"gui\":{\"screenSaverImg\":\"" + QByteArray(4097, 'a') + "\"}}"
                                    << "Configuration not changed: gui/screenSaverImg: text longer than 4096 bytes";
+        QTest::newRow("long text in bytes") // 2,049 Greek letters, two bytes each
+            << "{\"gui\":{\"screenSaverImg\":\"" + QString(2049, QChar(0x3b1)).toUtf8() + "\"}}"
+            << "Configuration not changed: gui/screenSaverImg: text longer than 4096 bytes";
         QByteArray many = "{\"gui\":{\"animSwitchSec\":7},\"x\":{";
         for (int i = 0; many.size() <= 65536; ++i)
             many += "\"k" + QByteArray::number(i) + "\":1,";

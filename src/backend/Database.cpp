@@ -190,7 +190,8 @@ void Database::finishRescue()
         return;
     }
     syncFolder(m_path);
-    DB_LOG(qCritical) << "ERROR: Database file is corrupt; kept as " << aside << " and replaced by a copy of its readable rows : " << m_path;
+    DB_LOG(qCritical) << "ERROR: Database file is corrupt; kept as " << aside
+                      << " and replaced by a copy of its readable rows : " << m_path;
 }
 
 bool Database::isCorruptionError(const QSqlError& error)

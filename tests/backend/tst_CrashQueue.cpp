@@ -172,7 +172,8 @@ private slots:
             QVERIFY(file.open(QIODevice::ReadWrite));
             const QByteArray bytes = file.readAll();
             const int page = bytes.indexOf("ROW-10000") / 4096;
-            auto lost = QRegularExpression("ROW-\\d{5}").globalMatch(QString::fromLatin1(bytes.constData() + page * 4096, 4096));
+            const QString text = QString::fromLatin1(bytes.constData() + page * 4096, 4096);
+            auto lost = QRegularExpression("ROW-\\d{5}").globalMatch(text);
             while (lost.hasNext())
                 QVERIFY(m_readable.remove(uuidOf.value(lost.next().captured())));
             QVERIFY(file.seek(page * 4096) && file.write(QByteArray(4096, '\xff')) == 4096);
@@ -191,7 +192,8 @@ private slots:
         QTest::newRow("complete, then set aside") << QStringList { "step:1", "step:2" };
         QTest::newRow("at 0.1 s") << QStringList { "after:100" };
         QTest::newRow("at 0.3 s") << QStringList { "after:300" };
-        QTest::newRow("at 0.1 s, 0.1 s, 0.3 s, copy committed") << QStringList { "after:100", "after:100", "after:300", "step:0" };
+        QTest::newRow("at 0.1 s, 0.1 s, 0.3 s, copy committed")
+            << QStringList { "after:100", "after:100", "after:300", "step:0" };
     }
 
     void killedRescueLosesNothing()

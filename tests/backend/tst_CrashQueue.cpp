@@ -220,6 +220,7 @@ private slots:
         const QStringList files = QDir(dir.path()).entryList(QDir::Files);
         QCOMPARE(files.filter(QRegularExpression("^terminal\\.db\\.corrupt-[-0-9]+$")).size(), 1);
         QCOMPARE(files.filter("rescue"), QStringList());
+        QCOMPARE(int(QFileInfo(dir.filePath("terminal.db")).permissions()), 0x6600); // owner only, as before
         Config config(dir.filePath("terminal.ini"), {});
         Backend::Database db(config, nullptr, dir.filePath("terminal.db"));
         QSqlQuery pending(db.sql().database());

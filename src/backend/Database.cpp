@@ -7,9 +7,13 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QSettings>
 #include <QSqlError>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #define DB_LOG(level) level().noquote().nospace() << "[Backend::Database] "
 
@@ -56,6 +60,38 @@ bool runRow(QSqlQuery& query, const QString& uid)
     return false;
 }
 
+const QString BuildingSuffix = QStringLiteral(".rescue");
+const QString CompleteSuffix = QStringLiteral(".rescued");
+
+std::function<void(Database::RescueStep)>& rescueHook()
+{
+    static std::function<void(Database::RescueStep)> hook;
+    return hook;
+}
+
+void reachStep(Database::RescueStep step)
+{
+    if (rescueHook())
+        rescueHook()(step);
+}
+
+void removeWithJournals(const QString& file)
+{
+    for (const char* suffix : { "", "-journal", "-wal", "-shm" })
+        QFile::remove(file + QLatin1String(suffix));
+}
+
+// A rename is only lasting once the folder that holds the names is written out.
+void syncFolder(const QString& file)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(file).absolutePath());
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
 } // namespace
 
 Database::Database(Config& config, QObject* parent, const QString& path)
@@ -70,18 +106,94 @@ Database::~Database() = default;
 
 void Database::open()
 {
+    finishRescue();
     m_sql = std::make_unique<SqlDatabase>(m_path);
-    QString aside;
     if (fileIsCorrupt()) {
-        aside = setAside();
+        m_sql.reset();
+        if (buildRescue())
+            finishRescue();
         m_sql = std::make_unique<SqlDatabase>(m_path);
     }
     // A committed transaction record must survive a power cut.
     QSqlQuery sync = m_sql->execute(QStringLiteral("PRAGMA synchronous=FULL"));
     sync.finish();
     createTables();
-    if (!aside.isEmpty())
-        rescueTransactions(aside);
+}
+
+void Database::setRescueHook(std::function<void(RescueStep)> hook)
+{
+    rescueHook() = std::move(hook);
+}
+
+bool Database::buildRescue()
+{
+    const QString building = m_path + BuildingSuffix;
+    removeWithJournals(building); // what a cut copy left
+    bool copied = false;
+    m_sql = std::make_unique<SqlDatabase>(building);
+    {
+        // Synchronous at its commit; a rollback journal that is gone once the file is closed.
+        QSqlQuery pragmas(m_sql->database());
+        copied = pragmas.exec(QStringLiteral("PRAGMA synchronous=FULL"))
+            && pragmas.exec(QStringLiteral("PRAGMA journal_mode=DELETE"));
+        pragmas.finish();
+        if (copied) {
+            createTables();
+            copied = rescueTransactions(m_path);
+        }
+    }
+    m_sql.reset();
+    if (copied)
+        reachStep(RescueStep::Copied);
+    const QString complete = m_path + CompleteSuffix;
+    if (copied && !QFile::rename(building, complete)) {
+        DB_LOG(qCritical) << "ERROR: Rescued copy could not be renamed : " << building;
+        copied = false;
+    }
+    if (!copied) {
+        removeWithJournals(building);
+        DB_LOG(qCritical) << "ERROR: Database file is corrupt and stays in use until its rows can be copied : "
+                          << m_path;
+        return false;
+    }
+    syncFolder(m_path);
+    reachStep(RescueStep::Completed);
+    return true;
+}
+
+void Database::finishRescue()
+{
+    const QString complete = m_path + CompleteSuffix;
+    if (!QFile::exists(complete)) {
+        removeWithJournals(m_path + BuildingSuffix);
+        return;
+    }
+    // Named after the copy's completion, so that a swap finished by a later start keeps
+    // the corrupt file and its journals together under one name.
+    const QString aside = m_path + QStringLiteral(".corrupt-")
+        + QFileInfo(complete).lastModified().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz"));
+    // Journals first: one left under the old name would be played into the copy. The file
+    // itself moves only after them, so a failure leaves it in use with its journals.
+    bool moved = true;
+    for (const char* suffix : { "-journal", "-wal", "-shm", "" }) {
+        const QString from = m_path + QLatin1String(suffix);
+        moved = !QFile::exists(from) || QFile::rename(from, aside + QLatin1String(suffix));
+        if (!moved)
+            break;
+    }
+    if (!moved) {
+        DB_LOG(qCritical) << "ERROR: Database file is corrupt and could not be moved aside : " << m_path;
+        return;
+    }
+    syncFolder(m_path);
+    reachStep(RescueStep::SetAside);
+    if (!QFile::rename(complete, m_path)) {
+        DB_LOG(qCritical) << "ERROR: Rescued copy could not be put in place : " << complete;
+        return;
+    }
+    syncFolder(m_path);
+    DB_LOG(qCritical) << "ERROR: Database file is corrupt; kept as " << aside
+                      << " and replaced by a copy of its readable rows : " << m_path;
 }
 
 bool Database::isCorruptionError(const QSqlError& error)
@@ -105,40 +217,24 @@ bool Database::fileIsCorrupt()
     return corrupt;
 }
 
-QString Database::setAside()
+bool Database::rescueTransactions(const QString& source)
 {
-    m_sql.reset();
-    const QString aside = m_path + QStringLiteral(".corrupt-")
-        + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss-zzz"));
-    const bool moved = QFile::rename(m_path, aside);
-    for (const char* suffix : { "-journal", "-wal", "-shm" }) {
-        if (QFile::exists(m_path + QLatin1String(suffix)))
-            QFile::rename(m_path + QLatin1String(suffix), aside + QLatin1String(suffix));
-    }
-    if (moved)
-        DB_LOG(qCritical) << "ERROR: Database file is corrupt; kept as " << aside << " and created anew : " << m_path;
-    else
-        DB_LOG(qCritical) << "ERROR: Database file is corrupt and could not be moved aside : " << m_path;
-    return moved ? aside : QString();
-}
-
-void Database::rescueTransactions(const QString& aside)
-{
-    // Unsent records must not stay behind in the set-aside file: every row that can
-    // still be read goes into the new file. Rows are read in rowid order; where a
+    // Unsent records must not stay behind in the corrupt file: every row that can
+    // still be read goes into the new one. Rows are read in rowid order; where a
     // damaged page stops that, the rowids are tried one by one until the reading
     // goes on, so the page loses only its own rows.
     // Past this many unreadable rowids in a row the rest of the file is given up.
     static constexpr int MaxMisses = 100000;
     const QString columns = QStringLiteral("type, uuid, timestamp, deviceSerial, cardUid, morvaDbId, errorDetails, "
                                            "sendDate, sendSchedDate, sendStatus, sendAttempts, respStatus, respData");
-    const QString name = QStringLiteral("rescue-") + aside;
+    const QString name = QStringLiteral("rescue-") + source;
     int saved = 0, unreadable = 0, unstored = 0;
     QString failure;
+    bool written = true;
     {
         QSqlDatabase old = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        old.setDatabaseName(aside);
-        // Read-only: the set-aside file stays as it was found.
+        old.setDatabaseName(source);
+        // Read-only: the corrupt file stays as it was found.
         old.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
         QSqlQuery last(old);
         QSqlDatabase db = m_sql->database();
@@ -146,6 +242,7 @@ void Database::rescueTransactions(const QString& aside)
             failure = old.isOpen() ? last.lastError().text() : old.lastError().text();
         } else if (!db.transaction()) {
             failure = db.lastError().text();
+            written = false;
         } else {
             const qint64 lastRow = last.value(0).toLongLong();
             last.finish();
@@ -191,13 +288,24 @@ void Database::rescueTransactions(const QString& aside)
                 else
                     ++unstored;
             }
-            if (!db.commit())
+            // All rows or none: a copy that misses some must not replace the file that has them.
+            if (unstored > 0) {
+                db.rollback();
+                written = false;
+            } else if (!db.commit()) {
                 failure = db.lastError().text();
+                written = false;
+            }
         }
         last.finish();
         old.close();
     }
     QSqlDatabase::removeDatabase(name);
+    if (!written) {
+        DB_LOG(qCritical) << "ERROR: Transactions of the corrupt file could not be copied : "
+                          << (failure.isEmpty() ? QStringLiteral("%1 rows refused").arg(unstored) : failure);
+        return false;
+    }
     if (!failure.isEmpty())
         DB_LOG(qCritical) << "ERROR: Transactions of the corrupt file not copied : " << failure;
     else if (unreadable > 0 || unstored > 0)
@@ -206,6 +314,7 @@ void Database::rescueTransactions(const QString& aside)
     else
         DB_LOG(qWarning) << "WARN: Transactions copied from the corrupt file : " << saved
                          << " saved, 0 could not be read";
+    return true;
 }
 
 void Database::createTables()

@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 
 class Config;
@@ -71,17 +72,30 @@ public:
 
     static bool isCorruptionError(const QSqlError& error);
 
+    // The points between the steps of a corrupt file's rescue: the copy committed in the
+    // file being built, that file complete, the corrupt file moved aside.
+    enum class RescueStep { Copied, Completed, SetAside };
+    // Called at each of those points; tests end the process there to see a restart finish the job.
+    static void setRescueHook(std::function<void(RescueStep)> hook);
+
 signals:
     void paramChanged(const QString& key, const QVariant& value);
     void customsChanged();
     void locationsChanged();
 
 private:
+    // A corrupt file is rescued in steps a kill may cut anywhere: its readable rows go into
+    // a file built beside it, which takes its place only once complete. Until then the
+    // corrupt file stays the store, and the next start begins the copy again; after
+    // that, the next start finishes the swap.
     void open();
     bool fileIsCorrupt();
-    // Renames the file (and its journal files); the new name, empty when it stayed.
-    QString setAside();
-    void rescueTransactions(const QString& aside);
+    // Builds the copy; false when it could not be completed (the corrupt file then stays).
+    bool buildRescue();
+    // Puts a completed copy in place of the corrupt file, which is kept under another name.
+    void finishRescue();
+    // False when rows read could not all be written to the file being built.
+    bool rescueTransactions(const QString& source);
     void createTables();
     DataRecord findRecord(const QString& table, int id);
     QList<DataRecord> records(const QString& table);

@@ -56,8 +56,12 @@ void Button::enable()
     m_enabled = true;
     emit isEnabledChanged();
     // Reports were dropped while disabled: catch up with the level, but a press
-    // held through that time is no new press.
-    const bool level = m_board.gpioState(m_gpio) > 0;
+    // held through that time is no new press. A failed read falls back on the last
+    // level the board saw, or on what the button knows when the board saw none.
+    int state = m_board.gpioState(m_gpio);
+    if (state < 0)
+        state = m_board.monitor(m_gpio).state;
+    const bool level = state < 0 ? m_pressed : state > 0;
     if (level != m_pressed) {
         m_pressed = level;
         emit isPressedChanged();

@@ -44,7 +44,7 @@ MIOBoard::MIOBoard(QObject* parent)
     m_timer.start();
 
     for (int pin = 0; pin < kPins; ++pin)
-        m_monitors.append(GPIOMonitor { pin, 0, 1 });
+        m_monitors.append(GPIOMonitor { pin, 0, 1, false });
 }
 
 QString MIOBoard::boardString(unsigned id)
@@ -70,7 +70,7 @@ bool MIOBoard::validPin(int pin) const
 
 MIOBoard::GPIOMonitor MIOBoard::monitor(int pin) const
 {
-    return pin >= 0 && pin < m_monitors.size() ? m_monitors.at(pin) : GPIOMonitor { pin, 0, -1 };
+    return pin >= 0 && pin < m_monitors.size() ? m_monitors.at(pin) : GPIOMonitor { pin, 0, -1, false };
 }
 
 int MIOBoard::gpioDir(int pin)
@@ -93,17 +93,21 @@ int MIOBoard::gpioState(int pin)
     std::uint32_t level = 0;
     if (SusiGPIOGetLevel(pin, 0, &level) != SusiStatusSuccess) {
         critical() << "Failed to get mode for GPIO-" << pin;
-        // Its reader now knows no level: the next good poll reports whatever it reads, so a
-        // pin already active by then (a vehicle on the loop) is not taken for unchanged.
-        if (m_monitors.at(pin).direction != 0)
+        // A reader that never got a level knows none: the first good poll reports whatever it
+        // reads, so a pin already active by then (a vehicle on the loop) is not taken for
+        // unchanged. After a good read the last level stands: reporting it again would make
+        // a held button a new press.
+        if (m_monitors.at(pin).direction != 0 && !m_monitors.at(pin).read)
             m_monitors[pin].state = -1;
         return -1;
     }
     debug() << "Got state-" << level << " for GPIO-" << pin;
     // A polled pin reports changes from what its reader was just told: a level that
     // changes before the next poll is then still seen.
-    if (m_monitors.at(pin).direction != 0)
+    if (m_monitors.at(pin).direction != 0) {
         m_monitors[pin].state = static_cast<int>(level);
+        m_monitors[pin].read = true;
+    }
     return static_cast<int>(level);
 }
 
@@ -165,6 +169,7 @@ void MIOBoard::poll()
         std::uint32_t level = 0;
         if (SusiGPIOGetLevel(pin, 0, &level) != SusiStatusSuccess)
             continue;
+        m_monitors[pin].read = true;
         const int old = m_monitors.at(pin).state;
         if (static_cast<int>(level) == old)
             continue;

@@ -19,13 +19,14 @@ class MIOBoard : public QObject
 
 public:
     // One pin: the direction set through this object (0 output, 1 input; only
-    // inputs are polled) and the last level seen or set; -1 once a read for a polled
-    // pin's reader failed, so that the next good poll reports its level.
+    // inputs are polled) and the last level seen or set; -1 when a polled pin's reader
+    // failed to read it before any good read, so that the first good poll reports it.
     struct GPIOMonitor
     {
         int gpio = 0;
         int direction = 0;
         int state = 1;
+        bool read = false; // a level has been read from the board
     };
 
     static constexpr int kPins = 8;

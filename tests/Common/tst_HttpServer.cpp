@@ -274,6 +274,19 @@ private slots:
         QVERIFY(busy.waitClosed());
         QCOMPARE(busy.received, Reply);
         QCOMPARE(m_emitted.last(), "POST /busy abcd");
+
+        // The only peer, trickling its body at 100 bytes/s, is dropped below the pace floor
+        // about a second into the body, long before the connection deadline.
+        server->setConnectionDeadline(60000);
+        Peer trickling(m_port);
+        trickling.send("POST /slow HTTP/1.1\r\nContent-Length: 10000\r\n\r\n");
+        QTimer drip;
+        connect(&drip, &QTimer::timeout, this, [&trickling] { trickling.send(QByteArray(10, 't')); });
+        drip.start(100);
+        QVERIFY(trickling.waitClosed(10000));
+        drip.stop();
+        QCOMPARE(trickling.received, QByteArray());
+        QCOMPARE(refusals(log, "Request body slower than 1024 bytes/s"), 1);
     }
 
     void idleConnectionsDoNotLockCamerasOut_data()

@@ -1,7 +1,9 @@
 // Nothing lost: a child process queueing transactions is killed with SIGKILL at
 // random instants, 50 times; a last run drains the queue. Every transaction the
 // child reported as accepted must then be settled in its database and received by
-// the simulator, duplicates only under the same transactionUid.
+// the simulator, duplicates only under the same transactionUid. A child rescuing a
+// corrupt store is killed between the rescue's steps and within its copy; after a
+// restart every readable pending row is queued once.
 
 #include "BackendRig.h"
 #include "SqlDatabase.h"
@@ -10,10 +12,13 @@
 #include <QDir>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QUuid>
 #include <QtTest>
 
 #include <chrono>
@@ -77,13 +82,160 @@ int child(const QStringList& args)
     return QCoreApplication::exec();
 }
 
+// Arguments: folder, then how the rescue is cut: "step:N" ends the process at the Nth
+// rescue step, "after:MSEC" that long after the store starts opening, nothing runs it
+// through. Prints how long opening the store took.
+int rescueChild(const QStringList& args)
+{
+    const QString dir = args.value(0);
+    const QString cut = args.value(1);
+    Config config(dir + "/terminal.ini", {});
+    if (cut.startsWith("step:")) {
+        Backend::Database::setRescueHook([step = cut.mid(5).toInt()](Backend::Database::RescueStep reached) {
+            if (int(reached) == step)
+                ::kill(::getpid(), SIGKILL);
+        });
+    }
+    if (cut.startsWith("after:"))
+        killAfter(cut.mid(6).toInt());
+    QElapsedTimer clock;
+    clock.start();
+    Backend::Database db(config, nullptr, dir + "/terminal.db");
+    std::printf("%lld\n", clock.elapsed());
+    return 0;
+}
+
+// Rows of the corrupt store the rescue tests start from.
+constexpr int RescueRows = 20000;
+
 } // namespace
 
 class tst_CrashQueue : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_work;
+    QSet<QString> m_readable; // uuids of the corrupt store's rows that can still be read
+
+    // Runs a rescue child on the folder; 1 when it was killed, 0 when it finished (its
+    // opening time in took), -1 when it failed otherwise.
+    int rescue(const QString& dir, const QString& cut, qint64* took = nullptr)
+    {
+        QProcess process;
+        process.setStandardErrorFile(QProcess::nullDevice());
+        process.start(QCoreApplication::applicationFilePath(), { "--rescue", dir, cut });
+        if (!process.waitForFinished(120000)) {
+            process.kill();
+            process.waitForFinished();
+            return -1;
+        }
+        if (process.exitStatus() == QProcess::CrashExit)
+            return 1;
+        if (took)
+            *took = process.readAllStandardOutput().trimmed().toLongLong();
+        return process.exitCode() == 0 ? 0 : -1;
+    }
+
 private slots:
+    // A store of 20,000 pending rows, one page of its queue destroyed.
+    void initTestCase()
+    {
+        const QString path = m_work.filePath("corrupt.db");
+        {
+            Config config(m_work.filePath("t.ini"), {});
+            Backend::Database db(config, nullptr, path);
+            QSqlDatabase sql = db.sql().database();
+            QVERIFY(sql.transaction());
+            QSqlQuery insert(sql);
+            QVERIFY(insert.prepare("INSERT INTO Transactions (type, uuid, timestamp, deviceSerial, cardUid, "
+                                   "sendSchedDate, sendStatus, sendAttempts, respStatus) "
+                                   "VALUES ('ISSUANCE', ?, ?, 'SN-0001', ?, ?, 'PENDING', 0, 0)"));
+            const QString now = QDateTime::currentDateTime().toString(Qt::ISODate);
+            for (int i = 0; i < RescueRows; ++i) {
+                const QString uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+                insert.addBindValue(uuid);
+                insert.addBindValue(now);
+                insert.addBindValue(QString("ROW-%1").arg(i, 5, 10, QChar('0')));
+                insert.addBindValue(now);
+                QVERIFY(insert.exec());
+                m_readable.insert(uuid);
+            }
+            insert.finish();
+            QVERIFY(sql.commit());
+            QSqlQuery rows(sql);
+            QVERIFY(rows.exec("SELECT uuid, cardUid FROM Transactions"));
+            QHash<QString, QString> uuidOf;
+            while (rows.next())
+                uuidOf.insert(rows.value(1).toString(), rows.value(0).toString());
+            rows.finish();
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            const QByteArray bytes = file.readAll();
+            const int page = bytes.indexOf("ROW-10000") / 4096;
+            const QString text = QString::fromLatin1(bytes.constData() + page * 4096, 4096);
+            auto lost = QRegularExpression("ROW-\\d{5}").globalMatch(text);
+            while (lost.hasNext())
+                QVERIFY(m_readable.remove(uuidOf.value(lost.next().captured())));
+            QVERIFY(file.seek(page * 4096) && file.write(QByteArray(4096, '\xff')) == 4096);
+        }
+        QVERIFY2(m_readable.size() > RescueRows - 100 && m_readable.size() < RescueRows,
+            qPrintable(QString::number(m_readable.size())));
+    }
+
+    void killedRescueLosesNothing_data()
+    {
+        QTest::addColumn<QStringList>("cuts");
+        QTest::newRow("not cut") << QStringList();
+        QTest::newRow("copy committed") << QStringList { "step:0" };
+        QTest::newRow("copy complete") << QStringList { "step:1" };
+        QTest::newRow("corrupt file set aside") << QStringList { "step:2" };
+        QTest::newRow("complete, then set aside") << QStringList { "step:1", "step:2" };
+        QTest::newRow("at 0.1 s") << QStringList { "after:100" };
+        QTest::newRow("at 0.3 s") << QStringList { "after:300" };
+        QTest::newRow("at 0.1 s, 0.1 s, 0.3 s, copy committed")
+            << QStringList { "after:100", "after:100", "after:300", "step:0" };
+    }
+
+    void killedRescueLosesNothing()
+    {
+        QFETCH(QStringList, cuts);
+        QTemporaryDir dir;
+        QVERIFY(QFile::copy(m_work.filePath("corrupt.db"), dir.filePath("terminal.db")));
+        QStringList landed;
+        for (const QString& cut : cuts) {
+            const int killed = rescue(dir.path(), cut);
+            QVERIFY(killed >= 0);
+            // A kill at a step must have found it; a timed one may come before or after the rescue.
+            QVERIFY(killed == 1 || cut.startsWith("after:"));
+            const QStringList left = QDir(dir.path()).entryList({ "terminal.db.rescue*" });
+            landed << cut + (killed == 0 ? " after the rescue" : left.isEmpty() ? "" : " left " + left.join(' '));
+        }
+        qint64 took = -1, reopened = -1;
+        QCOMPARE(rescue(dir.path(), QString(), &took), 0);
+        QCOMPARE(rescue(dir.path(), QString(), &reopened), 0);
+        qInfo("%s; %d rows: the last start took %lld ms, a start on the rescued store %lld ms",
+            qPrintable(landed.join(", ")), RescueRows, took, reopened);
+
+        // The swap is finished: one copy of the corrupt file kept, no rescue file left.
+        const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+        QCOMPARE(files.filter(QRegularExpression("^terminal\\.db\\.corrupt-[-0-9]+$")).size(), 1);
+        QCOMPARE(files.filter("rescue"), QStringList());
+        QCOMPARE(int(QFileInfo(dir.filePath("terminal.db")).permissions()), 0x6600); // owner only, as before
+        Config config(dir.filePath("terminal.ini"), {});
+        Backend::Database db(config, nullptr, dir.filePath("terminal.db"));
+        QSqlQuery pending(db.sql().database());
+        QVERIFY(pending.exec("SELECT uuid FROM Transactions WHERE sendStatus = 'PENDING'"));
+        QSet<QString> queued;
+        int rows = 0;
+        while (pending.next()) {
+            queued.insert(pending.value(0).toString());
+            ++rows;
+        }
+        QCOMPARE(rows, queued.size());
+        QCOMPARE(queued.size(), m_readable.size());
+        QVERIFY(queued == m_readable);
+    }
+
     void killedSenderLosesNothing()
     {
         BackendRig rig;
@@ -171,6 +323,8 @@ int main(int argc, char* argv[])
     const QStringList args = app.arguments();
     if (args.value(1) == "--child")
         return child(args.mid(2));
+    if (args.value(1) == "--rescue")
+        return rescueChild(args.mid(2));
     tst_CrashQueue test;
     return QTest::qExec(&test, argc, argv);
 }

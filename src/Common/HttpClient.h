@@ -67,6 +67,8 @@ private:
     static QSslKey loadPrivKey(const QString& path);
     Deferred<int, QJsonValue> processReply(QNetworkReply* reply, const QJsonValue& data, int timeout, int redirects);
     Deferred<int, QJsonValue> processRedirect(QNetworkReply* reply, const QJsonValue& data, int timeout, int redirects);
+    // Bytes of the announced body that never came; 0 when nothing was announced.
+    static qint64 missingBytes(QNetworkReply* reply, qint64 received);
     void onSslErrors(QNetworkReply* reply, const QList<QSslError>& errors);
     static void relay(const Deferred<int, QJsonValue>& from, const Deferred<int, QJsonValue>& to);
 

@@ -252,6 +252,7 @@ Deferred<int, QJsonValue> HttpClient::send(
 
     const QNetworkRequest request = createRequest(url);
     QNetworkAccessManager* manager = qnam();
+    countCall(manager, +1);
     QNetworkReply* reply = nullptr;
     switch (method) {
     case Method::Get:
@@ -304,6 +305,8 @@ Deferred<int, QJsonValue> HttpClient::processReply(
     // Over TLS the new connection shows as a second handshake, reported before the request goes
     // out on it: the call ends there rather than send a second copy.
     connect(reply, &QNetworkReply::encrypted, this, [reply] {
+        if (QNetworkAccessManager* manager = reply->manager())
+            manager->setProperty("tlsConnections", manager->property("tlsConnections").toInt() + 1);
         const int connections = reply->property("connections").toInt() + 1;
         reply->setProperty("connections", connections);
         if (connections < 2 || reply->property("repeated").toBool())
@@ -361,9 +364,26 @@ Deferred<int, QJsonValue> HttpClient::processReply(
                 result.resolve(status, body);
             }
         }
+        countCall(reply->manager(), -1);
         reply->deleteLater();
     });
     return result;
+}
+
+void HttpClient::countCall(QNetworkAccessManager* manager, int change)
+{
+    if (!manager)
+        return;
+    const int calls = manager->property("callsInFlight").toInt() + change;
+    manager->setProperty("callsInFlight", calls);
+    if (change < 0 || calls > 1 || manager->property("tlsConnections").toInt() < MaxTlsConnections)
+        return;
+    // The stack keeps the TLS session of every connection it made, in the state it holds for the
+    // host while the host is called: a server that closes every connection makes it grow by one
+    // session per call. Dropped before a call when no other is in flight, it stays bounded; a kept
+    // connection makes no new session and is not dropped by this.
+    manager->setProperty("tlsConnections", 0);
+    manager->clearConnectionCache();
 }
 
 Deferred<int, QJsonValue> HttpClient::processRedirect(

@@ -3,7 +3,8 @@
 // the same uids in one transaction; the send queue's accepted transactions per
 // second with synchronous=FULL beside bare prepared inserts of the same rows; and the
 // longest the event loop stays busy at one send while a backlog drains, beside the
-// same figure for a queue that holds one row at each send.
+// same figure for a queue that holds one row at each send; and the resident memory
+// after many heartbeats, each on a new TLS connection, beside that after the first 100.
 
 #include "../tests/backend/BackendRig.h"
 #include "SqlDatabase.h"
@@ -32,6 +33,7 @@ namespace {
 
 int g_uids = 100000;
 int g_backlog = 10000;
+int g_heartbeats = 20000;
 BackendRig* g_rig = nullptr;
 QStringList g_list;
 
@@ -204,6 +206,53 @@ void BM_SendStall(benchmark::State& state)
     g_rig->config->set("card-bo/url", g_rig->sim.url());
 }
 
+double residentMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
+
+void BM_HeartbeatMemory(benchmark::State& state)
+{
+    // The simulator closes every connection: each heartbeat is a new TLS connection with a
+    // full handshake. What the client keeps of them must not grow with their number.
+    Backend::CardBO& bo = g_rig->client();
+    g_rig->db->setParam(QStringLiteral("blacklistVer"), QStringLiteral("v1"));
+    int failures = 0;
+    const auto beat = [&] {
+        g_rig->sim.clearJournal(); // the simulator's own record of each request is not the client's
+        QEventLoop loop;
+        bo.heartbeat()
+            .done([&] { loop.quit(); })
+            .fail([&] {
+                ++failures;
+                loop.quit();
+            });
+        loop.exec();
+    };
+    const int first = std::min(100, g_heartbeats);
+    double baseline = 0;
+    double after = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < first; ++i)
+            beat();
+        baseline = residentMiB();
+        for (int i = first; i < g_heartbeats; ++i)
+            beat();
+        after = residentMiB();
+    }
+    state.counters["rssAfter100MiB"] = baseline;
+    state.counters["rssAfterAllMiB"] = after;
+    state.counters["growthMiB"] = after - baseline;
+    if (failures > 0)
+        state.SkipWithError("heartbeats failed");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -214,6 +263,8 @@ int main(int argc, char** argv)
             g_uids = atoi(argv[i] + 7);
         else if (strncmp(argv[i], "--backlog=", 10) == 0)
             g_backlog = atoi(argv[i] + 10);
+        else if (strncmp(argv[i], "--heartbeats=", 13) == 0)
+            g_heartbeats = atoi(argv[i] + 13);
         else
             argv[kept++] = argv[i];
     }
@@ -260,6 +311,11 @@ int main(int argc, char** argv)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(qPrintable("SendStall/OneRowBaseline/" + backlog + "sends"), BM_SendStall)
         ->Arg(1)
+        ->Iterations(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(qPrintable("HeartbeatMemory/FreshConnections/" + QString::number(g_heartbeats)),
+        BM_HeartbeatMemory)
         ->Iterations(1)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);

@@ -159,6 +159,10 @@ QNetworkRequest HttpClient::createRequest(const QUrl& url) const
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     for (auto it = m_headers.cbegin(); it != m_headers.cend(); ++it)
         request.setRawHeader(it.key().toLatin1(), it.value().toLatin1());
+    // Uncoded bodies only: the announced length is then the length read, so a reply cut
+    // short can be told from a whole one.
+    if (!request.hasRawHeader("Accept-Encoding"))
+        request.setRawHeader("Accept-Encoding", "identity");
     if (!m_tlsFiles.isEmpty())
         request.setSslConfiguration(createSslConfig());
     return request;
@@ -212,6 +216,20 @@ QSslKey HttpClient::loadPrivKey(const QString& path)
     return QSslKey(&file, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, QByteArray());
 }
 
+qint64 HttpClient::missingBytes(QNetworkReply* reply, qint64 received)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // These carry no body whatever length they announce.
+    if ((status >= 100 && status < 200) || status == 204 || status == 304)
+        return 0;
+    const QByteArray coding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!coding.isEmpty() && coding != "identity")
+        return 0;
+    bool valid = false;
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&valid);
+    return valid ? qMax<qint64>(0, announced - received) : 0;
+}
+
 void HttpClient::relay(const Deferred<int, QJsonValue>& from, const Deferred<int, QJsonValue>& to)
 {
     from.done([to](int status, const QJsonValue& body) { to.resolve(status, body); })
@@ -235,6 +253,7 @@ Deferred<int, QJsonValue> HttpClient::send(
 
     const QNetworkRequest request = createRequest(url);
     QNetworkAccessManager* manager = qnam();
+    countCall(manager, +1);
     QNetworkReply* reply = nullptr;
     switch (method) {
     case Method::Get:
@@ -282,6 +301,23 @@ Deferred<int, QJsonValue> HttpClient::processReply(
         result.notify(percent, QStringLiteral("Downloaded %1 / %2").arg(bytesToStr(received), bytesToStr(total)));
     });
 
+    // The network layer sends a request again on a new connection, without telling, when the
+    // server answered before the request was wholly written and then closed the connection.
+    // Over TLS the new connection shows as a second handshake, reported before the request goes
+    // out on it: the call ends there rather than send a second copy.
+    connect(reply, &QNetworkReply::encrypted, this, [reply] {
+        if (QNetworkAccessManager* manager = reply->manager())
+            manager->setProperty("tlsConnections", manager->property("tlsConnections").toInt() + 1);
+        const int connections = reply->property("connections").toInt() + 1;
+        reply->setProperty("connections", connections);
+        if (connections < 2 || reply->property("repeated").toBool())
+            return;
+        HTTP_LOG(qCritical) << "ERROR: Connection lost during the request, not sending it again : "
+                            << reply->url().toDisplayString();
+        reply->setProperty("repeated", true);
+        reply->abort();
+    });
+
     if (timeout != 0) {
         auto* timer = new QTimer(reply);
         timer->setSingleShot(true);
@@ -305,9 +341,20 @@ Deferred<int, QJsonValue> HttpClient::processReply(
             const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             QJsonParseError parseError;
             // An aborted reply (timed out) is closed: there is nothing to read.
-            const QJsonValue body = parsePayload(reply->isOpen() ? reply->readAll() : QByteArray(), &parseError);
+            const QByteArray bytes = reply->isOpen() ? reply->readAll() : QByteArray();
+            const QJsonValue body = parsePayload(bytes, &parseError);
+            const qint64 missing = missingBytes(reply, bytes.size());
             if (reply->property("tooLarge").toBool()) {
                 result.reject(status, QStringLiteral("Reply body too large"));
+            } else if (reply->property("repeated").toBool()) {
+                result.reject(status, QStringLiteral("Connection lost during the request"));
+            } else if (reply->error() == QNetworkReply::NoError && missing > 0) {
+                // The network layer can end a reply whose connection closed early as if it were whole.
+                HTTP_LOG(qCritical) << QStringLiteral("ERROR: Reply cut short (%1 of %2 bytes) : %3")
+                                           .arg(bytes.size())
+                                           .arg(bytes.size() + missing)
+                                           .arg(reply->url().toDisplayString());
+                result.reject(status, QStringLiteral("Reply cut short"));
             } else if (reply->error() != QNetworkReply::NoError) {
                 result.reject(status, body.isObject() ? body : QJsonValue(reply->errorString()));
             } else {
@@ -318,9 +365,26 @@ Deferred<int, QJsonValue> HttpClient::processReply(
                 result.resolve(status, body);
             }
         }
+        countCall(reply->manager(), -1);
         reply->deleteLater();
     });
     return result;
+}
+
+void HttpClient::countCall(QNetworkAccessManager* manager, int change)
+{
+    if (!manager)
+        return;
+    const int calls = manager->property("callsInFlight").toInt() + change;
+    manager->setProperty("callsInFlight", calls);
+    if (change < 0 || calls > 1 || manager->property("tlsConnections").toInt() < MaxTlsConnections)
+        return;
+    // The stack keeps the TLS session of every connection it made, in the state it holds for the
+    // host while the host is called: a server that closes every connection makes it grow by one
+    // session per call. Dropped before a call when no other is in flight, it stays bounded; a kept
+    // connection makes no new session and is not dropped by this.
+    manager->setProperty("tlsConnections", 0);
+    manager->clearConnectionCache();
 }
 
 Deferred<int, QJsonValue> HttpClient::processRedirect(

@@ -29,6 +29,9 @@ public:
     static constexpr int MaxRedirects = 10;
     // A reply body above this is refused as a failure, aborted once its size shows it.
     static constexpr qint64 MaxReplyBytes = 32 * 1024 * 1024;
+    // New TLS connections after which the network stack's kept state is dropped, once no call
+    // is in flight: it holds a TLS session for each, for as long as the thread lives.
+    static constexpr int MaxTlsConnections = 100;
 
     explicit HttpClient(QObject* parent = nullptr);
     ~HttpClient() override;
@@ -67,6 +70,11 @@ private:
     static QSslKey loadPrivKey(const QString& path);
     Deferred<int, QJsonValue> processReply(QNetworkReply* reply, const QJsonValue& data, int timeout, int redirects);
     Deferred<int, QJsonValue> processRedirect(QNetworkReply* reply, const QJsonValue& data, int timeout, int redirects);
+    // Bytes of the announced body that never came; 0 when nothing was announced.
+    static qint64 missingBytes(QNetworkReply* reply, qint64 received);
+    // Counts the calls in flight on the manager; before a call with no other in flight, drops
+    // what the stack kept once MaxTlsConnections new TLS connections were made.
+    static void countCall(QNetworkAccessManager* manager, int change);
     void onSslErrors(QNetworkReply* reply, const QList<QSslError>& errors);
     static void relay(const Deferred<int, QJsonValue>& from, const Deferred<int, QJsonValue>& to);
 

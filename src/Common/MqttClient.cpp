@@ -190,7 +190,11 @@ void MqttClient::disconnect()
 void MqttClient::subscribe(const QString& topic, quint8 qos)
 {
     const MqttTopicFilter filter(topic);
-    m_subscriptions.append(qMakePair(filter, qos));
+    // Callers subscribe again on every connection; the list is renewed then anyway.
+    const auto pair = qMakePair(filter, qos);
+    if (m_subscriptions.contains(pair))
+        return;
+    m_subscriptions.append(pair);
     if (m_client && m_client->state() == MosquittoClient::Connected)
         doSubscribe(filter, qos);
 }

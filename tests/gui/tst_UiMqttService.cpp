@@ -206,6 +206,43 @@ private slots:
         QVERIFY(!log.startingWith("[GUIManager]").join('\n').contains("\"0000\"")); // nor is a PIN logged
     }
 
+    void brokerRestarts()
+    {
+        // The service subscribes on every connection and the client renews its list: each
+        // reconnection sends the same subscriptions once, however many came before.
+        QSignalSpy ready(m_service.data(), &UiMqttService::ready);
+        m_client.subscribe(QStringLiteral("zent/#")); // as in announce(): stored once
+        m_client.setRetryMillis(300);
+        m_service->configure(); // a live connection stays; the new interval applies
+        QTRY_VERIFY_WITH_TIMEOUT(m_client.isConnected(), 5000);
+        const int connections = ready.count();
+        m_peer.disconnect();
+        for (int restart = 1; restart <= 3; ++restart) {
+            LogCapture log;
+            m_broker.stop();
+            QVERIFY(m_broker.start());
+            QTRY_COMPARE_WITH_TIMEOUT(ready.count(), connections + restart, 10000);
+            QStringList subscribed = log.startingWith(QStringLiteral("[MqttClient] Subscribing to "));
+            subscribed.sort();
+            QCOMPARE(subscribed,
+                QStringList({ "[MqttClient] Subscribing to 'zent/#' with QoS = 0",
+                    "[MqttClient] Subscribing to 'zent/ui/config/get' with QoS = 0",
+                    "[MqttClient] Subscribing to 'zent/ui/config/set' with QoS = 0",
+                    "[MqttClient] Subscribing to 'zent/ui/info/get' with QoS = 0",
+                    "[MqttClient] Subscribing to 'zent/ui/status/get' with QoS = 0" }));
+        }
+        // One answer per request.
+        QVERIFY(m_peer.connectTo(m_broker.host(), m_broker.port()));
+        QVERIFY(m_peer.subscribe(QStringLiteral("zent/ui/#")));
+        const int from = m_peer.count();
+        m_peer.publish(QStringLiteral("zent/ui/info/get"), "");
+        QVERIFY(fetchConfig().contains("log")); // answered in order: the info is in by now
+        int infos = 0;
+        for (int i = from; i < m_peer.count(); ++i)
+            infos += m_peer.at(i).topic == QLatin1String("zent/ui/info") ? 1 : 0;
+        QCOMPARE(infos, 1);
+    }
+
     void invalidRoot()
     {
         LogCapture log;

@@ -6,6 +6,7 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
+#include <QThread>
 #include <QTimer>
 
 #include <netinet/in.h>
@@ -25,6 +26,41 @@ QByteArray readFile(const QString& path)
 TlsTestServer::TlsTestServer(QObject* parent)
     : QTcpServer(parent)
 {
+}
+
+TlsTestServer::~TlsTestServer()
+{
+    if (!m_thread)
+        return;
+    // Sockets and timers end in the thread they live in.
+    QThread* home = QThread::currentThread();
+    QMetaObject::invokeMethod(
+        this,
+        [this, home] {
+            close();
+            qDeleteAll(findChildren<QSslSocket*>(QString(), Qt::FindDirectChildrenOnly));
+            moveToThread(home);
+        },
+        Qt::BlockingQueuedConnection);
+    m_thread->quit();
+    m_thread->wait();
+    delete m_thread;
+}
+
+bool TlsTestServer::startInThread()
+{
+    m_thread = new QThread;
+    moveToThread(m_thread);
+    m_thread->start();
+    bool listening = false;
+    QMetaObject::invokeMethod(this, [this, &listening] { listening = start(); }, Qt::BlockingQueuedConnection);
+    return listening;
+}
+
+QList<TlsTestServer::Request> TlsTestServer::requests() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_requests;
 }
 
 void TlsTestServer::setCertificate(const QString& certPath, const QString& keyPath)
@@ -108,7 +144,7 @@ void TlsTestServer::onReadyRead(QSslSocket* socket)
             if (colon > 0)
                 request.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
         }
-        const int length = request.headers.value("content-length", "0").toInt();
+        const int length = m_answerEarly ? 0 : request.headers.value("content-length", "0").toInt();
         if (buffer.size() < headEnd + 4 + length)
             break;
         request.body = buffer.mid(headEnd + 4, length);
@@ -118,7 +154,10 @@ void TlsTestServer::onReadyRead(QSslSocket* socket)
         const bool keepAlive = m_keepAlive && request.headers.value("connection").toLower() != "close";
         if (!keepAlive)
             disconnect(socket, &QSslSocket::readyRead, this, nullptr);
-        m_requests.append(request);
+        {
+            QMutexLocker lock(&m_mutex);
+            m_requests.append(request);
+        }
         const Response response = m_handler(request);
         if (!response.silent)
             respond(socket, response, keepAlive);
@@ -145,10 +184,13 @@ void TlsTestServer::respond(QSslSocket* socket, const Response& r, bool keepAliv
             + (last ? "0\r\n\r\n" : "");
     };
     const bool close = !keepAlive && r.announce < 0;
-    const auto send = [socket, close](const QByteArray& bytes) {
+    const int cutAfterMs = r.announce >= 0 ? r.cutAfterMs : -1;
+    const auto send = [socket, close, cutAfterMs](const QByteArray& bytes) {
         socket->write(bytes);
         if (close)
             socket->disconnectFromHost();
+        else if (cutAfterMs >= 0)
+            QTimer::singleShot(cutAfterMs, socket, [socket] { socket->disconnectFromHost(); });
     };
     if (r.firstPart < 0) {
         send(body(r.body, true));

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QMutex>
 #include <QPair>
 #include <QSsl>
 #include <QTcpServer>
@@ -13,6 +14,7 @@
 #include <functional>
 
 class QSslSocket;
+class QThread;
 
 class TlsTestServer : public QTcpServer
 {
@@ -39,11 +41,13 @@ public:
         // When set: the head at once, this many body bytes 150 ms later, the rest on sendRest().
         int firstPart = -1;
         qint64 announce = -1; // when set: the Content-Length sent instead of the body's size; the connection stays open
+        int cutAfterMs = -1; // with announce: the connection closes this long after the body, short of that size
     };
 
     using Handler = std::function<Response(const Request&)>;
 
     explicit TlsTestServer(QObject* parent = nullptr);
+    ~TlsTestServer() override;
 
     // Without a certificate the server speaks plain HTTP.
     void setCertificate(const QString& certPath, const QString& keyPath);
@@ -53,11 +57,18 @@ public:
     void setHandler(Handler handler) { m_handler = std::move(handler); }
     // Keeps a connection open for further requests unless the request says "Connection: close".
     void setKeepAlive(bool keepAlive) { m_keepAlive = keepAlive; }
+    // Answers each request once its head is in, before its body arrives, as a server that
+    // refuses early does; the body is not read.
+    void setAnswerEarly(bool early) { m_answerEarly = early; }
 
     // Listens on 127.0.0.1 at a free port.
     bool start() { return listen(QHostAddress::LocalHost, 0); }
+    // As start(), serving from a thread of its own: the client's network thread then gets each
+    // answer as soon as it is written, whatever the test's thread is doing. The handler runs
+    // in that thread; sendRest() is not for such a server.
+    bool startInThread();
     QString url(const QString& path, const QString& host = QStringLiteral("127.0.0.1")) const;
-    QList<Request> requests() const { return m_requests; }
+    QList<Request> requests() const;
     // Sends the rest of every split reply whose first part is out.
     void sendRest();
 
@@ -76,8 +87,11 @@ private:
     QByteArray m_ca;
     bool m_requireClientCert = false;
     bool m_keepAlive = false;
+    bool m_answerEarly = false;
     QSsl::SslProtocol m_protocol = QSsl::TlsV1_2OrLater;
     Handler m_handler = [](const Request&) { return Response(); };
+    mutable QMutex m_mutex; // guards m_requests
     QList<Request> m_requests;
+    QThread* m_thread = nullptr;
     QList<std::function<void()>> m_rests;
 };

@@ -13,6 +13,10 @@
 
 #include <memory>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace {
 
 const QString DevicePrefix = QStringLiteral("/api/v1/device/");
@@ -122,9 +126,18 @@ void BackOfficeSim::incomingConnection(qintptr descriptor)
         delete socket;
         return;
     }
+    // Handshake records and answers go out in several writes: without this each waits for the
+    // client's delayed acknowledgement.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     auto parser = std::make_shared<HttpRequestParser>();
     connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QSslSocket::readyRead, this, [this, socket, parser] {
+#ifdef TCP_QUICKACK
+        // The client writes a request's head and body apart: acknowledge at once rather than
+        // leave its body waiting for the delayed acknowledgement (Linux turns this off again).
+        const int on = 1;
+        setsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#endif
         if (parser->append(socket->readAll()) == HttpRequestParser::Incomplete)
             return;
         disconnect(socket, &QSslSocket::readyRead, this, nullptr);

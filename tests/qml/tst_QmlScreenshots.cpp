@@ -107,12 +107,7 @@ private slots:
         m_gui->load();
         m_stage.reset(new QmlStage(qobject_cast<QQuickWindow*>(m_gui->engine().rootObjects().value(0))));
         QVERIFY(m_stage->window);
-        // Log in on the login screen: during a maintenance session the terminal's state moves no screen.
-        m_gui->setScreen("Login");
-        for (const char* key : { "4", "3", "2", "1" })
-            m_stage->click(m_stage->find(QString("key_") + key));
-        m_stage->click(m_stage->find("LoginButton"));
-        QCOMPARE(m_gui->screen(), "Settings");
+        logIn();
     }
     void cleanupTestCase()
     {
@@ -127,6 +122,16 @@ private slots:
     void ntpServer();
 
 private:
+    // Log in on the login screen: during a maintenance session the terminal's state moves no screen.
+    void logIn()
+    {
+        m_gui->setScreen("Login");
+        for (const char* key : { "4", "3", "2", "1" })
+            m_stage->click(m_stage->find(QString("key_") + key));
+        m_stage->click(m_stage->find("LoginButton"));
+        QCOMPARE(m_gui->screen(), "Settings");
+    }
+
     QTemporaryDir m_dir;
     QScopedPointer<Config> m_config;
     QScopedPointer<GUIManager> m_gui;
@@ -264,6 +269,8 @@ void tst_QmlScreenshots::failuresAndQrCode()
         m_gui->setScreen("Settings");
         (m_gui.data()->*request)();
         QCOMPARE(m_gui->screen() + ": " + m_gui->message(), QString("ErrorScreen: ") + message);
+        // That screen ended the maintenance session.
+        logIn();
     }
 
     m_gui->setScreen("Settings");

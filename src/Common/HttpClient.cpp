@@ -24,6 +24,35 @@
 
 namespace {
 
+// A request body that can be read only once: the network layer then cannot send the request a
+// second time on its own.
+class OnceBody : public QIODevice {
+public:
+    explicit OnceBody(const QByteArray& data)
+        : m_data(data)
+    {
+        open(QIODevice::ReadOnly);
+    }
+    bool isSequential() const override { return true; }
+    bool reset() override { return false; }
+    qint64 size() const override { return m_data.size(); }
+    qint64 bytesAvailable() const override { return m_data.size() - m_pos + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char* data, qint64 max) override
+    {
+        const qint64 n = qMin(max, qint64(m_data.size()) - m_pos);
+        memcpy(data, m_data.constData() + m_pos, size_t(n));
+        m_pos += n;
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray m_data;
+    qint64 m_pos = 0;
+};
+
 int effectivePort(const QUrl& url)
 {
     return url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
@@ -159,10 +188,6 @@ QNetworkRequest HttpClient::createRequest(const QUrl& url) const
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     for (auto it = m_headers.cbegin(); it != m_headers.cend(); ++it)
         request.setRawHeader(it.key().toLatin1(), it.value().toLatin1());
-    // Uncoded bodies only: the announced length is then the length read, so a reply cut
-    // short can be told from a whole one.
-    if (!request.hasRawHeader("Accept-Encoding"))
-        request.setRawHeader("Accept-Encoding", "identity");
     if (!m_tlsFiles.isEmpty())
         request.setSslConfiguration(createSslConfig());
     return request;
@@ -216,20 +241,6 @@ QSslKey HttpClient::loadPrivKey(const QString& path)
     return QSslKey(&file, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, QByteArray());
 }
 
-qint64 HttpClient::missingBytes(QNetworkReply* reply, qint64 received)
-{
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // These carry no body whatever length they announce.
-    if ((status >= 100 && status < 200) || status == 204 || status == 304)
-        return 0;
-    const QByteArray coding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (!coding.isEmpty() && coding != "identity")
-        return 0;
-    bool valid = false;
-    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&valid);
-    return valid ? qMax<qint64>(0, announced - received) : 0;
-}
-
 void HttpClient::relay(const Deferred<int, QJsonValue>& from, const Deferred<int, QJsonValue>& to)
 {
     from.done([to](int status, const QJsonValue& body) { to.resolve(status, body); })
@@ -263,11 +274,15 @@ Deferred<int, QJsonValue> HttpClient::send(
         reply = manager->deleteResource(request);
         break;
     case Method::Put:
-        reply = manager->put(request, createPayload(data));
+    case Method::Post: {
+        auto* body = new OnceBody(createPayload(data));
+        QNetworkRequest once(request);
+        once.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
+        once.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+        reply = method == Method::Put ? manager->put(once, body) : manager->post(once, body);
+        body->setParent(reply);
         break;
-    case Method::Post:
-        reply = manager->post(request, createPayload(data));
-        break;
+    }
     }
     relay(processReply(reply, data, timeout, redirects), result);
     return result;
@@ -301,21 +316,10 @@ Deferred<int, QJsonValue> HttpClient::processReply(
         result.notify(percent, QStringLiteral("Downloaded %1 / %2").arg(bytesToStr(received), bytesToStr(total)));
     });
 
-    // The network layer sends a request again on a new connection, without telling, when the
-    // server answered before the request was wholly written and then closed the connection.
-    // Over TLS the new connection shows as a second handshake, reported before the request goes
-    // out on it: the call ends there rather than send a second copy.
+    // Each new TLS connection leaves a session in the stack (see countCall).
     connect(reply, &QNetworkReply::encrypted, this, [reply] {
         if (QNetworkAccessManager* manager = reply->manager())
             manager->setProperty("tlsConnections", manager->property("tlsConnections").toInt() + 1);
-        const int connections = reply->property("connections").toInt() + 1;
-        reply->setProperty("connections", connections);
-        if (connections < 2 || reply->property("repeated").toBool())
-            return;
-        HTTP_LOG(qCritical) << "ERROR: Connection lost during the request, not sending it again : "
-                            << reply->url().toDisplayString();
-        reply->setProperty("repeated", true);
-        reply->abort();
     });
 
     if (timeout != 0) {
@@ -343,18 +347,12 @@ Deferred<int, QJsonValue> HttpClient::processReply(
             // An aborted reply (timed out) is closed: there is nothing to read.
             const QByteArray bytes = reply->isOpen() ? reply->readAll() : QByteArray();
             const QJsonValue body = parsePayload(bytes, &parseError);
-            const qint64 missing = missingBytes(reply, bytes.size());
             if (reply->property("tooLarge").toBool()) {
                 result.reject(status, QStringLiteral("Reply body too large"));
-            } else if (reply->property("repeated").toBool()) {
+            } else if (reply->error() == QNetworkReply::ContentReSendError) {
+                HTTP_LOG(qCritical) << "ERROR: Connection lost during the request, not sending it again : "
+                                    << reply->url().toDisplayString();
                 result.reject(status, QStringLiteral("Connection lost during the request"));
-            } else if (reply->error() == QNetworkReply::NoError && missing > 0) {
-                // The network layer can end a reply whose connection closed early as if it were whole.
-                HTTP_LOG(qCritical) << QStringLiteral("ERROR: Reply cut short (%1 of %2 bytes) : %3")
-                                           .arg(bytes.size())
-                                           .arg(bytes.size() + missing)
-                                           .arg(reply->url().toDisplayString());
-                result.reject(status, QStringLiteral("Reply cut short"));
             } else if (reply->error() != QNetworkReply::NoError) {
                 result.reject(status, body.isObject() ? body : QJsonValue(reply->errorString()));
             } else {

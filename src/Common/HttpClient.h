@@ -70,8 +70,6 @@ private:
     static QSslKey loadPrivKey(const QString& path);
     Deferred<int, QJsonValue> processReply(QNetworkReply* reply, const QJsonValue& data, int timeout, int redirects);
     Deferred<int, QJsonValue> processRedirect(QNetworkReply* reply, const QJsonValue& data, int timeout, int redirects);
-    // Bytes of the announced body that never came; 0 when nothing was announced.
-    static qint64 missingBytes(QNetworkReply* reply, qint64 received);
     // Counts the calls in flight on the manager; before a call with no other in flight, drops
     // what the stack kept once MaxTlsConnections new TLS connections were made.
     static void countCall(QNetworkAccessManager* manager, int change);

@@ -307,6 +307,16 @@ private slots:
             QCOMPARE(rig.terminal.triggers.size(), c.triggers);
         }
         QCOMPARE(rig.terminal.triggers.value(0), QStringList({ "2.0.0", "https://x/p", "ab" }));
+        // A reply's text cannot start a line of its own in the log.
+        const QString forged = "2.0.1\n[   12.000] [Terminal] State changed : (2) Ready\r";
+        rig.sim.setHeartbeatReply({ { "softwareVersion", forged } });
+        bool answered = false;
+        bo.heartbeat().done([&answered] { answered = true; });
+        QTRY_VERIFY(answered);
+        QVERIFY(log.contains("[Backend::CardBO] WARN: New software version available : "
+                             "2.0.1\\n[   12.000] [Terminal] State changed : (2) Ready\\r"));
+        for (const QString& text : log.texts())
+            QVERIFY2(!text.contains('\n') && !text.contains('\r'), qPrintable(text));
 
         // Remote configuration: every element checked as any remote change, protected keys
         // refused; the rest set as the store's set does (keys it lacks added, overrides

@@ -124,8 +124,14 @@ private:
     std::unique_ptr<HttpServer> startServer()
     {
         auto server = std::make_unique<HttpServer>();
-        m_port = testsupport::freePort();
-        server->listen(m_port);
+        // Another test may take the free port before the listen does: then take another.
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            LogCapture log;
+            m_port = testsupport::freePort();
+            server->listen(m_port);
+            if (log.startingWith("[HttpServer] ERROR: Failed to listen").isEmpty())
+                break;
+        }
         connect(server.get(), &HttpServer::requestReceived, this, [this](QHostAddress, HttpServer::Request r) {
             m_emitted << r.method.toUtf8() + ' ' + r.path.toUtf8() + ' ' + r.body;
         });

@@ -7,6 +7,7 @@
 // after many heartbeats, each on a new TLS connection, beside that after the first 100.
 
 #include "../tests/backend/BackendRig.h"
+#include "PeakMemory.h"
 #include "SqlDatabase.h"
 #include "TlsTestServer.h"
 
@@ -206,17 +207,6 @@ void BM_SendStall(benchmark::State& state)
     g_rig->config->set("card-bo/url", g_rig->sim.url());
 }
 
-double residentMiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
-}
-
 void BM_HeartbeatMemory(benchmark::State& state)
 {
     // The simulator closes every connection: each heartbeat is a new TLS connection with a
@@ -241,10 +231,10 @@ void BM_HeartbeatMemory(benchmark::State& state)
     for (auto _ : state) {
         for (int i = 0; i < first; ++i)
             beat();
-        baseline = residentMiB();
+        baseline = testsupport::residentMemoryKiB() / 1024.0;
         for (int i = first; i < g_heartbeats; ++i)
             beat();
-        after = residentMiB();
+        after = testsupport::residentMemoryKiB() / 1024.0;
     }
     state.counters["rssAfter100MiB"] = baseline;
     state.counters["rssAfterAllMiB"] = after;

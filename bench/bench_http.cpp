@@ -7,6 +7,7 @@
 
 #include "HttpClient.h"
 #include "HttpServer.h"
+#include "PeakMemory.h"
 #include "TestCertificates.h"
 #include "TlsTestServer.h"
 
@@ -135,24 +136,6 @@ void discard(QtMsgType, const QMessageLogContext&, const QString&)
 {
 }
 
-double peakRssMiB()
-{
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
-}
-
-void resetPeakRss()
-{
-    QFile clear("/proc/self/clear_refs");
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-
 struct BurstResult
 {
     int ok = 0;
@@ -166,7 +149,7 @@ struct BurstResult
 BurstResult burst(int port)
 {
     BurstResult result;
-    resetPeakRss();
+    testsupport::resetPeakMemory();
     QProcess generator;
     QEventLoop loop;
     QObject::connect(
@@ -175,7 +158,7 @@ BurstResult burst(int port)
         { "--push-load", QString::number(port), QString::number(g_pushes), QString::number(g_concurrency),
             QString::number(g_bodySize) });
     loop.exec();
-    result.peakMiB = peakRssMiB();
+    result.peakMiB = testsupport::peakMemoryKiB() / 1024.0;
     const QByteArray out = generator.readAllStandardOutput();
     sscanf(out.constData(), "ok=%d failed=%d seconds=%lf", &result.ok, &result.failed, &result.seconds);
     return result;

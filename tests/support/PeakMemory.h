@@ -1,5 +1,6 @@
 #pragma once
-// Peak resident memory of the test process, for tests that bound what a peer can make it hold.
+// Resident memory of the process (now and at its peak), for tests and benchmarks that bound
+// what a peer or a long run can make it hold.
 
 #include <QtGlobal>
 
@@ -10,5 +11,7 @@ namespace testsupport {
 bool resetPeakMemory();
 // The peak resident size (VmHWM) in KiB, -1 when unknown.
 qint64 peakMemoryKiB();
+// The present resident size (VmRSS) in KiB, -1 when unknown.
+qint64 residentMemoryKiB();
 
 } // namespace testsupport

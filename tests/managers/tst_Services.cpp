@@ -1,7 +1,9 @@
 // The clients of the local system services (network and Ethernet, inspector,
 // software update, GPS) against the service simulator over a real broker.
 
+#include "Config.h"
 #include "GPSManager.h"
+#include "GUIManager.h"
 #include "Inspector.h"
 #include "LogCapture.h"
 #include "MosquittoBroker.h"
@@ -11,9 +13,11 @@
 #include "Update.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace manager;
@@ -194,7 +198,11 @@ void tst_Services::whileDisconnected()
 void tst_Services::update()
 {
     ServiceRig rig;
-    Update update(rig.client, "zent/update");
+    // The root as the local run configures it (the built-in defaults have none) meets the simulator's.
+    QTemporaryDir dir;
+    QVERIFY(QFile::copy(qEnvironmentVariable("LANE_SOURCE_DIR") + "/scripts/run-gui.conf", dir.filePath("gui.conf")));
+    Config config(dir.filePath("gui.conf"), GUIManager::Defaults);
+    Update update(rig.client, config.get("topics/update").toString());
     update.setCheckTimeout(300);
     QStringList statuses;
     connect(&update, &Update::statusChanged, this, [&] { statuses << update.status(); });

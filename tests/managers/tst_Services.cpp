@@ -156,8 +156,8 @@ void tst_Services::inspector()
     QVERIFY(request && request->value("payload").isNull());
     QVERIFY2(clock.elapsed() >= 2000, qPrintable(QString::number(clock.elapsed())));
 
-    // A scheduled shutdown counts in seconds: a coarse timer may end 5 % early, and it
-    // rounds its start to the nearest millisecond.
+    // A scheduled shutdown counts in seconds: a coarse timer may end 5 % early, counted from
+    // its due time with the fraction of a millisecond dropped.
     qint64 startedAt = -1;
     connect(&inspector, &Inspector::systemShutdownStarted, this, [&] { startedAt = clock.elapsed(); });
     clock.restart();

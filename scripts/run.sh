@@ -76,25 +76,13 @@ mkdir -p "$LANE_GPIO_SIM"
 # The back office makes its certificates first, then listens and says so.
 for _ in $(seq 300); do grep -q "Back-office simulator at" "$run/bosim.log" 2>/dev/null && break; sleep 0.1; done
 
-# Owner-only from the start: it holds the PIN and the camera passwords.
-(umask 077; cat > "$run/gui.conf") <<CONF
-[log]
-syslog=false
-stderr=true
-[mqtt]
-host=127.0.0.1
-port=$mqtt_port
-[terminal]
-deviceId=SIM0001
-customsId=1
-locationId=1
-[card-bo]
-url=https://127.0.0.1:$bo_port
-rootCA=$run/certs/ca.pem
-pubCert=$run/certs/device.crt
-privKey=$run/certs/device.key
-ignoreSslErrors=false
-CONF
+# Owner-only from the start: it holds the PIN and the camera passwords. The update service has no
+# built-in topic root: the configuration names the simulator's.
+conf=$(< scripts/run-gui.conf)
+conf=${conf//@MQTT_PORT@/$mqtt_port}
+conf=${conf//@BO_PORT@/$bo_port}
+conf=${conf//@RUN@/"$run"}
+(umask 077; printf '%s\n' "$conf" > "$run/gui.conf")
 
 if [ -z "${DISPLAY:-}" ]; then
     exec 5> "$run/xvfb.display"
@@ -114,6 +102,8 @@ Drive one passage from another shell:
   mosquitto_pub -p $mqtt_port -t devicesim/take/request/1 -m '{}'   # the driver takes the card
   $root/tools/gpiosim/gpiosim leave       # the vehicle drives off
 Watch the UI's service: mosquitto_sub -p $mqtt_port -t 'zent/ui/#' -v
+Have the update service offer a version (Update page, check):
+  mosquitto_pub -p $mqtt_port -t servicesim/update/request/1 -m '{"available":"1.1.0"}'
 TEXT
 
 : > "$run/laneterminal.log" # exists before tail follows it

@@ -32,6 +32,13 @@ QtObject {
                                   method: "manual", ipv4: ethernetConfig, config: ethernetConfig, saves: 0,
                                   save: function() { this.saves++; return true; } })
     }
+    // The self-test's results are read as "" when missing.
+    property QtObject diagnostics: QtObject {
+        property string rgbTest: ""
+        signal saveReportFinished(bool result, string message)
+        function start() {}
+        function stop() {}
+    }
     property QtObject ethernetConfig: QtObject {
         property string address: "127.0.0.2"
         property string mask: "255.0.0.0"

@@ -21,6 +21,7 @@ class FakeManager : public QObject
     Q_PROPERTY(int displayOffMin MEMBER m_displayOffMin NOTIFY changed)
     Q_PROPERTY(int shutdownDelaySec MEMBER m_shutdownDelaySec NOTIFY changed)
     Q_PROPERTY(bool settingsLoginLocked MEMBER m_settingsLoginLocked NOTIFY changed)
+    Q_PROPERTY(QObject* diagnostics MEMBER m_diagnostics CONSTANT)
 
 public:
     QString language() const { return m_language; }
@@ -42,6 +43,7 @@ public:
     QString m_screen, m_deviceId = "SN-0001", m_message;
     bool m_showCursor = true, m_showErrorDesc = false, m_settingsLoginLocked = false;
     int m_displayOffMin = 3, m_shutdownDelaySec = 30;
+    QObject* m_diagnostics = nullptr;
 
 public slots:
     void setMaintenanceScreen() { calls << "maintenance"; }

@@ -55,6 +55,7 @@ QmlStage::QmlStage()
     if (!fakes)
         qFatal("%s", qPrintable(component.errorString()));
     manager.setLanguage("en_US");
+    manager.m_diagnostics = fake("diagnostics");
     QQmlContext* context = engine.rootContext();
     context->setContextProperty("manager", &manager);
     for (const char* name : { "board", "network", "terminal" })

@@ -20,6 +20,8 @@ private slots:
     void loginPad();
     void ethernetChecks();
     void mendedFaults();
+    void colourTestLeft_data();
+    void colourTestLeft();
 
 private:
     // Opens a page from the settings menu (showing the settings returns them to the menu).
@@ -131,6 +133,47 @@ void tst_QmlScreens::mendedFaults()
     QVERIFY(!s.find("SaveButton", form)->isEnabled());
     s.click(s.find("BackButton", form));
     QCOMPARE(stack()->property("depth").toInt(), 2);
+}
+
+void tst_QmlScreens::colourTestLeft_data()
+{
+    QTest::addColumn<QString>("screen");
+    QTest::newRow("finished") << "";
+    QTest::newRow("session ended") << "Busy";
+    QTest::newRow("passage") << "DispenseScreen";
+    QTest::newRow("logged out") << "Login";
+}
+
+// The colour test covers the page and hides the settings header until its last
+// colour is tapped; however the settings are left, the header is back at the next login.
+void tst_QmlScreens::colourTestLeft()
+{
+    QFETCH(QString, screen);
+    QmlStage& s = *m_stage;
+    QQuickItem* header = s.find("SettingsHeader");
+    QQuickItem* page = openSettings("Diagnostics.qml");
+    s.click(s.find("manual_rgbTest", page));
+    QQuickItem* colour = s.find("ColourTest", page);
+    QVERIFY(colour->isVisible());
+    QVERIFY(!header->isVisible());
+
+    if (screen.isEmpty()) {
+        for (int tap = 0; tap < 3; ++tap)
+            s.click(colour);
+        QVERIFY(!colour->isVisible());
+        QVERIFY(header->isVisible());
+        s.click(s.find("PopupYes", s.object("QuestionPopup", page)));
+        QCOMPARE(s.fake("diagnostics")->property("rgbTest").toString(), "OK");
+        return;
+    }
+    s.showScreen(screen);
+    s.showScreen("Settings");
+    QVERIFY(header->isVisible());
+    page = s.openSettingsPage("Diagnostics.qml");
+    QVERIFY(!s.find("ColourTest", page)->isVisible());
+    QVERIFY(header->isVisible());
+    s.settingsBack();
+    QCOMPARE(stack()->property("depth").toInt(), 1);
 }
 
 QTEST_MAIN(tst_QmlScreens)

@@ -60,11 +60,13 @@ MqttProbe::~MqttProbe()
 
 bool MqttProbe::connectTo(const QString& host, quint16 port, int timeoutMs)
 {
+    // Connecting first: a network thread started while the client is still disconnected ends at once.
+    if (mosquitto_connect_async(m_mosq, host.toUtf8().constData(), port, 30) != MOSQ_ERR_SUCCESS)
+        return false;
     if (!m_loopRunning && mosquitto_loop_start(m_mosq) != MOSQ_ERR_SUCCESS)
         return false;
     m_loopRunning = true;
-    return mosquitto_connect_async(m_mosq, host.toUtf8().constData(), port, 30) == MOSQ_ERR_SUCCESS
-        && waitUntil([this] { return isConnected(); }, timeoutMs);
+    return waitUntil([this] { return isConnected(); }, timeoutMs);
 }
 
 bool MqttProbe::isConnected() const

@@ -32,10 +32,27 @@ ControlTopics::ControlTopics(const QString& root, MqttLink& link, Journal& journ
     m_link.addSubscription(m_root + QStringLiteral("/+/request/+"));
     m_link.addSubscription(m_root + QStringLiteral("/+/+/request/+"));
     connect(&m_link, &MqttLink::messageReceived, this, &ControlTopics::onMessage);
-    connect(&m_link, &MqttLink::connected, this,
-        [this] { m_link.publish(m_root + QStringLiteral("/status"), ready(true), true); });
+    connect(&m_link, &MqttLink::subscribed, this, &ControlTopics::announceReady);
     connect(&m_journal, &Journal::recorded, this,
         [this](const QJsonObject& entry) { m_link.publish(m_root + QStringLiteral("/journal"), compact(entry)); });
+}
+
+void ControlTopics::awaitLinks(const QList<MqttLink*>& links)
+{
+    m_awaited = links;
+    for (MqttLink* link : links)
+        connect(link, &MqttLink::subscribed, this, &ControlTopics::announceReady);
+}
+
+// Requests sent once a peer saw "ready" must reach every service.
+void ControlTopics::announceReady()
+{
+    if (!m_link.isSubscribed())
+        return;
+    for (const MqttLink* link : qAsConst(m_awaited))
+        if (!link->isSubscribed())
+            return;
+    m_link.publish(m_root + QStringLiteral("/status"), ready(true), true);
 }
 
 void ControlTopics::announceShutdown()

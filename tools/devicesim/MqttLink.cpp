@@ -29,6 +29,7 @@ MqttLink::MqttLink(const QString& clientId, const QString& host, quint16 port, Q
     mosquitto_connect_callback_set(m_mosq, &MqttLink::onConnectCallback);
     mosquitto_disconnect_callback_set(m_mosq, &MqttLink::onDisconnectCallback);
     mosquitto_message_callback_set(m_mosq, &MqttLink::onMessageCallback);
+    mosquitto_subscribe_callback_set(m_mosq, &MqttLink::onSubscribeCallback);
 
     m_miscTimer.setInterval(1000);
     connect(&m_miscTimer, &QTimer::timeout, this, [this] {
@@ -58,9 +59,20 @@ void MqttLink::addSubscription(const QString& filter)
 {
     m_subscriptions.append(filter);
     if (m_connected) {
-        mosquitto_subscribe(m_mosq, nullptr, filter.toUtf8().constData(), 1);
+        subscribe(filter);
         updateWriteNotifier();
     }
+}
+
+void MqttLink::subscribe(const QString& filter)
+{
+    int mid = 0;
+    if (mosquitto_subscribe(m_mosq, &mid, filter.toUtf8().constData(), 1) == MOSQ_ERR_SUCCESS) {
+        m_pendingSubscriptions.insert(mid, filter);
+        return;
+    }
+    qCritical().noquote().nospace() << "[MqttLink] ERROR: " << m_clientId << " cannot subscribe to " << filter;
+    m_subscriptionRefused = true;
 }
 
 void MqttLink::start()
@@ -179,9 +191,13 @@ void MqttLink::onConnectCallback(mosquitto*, void* self, int rc)
     link->m_connectFailureLogged = false;
     qInfo().noquote().nospace() << "[MqttLink] " << link->m_clientId << " connected to " << link->m_host << ":"
                                 << link->m_port;
+    link->m_pendingSubscriptions.clear();
+    link->m_subscriptionRefused = false;
     for (const QString& filter : qAsConst(link->m_subscriptions))
-        mosquitto_subscribe(link->m_mosq, nullptr, filter.toUtf8().constData(), 1);
+        link->subscribe(filter);
     emit link->connected();
+    if (link->isSubscribed())
+        emit link->subscribed();
 }
 
 void MqttLink::onDisconnectCallback(mosquitto*, void* self, int rc)
@@ -198,6 +214,23 @@ void MqttLink::onDisconnectCallback(mosquitto*, void* self, int rc)
         emit link->disconnected();
     }
     link->scheduleRetry();
+}
+
+void MqttLink::onSubscribeCallback(mosquitto*, void* self, int mid, int count, const int* granted)
+{
+    auto* link = static_cast<MqttLink*>(self);
+    const QString filter = link->m_pendingSubscriptions.take(mid);
+    if (filter.isEmpty())
+        return;
+    for (int i = 0; i < count; ++i) {
+        if (granted[i] > 2) {
+            qCritical().noquote().nospace()
+                << "[MqttLink] ERROR: " << link->m_clientId << " subscription to " << filter << " refused";
+            link->m_subscriptionRefused = true;
+        }
+    }
+    if (link->isSubscribed())
+        emit link->subscribed();
 }
 
 void MqttLink::onMessageCallback(mosquitto*, void* self, const mosquitto_message* message)

@@ -3,6 +3,7 @@
 // renews its subscriptions on every connect and carries an optional will.
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -27,6 +28,8 @@ public:
     void addSubscription(const QString& filter);
     void start();
     bool isConnected() const { return m_connected; }
+    // Connected, and the broker granted every subscription: messages on them reach this link.
+    bool isSubscribed() const { return m_connected && m_pendingSubscriptions.isEmpty() && !m_subscriptionRefused; }
 
     // QoS 1. Returns false when the message could not be queued (not connected).
     bool publish(const QString& topic, const QByteArray& payload, bool retain = false);
@@ -36,14 +39,18 @@ public:
 signals:
     void connected();
     void disconnected();
+    // The broker acknowledged the subscriptions and granted them all.
+    void subscribed();
     void messageReceived(const QString& topic, const QByteArray& payload);
 
 private:
     static void onConnectCallback(mosquitto* mosq, void* self, int rc);
     static void onDisconnectCallback(mosquitto* mosq, void* self, int rc);
     static void onMessageCallback(mosquitto* mosq, void* self, const mosquitto_message* message);
+    static void onSubscribeCallback(mosquitto* mosq, void* self, int mid, int count, const int* granted);
 
     void tryConnect();
+    void subscribe(const QString& filter);
     void armNotifiers();
     void dropNotifiers();
     void updateWriteNotifier();
@@ -55,6 +62,9 @@ private:
     QString m_host;
     quint16 m_port;
     QStringList m_subscriptions;
+    // Sent and not yet acknowledged, by message id.
+    QHash<int, QString> m_pendingSubscriptions;
+    bool m_subscriptionRefused = false;
     mosquitto* m_mosq = nullptr;
     QSocketNotifier* m_readNotifier = nullptr;
     QSocketNotifier* m_writeNotifier = nullptr;

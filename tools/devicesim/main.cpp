@@ -122,6 +122,7 @@ int main(int argc, char* argv[])
     DispenserService dispenser(
         dispenserRoot, dispenserLink, faults, journal, world, parser.value(QStringLiteral("model")), autoTakeMs);
     ControlService control(controlRoot, controlLink, world, reader, dispenser, faults, journal);
+    control.awaitLinks({ &rfidLink, &dispenserLink });
 
     SignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app, [&] {

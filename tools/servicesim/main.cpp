@@ -81,7 +81,11 @@ int main(int argc, char* argv[])
     UpdateSim update(roots[2], link("update"), faults, journal);
     GpsSim gps(roots[3], link("gps"), faults, journal, dataMs);
     const QList<SimService*> services { &network, &inspector, &update, &gps };
+    QList<MqttLink*> serviceLinks;
+    for (const auto& each : links)
+        serviceLinks << each.get();
     SimControl control(roots[4], link("control"), services, faults, journal);
+    control.awaitLinks(serviceLinks);
 
     SignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app, [&] {

@@ -14,6 +14,8 @@ Item {
     property string question: ""
     property string result: ""
     property int rgbStep: -1
+    // The colour test fills the screen, settings header included.
+    readonly property bool hidesHeader: rgbStep >= 0
     property bool reportSaved: false
 
     readonly property var autoRows: [[QT_TR_NOOP("RTC"), "rtc"], [QT_TR_NOOP("Ethernet"), "ethernet"],
@@ -47,7 +49,6 @@ Item {
     function startManual(name) {
         if (name === "rgbTest") {
             rgbStep = 0;
-            page.StackView.view.headerHidden = true;
         } else if (name === "cardScan") {
             if (validator)
                 validator.enableRfid();
@@ -63,7 +64,6 @@ Item {
             return;
         }
         rgbStep = -1;
-        page.StackView.view.headerHidden = false;
         ask("rgbTest");
     }
 

@@ -67,7 +67,9 @@ Item {
     StackView {
         id: stack
         objectName: "SettingsStack"
-        property bool headerHidden: false
+        // A page hides the header only while it is on show (the colour test): leaving
+        // the page in any way brings the header back.
+        readonly property bool headerHidden: !!(currentItem && currentItem.hidesHeader)
         anchors.fill: parent
         anchors.topMargin: headerHidden ? 0 : header.height
         initialItem: menu

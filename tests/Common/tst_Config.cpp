@@ -292,6 +292,8 @@ private slots:
 
     void setSignalsThenWrites()
     {
+        const QByteArray operatorFile = "; the operator's note\n" + defaultsWith("level=2");
+        writeInPlace(operatorFile);
         Config config(m_path, testDefaults());
         QByteArray fileDuringSignal;
         QList<QVariantMap> changes;
@@ -299,6 +301,11 @@ private slots:
             changes << map;
             fileDuringSignal = readFile(m_path);
         });
+        // The stored value again: nothing announced, nothing written (a write drops the note).
+        config.set(QStringLiteral("mqtt/host"), QStringLiteral("localhost"));
+        QCOMPARE(changes, QList<QVariantMap>());
+        QCOMPARE(readFile(m_path), operatorFile);
+
         config.set(QStringLiteral("log/level"), 4);
         QCOMPARE(changes, QList<QVariantMap>({ { { "log/level", 4 } } }));
         QVERIFY(fileDuringSignal.contains("level=2"));

@@ -3,6 +3,7 @@
 #include "Config.h"
 #include "ProtectedSettings.h"
 
+#include <QJsonDocument>
 #include <QJsonValue>
 
 #include <algorithm>
@@ -172,6 +173,55 @@ bool SettingsValidator::check(const QJsonObject& body, QJsonObject* changes, QSt
     }
     *changes = accepted;
     *unknown = ignored;
+    return true;
+}
+
+bool SettingsValidator::checkList(
+    const QJsonArray& list, QVariantMap* values, QStringList* skipped, QString* error) const
+{
+    const int bytes = QJsonDocument(list).toJson(QJsonDocument::Compact).size();
+    if (bytes > kMaxConfigBytes) {
+        *error = QStringLiteral("the list is %1 bytes, more than %2").arg(bytes).arg(kMaxConfigBytes);
+        return false;
+    }
+    QVariantMap accepted;
+    QStringList reasons;
+    for (const QJsonValue& item : list) {
+        const QJsonObject element = item.toObject();
+        const QString name = element.value(QStringLiteral("name")).toString();
+        QJsonValue value;
+        QString reason;
+        if (checkEntry(name, element.value(QStringLiteral("value")), &value, &reason) != Verdict::Change) {
+            reasons.append(reason);
+            continue;
+        }
+        // A JSON number is a double: stored as the type of its default, as the file's are.
+        QVariant stored = value.toVariant();
+        const int type = m_config.defaults().value(name).userType();
+        if (type != QMetaType::UnknownType)
+            stored.convert(type);
+        accepted.insert(name, stored);
+    }
+
+    // Every key added stays in the file, the published configuration and, for some, the
+    // heartbeat: their number is bounded.
+    const QStringList held = m_config.keys();
+    const QVariantMap defaults = m_config.defaults();
+    int total = 0;
+    for (const QString& key : held)
+        total += defaults.contains(key) ? 0 : 1;
+    int added = 0;
+    for (auto key = accepted.keyBegin(); key != accepted.keyEnd(); ++key)
+        added += defaults.contains(*key) || held.contains(*key) ? 0 : 1;
+    total += added;
+    if (added > 0 && total > kMaxKeysWithoutDefault) {
+        *error = QStringLiteral("it would leave %1 keys without a default, more than %2")
+                     .arg(total)
+                     .arg(kMaxKeysWithoutDefault);
+        return false;
+    }
+    *values = accepted;
+    *skipped = reasons;
     return true;
 }
 

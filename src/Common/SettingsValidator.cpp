@@ -5,6 +5,7 @@
 
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -55,6 +56,14 @@ QString currentText(const QVariant& value)
 }
 
 const int kMaxKeyLength = 128;
+
+const QString kBackOfficeUrl = QStringLiteral("card-bo/url");
+
+bool isHttpsUrl(const QString& text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    return url.isValid() && url.scheme() == QLatin1String("https") && !url.host().isEmpty();
+}
 
 // One group and one name, spelled the one way the file stores it: the file would fold
 // "a//b" or "a\\b" into another key.
@@ -129,8 +138,7 @@ bool SettingsValidator::isClosed(const QString& key) const
 bool SettingsValidator::isLocked(const QString& key) const
 {
     // The one broker connection and the address that receives the API key.
-    static const QStringList connection
-        = { QStringLiteral("mqtt/host"), QStringLiteral("mqtt/port"), QStringLiteral("card-bo/url") };
+    static const QStringList connection = { QStringLiteral("mqtt/host"), QStringLiteral("mqtt/port"), kBackOfficeUrl };
     return m_channel == Channel::UiMqtt && (ProtectedSettings::contains(key) || connection.contains(key));
 }
 
@@ -192,6 +200,10 @@ bool SettingsValidator::checkList(
         QJsonValue value;
         QString reason;
         if (checkEntry(name, element.value(QStringLiteral("value")), &value, &reason) != Verdict::Change) {
+            if (name == kBackOfficeUrl) {
+                *error = reason;
+                return false;
+            }
             reasons.append(reason);
             continue;
         }
@@ -338,6 +350,12 @@ SettingsValidator::Verdict SettingsValidator::checkValue(
         return Verdict::NoChange;
     if (isLocked(key)) {
         *error = QStringLiteral("%1: protected, cannot be changed remotely").arg(key);
+        return Verdict::Refused;
+    }
+    // The API key goes with every request: no remote change sends it in clear. An address
+    // the operator wrote by hand stays theirs.
+    if (key == kBackOfficeUrl && convertedText != currentValue && !isHttpsUrl(convertedText)) {
+        *error = QStringLiteral("%1: not an https address").arg(key);
         return Verdict::Refused;
     }
     *out = converted;

@@ -43,10 +43,11 @@ public:
     Verdict checkEntry(const QString& key, const QJsonValue& value, QJsonValue* out, QString* error) const;
 
     // Checks a back office's list of {"name": key, "value": value} elements. Refuses it whole,
-    // with the reason in error, when it is larger than kMaxConfigBytes serialised or when it
-    // would add keys beyond kMaxKeysWithoutDefault without a default. Otherwise fills values
-    // with the elements to set, as their defaults' types, and skipped with the reasons for
-    // the others.
+    // with the reason in error, when it is larger than kMaxConfigBytes serialised, when it
+    // would add keys beyond kMaxKeysWithoutDefault without a default, or when its
+    // "card-bo/url" fails (the address that receives the API key stays https). Otherwise
+    // fills values with the elements to set, as their defaults' types, and skipped with the
+    // reasons for the others.
     bool checkList(const QJsonArray& list, QVariantMap* values, QStringList* skipped, QString* error) const;
 
     // Adds key = value to a body of the group/name shape.

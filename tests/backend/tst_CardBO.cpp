@@ -375,7 +375,7 @@ private slots:
         rig.config->set("card-bo/url", rig.sim.url());
 
         // A push is refused whole, with one error and nothing stored, past its bounds: over
-        // 64 KiB of JSON, over 256 keys without a default.
+        // 64 KiB of JSON, over 256 keys without a default, the back office off https.
         const auto element = [](const QString& name, const QJsonValue& value) {
             return QJsonObject { { "name", name }, { "value", value } };
         };
@@ -418,6 +418,17 @@ private slots:
                 "card-bo/hbIntervalSec" },
             { "257 keys without a default", [&] { return newKeys("more", 1, 17); },
                 "it would leave 257 keys without a default, more than 256", "card-bo/hbIntervalSec" },
+            { "back office over http",
+                [&] {
+                    return QJsonArray { element("log/level", "abc"), element("barrier/timeout", 1700),
+                        element("card-bo/url", "http://127.0.0.1:9877") };
+                },
+                "card-bo/url: not an https address", "barrier/timeout" },
+            { "back office at a text without a scheme",
+                [&] {
+                    return QJsonArray { element("barrier/timeout", 1700), element("card-bo/url", "127.0.0.1:9877") };
+                },
+                "card-bo/url: not an https address", "barrier/timeout" },
         };
         for (const Push& push : pushes) {
             const QJsonArray list = push.list();
@@ -438,6 +449,7 @@ private slots:
             }
         }
         QCOMPARE(withoutDefault(), 256);
+        QCOMPARE(rig.config->get("card-bo/url").toString(), rig.sim.url());
 
         // Ignoring TLS errors is announced at every set-up of the client.
         log.clear();

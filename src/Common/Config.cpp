@@ -209,7 +209,6 @@ Config::Config(const QString& fileName, const QVariantMap& defaults, QObject* pa
     removeSaveLeftovers();
     if (QFileInfo::exists(m_fileName) && QFileInfo(m_fileName).size() == 0)
         qWarning().noquote().nospace() << "[Config] WARN: " << m_fileName << " is empty; the defaults are in force";
-    setAsideIfUnreadable();
     if (!QFileInfo::exists(m_fileName)) {
         // At start-up the logger is not set up yet: this goes out through the toolkit's default output.
         qWarning().noquote().nospace() << "[Config] Creating default config file : " << m_fileName;
@@ -475,10 +474,10 @@ QVariantMap Config::readChanges()
         return changes;
     }
     if (status == QSettings::FormatError) {
-        // Not even the lines the library took count. Perhaps the file is still being
-        // written; the next save sets it aside.
-        qWarning().noquote().nospace() << "[Config] WARN: ignoring " << m_fileName << ": it cannot be parsed";
-        return changes;
+        // The library skips the lines it cannot read and takes the rest: so does the store.
+        qWarning().noquote().nospace() << "[Config] WARN: the settings library skipped lines of " << m_fileName
+                                       << "; what it read is in force";
+        keepCopy();
     }
     for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
         const QString& key = it.key();
@@ -536,36 +535,58 @@ void Config::save()
         m_watcher.removePaths(m_watcher.files());
     if (!m_watcher.directories().isEmpty())
         m_watcher.removePaths(m_watcher.directories());
-    if (setAsideIfUnreadable()) {
+    const bool skipsLines = QFileInfo::exists(m_fileName) && parseFile(nullptr) == QSettings::FormatError;
+    if (!skipsLines || keepCopy()) {
         PrivateFile::prepare(m_fileName);
         QSettings settings(m_fileName, QSettings::defaultFormat());
         for (auto it = m_values.cbegin(); it != m_values.cend(); ++it)
             settings.setValue(it.key(), it.value());
         settings.sync();
-        if (settings.status() != QSettings::NoError) {
+        QSettings::Status status = settings.status();
+        // The library keeps the status of the read that comes first, and hides a failed
+        // write behind it: the file tells whether it was written anew.
+        if (skipsLines && status == QSettings::FormatError)
+            status = parseFile(nullptr) == QSettings::FormatError ? QSettings::AccessError : QSettings::NoError;
+        if (status != QSettings::NoError) {
             qWarning().noquote().nospace() << "[Config] WARN: could not write " << m_fileName << " ("
-                                           << statusText(settings.status()) << "); the change is kept in memory only";
+                                           << statusText(status) << "); the change is kept in memory only";
         }
     }
     watchFile();
 }
 
-bool Config::setAsideIfUnreadable()
+bool Config::keepCopy()
 {
-    // Whatever the library reads stays, odd bytes and all; a file it may not open is left
-    // for the write to fail on and say so.
-    if (!QFileInfo::exists(m_fileName) || parseFile(nullptr) != QSettings::FormatError)
-        return true;
-    const QString aside = m_fileName + QStringLiteral(".unreadable-")
+    QFile file(m_fileName);
+    const QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const bool read = file.error() == QFileDevice::NoError;
+    const QString last = lastCopy();
+    if (read && !last.isEmpty()) {
+        QFile kept(last);
+        if (kept.open(QIODevice::ReadOnly) && kept.readAll() == content)
+            return true;
+    }
+    const QString copy = m_fileName + QStringLiteral(".unreadable-")
         + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'hhmmss.zzz'Z'"));
-    if (!QFile::rename(m_fileName, aside)) {
-        qCritical().noquote().nospace() << "[Config] ERROR: " << m_fileName
-                                        << " cannot be parsed and could not be moved aside; it is not written";
+    // The next save drops the lines the library skipped: the operator's text stays here.
+    if (!read || !PrivateFile::write(copy, content)) {
+        qCritical().noquote().nospace() << "[Config] ERROR: the settings library skips lines of " << m_fileName
+                                        << " and no copy of it could be kept; it is not written";
         return false;
     }
-    PrivateFile::prepare(aside);
-    qCritical().noquote().nospace() << "[Config] ERROR: " << m_fileName << " cannot be parsed; kept as " << aside;
+    qCritical().noquote().nospace() << "[Config] ERROR: the settings library skips lines of " << m_fileName
+                                    << "; kept as it was in " << copy;
     return true;
+}
+
+QString Config::lastCopy() const
+{
+    const QFileInfo file(m_fileName);
+    const QDir folder = file.absoluteDir();
+    // Named after the time they were made: the last in name order is the newest.
+    const QStringList copies = folder.entryList({ file.fileName() + QStringLiteral(".unreadable-*") },
+        QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::Name);
+    return copies.isEmpty() ? QString() : folder.filePath(copies.last());
 }
 
 void Config::removeSaveLeftovers()

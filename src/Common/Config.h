@@ -76,9 +76,12 @@ private:
     // What the settings library makes of the file: its status and, when asked for, every
     // entry it took.
     QSettings::Status parseFile(QVariantMap* entries);
-    // Moves a file that the settings library cannot read out of the way, so no write
-    // replaces the operator's settings; false when it is still there.
-    bool setAsideIfUnreadable();
+    // Keeps the file as it is beside it, owner-only, for it has lines the settings library
+    // skips and the next save drops; the bytes of the last copy are not kept twice. False
+    // when no copy could be made: the file must not be written then.
+    bool keepCopy();
+    // The newest of those copies, or an empty text.
+    QString lastCopy() const;
     // Removes the settings library's temporary copies of this file that a save cut short
     // left beside it (they hold every setting, the PIN too).
     void removeSaveLeftovers();
@@ -89,7 +92,7 @@ private:
     QVariantMap m_defaults;
     QVariantMap m_overrides;
     QFileSystemWatcher m_watcher;
-    // Size and time of the file when the library last could not read it in place.
+    // Size and time of the file when the library last skipped lines of it, read in place.
     qint64 m_unreadableSize = -1;
     QDateTime m_unreadableTime;
 };

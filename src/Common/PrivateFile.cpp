@@ -39,3 +39,16 @@ bool PrivateFile::tighten(const QString& fileName, bool* narrowed)
         *narrowed = true;
     return true;
 }
+
+bool PrivateFile::write(const QString& fileName, const QByteArray& content)
+{
+    QFile file(fileName);
+    if (prepare(fileName) && file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(content) == content.size() && file.flush()) {
+        file.close();
+        return true;
+    }
+    file.close();
+    QFile::remove(fileName);
+    return false;
+}

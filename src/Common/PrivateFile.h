@@ -2,6 +2,7 @@
 // Files that hold secrets (settings, the database, the event log, reports) are readable
 // and writable by their owner only, whatever the umask.
 
+#include <QByteArray>
 #include <QFileDevice>
 #include <QString>
 
@@ -18,4 +19,7 @@ public:
     // (an installer's 0644); never creates one. narrowed tells whether it had any. False
     // when the file is missing or its mode could not be changed.
     static bool tighten(const QString& fileName, bool* narrowed = nullptr);
+    // Writes a new file whole with those permissions from the start; a write that fails
+    // leaves no file behind. False when it could not be written whole.
+    static bool write(const QString& fileName, const QByteArray& content);
 };

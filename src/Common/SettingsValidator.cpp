@@ -3,7 +3,9 @@
 #include "Config.h"
 #include "ProtectedSettings.h"
 
+#include <QJsonDocument>
 #include <QJsonValue>
+#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -54,6 +56,14 @@ QString currentText(const QVariant& value)
 }
 
 const int kMaxKeyLength = 128;
+
+const QString kBackOfficeUrl = QStringLiteral("card-bo/url");
+
+bool isHttpsUrl(const QString& text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    return url.isValid() && url.scheme() == QLatin1String("https") && !url.host().isEmpty();
+}
 
 // One group and one name, spelled the one way the file stores it: the file would fold
 // "a//b" or "a\\b" into another key.
@@ -128,8 +138,7 @@ bool SettingsValidator::isClosed(const QString& key) const
 bool SettingsValidator::isLocked(const QString& key) const
 {
     // The one broker connection and the address that receives the API key.
-    static const QStringList connection
-        = { QStringLiteral("mqtt/host"), QStringLiteral("mqtt/port"), QStringLiteral("card-bo/url") };
+    static const QStringList connection = { QStringLiteral("mqtt/host"), QStringLiteral("mqtt/port"), kBackOfficeUrl };
     return m_channel == Channel::UiMqtt && (ProtectedSettings::contains(key) || connection.contains(key));
 }
 
@@ -172,6 +181,59 @@ bool SettingsValidator::check(const QJsonObject& body, QJsonObject* changes, QSt
     }
     *changes = accepted;
     *unknown = ignored;
+    return true;
+}
+
+bool SettingsValidator::checkList(
+    const QJsonArray& list, QVariantMap* values, QStringList* skipped, QString* error) const
+{
+    const int bytes = QJsonDocument(list).toJson(QJsonDocument::Compact).size();
+    if (bytes > kMaxConfigBytes) {
+        *error = QStringLiteral("the list is %1 bytes, more than %2").arg(bytes).arg(kMaxConfigBytes);
+        return false;
+    }
+    QVariantMap accepted;
+    QStringList reasons;
+    for (const QJsonValue& item : list) {
+        const QJsonObject element = item.toObject();
+        const QString name = element.value(QStringLiteral("name")).toString();
+        QJsonValue value;
+        QString reason;
+        if (checkEntry(name, element.value(QStringLiteral("value")), &value, &reason) != Verdict::Change) {
+            if (name == kBackOfficeUrl) {
+                *error = reason;
+                return false;
+            }
+            reasons.append(reason);
+            continue;
+        }
+        // A JSON number is a double: stored as the type of its default, as the file's are.
+        QVariant stored = value.toVariant();
+        const int type = m_config.defaults().value(name).userType();
+        if (type != QMetaType::UnknownType)
+            stored.convert(type);
+        accepted.insert(name, stored);
+    }
+
+    // Every key added stays in the file, the published configuration and, for some, the
+    // heartbeat: their number is bounded.
+    const QStringList held = m_config.keys();
+    const QVariantMap defaults = m_config.defaults();
+    int total = 0;
+    for (const QString& key : held)
+        total += defaults.contains(key) ? 0 : 1;
+    int added = 0;
+    for (auto key = accepted.keyBegin(); key != accepted.keyEnd(); ++key)
+        added += defaults.contains(*key) || held.contains(*key) ? 0 : 1;
+    total += added;
+    if (added > 0 && total > kMaxKeysWithoutDefault) {
+        *error = QStringLiteral("it would leave %1 keys without a default, more than %2")
+                     .arg(total)
+                     .arg(kMaxKeysWithoutDefault);
+        return false;
+    }
+    *values = accepted;
+    *skipped = reasons;
     return true;
 }
 
@@ -288,6 +350,12 @@ SettingsValidator::Verdict SettingsValidator::checkValue(
         return Verdict::NoChange;
     if (isLocked(key)) {
         *error = QStringLiteral("%1: protected, cannot be changed remotely").arg(key);
+        return Verdict::Refused;
+    }
+    // The API key goes with every request: no remote change sends it in clear. An address
+    // the operator wrote by hand stays theirs.
+    if (key == kBackOfficeUrl && convertedText != currentValue && !isHttpsUrl(convertedText)) {
+        *error = QStringLiteral("%1: not an https address").arg(key);
         return Verdict::Refused;
     }
     *out = converted;

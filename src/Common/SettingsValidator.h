@@ -4,9 +4,11 @@
 // ranges and protected keys; and shapes the configuration that is published, without
 // credentials.
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 
 class Config;
 
@@ -21,6 +23,10 @@ public:
 
     // Longest text value a peer may set, in UTF-8 bytes.
     static const int kMaxTextBytes = 4096;
+    // Largest configuration a peer may send at once, in bytes of JSON.
+    static constexpr int kMaxConfigBytes = 64 * 1024;
+    // Most keys without a default that the back office may leave in the store.
+    static constexpr int kMaxKeysWithoutDefault = 256;
 
     explicit SettingsValidator(const Config& config, Channel channel = Channel::UiMqtt);
 
@@ -35,6 +41,14 @@ public:
     // From the back office a key the store does not hold is checked as text and every valid
     // value is a Change: it is stored with Config::set, which alone tells what changed.
     Verdict checkEntry(const QString& key, const QJsonValue& value, QJsonValue* out, QString* error) const;
+
+    // Checks a back office's list of {"name": key, "value": value} elements. Refuses it whole,
+    // with the reason in error, when it is larger than kMaxConfigBytes serialised, when it
+    // would add keys beyond kMaxKeysWithoutDefault without a default, or when its
+    // "card-bo/url" fails (the address that receives the API key stays https). Otherwise
+    // fills values with the elements to set, as their defaults' types, and skipped with the
+    // reasons for the others.
+    bool checkList(const QJsonArray& list, QVariantMap* values, QStringList* skipped, QString* error) const;
 
     // Adds key = value to a body of the group/name shape.
     static void insert(QJsonObject* body, const QString& key, const QJsonValue& value);

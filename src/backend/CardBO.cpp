@@ -546,27 +546,18 @@ void CardBO::triggerSoftware(const QJsonObject& reply)
 void CardBO::applyConfig(const QJsonArray& config)
 {
     // With TLS errors ignored anyone in the middle could send this list: each element gets
-    // the checks of any remote change. What passes is set as Config::set does (a key the
-    // store lacks is added, an override dropped), in one go.
+    // the checks of any remote change, the list as a whole its bounds. What passes is set
+    // as Config::set does (a key the store lacks is added, an override dropped), in one go.
     const SettingsValidator validator(m_config, SettingsValidator::Channel::BackOffice);
     QVariantMap values;
-    for (const QJsonValue& item : config) {
-        const QJsonObject element = item.toObject();
-        const QString name = element.value(QStringLiteral("name")).toString();
-        QJsonValue value;
-        QString error;
-        if (validator.checkEntry(name, element.value(QStringLiteral("value")), &value, &error)
-            == SettingsValidator::Verdict::Change) {
-            // A JSON number is a double: stored as the type of its default, as the file's are.
-            QVariant stored = value.toVariant();
-            const int type = m_config.defaults().value(name).userType();
-            if (type != QMetaType::UnknownType)
-                stored.convert(type);
-            values.insert(name, stored);
-        } else {
-            BO_LOG(qWarning) << "WARN: Remote configuration entry skipped : " << PeerText::forLog(error);
-        }
+    QStringList skipped;
+    QString error;
+    if (!validator.checkList(config, &values, &skipped, &error)) {
+        BO_LOG(qCritical) << "ERROR: Remote configuration refused : " << PeerText::forLog(error);
+        return;
     }
+    for (const QString& reason : qAsConst(skipped))
+        BO_LOG(qWarning) << "WARN: Remote configuration entry skipped : " << PeerText::forLog(reason);
     m_config.set(values);
 }
 

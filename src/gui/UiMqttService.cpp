@@ -11,8 +11,8 @@
 
 namespace {
 
-// Largest message body that is parsed at all.
-const int kMaxPayloadBytes = 64 * 1024;
+// Largest message body that is parsed at all: a configuration, at its largest.
+const int kMaxPayloadBytes = SettingsValidator::kMaxConfigBytes;
 // Unknown keys named in one warning; the rest are only counted.
 const int kMaxKeysShown = 20;
 

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -134,100 +135,128 @@ private slots:
         QVERIFY(QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner));
         const QByteArray saved = qgetenv("TMPDIR");
         qputenv("TMPDIR", QFile::encodeName(m_path));
+        const auto restore = qScopeGuard([&saved] { saved.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", saved); });
         LogCapture log;
         Config config(m_path, testDefaults());
         QCOMPARE(config.get("mqtt/password"), QVariant("s3cret"));
         QCOMPARE(config.get("mqtt/host"), QVariant("h1, h2")); // an unquoted comma is text
         QCOMPARE(log.texts(QtWarningMsg), QStringList());
 
-        // An edit it cannot read is still set aside at the next save, though the library
-        // then answers from its cache.
-        writeInPlace("[gui\nsettingsPin=4711\n");
-        QTRY_VERIFY_WITH_TIMEOUT(log.contains("[Config] WARN: ignoring " + m_path + ": it cannot be parsed"), 10000);
+        // An edit with a line the library skips is taken, and kept as it was once, though
+        // the library then answers from its cache.
+        const QByteArray edit = "# mine\n[gui]\nsettingsPin=4711\n";
+        writeInPlace(edit);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            config.get(QStringLiteral("gui/settingsPin")).toString(), QStringLiteral("4711"), 10000);
         config.set(QStringLiteral("log/level"), 3);
-        saved.isNull() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", saved);
-        QCOMPARE(QDir(m_dir->path()).entryList({ "gui.conf.unreadable-*" }).size(), 1);
+        const QStringList copies = QDir(m_dir->path()).entryList({ "gui.conf.unreadable-*" });
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(readFile(m_dir->filePath(copies.at(0))), edit);
+        QVERIFY(readFile(m_path).contains("level=3"));
     }
 
-    // The settings library decides: a file it reads is the operator's, odd bytes and all,
-    // at start and as an outside edit alike; one it cannot read enters nothing while the
-    // store runs, and at start is kept aside, never overwritten, the store starting afresh.
-    void unreadableFileIsKept_data()
+    // The settings library decides: what it reads is the operator's, odd bytes and all, at
+    // start and as an outside edit alike. Lines it skips would be lost at the next save: the
+    // file as it was is kept beside it first, once for the same bytes.
+    void skippedLinesAreKept_data()
     {
         QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<bool>("unreadable");
+        QTest::addColumn<bool>("copied");
+        QTest::addColumn<QString>("pin");
+        QTest::addColumn<int>("interval");
         QTest::addColumn<QString>("background");
+        QTest::addColumn<int>("mode"); // as an installer leaves it
         const QByteArray good = "[camera]\nalpr1=https://127.0.0.1:8443/x\n\n[card-bo]\nhbIntervalSec=31\n\n"
                                 "[gui]\nsettingsPin=4711\n";
+        const auto inGui
+            = [&good](const char* line) { return QByteArray(good).replace("[gui]\n", "[gui]\n" + QByteArray(line)); };
         QByteArray noise(512, '\0');
         QRandomGenerator generator(27);
         for (char& c : noise)
             c = char(generator.bounded(256));
-        QTest::newRow("Latin-1 in a value") << good + "screenSaverBg=caf\xe9\n" << false << QString::fromUtf8("café");
-        QTest::newRow("Latin-1 in a comment") << "; r\xe9glages\n" + good << false << QString();
-        QTest::newRow("CRLF") << QByteArray(good).replace("\n", "\r\n") << false << QString();
-        QTest::newRow("cut between groups") << good << false << QString();
-        QTest::newRow("empty") << QByteArray() << false << QString();
-        QTest::newRow("random bytes") << noise << true << QString();
-        QTest::newRow("cut in a key") << good.left(good.size() - 6) << true << QString();
-        QTest::newRow("cut in a group") << good + "[gu" << true << QString();
-        QTest::newRow("form feed") << QByteArray(good).replace("[gui]", "\f\n[gui]") << true << QString();
+        const QString op = QStringLiteral("4711");
+        const QString def = QStringLiteral("5283");
+        QTest::newRow("Latin-1 in a value") << good + "screenSaverBg=caf\xe9\n"
+                                            << false << op << 31 << QString::fromUtf8("café") << 0644;
+        QTest::newRow("Latin-1 in a comment") << "; r\xe9glages\n" + good << false << op << 31 << QString() << 0640;
+        QTest::newRow("CRLF") << QByteArray(good).replace("\n", "\r\n") << false << op << 31 << QString() << 0660;
+        QTest::newRow("cut between groups") << good << false << op << 31 << QString() << 0604;
+        QTest::newRow("empty") << QByteArray() << false << def << 30 << QString() << 0644;
+        QTest::newRow("# comment on top") << "# settings\n" + good << true << op << 31 << QString() << 0644;
+        QTest::newRow("# comment in a group") << inGui("# the PIN\n") << true << op << 31 << QString() << 0640;
+        QTest::newRow("byte-order mark") << "\xef\xbb\xbf" + good << true << op << 31 << QString() << 0660;
+        QTest::newRow("stray word") << inGui("stray\n") << true << op << 31 << QString() << 0644;
+        QTest::newRow("[extra without ]")
+            << QByteArray(good).replace("[gui]", "[extra\n[gui]") << true << op << 31 << QString() << 0644;
+        QTest::newRow("form feed") << QByteArray(good).replace("[gui]", "\f\n[gui]") << true << op << 31 << QString()
+                                   << 0644;
+        QTest::newRow("cut in a group") << good + "[gu" << true << op << 31 << QString() << 0644;
+        QTest::newRow("cut in a key") << good.left(good.size() - 6) << true << def << 31 << QString() << 0644;
+        QTest::newRow("random bytes") << noise << true << def << 30 << QString() << 0644;
     }
 
-    void unreadableFileIsKept()
+    void skippedLinesAreKept()
     {
         QFETCH(QByteArray, content);
-        QFETCH(bool, unreadable);
+        QFETCH(bool, copied);
+        QFETCH(QString, pin);
+        QFETCH(int, interval);
         QFETCH(QString, background);
-        const bool operatorValues = !unreadable && !content.isEmpty();
-        const QString pin = operatorValues ? QStringLiteral("4711") : QStringLiteral("5283");
-        const int interval = operatorValues ? 31 : 30;
+        QFETCH(int, mode);
+        const auto copies = [this] { return QDir(m_dir->path()).entryList({ "gui.conf.unreadable-*" }); };
+        const QString copyLine
+            = "[Config] ERROR: the settings library skips lines of " + m_path + "; kept as it was in ";
+        // One copy holding the bytes as they were, named in one critical line.
+        const auto checkCopy = [&](const LogCapture& log) {
+            QCOMPARE(copies().size(), int(copied));
+            QStringList critical;
+            if (copied) {
+                const QString kept = m_dir->filePath(copies().at(0));
+                QVERIFY2(
+                    QRegularExpression("unreadable-\\d{8}T\\d{6}\\.\\d{3}Z$").match(kept).hasMatch(), qPrintable(kept));
+                critical << copyLine + kept;
+                QCOMPARE(readFile(kept), content);
+                QCOMPARE(fileMode(kept), 0600);
+            }
+            QCOMPARE(log.texts(QtCriticalMsg), critical);
+        };
 
         {
+            // An outside edit while the store runs on its defaults; nothing rewrites the file.
             Config running(m_path, testDefaults());
-            QSignalSpy changed(&running, &Config::configChanged);
             LogCapture log;
             writeInPlace(content);
-            if (unreadable) {
-                QTRY_VERIFY_WITH_TIMEOUT(
-                    log.contains("[Config] WARN: ignoring " + m_path + ": it cannot be parsed"), 10000);
-                QCOMPARE(changed.count(), 0); // so nothing is published either
-                QCOMPARE(readFile(m_path), content);
-            }
+            if (copied)
+                QTRY_VERIFY_WITH_TIMEOUT(!log.startingWith(copyLine).isEmpty(), 10000);
             QTRY_COMPARE_WITH_TIMEOUT(running.get(QStringLiteral("gui/settingsPin")).toString(), pin, 10000);
-            QCOMPARE(running.get(QStringLiteral("card-bo/hbIntervalSec")).toInt(), interval);
+            QTRY_COMPARE_WITH_TIMEOUT(running.get(QStringLiteral("card-bo/hbIntervalSec")).toInt(), interval, 10000);
+            checkCopy(log);
+            QCOMPARE(readFile(m_path), content);
+            if (copied)
+                QVERIFY(QFile::remove(m_dir->filePath(copies().at(0))));
         }
 
-        // As an installer leaves it.
-        QVERIFY(
-            QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+        // Two starts on the same bytes: the first keeps the copy, the second finds it kept.
+        QCOMPARE(::chmod(QFile::encodeName(m_path).constData(), mode_t(mode)), 0);
         LogCapture log;
+        delete new Config(m_path, testDefaults());
         Config config(m_path, testDefaults());
-        QCOMPARE(fileMode(m_path), 0600); // tightened when loaded, or written anew
-        QCOMPARE(log.count("[Config] WARN: " + m_path + " was open to other users; made owner-only"), int(!unreadable));
+        QCOMPARE(fileMode(m_path), 0600);
+        QCOMPARE(log.count("[Config] WARN: " + m_path + " was open to other users; made owner-only"), 1);
         QCOMPARE(config.get(QStringLiteral("gui/settingsPin")).toString(), pin);
         QCOMPARE(config.get(QStringLiteral("card-bo/hbIntervalSec")).toInt(), interval);
         QCOMPARE(config.get(QStringLiteral("gui/screenSaverBg")).toString(), background);
-        config.set(QStringLiteral("log/level"), 3);
+        QCOMPARE(readFile(m_path), content);
+        checkCopy(log);
 
-        const QStringList aside = QDir(m_dir->path()).entryList({ "gui.conf.unreadable-*" });
-        QCOMPARE(aside.size(), int(unreadable));
-        QStringList critical;
-        if (unreadable) {
-            const QString kept = m_dir->filePath(aside.at(0));
-            QVERIFY2(
-                QRegularExpression("unreadable-\\d{8}T\\d{6}\\.\\d{3}Z$").match(kept).hasMatch(), qPrintable(kept));
-            critical << "[Config] ERROR: " + m_path + " cannot be parsed; kept as " + kept;
-            QCOMPARE(readFile(kept), content);
-            QCOMPARE(fileMode(kept), 0600);
-        }
-        QCOMPARE(log.texts(QtCriticalMsg), critical);
-        // Written anew or in place; no false write failure; an empty file is named once.
+        // The first save writes the file anew and leaves the copy as it was.
+        config.set(QStringLiteral("log/level"), 3);
         QVERIFY(readFile(m_path).contains("level=3"));
         QCOMPARE(fileMode(m_path), 0600);
+        checkCopy(log);
         QCOMPARE(log.startingWith("[Config] WARN: could not write").size(), 0);
         QCOMPARE(
-            log.count("[Config] WARN: " + m_path + " is empty; the defaults are in force"), int(content.isEmpty()));
+            log.count("[Config] WARN: " + m_path + " is empty; the defaults are in force"), 2 * int(content.isEmpty()));
     }
 
     void saveLeftoversRemovedAtStart()
@@ -263,6 +292,8 @@ private slots:
 
     void setSignalsThenWrites()
     {
+        const QByteArray operatorFile = "; the operator's note\n" + defaultsWith("level=2");
+        writeInPlace(operatorFile);
         Config config(m_path, testDefaults());
         QByteArray fileDuringSignal;
         QList<QVariantMap> changes;
@@ -270,6 +301,11 @@ private slots:
             changes << map;
             fileDuringSignal = readFile(m_path);
         });
+        // The stored value again: nothing announced, nothing written (a write drops the note).
+        config.set(QStringLiteral("mqtt/host"), QStringLiteral("localhost"));
+        QCOMPARE(changes, QList<QVariantMap>());
+        QCOMPARE(readFile(m_path), operatorFile);
+
         config.set(QStringLiteral("log/level"), 4);
         QCOMPARE(changes, QList<QVariantMap>({ { { "log/level", 4 } } }));
         QVERIFY(fileDuringSignal.contains("level=2"));

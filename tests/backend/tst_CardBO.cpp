@@ -374,6 +374,83 @@ private slots:
         QVERIFY(!log.texts().join('\n').contains("s3cret"));
         rig.config->set("card-bo/url", rig.sim.url());
 
+        // A push is refused whole, with one error and nothing stored, past its bounds: over
+        // 64 KiB of JSON, over 256 keys without a default, the back office off https.
+        const auto element = [](const QString& name, const QJsonValue& value) {
+            return QJsonObject { { "name", name }, { "value", value } };
+        };
+        // 16 new keys whose list is the given size, serialised; no value over 4 KiB.
+        const auto sized = [&element](const QString& group, int bytes) {
+            const auto list = [&](int length, int longer) {
+                QJsonArray out;
+                for (int i = 0; i < 16; ++i)
+                    out.append(element(group + "/k" + QString::number(i), QString(length + (i < longer), 'x')));
+                return out;
+            };
+            const int text = bytes - QJsonDocument(list(0, 0)).toJson(QJsonDocument::Compact).size();
+            return list(text / 16, text % 16);
+        };
+        const auto newKeys = [&element](const QString& group, int count, int interval) {
+            QJsonArray list { element("card-bo/hbIntervalSec", interval) };
+            for (int i = 0; i < count; ++i)
+                list.append(element(group + "/k" + QString::number(i), i));
+            return list;
+        };
+        const auto withoutDefault = [this] {
+            int count = 0;
+            for (const QString& key : rig.config->keys())
+                count += rig.config->defaults().contains(key) ? 0 : 1;
+            return count;
+        };
+        const QString refusedPush = "[Backend::CardBO] ERROR: Remote configuration refused : ";
+        struct Push
+        {
+            QString name;
+            std::function<QJsonArray()> list;
+            QString error; // empty: applied
+            QString key; // a key it sets
+        };
+        const QList<Push> pushes {
+            { "64 KiB", [&] { return sized("fits", 65536); }, QString(), "fits/k15" },
+            { "64 KiB and one byte", [&] { return sized("over", 65537); }, "the list is 65537 bytes, more than 65536",
+                "over/k0" },
+            { "256 keys without a default", [&] { return newKeys("many", 256 - withoutDefault(), 16); }, QString(),
+                "card-bo/hbIntervalSec" },
+            { "257 keys without a default", [&] { return newKeys("more", 1, 17); },
+                "it would leave 257 keys without a default, more than 256", "card-bo/hbIntervalSec" },
+            { "back office over http",
+                [&] {
+                    return QJsonArray { element("log/level", "abc"), element("barrier/timeout", 1700),
+                        element("card-bo/url", "http://127.0.0.1:9877") };
+                },
+                "card-bo/url: not an https address", "barrier/timeout" },
+            { "back office at a text without a scheme",
+                [&] {
+                    return QJsonArray { element("barrier/timeout", 1700), element("card-bo/url", "127.0.0.1:9877") };
+                },
+                "card-bo/url: not an https address", "barrier/timeout" },
+        };
+        for (const Push& push : pushes) {
+            const QJsonArray list = push.list();
+            rig.sim.setHeartbeatReply({ { "configUpdatedAt", future }, { "config", list } });
+            const QVariant before = rig.config->get(push.key);
+            QSignalSpy pushed(rig.config.get(), &Config::configChanged);
+            log.clear();
+            bool answered = false;
+            bo.heartbeat().done([&answered] { answered = true; });
+            QTRY_VERIFY2(answered, qPrintable(push.name));
+            if (push.error.isEmpty()) {
+                QVERIFY2(pushed.size() == 1 && log.texts(QtCriticalMsg).isEmpty(), qPrintable(push.name));
+                QVERIFY2(rig.config->get(push.key) != before, qPrintable(push.name));
+            } else {
+                QCOMPARE(log.texts(QtCriticalMsg), QStringList { refusedPush + push.error });
+                QCOMPARE(log.startingWith(skipped), QStringList());
+                QVERIFY2(pushed.isEmpty() && rig.config->get(push.key) == before, qPrintable(push.name));
+            }
+        }
+        QCOMPARE(withoutDefault(), 256);
+        QCOMPARE(rig.config->get("card-bo/url").toString(), rig.sim.url());
+
         // Ignoring TLS errors is announced at every set-up of the client.
         log.clear();
         rig.config->set("card-bo/ignoreSslErrors", true);

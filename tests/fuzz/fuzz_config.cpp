@@ -54,6 +54,10 @@ Config& store()
         delete config;
         const QString path = workDir().filePath(QStringLiteral("gui.conf"));
         QFile::remove(path);
+        // The copies kept of files with lines the library skips.
+        QDir folder(workDir().path());
+        for (const QString& copy : folder.entryList({ QStringLiteral("gui.conf.unreadable-*") }, QDir::Files))
+            folder.remove(copy);
         config = new Config(path,
             { { QStringLiteral("log/level"), 2 }, { QStringLiteral("log/color"), false },
                 { QStringLiteral("mqtt/host"), QStringLiteral("localhost") }, { QStringLiteral("mqtt/port"), 1883 },

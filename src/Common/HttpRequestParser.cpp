@@ -3,7 +3,6 @@
 #include <QList>
 #include <QRegularExpression>
 
-
 namespace {
 
 const QByteArray CrLfSeparator("\r\n\r\n");

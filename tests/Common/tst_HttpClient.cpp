@@ -173,8 +173,8 @@ private slots:
         QVERIFY2(elapsed.elapsed() >= 300, qPrintable(QString::number(elapsed.elapsed())));
         // Time-out 0 starts no timer: still waiting well after the other one ended.
         QCOMPARE(finish(noTimer, 300), QStringLiteral("pending"));
-        QCOMPARE(finish(orphan, std::max<qint64>(0, orphanTimeout + 300 - orphanAge.elapsed())),
-            QStringLiteral("pending"));
+        QCOMPARE(
+            finish(orphan, std::max<qint64>(0, orphanTimeout + 300 - orphanAge.elapsed())), QStringLiteral("pending"));
         // Only the one time-out, and the aborted reply is not read (the toolkit would warn "device not open").
         QCOMPARE(log.texts(QtCriticalMsg),
             QStringList { "[HttpClient] ERROR: Request timed-out (timeout=300 msec). Aborting." });
@@ -204,8 +204,9 @@ private slots:
         HttpClient client;
         configure(client);
         int asked = 0;
-        connect(&client, &HttpClient::authRequired, this,
-            [&asked](QNetworkReply* r, QAuthenticator* a) { asked += r && a && a->realm() == QLatin1String("bo"); });
+        connect(&client, &HttpClient::authRequired, this, [&asked, &server](const QUrl& url, QAuthenticator* a) {
+            asked += url == QUrl(server->url("/auth")) && a && a->realm() == QLatin1String("bo");
+        });
         for (const auto& [path, response, outcome] : cases) {
             const QString url = server->url(path);
             QCOMPARE(finish(client.get(QUrl(url))), outcome.contains("%1") ? outcome.arg(url) : outcome);
@@ -271,45 +272,126 @@ private slots:
     {
         QTest::addColumn<bool>("tls");
         QTest::addColumn<bool>("get");
-        QTest::newRow("http") << false << false;
-        QTest::newRow("https") << true << false;
-        QTest::newRow("http get") << false << true;
-        QTest::newRow("https get") << true << true;
+        QTest::addColumn<QByteArray>("length");
+        for (bool tls : { false, true }) {
+            for (bool get : { false, true }) {
+                const QByteArray row = QByteArray(tls ? "https" : "http") + (get ? " get" : "");
+                QTest::newRow(row) << tls << get << QByteArray("100");
+                // As a proxy that merges repeated fields sends it: the network layer took such a
+                // reply for one of unknown length, whole at the close.
+                QTest::newRow(row + ", length listed") << tls << get << QByteArray("100, 100");
+            }
+        }
     }
 
     void cutShortReply()
     {
-        // 200 with 10 of the 100 bytes it announces, the connection closed a moment later. The
+        // 200 with 10 of the 100 bytes it announces, and the connection closed at once. The
         // server answers before the request's body is in, from a thread of its own, so the answer
-        // reaches the client's network thread while the request is still being written.
+        // reaches the client while the request is still being written.
         QFETCH(bool, tls);
         QFETCH(bool, get);
+        QFETCH(QByteArray, length);
         TlsTestServer cut;
         if (tls) {
             cut.setCertificate(m_certs.serverCert(), m_certs.serverKey());
             cut.setCaCertificate(m_certs.caCert());
             cut.setRequireClientCertificate(true);
         }
-        Response partial = reply(200, "0123456789");
-        partial.announce = 100;
-        partial.cutAfterMs = 200;
+        Response partial;
+        partial.raw = "HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\n\r\n0123456789";
         cut.setHandler([partial](const Request&) { return partial; });
         cut.setAnswerEarly(true);
         QVERIFY(cut.startInThread());
 
+        LogCapture log;
         HttpClient client;
         if (tls)
             configure(client);
         const QUrl url(cut.url("/api/v1/device/transaction"));
         const QString result = finish(get ? client.get(url) : client.post(url, QJsonObject { { "card", "A1" } }));
-        QVERIFY2(result.startsWith("rejected 200 \""), qPrintable(result));
-        QTest::qWait(300); // a copy sent again would be in by now
-        const QList<Request> seen = cut.requests();
-        QVERIFY(!seen.isEmpty());
-        QCOMPARE(seen.first().method + ' ' + seen.first().path,
-            QByteArray(get ? "GET" : "POST") + " /api/v1/device/transaction");
-        // The network layer would send the request again on a new connection without telling.
-        QCOMPARE(seen.size(), 1);
+        QCOMPARE(result, QStringLiteral("rejected 200 \"Reply cut short (10 of 100 bytes)\""));
+        QVERIFY(log.contains("[HttpClient] ERROR: Reply cut short (10 of 100 bytes) : " + url.toString()));
+        // Never sent again: a copy would have gone out before the call ended.
+        QByteArrayList seen;
+        for (const Request& request : cut.requests())
+            seen << request.method + ' ' + request.path;
+        QCOMPARE(seen, QByteArrayList { QByteArray(get ? "GET" : "POST") + " /api/v1/device/transaction" });
+    }
+
+    void keptConnectionLost_data()
+    {
+        QTest::addColumn<bool>("tls");
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QString>("outcome");
+        for (bool tls : { false, true }) {
+            const QByteArray scheme = tls ? "https " : "http ";
+            // Forgotten by a middlebox while idle, reset at the next request, which never got in:
+            // sent once more, on a new connection, whatever the method.
+            for (const char* method : { "POST", "PUT", "GET", "DELETE" })
+                QTest::newRow(scheme + method + ", reset while kept")
+                    << tls << QByteArray(method) << QByteArray("/reset") << "resolved 200 {}";
+            // A reply that had begun may have been acted on: the call fails, never sent again.
+            QTest::newRow(scheme + "GET, status line and close")
+                << tls << QByteArray("GET") << QByteArray("/status") << "rejected 0 \"";
+            QTest::newRow(scheme + "POST, part of the body and close")
+                << tls << QByteArray("POST") << QByteArray("/part")
+                << "rejected 200 \"Reply cut short (10 of 100 bytes)\"";
+            // A request on a new connection is never sent again.
+            QTest::newRow(scheme + "POST, reset on a new connection")
+                << tls << QByteArray("POST") << QByteArray("/fresh") << "rejected 0 \"";
+        }
+    }
+
+    void keptConnectionLost()
+    {
+        QFETCH(bool, tls);
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, path);
+        QFETCH(QString, outcome);
+        TlsTestServer server;
+        if (tls) {
+            server.setCertificate(m_certs.serverCert(), m_certs.serverKey());
+            server.setCaCertificate(m_certs.caCert());
+        }
+        server.setKeepAlive(true);
+        server.setResetKeptConnections(path == "/reset");
+        server.setHandler([](const Request& request) {
+            Response answer = TlsTestServer::json(200, "OK", "{}");
+            if (request.path == "/status")
+                answer.raw = "HTTP/1.1 200 OK\r\n";
+            else if (request.path == "/part")
+                answer.raw = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789";
+            answer.reset = request.path == "/fresh";
+            return answer;
+        });
+        QVERIFY(server.startInThread());
+
+        LogCapture log;
+        HttpClient client;
+        if (tls)
+            configure(client);
+        const QUrl url(server.url(path));
+        QByteArrayList expected;
+        if (path != "/fresh") {
+            QCOMPARE(finish(client.get(QUrl(server.url("/first")))), QStringLiteral("resolved 200 {}"));
+            expected << "GET /first";
+        }
+        const QJsonObject data { { "card", "A1" } };
+        const QString result = finish(method == "GET" ? client.get(url)
+                : method == "DELETE"                  ? client.del(url)
+                : method == "PUT"                     ? client.put(url, data)
+                                                      : client.post(url, data));
+        QVERIFY2(result.startsWith(outcome), qPrintable(result));
+        // Each call reached the server once; the reset request never did.
+        expected << method + ' ' + path;
+        QByteArrayList seen;
+        for (const Request& request : server.requests())
+            seen << request.method + ' ' + request.path;
+        QCOMPARE(seen, expected);
+        QCOMPARE(log.startingWith("[HttpClient] WARN: Kept connection lost before any reply").size(),
+            path == "/reset" ? 1 : 0);
     }
 
     void redirects()

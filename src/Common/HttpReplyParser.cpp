@@ -56,6 +56,7 @@ bool HttpReplyParser::readHead(const QByteArray& head)
     const QByteArray codings = header("transfer-encoding").toLower();
     if (m_status == 204 || m_status == 304) {
         m_framing = Framing::None; // no body, whatever the head says
+        m_length = 0;
     } else if (!codings.isEmpty()) {
         // Chunked framing decides over any Content-Length; another outer coding ends with the connection.
         m_length = -1;

@@ -68,13 +68,19 @@ class tst_HttpClient : public QObject
 private:
     TestCertificates m_certs;
 
-    // A TLS server with the test CA's certificate that asks for our client certificate.
+    // TLS with the test CA's certificate, asking for our client certificate.
+    void secure(TlsTestServer& server, bool requireClientCert = true)
+    {
+        server.setCertificate(m_certs.serverCert(), m_certs.serverKey());
+        server.setCaCertificate(m_certs.caCert());
+        server.setRequireClientCertificate(requireClientCert);
+    }
+
+    // A TLS server as above, started.
     std::unique_ptr<TlsTestServer> tlsServer(TlsTestServer::Handler handler, bool requireClientCert = true)
     {
         auto server = std::make_unique<TlsTestServer>();
-        server->setCertificate(m_certs.serverCert(), m_certs.serverKey());
-        server->setCaCertificate(m_certs.caCert());
-        server->setRequireClientCertificate(requireClientCert);
+        secure(*server, requireClientCert);
         server->setHandler(std::move(handler));
         if (!server->start())
             qFatal("test server did not start");
@@ -297,11 +303,8 @@ private slots:
         QFETCH(bool, get);
         QFETCH(QByteArray, length);
         TlsTestServer cut;
-        if (tls) {
-            cut.setCertificate(m_certs.serverCert(), m_certs.serverKey());
-            cut.setCaCertificate(m_certs.caCert());
-            cut.setRequireClientCertificate(true);
-        }
+        if (tls)
+            secure(cut);
         Response partial;
         partial.raw = "HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\n\r\n0123456789";
         cut.setHandler([partial](const Request&) { return partial; });
@@ -361,10 +364,8 @@ private slots:
         QFETCH(QString, outcome);
         QFETCH(int, calls);
         TlsTestServer server;
-        if (tls) {
-            server.setCertificate(m_certs.serverCert(), m_certs.serverKey());
-            server.setCaCertificate(m_certs.caCert());
-        }
+        if (tls)
+            secure(server, false);
         server.setKeepAlive(true);
         server.setResetKeptConnections(path == "/reset");
         server.setHandler([](const Request& request) {

@@ -108,9 +108,10 @@ HttpReplyParser::State HttpReplyParser::append(const QByteArray& bytes)
         const int end = m_raw.indexOf("\r\n\r\n");
         if (end < 0 || end > MaxHeadBytes)
             return m_state = m_raw.size() > MaxHeadBytes ? Malformed : Incomplete;
-        m_status = 0;
-        if (!readHead(m_raw.left(end)))
+        if (!readHead(m_raw.left(end))) {
+            m_status = 0;
             return m_state = Malformed;
+        }
         // An interim reply (100 Continue and the like) is dropped: the final one follows.
         m_raw.remove(0, end + 4);
     }

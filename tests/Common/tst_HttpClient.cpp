@@ -59,6 +59,14 @@ Response reply(int status, const QByteArray& body, const QList<QPair<QByteArray,
         body };
 }
 
+// These bytes as the whole answer, the connection closed after them.
+Response raw(const QByteArray& bytes)
+{
+    Response answer;
+    answer.raw = bytes;
+    return answer;
+}
+
 } // namespace
 
 class tst_HttpClient : public QObject
@@ -203,7 +211,13 @@ private slots:
             { "/auth", reply(401, "no", { { "WWW-Authenticate", "Basic realm=\"bo\"" } }),
                 "rejected 401 \"Host requires authentication\"" },
             // A broken JSON reply keeps its empty object, but says so in the log.
-            { "/broken", TlsTestServer::json(200, "OK", "{\"b\": "), "resolved 200 {}" }
+            { "/broken", TlsTestServer::json(200, "OK", "{\"b\": "), "resolved 200 {}" },
+            // A body coded although only an uncoded one was asked for cannot be read.
+            { "/gzip", reply(200, "\x1f\x8b", { { "Content-Encoding", "gzip" } }),
+                "rejected 200 \"Unsupported content encoding\"" },
+            // A length that is not a number gives no end to the body: not taken as ending at the close.
+            { "/length", raw("HTTP/1.1 200 OK\r\nContent-Length: 10x\r\n\r\n0123456789"),
+                "rejected 0 \"Malformed reply\"" }
         };
         auto server = tlsServer([&](const Request& request) {
             for (const auto& [path, response, outcome] : cases)
@@ -305,8 +319,7 @@ private slots:
         TlsTestServer cut;
         if (tls)
             secure(cut);
-        Response partial;
-        partial.raw = "HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\n\r\n0123456789";
+        const Response partial = raw("HTTP/1.1 200 OK\r\nContent-Length: " + length + "\r\n\r\n0123456789");
         cut.setHandler([partial](const Request&) { return partial; });
         cut.setAnswerEarly(true);
         QVERIFY(cut.startInThread());

@@ -8,29 +8,26 @@
 HttpConnection::HttpConnection(const QUrl& url, const QSslConfiguration* tls, QObject* parent)
     : QObject(parent)
     , m_socket(new QSslSocket(this))
+    , m_host(url.host())
+    , m_port(quint16(url.port(tls ? 443 : 80)))
     , m_tls(tls != nullptr)
 {
+    if (tls)
+        m_socket->setSslConfiguration(*tls);
     m_idle.setSingleShot(true);
     m_idle.setInterval(IdleMs);
     connect(&m_idle, &QTimer::timeout, this, &HttpConnection::onEnded);
     connect(m_socket, &QSslSocket::readyRead, this, &HttpConnection::onReadyRead);
     connect(m_socket, &QSslSocket::disconnected, this, &HttpConnection::onEnded);
     connect(m_socket, &QSslSocket::errorOccurred, this, &HttpConnection::onEnded);
-    connect(m_socket, QOverload<const QList<QSslError>&>::of(&QSslSocket::sslErrors), this, &HttpConnection::sslErrors);
+    connect(
+        m_socket, QOverload<const QList<QSslError>&>::of(&QSslSocket::sslErrors), this, &HttpConnection::sslErrors);
     const auto opened = [this] {
         m_open = true;
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_socket->write(std::exchange(m_pending, QByteArray()));
     };
-    const quint16 port = quint16(url.port(m_tls ? 443 : 80));
-    if (m_tls) {
-        connect(m_socket, &QSslSocket::encrypted, this, opened);
-        m_socket->setSslConfiguration(*tls);
-        m_socket->connectToHostEncrypted(url.host(), port);
-    } else {
-        connect(m_socket, &QSslSocket::connected, this, opened);
-        m_socket->connectToHost(url.host(), port);
-    }
+    connect(m_socket, tls ? &QSslSocket::encrypted : &QSslSocket::connected, this, opened);
 }
 
 HttpConnection::~HttpConnection()
@@ -40,15 +37,22 @@ HttpConnection::~HttpConnection()
 
 void HttpConnection::send(const QByteArray& request)
 {
-    Q_ASSERT(m_state == State::Connecting || m_state == State::Idle);
+    Q_ASSERT(m_state == State::New || m_state == State::Idle);
+    const bool first = m_state == State::New;
     m_idle.stop();
     m_parser = HttpReplyParser();
     m_replyBytes = 0;
     m_state = State::Sending;
-    if (m_open)
+    if (m_open) {
         m_socket->write(request);
-    else
-        m_pending = request;
+        return;
+    }
+    m_pending = request;
+    // Connected only now: a failure to connect, however soon it shows, is the request's.
+    if (first && m_tls)
+        m_socket->connectToHostEncrypted(m_host, m_port);
+    else if (first)
+        m_socket->connectToHost(m_host, m_port);
 }
 
 void HttpConnection::abort()

@@ -20,7 +20,7 @@ public:
     // How long a kept connection waits for its next request before it is closed.
     static constexpr int IdleMs = 60000;
 
-    // Connects at once, over TLS with that configuration when it is given.
+    // Connects with its first request, over TLS with that configuration when it is given.
     HttpConnection(const QUrl& url, const QSslConfiguration* tls, QObject* parent = nullptr);
     ~HttpConnection() override;
 
@@ -52,15 +52,17 @@ signals:
     void closed();
 
 private:
-    enum class State { Connecting, Sending, Idle, Closed };
+    enum class State { New, Sending, Idle, Closed };
 
     void onReadyRead();
     void onEnded();
     void close();
 
     QSslSocket* m_socket;
-    State m_state = State::Connecting;
+    QString m_host;
+    quint16 m_port;
     bool m_tls;
+    State m_state = State::New;
     bool m_open = false;
     QByteArray m_pending; // the request, until the connection is up
     HttpReplyParser m_parser;

@@ -6,6 +6,7 @@
 
 #include "LogCapture.h"
 #include "TestCertificates.h"
+#include "TestPorts.h"
 #include "TlsTestServer.h"
 
 #include <QElapsedTimer>
@@ -145,7 +146,7 @@ private slots:
     void tlsRefusals()
     {
         // No client certificate for a server that demands one (the paths never set are still
-        // read, and fail), and a TLS 1.3-only server.
+        // read, and fail), a TLS 1.3-only server, and no server at all.
         LogCapture log;
         auto server = tlsServer(ok);
         HttpClient client;
@@ -157,6 +158,8 @@ private slots:
         server->setProtocol(QSsl::TlsV1_3OrLater);
         QVERIFY(transportError(finish(client.get(QUrl(server->url("/api"))))));
         QVERIFY(server->requests().isEmpty());
+        const QUrl nobody(QStringLiteral("https://127.0.0.1:%1/api").arg(testsupport::freePort()));
+        QCOMPARE(finish(client.post(nobody, QJsonObject())), QStringLiteral("rejected 0 \"Connection refused\""));
     }
 
     void timeouts()

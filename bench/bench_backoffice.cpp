@@ -4,7 +4,9 @@
 // second with synchronous=FULL beside bare prepared inserts of the same rows; and the
 // longest the event loop stays busy at one send while a backlog drains, beside the
 // same figure for a queue that holds one row at each send; and the resident memory
-// after many heartbeats, each on a new TLS connection, beside that after the first 100.
+// after many heartbeats, each on a new TLS connection, beside that after the first 100,
+// with heartbeats one after the other, back to back (each started from the callback of
+// the one before) and four at a time, and after a backlog drained beside before it.
 
 #include "../tests/backend/BackendRig.h"
 #include "PeakMemory.h"
@@ -26,6 +28,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 using Backend::Transaction;
@@ -207,40 +210,121 @@ void BM_SendStall(benchmark::State& state)
     g_rig->config->set("card-bo/url", g_rig->sim.url());
 }
 
-void BM_HeartbeatMemory(benchmark::State& state)
+// While it lives, the simulator keeps no record of the requests it answers, so that what
+// grows is the client's; counts the transactions it received.
+class SimForgets
+{
+public:
+    SimForgets()
+    {
+        const auto forget = [this](const BackOfficeSim::Entry& entry) {
+            transactions += entry.path.endsWith(QLatin1String("/transaction"));
+            g_rig->sim.clearJournal();
+            g_rig->sim.clearTransactions();
+        };
+        m_connection = QObject::connect(&g_rig->sim, &BackOfficeSim::requestHandled, forget);
+    }
+    ~SimForgets() { QObject::disconnect(m_connection); }
+    int transactions = 0;
+
+private:
+    QMetaObject::Connection m_connection;
+};
+
+void BM_HeartbeatMemory(benchmark::State& state, int parallel)
 {
     // The simulator closes every connection: each heartbeat is a new TLS connection with a
-    // full handshake. What the client keeps of them must not grow with their number.
+    // full handshake. What the client keeps of them must not grow with their number. With
+    // no parallel calls each heartbeat is awaited alone; else each starts the next from its
+    // own callback, as the send queue does, with that many in flight.
     Backend::CardBO& bo = g_rig->client();
     g_rig->db->setParam(QStringLiteral("blacklistVer"), QStringLiteral("v1"));
+    SimForgets forgets;
     int failures = 0;
-    const auto beat = [&] {
-        g_rig->sim.clearJournal(); // the simulator's own record of each request is not the client's
+    const auto run = [&](int calls) {
+        int started = 0;
+        int ended = 0;
         QEventLoop loop;
-        bo.heartbeat()
-            .done([&] { loop.quit(); })
-            .fail([&] {
-                ++failures;
+        std::function<void()> start;
+        const auto end = [&] {
+            ++ended;
+            if (parallel > 0 && started < calls)
+                start();
+            else if (parallel == 0 || ended == calls)
                 loop.quit();
+        };
+        start = [&] {
+            ++started;
+            bo.heartbeat().done(end).fail([&] {
+                ++failures;
+                end();
             });
-        loop.exec();
+        };
+        while (started < calls) {
+            for (int i = 0; i < std::max(1, parallel) && started < calls; ++i)
+                start();
+            loop.exec();
+        }
     };
     const int first = std::min(100, g_heartbeats);
-    double baseline = 0;
+    double before = 0;
     double after = 0;
     for (auto _ : state) {
-        for (int i = 0; i < first; ++i)
-            beat();
-        baseline = testsupport::residentMemoryKiB() / 1024.0;
-        for (int i = first; i < g_heartbeats; ++i)
-            beat();
+        run(first);
+        before = testsupport::residentMemoryKiB() / 1024.0;
+        run(g_heartbeats - first);
         after = testsupport::residentMemoryKiB() / 1024.0;
     }
-    state.counters["rssAfter100MiB"] = baseline;
+    state.counters["rssAfter100MiB"] = before;
     state.counters["rssAfterAllMiB"] = after;
-    state.counters["growthMiB"] = after - baseline;
+    state.counters["growthMiB"] = after - before;
     if (failures > 0)
         state.SkipWithError("heartbeats failed");
+}
+
+void BM_DrainMemory(benchmark::State& state)
+{
+    // The queue drains a backlog over a new TLS connection for each row, each send started
+    // from the callback of the one before; then one heartbeat.
+    Backend::CardBO& bo = g_rig->client();
+    g_rig->db->setParam(QStringLiteral("blacklistVer"), QStringLiteral("v1"));
+    QSqlQuery(g_rig->db->sql().database()).exec("DELETE FROM Transactions");
+    SimForgets forgets;
+    std::vector<double> stalls;
+    const int first = std::min(100, g_backlog);
+    queueRows(first);
+    drain(bo, stalls);
+    double before = 0;
+    double drained = 0;
+    double beaten = 0;
+    double peak = 0;
+    bool beat = false;
+    for (auto _ : state) {
+        state.PauseTiming();
+        queueRows(g_backlog);
+        before = testsupport::residentMemoryKiB() / 1024.0;
+        testsupport::resetPeakMemory();
+        state.ResumeTiming();
+        drain(bo, stalls);
+        drained = testsupport::residentMemoryKiB() / 1024.0;
+        peak = testsupport::peakMemoryKiB() / 1024.0;
+        QEventLoop loop;
+        bo.heartbeat()
+            .done([&] {
+                beat = true;
+                loop.quit();
+            })
+            .fail([&] { loop.quit(); });
+        loop.exec();
+        beaten = testsupport::residentMemoryKiB() / 1024.0;
+    }
+    state.counters["rssBeforeMiB"] = before;
+    state.counters["rssAfterDrainMiB"] = drained;
+    state.counters["rssAfterHeartbeatMiB"] = beaten;
+    state.counters["growthMiB"] = drained - before;
+    state.counters["peakGrowthMiB"] = peak - before;
+    if (!beat || forgets.transactions != first + g_backlog || g_rig->db->transCount("PENDING") != 0)
+        state.SkipWithError("rows left unsent, sent twice, or the heartbeat failed");
 }
 
 } // namespace
@@ -304,8 +388,20 @@ int main(int argc, char** argv)
         ->Iterations(1)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(qPrintable("HeartbeatMemory/FreshConnections/" + QString::number(g_heartbeats)),
-        BM_HeartbeatMemory)
+    const QString heartbeats = QString::number(g_heartbeats);
+    benchmark::RegisterBenchmark(qPrintable("HeartbeatMemory/FreshConnections/" + heartbeats), BM_HeartbeatMemory, 0)
+        ->Iterations(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(qPrintable("HeartbeatMemory/BackToBack/" + heartbeats), BM_HeartbeatMemory, 1)
+        ->Iterations(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(qPrintable("HeartbeatMemory/FourAtATime/" + heartbeats), BM_HeartbeatMemory, 4)
+        ->Iterations(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(qPrintable("DrainMemory/FreshConnections/" + backlog), BM_DrainMemory)
         ->Iterations(1)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);

@@ -1,8 +1,11 @@
 #include "HttpClient.h"
 
 #include "Config.h"
+#include "HttpConnection.h"
+#include "HttpConnectionPool.h"
 #include "PeerText.h"
 
+#include <QAuthenticator>
 #include <QDateTime>
 #include <QDebug>
 #include <QFile>
@@ -12,9 +15,7 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QMutexLocker>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslError>
 #include <QSslKey>
@@ -22,40 +23,36 @@
 
 #define HTTP_LOG(level) level().noquote().nospace() << "[HttpClient] "
 
-namespace {
-
-// A request body that can be read only once: the network layer then cannot send the request a
-// second time on its own.
-class OnceBody : public QIODevice {
-public:
-    explicit OnceBody(const QByteArray& data)
-        : m_data(data)
-    {
-        open(QIODevice::ReadOnly);
-    }
-    bool isSequential() const override { return true; }
-    bool reset() override { return false; }
-    qint64 size() const override { return m_data.size(); }
-    qint64 bytesAvailable() const override { return m_data.size() - m_pos + QIODevice::bytesAvailable(); }
-
-protected:
-    qint64 readData(char* data, qint64 max) override
-    {
-        const qint64 n = qMin(max, qint64(m_data.size()) - m_pos);
-        memcpy(data, m_data.constData() + m_pos, size_t(n));
-        m_pos += n;
-        return n;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    QByteArray m_data;
-    qint64 m_pos = 0;
+struct HttpClient::Call
+{
+    Method method;
+    QUrl url;
+    QJsonValue data;
+    QByteArray request;
+    QString origin; // the key of the connections the request may go on
+    std::unique_ptr<QSslConfiguration> tls;
+    int timeout;
+    int redirects;
+    Deferred<int, QJsonValue> result;
+    HttpConnection* connection = nullptr;
+    QTimer* timer = nullptr;
+    bool sentAgain = false;
 };
+
+namespace {
 
 int effectivePort(const QUrl& url)
 {
     return url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
+}
+
+// A header that would end its line early could add fields of its own to the request.
+bool fitsOneLine(const QByteArray& text)
+{
+    for (char c : text)
+        if (c == '\r' || c == '\n' || c == '\0')
+            return false;
+    return true;
 }
 
 } // namespace
@@ -67,16 +64,15 @@ HttpClient::HttpClient(QObject* parent)
 
 HttpClient::~HttpClient()
 {
-    // The manager of this thread goes with the client; its replies must not call
-    // back into a half-destroyed client.
-    if (!m_managers.hasLocalData() || !m_managers.localData())
+    // The connections of this thread go with the client; their calls must not call back
+    // into a half-destroyed client, and stay pending.
+    if (!m_pools.hasLocalData() || !m_pools.localData())
         return;
-    QNetworkAccessManager* manager = m_managers.localData();
-    manager->disconnect(this);
-    const QList<QObject*> children = manager->findChildren<QObject*>();
-    for (QObject* child : children)
-        child->disconnect(this);
-    m_managers.setLocalData(nullptr); // deletes the manager
+    HttpConnectionPool* pool = m_pools.localData();
+    const QList<HttpConnection*> connections = pool->findChildren<HttpConnection*>();
+    for (HttpConnection* connection : connections)
+        connection->disconnect(this);
+    m_pools.setLocalData(nullptr); // deletes the pool and its connections
 }
 
 void HttpClient::setHeader(const QString& name, const QString& value)
@@ -89,10 +85,9 @@ void HttpClient::setTlsFile(const QString& name, const QString& path)
     if (m_tlsFiles.value(name) == path && m_tlsFiles.contains(name))
         return;
     m_tlsFiles.insert(name, path);
-    // The network stack keeps connections, with the TLS settings they were made
-    // with, for later requests to the same host: changed files must not reuse them.
-    if (m_managers.hasLocalData() && m_managers.localData())
-        m_managers.localData()->clearConnectionCache();
+    // Kept connections were made with the files before: later requests must not reuse them.
+    if (m_pools.hasLocalData() && m_pools.localData())
+        m_pools.localData()->clear();
 }
 
 void HttpClient::setTLSCert(const QString& path)
@@ -169,28 +164,49 @@ QString HttpClient::bytesToStr(qint64 bytes)
     return QStringLiteral("%1 KB").arg(bytes / 1000.0, 0, 'f', 1);
 }
 
-QNetworkAccessManager* HttpClient::qnam()
+HttpConnectionPool* HttpClient::pool()
 {
-    if (m_managers.hasLocalData() && m_managers.localData())
-        return m_managers.localData();
-    HTTP_LOG(qDebug) << "Creating new Network Access Manager for thread ";
-    auto* manager = new QNetworkAccessManager;
-    connect(manager, &QNetworkAccessManager::sslErrors, this, &HttpClient::onSslErrors);
-    connect(manager, &QNetworkAccessManager::authenticationRequired, this, &HttpClient::authRequired);
-    m_managers.setLocalData(manager);
-    return manager;
+    if (m_pools.hasLocalData() && m_pools.localData())
+        return m_pools.localData();
+    HTTP_LOG(qDebug) << "Creating connection pool for thread ";
+    auto* pool = new HttpConnectionPool;
+    m_pools.setLocalData(pool);
+    return pool;
 }
 
-QNetworkRequest HttpClient::createRequest(const QUrl& url) const
+QByteArray HttpClient::createRequest(Method method, const QUrl& url, const QByteArray& body) const
 {
-    QNetworkRequest request(url);
-    // Redirects are followed by processRedirect, which checks each target.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    for (auto it = m_headers.cbegin(); it != m_headers.cend(); ++it)
-        request.setRawHeader(it.key().toLatin1(), it.value().toLatin1());
-    if (!m_tlsFiles.isEmpty())
-        request.setSslConfiguration(createSslConfig());
-    return request;
+    static const char* const names[] = { "GET", "DELETE", "PUT", "POST" };
+    QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
+    if (target.isEmpty())
+        target = "/";
+    if (url.hasQuery())
+        target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
+    QByteArray host = url.host(QUrl::FullyEncoded).toLatin1();
+    if (host.contains(':'))
+        host = '[' + host + ']';
+    if (url.port() >= 0 && url.port() != (url.scheme() == QLatin1String("https") ? 443 : 80))
+        host += ':' + QByteArray::number(url.port());
+
+    QByteArray request = names[int(method)] + QByteArray(" ") + target + " HTTP/1.1\r\nHost: " + host + "\r\n";
+    // Framing is the client's own; every other header is the caller's, in order of name.
+    static const QList<QByteArray> own { "host", "content-length", "transfer-encoding", "accept-encoding" };
+    for (auto it = m_headers.cbegin(); it != m_headers.cend(); ++it) {
+        const QByteArray name = it.key().toLatin1();
+        const QByteArray value = it.value().toLatin1();
+        if (own.contains(name.toLower()))
+            continue;
+        if (name.isEmpty() || !fitsOneLine(name) || name.contains(':') || !fitsOneLine(value)) {
+            HTTP_LOG(qCritical) << "ERROR: Header not sent, it does not fit one line : " << PeerText::forLog(it.key());
+            continue;
+        }
+        request += name + ": " + value + "\r\n";
+    }
+    // Coded bodies are not read: the body's announced length is then the length that comes.
+    request += "Accept-Encoding: identity\r\n";
+    if (method == Method::Put || method == Method::Post)
+        request += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    return request + "\r\n" + body;
 }
 
 QSslConfiguration HttpClient::createSslConfig() const
@@ -256,147 +272,180 @@ Deferred<int, QJsonValue> HttpClient::send(
     HTTP_LOG(qInfo) << "Performing " << names[int(method)] << " request : " << url.toDisplayString();
     if (method == Method::Put || method == Method::Post)
         HTTP_LOG(qInfo) << "Data : " << Config::maskSecrets(data);
-    if (!url.isValid()) {
+    if (!url.isValid() || url.host().isEmpty()) {
         HTTP_LOG(qCritical) << "ERROR: Invalid URL : " << url.toDisplayString();
         result.reject(0, QStringLiteral("Invalid URL"));
         return result;
     }
+    const bool tls = url.scheme() == QLatin1String("https");
+    if (!tls && url.scheme() != QLatin1String("http")) {
+        HTTP_LOG(qCritical) << "ERROR: Unknown protocol : " << url.toDisplayString();
+        result.reject(0, QStringLiteral("Protocol \"%1\" is unknown").arg(url.scheme()));
+        return result;
+    }
 
-    const QNetworkRequest request = createRequest(url);
-    QNetworkAccessManager* manager = qnam();
-    countCall(manager, +1);
-    QNetworkReply* reply = nullptr;
-    switch (method) {
-    case Method::Get:
-        reply = manager->get(request);
-        break;
-    case Method::Delete:
-        reply = manager->deleteResource(request);
-        break;
-    case Method::Put:
-    case Method::Post: {
-        auto* body = new OnceBody(createPayload(data));
-        QNetworkRequest once(request);
-        once.setHeader(QNetworkRequest::ContentLengthHeader, body->size());
-        once.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
-        reply = method == Method::Put ? manager->put(once, body) : manager->post(once, body);
-        body->setParent(reply);
-        break;
+    auto call = std::make_shared<Call>();
+    call->method = method;
+    call->url = url;
+    call->data = data;
+    call->timeout = timeout;
+    call->redirects = redirects;
+    call->result = result;
+    call->request = createRequest(
+        method, url, method == Method::Put || method == Method::Post ? createPayload(data) : QByteArray());
+    call->origin
+        = url.scheme() + QLatin1Char('|') + url.host() + QLatin1Char('|') + QString::number(effectivePort(url));
+    if (tls) {
+        call->tls = std::make_unique<QSslConfiguration>(
+            m_tlsFiles.isEmpty() ? QSslConfiguration::defaultConfiguration() : createSslConfig());
+        QMutexLocker lock(&m_sslMutex);
+        call->origin += QLatin1Char('|') + m_sslStamp + QLatin1Char('|') + QString::number(m_ignoreSslErrors);
     }
+
+    if (timeout != 0) {
+        // The client's child: a client destroyed with the call in flight takes it along quietly.
+        call->timer = new QTimer(this);
+        call->timer->setSingleShot(true);
+        // A coarse timer may fire up to 5 % before the time-out.
+        call->timer->setTimerType(Qt::PreciseTimer);
+        connect(call->timer, &QTimer::timeout, this, [this, weak = std::weak_ptr<Call>(call)] {
+            const CallPtr call = weak.lock();
+            if (!call || !call->connection)
+                return;
+            HTTP_LOG(qCritical)
+                << QStringLiteral("ERROR: Request timed-out (timeout=%1 msec). Aborting.").arg(call->timeout);
+            const HttpReplyParser& reply = call->connection->reply();
+            const int status = reply.headComplete() ? reply.status() : 0;
+            call->connection->abort();
+            if (release(call))
+                call->result.reject(status, QStringLiteral("Operation canceled"));
+        });
+        call->timer->start(timeout);
     }
-    relay(processReply(reply, data, timeout, redirects), result);
+    start(call, false);
     return result;
 }
 
-Deferred<int, QJsonValue> HttpClient::processReply(
-    QNetworkReply* reply, const QJsonValue& data, int timeout, int redirects)
+void HttpClient::start(const CallPtr& call, bool fresh)
 {
-    Deferred<int, QJsonValue> result;
+    HttpConnection* connection = pool()->take(call->origin, call->url, call->tls.get(), fresh);
+    call->connection = connection;
+
+    connect(connection, &HttpConnection::sslErrors, this,
+        [this, connection](const QList<QSslError>& errors) { onSslErrors(connection, errors); });
 
     // The whole body is held in memory: a peer must not be able to make it grow without end.
-    const auto refuseTooLarge = [reply](qint64 bytes) {
-        if (bytes <= MaxReplyBytes || reply->property("tooLarge").toBool())
+    const auto refuseTooLarge = [this, call, connection](qint64 bytes) {
+        if (bytes <= MaxReplyBytes)
             return false;
         HTTP_LOG(qCritical) << QStringLiteral("ERROR: Reply body too large (%1 bytes, at most %2). Aborting.")
                                    .arg(bytes)
                                    .arg(MaxReplyBytes);
-        reply->setProperty("tooLarge", true);
-        reply->abort();
+        const int status = connection->reply().status();
+        connection->abort();
+        if (release(call))
+            call->result.reject(status, QStringLiteral("Reply body too large"));
         return true;
     };
-    connect(reply, &QNetworkReply::metaDataChanged, this, [reply, refuseTooLarge] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid())
-            refuseTooLarge(length.toLongLong());
-    });
-    connect(reply, &QNetworkReply::downloadProgress, this, [result, refuseTooLarge](qint64 received, qint64 total) {
-        if (refuseTooLarge(received) || refuseTooLarge(total))
+    connect(connection, &HttpConnection::headReceived, this, [this, call, connection, refuseTooLarge] {
+        const HttpReplyParser& reply = connection->reply();
+        if (refuseTooLarge(reply.announced()) || reply.status() != 401)
             return;
-        const int percent = total > 0 ? int(received * 100 / total) : 0;
-        result.notify(percent, QStringLiteral("Downloaded %1 / %2").arg(bytesToStr(received), bytesToStr(total)));
+        QAuthenticator authenticator;
+        const QRegularExpression realm(QStringLiteral("realm=\"([^\"]*)\""));
+        authenticator.setRealm(realm.match(QString::fromLatin1(reply.header("www-authenticate"))).captured(1));
+        emit authRequired(call->url, &authenticator);
     });
-
-    // Each new TLS connection leaves a session in the stack (see countCall).
-    connect(reply, &QNetworkReply::encrypted, this, [reply] {
-        if (QNetworkAccessManager* manager = reply->manager())
-            manager->setProperty("tlsConnections", manager->property("tlsConnections").toInt() + 1);
-    });
-
-    if (timeout != 0) {
-        auto* timer = new QTimer(reply);
-        timer->setSingleShot(true);
-        // A coarse timer may fire up to 5 % before the time-out.
-        timer->setTimerType(Qt::PreciseTimer);
-        connect(timer, &QTimer::timeout, this, [reply, timeout] {
-            // A loop that ran late may fire this after the reply has finished: it did not time out.
-            if (reply->isFinished())
+    connect(connection, &HttpConnection::bodyReceived, this,
+        [call, connection, refuseTooLarge](qint64 received, qint64 total) {
+            if (refuseTooLarge(qMax(received, connection->reply().announced())))
                 return;
-            HTTP_LOG(qCritical) << QStringLiteral("ERROR: Request timed-out (timeout=%1 msec). Aborting.").arg(timeout);
-            reply->abort();
+            const int percent = total > 0 ? int(received * 100 / total) : 0;
+            call->result.notify(
+                percent, QStringLiteral("Downloaded %1 / %2").arg(bytesToStr(received), bytesToStr(total)));
         });
-        timer->start(timeout);
-    }
-
-    connect(reply, &QNetworkReply::finished, this, [this, reply, result, data, timeout, redirects] {
-        HTTP_LOG(qDebug) << QStringLiteral("Received response for : %1").arg(reply->url().toDisplayString());
-        if (reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid()) {
-            relay(processRedirect(reply, data, timeout, redirects), result);
-        } else {
-            const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            QJsonParseError parseError;
-            // An aborted reply (timed out) is closed: there is nothing to read.
-            const QByteArray bytes = reply->isOpen() ? reply->readAll() : QByteArray();
-            const QJsonValue body = parsePayload(bytes, &parseError);
-            if (reply->property("tooLarge").toBool()) {
-                result.reject(status, QStringLiteral("Reply body too large"));
-            } else if (reply->error() == QNetworkReply::ContentReSendError) {
-                HTTP_LOG(qCritical) << "ERROR: Connection lost during the request, not sending it again : "
-                                    << reply->url().toDisplayString();
-                result.reject(status, QStringLiteral("Connection lost during the request"));
-            } else if (reply->error() != QNetworkReply::NoError) {
-                result.reject(status, body.isObject() ? body : QJsonValue(reply->errorString()));
-            } else {
-                // The caller still gets the empty object, but a broken reply must be visible.
-                if (parseError.error != QJsonParseError::NoError)
-                    HTTP_LOG(qWarning) << "WARN: Invalid JSON in reply from " << reply->url().toDisplayString() << " : "
-                                       << parseError.errorString() << " at offset " << parseError.offset;
-                result.resolve(status, body);
-            }
+    connect(connection, &HttpConnection::finished, this, [this, call] { processReply(call); });
+    connect(connection, &HttpConnection::failed, this, [this, call, connection](const QString& error) {
+        // A kept connection that its server or a middlebox dropped while idle fails the next
+        // request before any of its reply: the request is sent once more, on a new connection.
+        // One whose reply had begun may have been acted on, and is never sent again.
+        if (!call->sentAgain && connection->isReused() && !connection->replyStarted()) {
+            HTTP_LOG(qWarning) << "WARN: Kept connection lost before any reply (" << error
+                               << "), sending the request again on a new connection : " << call->url.toDisplayString();
+            call->sentAgain = true;
+            connection->disconnect(this);
+            connection->deleteLater();
+            start(call, true);
+            return;
         }
-        countCall(reply->manager(), -1);
-        reply->deleteLater();
+        // A reply that broke off is the peer's fault worth a line; a network failure is the caller's to report.
+        if (connection->replyStarted())
+            HTTP_LOG(qCritical) << "ERROR: " << error << " : " << call->url.toDisplayString();
+        const int status = connection->reply().headComplete() ? connection->reply().status() : 0;
+        if (release(call))
+            call->result.reject(status, error);
     });
-    return result;
+    connection->send(call->request);
 }
 
-void HttpClient::countCall(QNetworkAccessManager* manager, int change)
+void HttpClient::processReply(const CallPtr& call)
 {
-    if (!manager)
+    HTTP_LOG(qDebug) << QStringLiteral("Received response for : %1").arg(call->url.toDisplayString());
+    const HttpReplyParser reply = call->connection->reply();
+    if (!release(call))
         return;
-    const int calls = manager->property("callsInFlight").toInt() + change;
-    manager->setProperty("callsInFlight", calls);
-    if (change < 0 || calls > 1 || manager->property("tlsConnections").toInt() < MaxTlsConnections)
+    const int status = reply.status();
+    static const QList<int> redirections { 301, 302, 303, 307, 308 };
+    const QByteArray location = reply.header("location");
+    if (redirections.contains(status) && !location.isEmpty()) {
+        relay(processRedirect(call, location), call->result);
         return;
-    // The stack keeps the TLS session of every connection it made, in the state it holds for the
-    // host while the host is called: a server that closes every connection makes it grow by one
-    // session per call. Dropped before a call when no other is in flight, it stays bounded; a kept
-    // connection makes no new session and is not dropped by this.
-    manager->setProperty("tlsConnections", 0);
-    manager->clearConnectionCache();
+    }
+    const QByteArray coding = reply.header("content-encoding").trimmed().toLower();
+    QJsonParseError parseError;
+    const QJsonValue body = parsePayload(reply.body(), &parseError);
+    if (!coding.isEmpty() && coding != "identity") {
+        HTTP_LOG(qCritical) << "ERROR: Reply in a coding not asked for (" << PeerText::forLog(coding)
+                            << ") : " << call->url.toDisplayString();
+        call->result.reject(status, QStringLiteral("Unsupported content encoding"));
+    } else if (status >= 400) {
+        const QString text = status == 401
+            ? QStringLiteral("Host requires authentication")
+            : QStringLiteral("Error transferring %1 - server replied: %2")
+                  .arg(call->url.toDisplayString(), PeerText::forLog(reply.reason(), 256));
+        call->result.reject(status, body.isObject() ? body : QJsonValue(text));
+    } else {
+        // The caller still gets the empty object, but a broken reply must be visible.
+        if (parseError.error != QJsonParseError::NoError)
+            HTTP_LOG(qWarning) << "WARN: Invalid JSON in reply from " << call->url.toDisplayString() << " : "
+                               << parseError.errorString() << " at offset " << parseError.offset;
+        call->result.resolve(status, body);
+    }
 }
 
-Deferred<int, QJsonValue> HttpClient::processRedirect(
-    QNetworkReply* reply, const QJsonValue& data, int timeout, int redirects)
+bool HttpClient::release(const CallPtr& call)
+{
+    if (!call->connection)
+        return false;
+    if (call->timer)
+        std::exchange(call->timer, nullptr)->deleteLater();
+    HttpConnection* connection = std::exchange(call->connection, nullptr);
+    connection->disconnect(this);
+    pool()->giveBack(call->origin, connection);
+    return true;
+}
+
+Deferred<int, QJsonValue> HttpClient::processRedirect(const CallPtr& call, const QByteArray& location)
 {
     Deferred<int, QJsonValue> result;
-    const QUrl from = reply->url();
-    const QUrl to = from.resolved(reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
+    const QUrl from = call->url;
+    const QUrl to = from.resolved(QUrl::fromEncoded(location));
     HTTP_LOG(qWarning) << "WARN: Request was redirected to : " << PeerText::forLog(to.toDisplayString());
 
     // The repeated request carries the API key and the client certificate: never
     // hand them to another host or over plain HTTP, and never loop for ever.
     QString refusal;
-    if (redirects >= MaxRedirects)
+    if (call->redirects >= MaxRedirects)
         refusal = QStringLiteral("more than %1 redirects").arg(MaxRedirects);
     else if (to.scheme() != QLatin1String("http") && to.scheme() != QLatin1String("https"))
         refusal = QStringLiteral("to scheme ") + to.scheme();
@@ -411,42 +460,23 @@ Deferred<int, QJsonValue> HttpClient::processRedirect(
         // Another port may be another service; only the usual move from http to https is taken.
         refusal = QStringLiteral("to another port");
 
-    Method method = Method::Get;
-    switch (reply->operation()) {
-    case QNetworkAccessManager::GetOperation:
-        method = Method::Get;
-        break;
-    case QNetworkAccessManager::DeleteOperation:
-        method = Method::Delete;
-        break;
-    case QNetworkAccessManager::PutOperation:
-        method = Method::Put;
-        break;
-    case QNetworkAccessManager::PostOperation:
-        method = Method::Post;
-        break;
-    default:
-        refusal = QStringLiteral("unsupported method");
-        break;
-    }
-
     if (!refusal.isEmpty()) {
         HTTP_LOG(qWarning) << "WARN: Not following redirect (" << refusal
                            << ") : " << PeerText::forLog(to.toDisplayString());
         result.reject(-1, QStringLiteral("Cannot redirect request to : ") + to.toDisplayString());
         return result;
     }
-    relay(send(method, to, data, timeout, redirects + 1), result);
+    relay(send(call->method, to, call->data, call->timeout, call->redirects + 1), result);
     return result;
 }
 
-void HttpClient::onSslErrors(QNetworkReply* reply, const QList<QSslError>& errors)
+void HttpClient::onSslErrors(HttpConnection* connection, const QList<QSslError>& errors)
 {
     HTTP_LOG(qWarning) << "SSL Error(s) occured : ";
     for (const QSslError& error : errors)
         HTTP_LOG(qWarning) << " - " << error.errorString();
     if (m_ignoreSslErrors) {
         HTTP_LOG(qWarning) << "Ignoring SSL Errors ('ignoreSslErrors' is set to 'true' in configuration)";
-        reply->ignoreSslErrors(errors);
+        connection->ignoreSslErrors(errors);
     }
 }

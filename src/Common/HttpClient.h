@@ -1,6 +1,7 @@
 #pragma once
 // JSON REST client over HTTP or HTTPS (client certificate, own root CA, TLS 1.2):
-// every call returns a deferred result with the HTTP status and the body as JSON.
+// every call returns a deferred result with the HTTP status and the body as JSON. A request
+// that a kept connection lost before any byte of its reply came is sent once more on a new one.
 
 #include "Deferred.h"
 
@@ -8,15 +9,16 @@
 #include <QJsonValue>
 #include <QMap>
 #include <QMutex>
-#include <QNetworkReply>
 #include <QObject>
 #include <QSslConfiguration>
 #include <QThreadStorage>
 #include <QUrl>
 
+#include <memory>
+
+class HttpConnection;
+class HttpConnectionPool;
 class QJsonParseError;
-class QNetworkAccessManager;
-class QNetworkRequest;
 class QSslCertificate;
 class QSslError;
 class QSslKey;
@@ -29,9 +31,6 @@ public:
     static constexpr int MaxRedirects = 10;
     // A reply body above this is refused as a failure, aborted once its size shows it.
     static constexpr qint64 MaxReplyBytes = 32 * 1024 * 1024;
-    // New TLS connections after which the network stack's kept state is dropped, once no call
-    // is in flight: it holds a TLS session for each, for as long as the thread lives.
-    static constexpr int MaxTlsConnections = 100;
 
     explicit HttpClient(QObject* parent = nullptr);
     ~HttpClient() override;
@@ -56,24 +55,28 @@ public:
     static QString bytesToStr(qint64 bytes);
 
 signals:
-    void authRequired(QNetworkReply* reply, QAuthenticator* authenticator);
+    // A server asked for credentials (401); the call fails with "Host requires authentication".
+    void authRequired(const QUrl& url, QAuthenticator* authenticator);
 
 private:
     enum class Method { Get, Delete, Put, Post };
+    struct Call;
+    using CallPtr = std::shared_ptr<Call>;
 
     Deferred<int, QJsonValue> send(Method method, const QUrl& url, const QJsonValue& data, int timeout, int redirects);
-    QNetworkAccessManager* qnam();
+    HttpConnectionPool* pool();
     void setTlsFile(const QString& name, const QString& path);
-    QNetworkRequest createRequest(const QUrl& url) const;
+    QByteArray createRequest(Method method, const QUrl& url, const QByteArray& body) const;
     QSslConfiguration createSslConfig() const;
     static QSslCertificate loadCert(const QString& path);
     static QSslKey loadPrivKey(const QString& path);
-    Deferred<int, QJsonValue> processReply(QNetworkReply* reply, const QJsonValue& data, int timeout, int redirects);
-    Deferred<int, QJsonValue> processRedirect(QNetworkReply* reply, const QJsonValue& data, int timeout, int redirects);
-    // Counts the calls in flight on the manager; before a call with no other in flight, drops
-    // what the stack kept once MaxTlsConnections new TLS connections were made.
-    static void countCall(QNetworkAccessManager* manager, int change);
-    void onSslErrors(QNetworkReply* reply, const QList<QSslError>& errors);
+    // Sends the call's request on a kept connection, or on a new one when fresh.
+    void start(const CallPtr& call, bool fresh);
+    void processReply(const CallPtr& call);
+    Deferred<int, QJsonValue> processRedirect(const CallPtr& call, const QByteArray& location);
+    // Ends the call's use of its connection; false when it had ended before.
+    bool release(const CallPtr& call);
+    void onSslErrors(HttpConnection* connection, const QList<QSslError>& errors);
     static void relay(const Deferred<int, QJsonValue>& from, const Deferred<int, QJsonValue>& to);
 
     bool m_ignoreSslErrors = false;
@@ -83,5 +86,5 @@ private:
     mutable QMutex m_sslMutex;
     mutable QSslConfiguration m_sslConfig;
     mutable QString m_sslStamp;
-    QThreadStorage<QNetworkAccessManager*> m_managers;
+    QThreadStorage<HttpConnectionPool*> m_pools;
 };

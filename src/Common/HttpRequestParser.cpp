@@ -3,8 +3,6 @@
 #include <QList>
 #include <QRegularExpression>
 
-#include <cctype>
-
 namespace {
 
 const QByteArray CrLfSeparator("\r\n\r\n");
@@ -37,28 +35,6 @@ int HttpRequestParser::findSeparator(const QByteArray& data, int from, int* sepa
     return pos;
 }
 
-qint64 HttpRequestParser::contentLength(const QList<QByteArray>& lines)
-{
-    qint64 length = -1;
-    for (int i = 1; i < lines.size(); ++i) {
-        const QByteArray& line = lines.at(i);
-        const int colon = line.indexOf(':');
-        if (colon < 0 || line.left(colon).trimmed().toLower() != "content-length")
-            continue;
-        const QByteArray value = line.mid(colon + 1).trimmed();
-        bool ok = !value.isEmpty() && value.size() <= 18;
-        for (char c : value)
-            ok = ok && c >= '0' && c <= '9';
-        const qint64 parsed = ok ? value.toLongLong() : -1;
-        if (!ok || (length >= 0 && parsed != length)) {
-            m_invalidContentLength = true;
-            return -1;
-        }
-        length = parsed;
-    }
-    return length;
-}
-
 bool HttpRequestParser::readHead(const QByteArray& head)
 {
     const QList<QByteArray> lines = head.split('\n');
@@ -83,7 +59,7 @@ bool HttpRequestParser::readHead(const QByteArray& head)
         m_chunked = codings.last() == "chunked";
         return m_chunked;
     }
-    const qint64 length = contentLength(lines);
+    const qint64 length = HttpFraming::contentLength(lines, &m_invalidContentLength);
     // Without a usable Content-Length the body is what came with the head.
     m_expectedSize = length >= 0 ? m_bodyStart + length : m_data.size();
     return true;
@@ -142,67 +118,18 @@ HttpRequestParser::State HttpRequestParser::append(const QByteArray& bytes)
 
 HttpRequestParser::State HttpRequestParser::decodeChunks()
 {
-    // Longest chunk-size or trailer line taken; hex sizes beyond 15 digits do not fit.
-    const int maxLine = 4096;
-    int pos = 0;
-    State state = Incomplete;
-    while (state == Incomplete) {
-        if (m_step == ChunkStep::Data) {
-            const int take = int(qMin<qint64>(m_chunkLeft, m_raw.size() - pos));
-            m_data.append(m_raw.constData() + pos, take);
-            pos += take;
-            m_chunkLeft -= take;
-            if (m_chunkLeft > 0)
-                break;
-            m_step = ChunkStep::DataEnd;
-            continue;
-        }
-        if (m_step == ChunkStep::DataEnd) {
-            if (pos < m_raw.size() && m_raw.at(pos) == '\n') {
-                ++pos;
-            } else if (pos + 1 < m_raw.size() && m_raw.at(pos) == '\r' && m_raw.at(pos + 1) == '\n') {
-                pos += 2;
-            } else if (pos + 1 < m_raw.size() || (pos < m_raw.size() && m_raw.at(pos) != '\r')) {
-                return fail(Malformed);
-            } else {
-                break;
-            }
-            m_step = ChunkStep::Size;
-            continue;
-        }
-        const int end = m_raw.indexOf('\n', pos);
-        if (end < 0) {
-            if (m_raw.size() - pos > maxLine)
-                return fail(Malformed);
-            break;
-        }
-        QByteArray line = m_raw.mid(pos, end - pos);
-        pos = end + 1;
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (m_step == ChunkStep::Trailer) {
-            // Trailer fields are not kept; the empty line ends the request.
-            if (line.isEmpty())
-                state = Complete;
-            continue;
-        }
-        const int extension = line.indexOf(';');
-        const QByteArray digits = (extension >= 0 ? line.left(extension) : line).trimmed();
-        bool ok = !digits.isEmpty() && digits.size() <= 15;
-        for (char c : digits)
-            ok = ok && std::isxdigit(static_cast<unsigned char>(c));
-        if (!ok)
-            return fail(Malformed);
-        const qint64 size = digits.toLongLong(nullptr, 16);
-        if (m_data.size() + size > m_maxSize)
-            return fail(TooLarge);
-        m_chunkLeft = size;
-        m_step = size == 0 ? ChunkStep::Trailer : ChunkStep::Data;
+    switch (m_chunks.decodeChunks(&m_raw, &m_data, m_maxSize)) {
+    case HttpFraming::Chunks::Incomplete:
+        return m_state;
+    case HttpFraming::Chunks::TooLarge:
+        return fail(TooLarge);
+    case HttpFraming::Chunks::Malformed:
+        return fail(Malformed);
+    case HttpFraming::Chunks::Complete:
+        break;
     }
-    m_raw.remove(0, pos);
-    if (state == Complete)
-        m_raw.clear(); // anything after the last chunk is not part of the request
-    return m_state = state;
+    m_raw.clear(); // anything after the last chunk is not part of the request
+    return m_state = Complete;
 }
 
 bool HttpRequestParser::parse(const QByteArray& data, HttpServer::Request* request)

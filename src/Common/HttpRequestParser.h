@@ -2,6 +2,7 @@
 // Gathers the bytes of one pushed HTTP request as they arrive on a connection, decodes
 // a chunked body, and splits a complete request into method, path and body. No sockets involved.
 
+#include "HttpFraming.h"
 #include "HttpServer.h"
 
 #include <QByteArray>
@@ -38,13 +39,9 @@ public:
     static bool parse(const QByteArray& data, HttpServer::Request* request);
 
 private:
-    enum class ChunkStep { Size, Data, DataEnd, Trailer };
-
     static int findSeparator(const QByteArray& data, int from, int* separatorLength);
     // Reads the framing headers of the head; false when its transfer coding cannot be read.
     bool readHead(const QByteArray& head);
-    // -1 when absent or unusable.
-    qint64 contentLength(const QList<QByteArray>& lines);
     State decodeChunks();
     State fail(State state);
 
@@ -57,8 +54,7 @@ private:
     bool m_invalidContentLength = false;
     bool m_expectContinue = false;
     bool m_chunked = false;
-    // Chunked bytes not decoded yet, and where the decoder is.
+    // Chunked bytes not decoded yet, and the decoder.
     QByteArray m_raw;
-    ChunkStep m_step = ChunkStep::Size;
-    qint64 m_chunkLeft = 0;
+    HttpFraming m_chunks;
 };

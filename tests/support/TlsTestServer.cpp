@@ -129,6 +129,10 @@ void TlsTestServer::onReadyRead(QSslSocket* socket)
     const int on = 1;
     setsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
 #endif
+    if (m_resetKept && socket->property("answered").toBool()) {
+        reset(socket);
+        return;
+    }
     QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
     while (true) {
         const int headEnd = buffer.indexOf("\r\n\r\n");
@@ -159,6 +163,11 @@ void TlsTestServer::onReadyRead(QSslSocket* socket)
             m_requests.append(request);
         }
         const Response response = m_handler(request);
+        if (response.reset) {
+            reset(socket);
+            return;
+        }
+        socket->setProperty("answered", true);
         if (!response.silent)
             respond(socket, response, keepAlive);
         if (!keepAlive)
@@ -167,8 +176,22 @@ void TlsTestServer::onReadyRead(QSslSocket* socket)
     socket->setProperty("buffer", buffer);
 }
 
+void TlsTestServer::reset(QSslSocket* socket)
+{
+    // Closed with nothing to linger on, the socket sends a reset.
+    const linger now { 1, 0 };
+    setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    socket->abort();
+    socket->deleteLater();
+}
+
 void TlsTestServer::respond(QSslSocket* socket, const Response& r, bool keepAlive)
 {
+    if (!r.raw.isEmpty()) {
+        socket->write(r.raw);
+        socket->disconnectFromHost();
+        return;
+    }
     QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + r.reason + "\r\n";
     for (const auto& header : r.headers)
         head += header.first + ": " + header.second + "\r\n";

@@ -42,6 +42,9 @@ public:
         int firstPart = -1;
         qint64 announce = -1; // when set: the Content-Length sent instead of the body's size; the connection stays open
         int cutAfterMs = -1; // with announce: the connection closes this long after the body, short of that size
+        QByteArray raw
+            = QByteArray(); // when set: these bytes are the whole answer, and the connection closes after them
+        bool reset = false; // no answer: the connection is reset
     };
 
     using Handler = std::function<Response(const Request&)>;
@@ -60,6 +63,9 @@ public:
     // Answers each request once its head is in, before its body arrives, as a server that
     // refuses early does; the body is not read.
     void setAnswerEarly(bool early) { m_answerEarly = early; }
+    // Resets a kept connection when its next request comes, which is neither read nor
+    // recorded: a firewall or NAT that forgot the idle connection answers so.
+    void setResetKeptConnections(bool reset) { m_resetKept = reset; }
 
     // Listens on 127.0.0.1 at a free port.
     bool start() { return listen(QHostAddress::LocalHost, 0); }
@@ -80,6 +86,7 @@ protected:
 private:
     void onReadyRead(QSslSocket* socket);
     void respond(QSslSocket* socket, const Response& response, bool keepAlive);
+    static void reset(QSslSocket* socket);
 
     bool m_tls = false;
     QByteArray m_cert;
@@ -88,6 +95,7 @@ private:
     bool m_requireClientCert = false;
     bool m_keepAlive = false;
     bool m_answerEarly = false;
+    bool m_resetKept = false;
     QSsl::SslProtocol m_protocol = QSsl::TlsV1_2OrLater;
     Handler m_handler = [](const Request&) { return Response(); };
     mutable QMutex m_mutex; // guards m_requests

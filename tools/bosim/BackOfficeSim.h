@@ -59,6 +59,7 @@ public:
     void clearJournal() { m_journal.clear(); }
     // Receipts per transactionUid; a count above 1 is a duplicate delivery.
     QMap<QString, int> transactions() const { return m_transactions; }
+    void clearTransactions() { m_transactions.clear(); }
     int duplicates() const;
 
 signals:

@@ -225,7 +225,7 @@ QSslCertificate HttpClient::loadCert(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        HTTP_LOG(qCritical) << "ERROR: Could not open file : " << path;
+        HTTP_LOG(qCritical) << "ERROR: Could not open file : " << PeerText::forLog(path);
         return QSslCertificate();
     }
     return QSslCertificate(&file, QSsl::Pem);
@@ -235,7 +235,7 @@ QSslKey HttpClient::loadPrivKey(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        HTTP_LOG(qCritical) << "ERROR: Could not open file : " << path;
+        HTTP_LOG(qCritical) << "ERROR: Could not open file : " << PeerText::forLog(path);
         return QSslKey();
     }
     return QSslKey(&file, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, QByteArray());
@@ -253,11 +253,11 @@ Deferred<int, QJsonValue> HttpClient::send(
 {
     Deferred<int, QJsonValue> result;
     static const char* const names[] = { "GET", "DELETE", "PUT", "POST" };
-    HTTP_LOG(qInfo) << "Performing " << names[int(method)] << " request : " << url.toDisplayString();
+    HTTP_LOG(qInfo) << "Performing " << names[int(method)] << " request : " << PeerText::forLog(url.toDisplayString());
     if (method == Method::Put || method == Method::Post)
-        HTTP_LOG(qInfo) << "Data : " << Config::maskSecrets(data);
+        HTTP_LOG(qInfo) << "Data : " << PeerText::jsonForLog(Config::maskSecrets(data));
     if (!url.isValid()) {
-        HTTP_LOG(qCritical) << "ERROR: Invalid URL : " << url.toDisplayString();
+        HTTP_LOG(qCritical) << "ERROR: Invalid URL : " << PeerText::forLog(url.toDisplayString());
         result.reject(0, QStringLiteral("Invalid URL"));
         return result;
     }
@@ -338,7 +338,7 @@ Deferred<int, QJsonValue> HttpClient::processReply(
     }
 
     connect(reply, &QNetworkReply::finished, this, [this, reply, result, data, timeout, redirects] {
-        HTTP_LOG(qDebug) << QStringLiteral("Received response for : %1").arg(reply->url().toDisplayString());
+        HTTP_LOG(qDebug) << "Received response for : " << PeerText::forLog(reply->url().toDisplayString());
         if (reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid()) {
             relay(processRedirect(reply, data, timeout, redirects), result);
         } else {
@@ -351,14 +351,15 @@ Deferred<int, QJsonValue> HttpClient::processReply(
                 result.reject(status, QStringLiteral("Reply body too large"));
             } else if (reply->error() == QNetworkReply::ContentReSendError) {
                 HTTP_LOG(qCritical) << "ERROR: Connection lost during the request, not sending it again : "
-                                    << reply->url().toDisplayString();
+                                    << PeerText::forLog(reply->url().toDisplayString());
                 result.reject(status, QStringLiteral("Connection lost during the request"));
             } else if (reply->error() != QNetworkReply::NoError) {
                 result.reject(status, body.isObject() ? body : QJsonValue(reply->errorString()));
             } else {
                 // The caller still gets the empty object, but a broken reply must be visible.
                 if (parseError.error != QJsonParseError::NoError)
-                    HTTP_LOG(qWarning) << "WARN: Invalid JSON in reply from " << reply->url().toDisplayString() << " : "
+                    HTTP_LOG(qWarning) << "WARN: Invalid JSON in reply from "
+                                       << PeerText::forLog(reply->url().toDisplayString()) << " : "
                                        << parseError.errorString() << " at offset " << parseError.offset;
                 result.resolve(status, body);
             }

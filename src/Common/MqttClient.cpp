@@ -25,14 +25,6 @@ bool debugEnabled()
     return QLoggingCategory::defaultCategory()->isDebugEnabled();
 }
 
-// A reply value in the JSON library's debug form, fit for a log line.
-QString debugText(const QJsonValue& value)
-{
-    QString text;
-    QDebug(&text).noquote().nospace() << value;
-    return PeerText::forLog(text);
-}
-
 } // namespace
 
 // One pending waitTopic. It ends with the first message, its time-out or a
@@ -498,7 +490,7 @@ Deferred<QJsonValue> MqttClient::executeRpc(
             qDebug().noquote().nospace() << "[MqttClient] "
                                          << "[RPC] Received : " << replyTopic;
             qDebug().noquote().nospace() << "[MqttClient] "
-                                         << "[RPC] Data     : " << debugText(Config::maskSecrets(reply));
+                                         << "[RPC] Data     : " << PeerText::jsonForLog(Config::maskSecrets(reply));
         }
         call.resolve(reply);
     });

@@ -372,7 +372,8 @@ private slots:
         rig.sim.setHeartbeatReply({});
     }
 
-    // Text of the back office that reaches a log line at one place each: it stays on that one line.
+    // Text of the back office, or the terminal's serial number read from a file, that reaches a log
+    // line at one place each: it stays on that one line.
     void peerTextInLog_data()
     {
         QTest::addColumn<QString>("site");
@@ -395,6 +396,7 @@ private slots:
             { "update URL", "softwareUrl", update + "2.0.2, uri=" + shown + "," },
             { "update checksum", "softwareMd5", update + "2.0.2, uri=https://x/p, checksum=" + shown },
             { "configuration push", "config", "[Backend::CardBO]   card-bo/hbPolicy : " + shown },
+            { "serial number", "serial", "[Backend::CardBO] Updating Data for terminal : " + shown },
         };
         for (const auto& r : rows)
             QTest::newRow(r.name) << QString(r.site) << r.line;
@@ -439,8 +441,18 @@ private slots:
         }
         rig.sim.setHeartbeatReply(heartbeat);
         bool settled = false;
-        bo.heartbeat().done([&settled] { settled = true; }).fail([&settled] { settled = true; });
-        QTRY_VERIFY(settled);
+        if (site == "serial") {
+            rig.terminal.serial = forged;
+            if (rig.db->param("apiKey").toString().isEmpty()) // registered: it goes on to update its data
+                rig.db->setParam("apiKey", "row-key");
+            bo.start();
+            tick(bo);
+            bo.stop();
+            rig.terminal.serial = FakeTerminal().serial;
+        } else {
+            bo.heartbeat().done([&settled] { settled = true; }).fail([&settled] { settled = true; });
+            QTRY_VERIFY(settled);
+        }
         // A blacklist the heartbeat announced is fetched after it.
         const QMap<QString, QString> fetched { { "blacklist", "v-row" }, { "announced", forged },
             { "stored", "v-start" } };

@@ -17,11 +17,50 @@
 #include <QSslConfiguration>
 #include <QtTest>
 
+#include <csignal>
 #include <functional>
+#include <sys/resource.h>
 
 using Backend::CardBO;
 using Backend::Database;
 using Backend::Transaction;
+
+namespace {
+
+// While alive, no file of the process grows past the given size: writes beyond it fail as on a
+// full disk, instead of raising the signal that would end the process.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qint64 bytes)
+    {
+        m_saved = getrlimit(RLIMIT_FSIZE, &m_old) == 0;
+        if (!m_saved)
+            return;
+        m_handler = signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_old;
+        limit.rlim_cur = rlim_t(bytes);
+        m_set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        if (!m_saved)
+            return;
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        signal(SIGXFSZ, m_handler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool isSet() const { return m_set; }
+
+private:
+    rlimit m_old {};
+    sighandler_t m_handler = SIG_DFL;
+    bool m_saved = false;
+    bool m_set = false;
+};
+
+} // namespace
 
 class tst_CardBO : public QObject
 {
@@ -38,6 +77,38 @@ private:
     void sql(const QString& statement) { QVERIFY2(QSqlQuery(rig.db->sql().database()).exec(statement), qPrintable(statement)); }
     QString path(const QString& name) const { return rig.dir() + "/" + name; }
     Transaction::Ptr stored(const Transaction::Ptr& t) { return rig.db->transFind(t->uuid()); }
+    static QByteArray contents(const QString& file)
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    // A queue of rows (ROW-0001 failed, the others pending) in a real file with one page destroyed;
+    // how many rows went with that page, 0 when the file could not be made so.
+    int damagedQueue(const QString& name, int rows)
+    {
+        {
+            Database old(*rig.config, nullptr, path(name));
+            for (int i = 0; i < rows; ++i) {
+                if (old.transAdd(Transaction::create(
+                        Transaction::Scan, "SN", QString("ROW-%1").arg(i, 4, 10, QChar('0')), QString(300, 'e')))
+                    != Database::AddResult::Added)
+                    return 0;
+            }
+            if (!QSqlQuery(old.sql().database())
+                     .exec("UPDATE Transactions SET sendStatus = 'FAILED' WHERE cardUid = 'ROW-0001'"))
+                return 0;
+        }
+        QFile damaged(path(name));
+        if (!damaged.open(QIODevice::ReadWrite))
+            return 0;
+        const QByteArray bytes = damaged.readAll();
+        const int page = bytes.indexOf("ROW-0060") / 4096;
+        const int lost = bytes.mid(page * 4096, 4096).count("ROW-");
+        if (page <= 0 || bytes.indexOf("ROW-0001") / 4096 == page || !damaged.seek(page * 4096)
+            || damaged.write(QByteArray(4096, '\xff')) != 4096)
+            return 0;
+        return lost;
+    }
     // Sends one record against a scripted reply and waits until the reply is recorded.
     Transaction::Ptr sendWith(CardBO& bo, const ScriptedReply& reply)
     {
@@ -124,23 +195,8 @@ private slots:
         // A real file with one page of the queue destroyed: every row still readable goes
         // into the new file, send state and all; the rows on that page are counted as lost.
         const int rows = 120;
-        {
-            Database old(*rig.config, nullptr, path("d.db"));
-            for (int i = 0; i < rows; ++i)
-                QCOMPARE(old.transAdd(Transaction::create(
-                             Transaction::Scan, "SN", QString("ROW-%1").arg(i, 4, 10, QChar('0')), QString(300, 'e'))),
-                    Database::AddResult::Added);
-            QVERIFY(QSqlQuery(old.sql().database())
-                        .exec("UPDATE Transactions SET sendStatus = 'FAILED' WHERE cardUid = 'ROW-0001'"));
-        }
-        QFile damaged(path("d.db"));
-        QVERIFY(damaged.open(QIODevice::ReadWrite));
-        const QByteArray bytes = damaged.readAll();
-        const int page = bytes.indexOf("ROW-0060") / 4096;
-        const int lost = bytes.mid(page * 4096, 4096).count("ROW-");
-        QVERIFY(page > 0 && lost > 0 && bytes.indexOf("ROW-0001") / 4096 != page);
-        QVERIFY(damaged.seek(page * 4096) && damaged.write(QByteArray(4096, '\xff')) == 4096);
-        damaged.close();
+        const int lost = damagedQueue("d.db", rows);
+        QVERIFY(lost > 0);
         log.clear();
         Database rescued(*rig.config, nullptr, path("d.db"));
         QCOMPARE(log.startingWith("[Backend::Database] ERROR: Transactions copied from the corrupt file : "),
@@ -153,6 +209,49 @@ private slots:
         int due = 0;
         QCOMPARE(rescued.transDueForSend(&due)->cardUid(), QString("ROW-0000"));
         QCOMPARE(due, rows - lost - 1);
+    }
+
+    // A copy that cannot be written (a file size limit stands in for a full disk) does not replace
+    // the corrupt file: the file stays in use as it was, and a later start copies its rows.
+    void rescueCopyNotWritten_data()
+    {
+        QTest::addColumn<bool>("tablesFit");
+        QTest::newRow("rows refused at the commit") << true;
+        QTest::newRow("rows refused one by one") << false;
+    }
+
+    void rescueCopyNotWritten()
+    {
+        QFETCH(bool, tablesFit);
+        const int rows = 120;
+        const int lost = damagedQueue("e.db", rows);
+        QVERIFY(lost > 0);
+        const QByteArray corrupt = contents(path("e.db"));
+        {
+            Database empty(*rig.config, nullptr, path("empty.db"));
+        }
+        LogCapture log;
+        {
+            // Room for the copy's tables but not its rows, or not even for the tables.
+            FileSizeLimit limit(tablesFit ? QFileInfo(path("empty.db")).size() + 4096 : 4096);
+            QVERIFY(limit.isSet());
+            Database failed(*rig.config, nullptr, path("e.db"));
+        }
+        QCOMPARE(log.startingWith("[Backend::Database] ERROR: Database file is corrupt and stays in use until its rows "
+                                  "can be copied : ")
+                     .size(),
+            1);
+        QCOMPARE(QDir(rig.dir()).entryList({ "e.db*" }), QStringList({ "e.db" }));
+        QCOMPARE(contents(path("e.db")), corrupt);
+
+        {
+            Database later(*rig.config, nullptr, path("e.db"));
+            QCOMPARE(later.transCount("PENDING"), rows - lost - 1);
+        }
+        const QStringList aside = QDir(rig.dir()).entryList({ "e.db.corrupt-*" });
+        QCOMPARE(aside.size(), 1);
+        for (const QString& name : aside + QStringList({ "e.db", "empty.db" }))
+            QVERIFY(QFile::remove(path(name)));
     }
 
     void registrationAndHeartbeat()

@@ -336,7 +336,7 @@ void Config::fromJson(const QJsonObject& object)
         QVariant value;
         if (!jsonToValue(it.value(), m_defaults.value(key), &value)) {
             qWarning().noquote().nospace()
-                << "[Config] WARN: ignoring " << key << ": "
+                << "[Config] WARN: ignoring " << PeerText::forLog(key) << ": "
                 << (it.value().isObject() || it.value().isArray() || it.value().isNull() || it.value().isUndefined()
                            ? QStringLiteral("not a plain value")
                            : QStringLiteral("does not fit the type of its default"));
@@ -435,14 +435,15 @@ void Config::print() const
     int width = 0;
     const QStringList all = keys();
     for (const QString& key : all)
-        width = qMax(width, key.size());
+        width = qMax(width, PeerText::forLog(key).size());
 
     qInfo().noquote().nospace() << kSeparator;
     qInfo().noquote().nospace() << "[Config]  SETTINGS (" << m_fileName << ")";
     qInfo().noquote().nospace() << kSeparator;
     for (const QString& key : all) {
-        qInfo().noquote().nospace()
-            << QStringLiteral("[Config]  %1 : %2").arg(key.leftJustified(width), valueText(key, get(key)));
+        qInfo().noquote().nospace() << QStringLiteral("[Config]  %1 : %2")
+                                           .arg(PeerText::forLog(key).leftJustified(width),
+                                               PeerText::forLog(valueText(key, get(key))));
     }
     qInfo().noquote().nospace() << kSeparator;
 }
@@ -484,7 +485,7 @@ QVariantMap Config::readChanges()
         QVariant value;
         if (!fileValueToScalar(it.value(), &value)) {
             qWarning().noquote().nospace()
-                << "[Config] WARN: ignoring " << key << " in " << m_fileName << ": not a plain value";
+                << "[Config] WARN: ignoring " << PeerText::forLog(key) << " in " << m_fileName << ": not a plain value";
             continue;
         }
         if (!m_values.contains(key) || m_values.value(key) != value) {

@@ -241,7 +241,7 @@ QSslCertificate HttpClient::loadCert(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        HTTP_LOG(qCritical) << "ERROR: Could not open file : " << path;
+        HTTP_LOG(qCritical) << "ERROR: Could not open file : " << PeerText::forLog(path);
         return QSslCertificate();
     }
     return QSslCertificate(&file, QSsl::Pem);
@@ -251,7 +251,7 @@ QSslKey HttpClient::loadPrivKey(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        HTTP_LOG(qCritical) << "ERROR: Could not open file : " << path;
+        HTTP_LOG(qCritical) << "ERROR: Could not open file : " << PeerText::forLog(path);
         return QSslKey();
     }
     return QSslKey(&file, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, QByteArray());
@@ -269,17 +269,17 @@ Deferred<int, QJsonValue> HttpClient::send(
 {
     Deferred<int, QJsonValue> result;
     static const char* const names[] = { "GET", "DELETE", "PUT", "POST" };
-    HTTP_LOG(qInfo) << "Performing " << names[int(method)] << " request : " << url.toDisplayString();
+    HTTP_LOG(qInfo) << "Performing " << names[int(method)] << " request : " << PeerText::forLog(url.toDisplayString());
     if (method == Method::Put || method == Method::Post)
-        HTTP_LOG(qInfo) << "Data : " << Config::maskSecrets(data);
+        HTTP_LOG(qInfo) << "Data : " << PeerText::jsonForLog(Config::maskSecrets(data));
     if (!url.isValid() || url.host().isEmpty()) {
-        HTTP_LOG(qCritical) << "ERROR: Invalid URL : " << url.toDisplayString();
+        HTTP_LOG(qCritical) << "ERROR: Invalid URL : " << PeerText::forLog(url.toDisplayString());
         result.reject(0, QStringLiteral("Invalid URL"));
         return result;
     }
     const bool tls = url.scheme() == QLatin1String("https");
     if (!tls && url.scheme() != QLatin1String("http")) {
-        HTTP_LOG(qCritical) << "ERROR: Unknown protocol : " << url.toDisplayString();
+        HTTP_LOG(qCritical) << "ERROR: Unknown protocol : " << PeerText::forLog(url.toDisplayString());
         result.reject(0, QStringLiteral("Protocol \"%1\" is unknown").arg(url.scheme()));
         return result;
     }
@@ -371,7 +371,8 @@ void HttpClient::start(const CallPtr& call, bool fresh)
         // One whose reply had begun may have been acted on, and is never sent again.
         if (!call->sentAgain && connection->isReused() && !connection->replyStarted()) {
             HTTP_LOG(qWarning) << "WARN: Kept connection lost before any reply (" << error
-                               << "), sending the request again on a new connection : " << call->url.toDisplayString();
+                               << "), sending the request again on a new connection : "
+                               << PeerText::forLog(call->url.toDisplayString());
             call->sentAgain = true;
             connection->disconnect(this);
             connection->deleteLater();
@@ -380,7 +381,7 @@ void HttpClient::start(const CallPtr& call, bool fresh)
         }
         // A reply that broke off is the peer's fault worth a line; a network failure is the caller's to report.
         if (connection->replyStarted())
-            HTTP_LOG(qCritical) << "ERROR: " << error << " : " << call->url.toDisplayString();
+            HTTP_LOG(qCritical) << "ERROR: " << error << " : " << PeerText::forLog(call->url.toDisplayString());
         const int status = connection->reply().headComplete() ? connection->reply().status() : 0;
         if (release(call))
             call->result.reject(status, error);
@@ -390,7 +391,7 @@ void HttpClient::start(const CallPtr& call, bool fresh)
 
 void HttpClient::processReply(const CallPtr& call)
 {
-    HTTP_LOG(qDebug) << QStringLiteral("Received response for : %1").arg(call->url.toDisplayString());
+    HTTP_LOG(qDebug) << QStringLiteral("Received response for : %1").arg(PeerText::forLog(call->url.toDisplayString()));
     const HttpReplyParser reply = call->connection->reply();
     if (!release(call))
         return;
@@ -406,7 +407,7 @@ void HttpClient::processReply(const CallPtr& call)
     const QJsonValue body = parsePayload(reply.body(), &parseError);
     if (!coding.isEmpty() && coding != "identity") {
         HTTP_LOG(qCritical) << "ERROR: Reply in a coding not asked for (" << PeerText::forLog(coding)
-                            << ") : " << call->url.toDisplayString();
+                            << ") : " << PeerText::forLog(call->url.toDisplayString());
         call->result.reject(status, QStringLiteral("Unsupported content encoding"));
     } else if (status >= 400) {
         const QString text = status == 401
@@ -417,8 +418,8 @@ void HttpClient::processReply(const CallPtr& call)
     } else {
         // The caller still gets the empty object, but a broken reply must be visible.
         if (parseError.error != QJsonParseError::NoError)
-            HTTP_LOG(qWarning) << "WARN: Invalid JSON in reply from " << call->url.toDisplayString() << " : "
-                               << parseError.errorString() << " at offset " << parseError.offset;
+            HTTP_LOG(qWarning) << "WARN: Invalid JSON in reply from " << PeerText::forLog(call->url.toDisplayString())
+                               << " : " << parseError.errorString() << " at offset " << parseError.offset;
         call->result.resolve(status, body);
     }
 }

@@ -1,5 +1,7 @@
 #include "MosquittoClient.h"
 
+#include "PeerText.h"
+
 #include <QDebug>
 #include <QHostAddress>
 #include <QHostInfo>
@@ -129,8 +131,9 @@ bool MosquittoClient::createHandle()
     // An empty id lets the library choose one (clean sessions only).
     m_mosq = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), m_cleanSession, this);
     if (!m_mosq) {
-        qWarning().noquote().nospace() << "[MosquittoClient] WARN: Cannot create a client with id '" << m_clientId
-                                       << "' and clean session " << (m_cleanSession ? "true" : "false");
+        qWarning().noquote().nospace() << "[MosquittoClient] WARN: Cannot create a client with id '"
+                                       << PeerText::forLog(m_clientId) << "' and clean session "
+                                       << (m_cleanSession ? "true" : "false");
         m_refusal = IdRejected;
         return false;
     }
@@ -157,7 +160,7 @@ bool MosquittoClient::createHandle()
         const int rc = mosquitto_will_set(
             m_mosq, topic.constData(), m_willMessage.size(), m_willMessage.constData(), m_willQoS, m_willRetain);
         if (rc != MOSQ_ERR_SUCCESS)
-            qWarning().noquote().nospace() << "[MosquittoClient] WARN: Will topic '" << m_willTopic
+            qWarning().noquote().nospace() << "[MosquittoClient] WARN: Will topic '" << PeerText::forLog(m_willTopic)
                                            << "' refused: " << mosquitto_strerror(rc) << "; connecting without a will";
     }
     if (m_keepAlive > 0 && m_keepAlive < 5) {

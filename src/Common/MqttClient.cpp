@@ -25,14 +25,6 @@ bool debugEnabled()
     return QLoggingCategory::defaultCategory()->isDebugEnabled();
 }
 
-// A reply value in the JSON library's debug form, fit for a log line.
-QString debugText(const QJsonValue& value)
-{
-    QString text;
-    QDebug(&text).noquote().nospace() << value;
-    return PeerText::forLog(text);
-}
-
 } // namespace
 
 // One pending waitTopic. It ends with the first message, its time-out or a
@@ -147,16 +139,16 @@ void MqttClient::initClient()
         QObject::connect(m_client, &MosquittoClient::messageReceived, this, &MqttClient::onReceived);
     }
     qDebug().noquote().nospace() << "[MqttClient] Applying client configuration:";
-    qDebug().noquote().nospace() << "[MqttClient] Hostname: " << m_hostname;
+    qDebug().noquote().nospace() << "[MqttClient] Hostname: " << PeerText::forLog(m_hostname);
     qDebug().noquote().nospace() << "[MqttClient] Port    : " << m_port;
-    qDebug().noquote().nospace() << "[MqttClient] Username: " << m_username;
+    qDebug().noquote().nospace() << "[MqttClient] Username: " << PeerText::forLog(m_username);
     qDebug().noquote().nospace() << "[MqttClient] CleanSession: " << boolText(m_cleanSession);
-    qDebug().noquote().nospace() << "[MqttClient] Client Id   : " << m_clientId;
+    qDebug().noquote().nospace() << "[MqttClient] Client Id   : " << PeerText::forLog(m_clientId);
     qDebug().noquote().nospace() << "[MqttClient] Keepalive   : " << int(m_keepAlive);
-    qDebug().noquote().nospace() << "[MqttClient] Will Message: " << m_willMessage;
+    qDebug().noquote().nospace() << "[MqttClient] Will Message: " << PeerText::forLog(m_willMessage);
     qDebug().noquote().nospace() << "[MqttClient] Will QoS    : " << int(m_willQoS);
     qDebug().noquote().nospace() << "[MqttClient] Will Retain : " << boolText(m_willRetain);
-    qDebug().noquote().nospace() << "[MqttClient] Will Topic  : " << m_willTopic;
+    qDebug().noquote().nospace() << "[MqttClient] Will Topic  : " << PeerText::forLog(m_willTopic);
 
     m_client->setHostname(m_hostname);
     // An out-of-range port is refused by connect() before any attempt.
@@ -201,7 +193,8 @@ void MqttClient::subscribe(const QString& topic, quint8 qos)
 
 void MqttClient::doSubscribe(const MqttTopicFilter& filter, quint8 qos)
 {
-    qInfo().noquote().nospace() << "[MqttClient] Subscribing to '" << filter.filter() << "' with QoS = " << int(qos);
+    qInfo().noquote().nospace() << "[MqttClient] Subscribing to '" << PeerText::forLog(filter.filter())
+                                << "' with QoS = " << int(qos);
     MqttSubscription* subscription = m_client->subscribe(filter, qos);
     if (!subscription) {
         emit error("Subscription to " + filter.filter() + " failed.");
@@ -213,7 +206,8 @@ void MqttClient::doSubscribe(const MqttTopicFilter& filter, quint8 qos)
         subscription, &MqttSubscription::stateChanged, this, [this, text](MqttSubscription::SubscriptionState state) {
             if (state != MqttSubscription::Error)
                 return;
-            qWarning().noquote().nospace() << "[MqttClient] WARN: Broker refused the subscription to '" << text << "'";
+            qWarning().noquote().nospace()
+                << "[MqttClient] WARN: Broker refused the subscription to '" << PeerText::forLog(text) << "'";
             emit error("Subscription to " + text + " failed.");
         });
 }
@@ -240,7 +234,7 @@ bool MqttClient::publish(const QByteArray& data, const QString& topic, quint8 qo
 
 void MqttClient::onConnected()
 {
-    qInfo().noquote().nospace() << "[MqttClient] Connected to broker " << m_hostname;
+    qInfo().noquote().nospace() << "[MqttClient] Connected to broker " << PeerText::forLog(m_hostname);
     // The list as it stands now; a pair added meanwhile goes out by its own call.
     const QList<QPair<MqttTopicFilter, quint8>> list = m_subscriptions;
     for (const auto& pair : list) {
@@ -258,16 +252,17 @@ void MqttClient::onConnected()
             continue;
         if (!m_client || m_client->state() != MosquittoClient::Connected)
             return;
-        qDebug().noquote().nospace() << "[MqttClient] Renewing wait on '" << it->second->filter.filter() << "'";
+        qDebug().noquote().nospace() << "[MqttClient] Renewing wait on '"
+                                     << PeerText::forLog(it->second->filter.filter()) << "'";
         if (!attachWait(it->second))
-            qWarning().noquote().nospace()
-                << "[MqttClient] WARN: Cannot renew the wait on '" << it->second->filter.filter() << "'";
+            qWarning().noquote().nospace() << "[MqttClient] WARN: Cannot renew the wait on '"
+                                           << PeerText::forLog(it->second->filter.filter()) << "'";
     }
 }
 
 void MqttClient::onDisconnected()
 {
-    qInfo().noquote().nospace() << "[MqttClient] Disconnected from broker " << m_hostname;
+    qInfo().noquote().nospace() << "[MqttClient] Disconnected from broker " << PeerText::forLog(m_hostname);
 }
 
 void MqttClient::onStateChanged(MosquittoClient::ClientState state)
@@ -360,8 +355,8 @@ Deferred<QJsonValue> MqttClient::waitTopic(const QString& topic, int msec)
         return result;
     }
     if (msec < 0) {
-        qWarning().noquote().nospace() << "[MqttClient] WARN: Negative time-out " << msec << " for '" << topic
-                                       << "', waiting without one";
+        qWarning().noquote().nospace() << "[MqttClient] WARN: Negative time-out " << msec << " for '"
+                                       << PeerText::forLog(topic) << "', waiting without one";
         msec = 0;
     }
     auto wait = std::make_shared<Wait>();
@@ -459,8 +454,8 @@ void MqttClient::onWaitRefused(quint64 id)
     if (it == m_waits.end() || it->second->settled)
         return;
     const WaitPtr wait = it->second;
-    qWarning().noquote().nospace() << "[MqttClient] WARN: Broker refused the subscription to '" << wait->filter.filter()
-                                   << "'";
+    qWarning().noquote().nospace() << "[MqttClient] WARN: Broker refused the subscription to '"
+                                   << PeerText::forLog(wait->filter.filter()) << "'";
     endWait(wait);
     wait->result.reject(QJsonValue(QStringLiteral("Subscription failed")));
 }
@@ -496,20 +491,20 @@ Deferred<QJsonValue> MqttClient::executeRpc(
     wait.done([call, replyTopic](const QJsonValue& reply) {
         if (debugEnabled()) {
             qDebug().noquote().nospace() << "[MqttClient] "
-                                         << "[RPC] Received : " << replyTopic;
+                                         << "[RPC] Received : " << PeerText::forLog(replyTopic);
             qDebug().noquote().nospace() << "[MqttClient] "
-                                         << "[RPC] Data     : " << debugText(Config::maskSecrets(reply));
+                                         << "[RPC] Data     : " << PeerText::jsonForLog(Config::maskSecrets(reply));
         }
         call.resolve(reply);
     });
 
     if (debugEnabled()) {
         qDebug().noquote().nospace() << "[MqttClient] "
-                                     << "[RPC] Sending : " << requestTopic;
+                                     << "[RPC] Sending : " << PeerText::forLog(requestTopic);
         qDebug().noquote().nospace()
             << "[MqttClient] "
             << "[RPC] Data    : "
-            << QJsonDocument(Config::maskSecrets(request).toObject()).toJson(QJsonDocument::Compact);
+            << PeerText::forLog(QJsonDocument(Config::maskSecrets(request).toObject()).toJson(QJsonDocument::Compact));
     }
     // A request whose reply cannot be awaited is not sent: the device would
     // act while the caller sees a failure.

@@ -1,5 +1,7 @@
 #include "PeerText.h"
 
+#include <QDebug>
+
 namespace {
 
 // The escape of a character that must not reach a log line as it is, or a null string.
@@ -64,4 +66,11 @@ QString PeerText::forLog(const QByteArray& utf8, int maxChars)
     const qint64 shown = qMin<qint64>(utf8.size(), qint64(qMax(0, maxChars)) * 4);
     return escaped(
         QString::fromUtf8(utf8.constData(), int(shown)), maxChars, shown < utf8.size(), utf8.size(), "bytes");
+}
+
+QString PeerText::jsonForLog(const QJsonValue& value, int maxChars)
+{
+    QString text;
+    QDebug(&text).noquote().nospace() << value;
+    return forLog(text, maxChars);
 }

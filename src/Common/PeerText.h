@@ -4,6 +4,7 @@
 // lines that look like the application's own nor flood the log.
 
 #include <QByteArray>
+#include <QJsonValue>
 #include <QString>
 
 class PeerText
@@ -18,4 +19,6 @@ public:
     static QString forLog(const QString& text, int maxChars = MaxLogChars);
     // The same for UTF-8 bytes; only the part that can be shown is decoded.
     static QString forLog(const QByteArray& utf8, int maxChars = MaxLogChars);
+    // A JSON value in the form the debug stream writes it, made fit in the same way.
+    static QString jsonForLog(const QJsonValue& value, int maxChars = MaxLogChars);
 };

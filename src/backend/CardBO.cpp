@@ -182,7 +182,7 @@ void CardBO::processStateInit()
 {
     if (!checkTerminalReady() || !checkTerminalRegistered())
         return;
-    BO_LOG(qInfo) << "Updating Data for terminal : " << m_terminal.serialNum();
+    BO_LOG(qInfo) << "Updating Data for terminal : " << PeerText::forLog(m_terminal.serialNum());
     QPointer<CardBO> self(this);
     const int run = m_run;
     updateData().done([self, run] {

@@ -3,6 +3,7 @@
 #include "Ethernet.h"
 #include "MIOBoard.h"
 #include "Network.h"
+#include "PeerText.h"
 #include "PrivateFile.h"
 #include "QrCodeGenerator.h"
 #include "Terminal.h"
@@ -112,8 +113,8 @@ QString Diagnostics::testUsb(const UsbDevice& device) const
     const QString productId = readFile(QStringLiteral("%1/idProduct").arg(dir));
     const QString product = readFile(QStringLiteral("%1/product").arg(dir));
     const QString deviceId = QStringLiteral("%1:%2").arg(vendor, productId);
-    qInfo().noquote() << "[Diagnostics] name=" + device.name + " deviceId=" + deviceId + " expected=" + device.id
-            + " product=" + product;
+    qInfo().noquote() << "[Diagnostics] name=" + device.name + " deviceId=" + PeerText::forLog(deviceId)
+            + " expected=" + device.id + " product=" + PeerText::forLog(product);
     if (device.id == QLatin1String("any") || device.id == QLatin1String("*") || deviceId.contains(device.id))
         return QStringLiteral("OK");
     return QStringLiteral("ERROR");
@@ -181,8 +182,11 @@ QStringList Diagnostics::reportLines() const
 
 void Diagnostics::saveReport()
 {
-    const QString report = reportLines().join(QLatin1Char('\n'));
-    qInfo().noquote() << "[Diagnostics] " + report;
+    const QStringList lines = reportLines();
+    const QString report = lines.join(QLatin1Char('\n'));
+    // One log entry per line: the values read from devices and files stay on theirs.
+    for (const QString& line : lines)
+        qInfo().noquote() << "[Diagnostics] " + PeerText::forLog(line);
     const QString fileName
         = QStringLiteral("%1/%2_%3.txt")
               .arg(m_reportDir, QStringLiteral("TestReport"), now().toString(QStringLiteral("yyyyMMdd_hhmm")));

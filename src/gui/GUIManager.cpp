@@ -304,7 +304,7 @@ void GUIManager::setLanguage(const QString& lang)
 {
     if (lang == m_language)
         return;
-    qInfo().noquote() << "[GUIManager] Language changed : " + lang;
+    qInfo().noquote() << "[GUIManager] Language changed : " + PeerText::forLog(lang);
     const QLocale locale(lang);
     // Only Greek has a translation; every other language shows the source texts.
     const bool greek = locale.language() == QLocale::Greek;
@@ -355,11 +355,11 @@ void GUIManager::onConfigChanged(const QVariantMap& changes)
     }
     if (changes.contains(QStringLiteral("gui/screenSaverBg"))) {
         qInfo().noquote() << "[GUIManager] Screen-saver background changed : "
-                + m_config.get(QStringLiteral("gui/screenSaverBg")).toString();
+                + PeerText::forLog(m_config.get(QStringLiteral("gui/screenSaverBg")).toString());
         emit screenSaverBgChanged();
     }
     if (changes.contains(QStringLiteral("gui/screenSaverImg"))) {
-        qInfo().noquote() << "[GUIManager] Screen-saver image changed : " + screenSaverImg();
+        qInfo().noquote() << "[GUIManager] Screen-saver image changed : " + PeerText::forLog(screenSaverImg());
         emit screenSaverImgChanged();
     }
     if (changes.contains(QStringLiteral("gui/animSwitchSec"))) {

@@ -36,8 +36,8 @@ QString UiMqttService::root() const
     // An empty or wildcard root would leave the service deaf and without its will.
     if (root != m_reportedRoot || m_reportedRoot.isNull()) {
         m_reportedRoot = root.isNull() ? QStringLiteral("") : root;
-        qCritical().noquote() << "[GUIManager] ERROR: Invalid MQTT base topic '" + root + "', using '" + kDefaultRoot
-                + "'";
+        qCritical().noquote() << "[GUIManager] ERROR: Invalid MQTT base topic '" + PeerText::forLog(root) + "', using '"
+                + kDefaultRoot + "'";
     }
     return kDefaultRoot;
 }

@@ -123,7 +123,7 @@ void CameraManager::initCameras()
         if (!url.isValid() || url.isEmpty() || url.host().isEmpty()) {
             if (!setting.isEmpty())
                 warning() << "WARN: Invalid camera url for " << role << " : "
-                          << Config::maskedValue(QString(), setting).toString();
+                          << PeerText::forLog(Config::maskedValue(QString(), setting).toString());
             continue;
         }
         const QHostAddress address(url.host());
@@ -136,10 +136,10 @@ void CameraManager::initCameras()
 
         VAXCamera* camera = nullptr;
         if (role.contains(QLatin1String("alpr"))) {
-            info() << "ALPR camera : " << url.toDisplayString();
+            info() << "ALPR camera : " << PeerText::forLog(url.toDisplayString());
             camera = new Plate(url, this);
         } else {
-            info() << "CCR camera : " << url.toDisplayString();
+            info() << "CCR camera : " << PeerText::forLog(url.toDisplayString());
             camera = new Container(url, this);
         }
         camera->setType(role);
@@ -149,7 +149,7 @@ void CameraManager::initCameras()
         if (key != 0)
             m_table.insert(key, camera);
         else
-            warning() << "WARN: Camera host " << url.host()
+            warning() << "WARN: Camera host " << PeerText::forLog(url.host())
                       << " is not an IPv4 address: it is triggered, but its pushes cannot be matched";
     }
 }
@@ -159,7 +159,7 @@ void CameraManager::onConfigChanged(const QVariantMap& changes)
     QStringList pairs;
     for (auto it = changes.cbegin(); it != changes.cend(); ++it)
         pairs << it.key() + QStringLiteral("=") + Config::maskedValue(it.key(), it.value()).toString();
-    info() << "onConfigChanged to map : " << pairs.join(QStringLiteral(", "));
+    info() << "onConfigChanged to map : " << PeerText::forLog(pairs.join(QStringLiteral(", ")));
     if (Config::contains(changes, QStringLiteral("camera\\/.*"))) {
         warning() << "WARN: Configuration changed. Applying.";
         initCameras();

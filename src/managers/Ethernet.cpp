@@ -100,7 +100,7 @@ void Ethernet::onMqttReceived(const QByteArray& payload, const QString& topic)
 
 void Ethernet::onStateReceived(const QJsonObject& message, const QString& topic)
 {
-    qDebug().noquote().nospace() << Prefix << "Processing state topic " << topic;
+    qDebug().noquote().nospace() << Prefix << "Processing state topic " << PeerText::forLog(topic);
     const QString interface = message.value(QStringLiteral("interface")).toString();
     if (interface == Usb)
         return;
@@ -123,7 +123,7 @@ void Ethernet::onStateReceived(const QJsonObject& message, const QString& topic)
 
 void Ethernet::onConfigReceived(const QJsonObject& message, const QString& topic)
 {
-    qDebug().noquote().nospace() << Prefix << "Processing config topic " << topic;
+    qDebug().noquote().nospace() << Prefix << "Processing config topic " << PeerText::forLog(topic);
     if (message.value(QStringLiteral("interface")).toString() == Usb)
         return;
     if (assignIfChanged(m_method, message.value(QStringLiteral("method")).toString()))

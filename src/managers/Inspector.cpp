@@ -1,6 +1,7 @@
 #include "Inspector.h"
 
 #include "MqttClient.h"
+#include "PeerText.h"
 #include "ServiceMessage.h"
 #include "ValueUpdate.h"
 
@@ -137,7 +138,7 @@ void Inspector::onMqttReceived(const QByteArray& payload, const QString& topic)
 
 void Inspector::onInfoReceived(const QJsonObject& message, const QString& topic)
 {
-    qDebug().noquote().nospace() << Prefix << "Processing info topic " << topic;
+    qDebug().noquote().nospace() << Prefix << "Processing info topic " << PeerText::forLog(topic);
     m_info.insert(QStringLiteral("version"),
         message.value(QStringLiteral("service")).toObject().value(QStringLiteral("version")).toString());
     emit infoChanged();
@@ -145,7 +146,7 @@ void Inspector::onInfoReceived(const QJsonObject& message, const QString& topic)
 
 void Inspector::onStatusReceived(const QJsonObject& message, const QString& topic)
 {
-    qDebug().noquote().nospace() << Prefix << "Processing status topic " << topic;
+    qDebug().noquote().nospace() << Prefix << "Processing status topic " << PeerText::forLog(topic);
     setStatus(
         message.value(QStringLiteral("service")).toBool(false) ? QStringLiteral("online") : QStringLiteral("offline"));
 }

@@ -2,6 +2,7 @@
 
 #include "Ethernet.h"
 #include "MqttClient.h"
+#include "PeerText.h"
 #include "ServiceMessage.h"
 #include "ValueUpdate.h"
 
@@ -62,7 +63,7 @@ void Network::onMqttReceived(const QByteArray& payload, const QString& topic)
 
 void Network::onStatusReceived(const QJsonObject& message, const QString& topic)
 {
-    qDebug().noquote().nospace() << Prefix << "Processing status topic " << topic;
+    qDebug().noquote().nospace() << Prefix << "Processing status topic " << PeerText::forLog(topic);
     if (!message.value(QStringLiteral("service")).toBool(false)) {
         setStatus(QStringLiteral("offline"));
         return;
@@ -80,7 +81,7 @@ void Network::onStatusReceived(const QJsonObject& message, const QString& topic)
 
 void Network::onInfoReceived(const QJsonObject& message, const QString& topic)
 {
-    qDebug().noquote().nospace() << Prefix << "Processing info topic " << topic;
+    qDebug().noquote().nospace() << Prefix << "Processing info topic " << PeerText::forLog(topic);
     m_version = message.value(QStringLiteral("service")).toObject().value(QStringLiteral("version")).toString();
 }
 

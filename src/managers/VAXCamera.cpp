@@ -45,7 +45,7 @@ VAXCamera::VAXCamera(const QUrl& url, QObject* parent)
     , m_reading(new VAXReading(this))
     , m_network(new QNetworkAccessManager(this))
 {
-    info() << "Camera url : " << m_url.toDisplayString();
+    info() << "Camera url : " << PeerText::forLog(m_url.toDisplayString());
     // Cameras sit on the lane's own network: never through a proxy of the environment.
     m_network->setProxy(QNetworkProxy::NoProxy);
     // Credentials go out only when the camera asks for them.

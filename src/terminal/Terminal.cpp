@@ -172,7 +172,7 @@ void Terminal::setDeviceId(const QString& id)
 {
     if (id == m_serialNum)
         return;
-    info() << "Device ID changed : " << id;
+    info() << "Device ID changed : " << PeerText::forLog(id);
     m_serialNum = id;
     emit serialNumChanged();
 }
@@ -181,7 +181,7 @@ void Terminal::setCustomsId(const QString& id)
 {
     if (id == m_customsId)
         return;
-    info() << "Customs ID changed : " << id;
+    info() << "Customs ID changed : " << PeerText::forLog(id);
     m_customsId = id;
     emit customsIdChanged();
 }
@@ -190,7 +190,7 @@ void Terminal::setLocationId(const QString& id)
 {
     if (id == m_locationId)
         return;
-    info() << "Location ID changed : " << id;
+    info() << "Location ID changed : " << PeerText::forLog(id);
     m_locationId = id;
     emit locationIdChanged();
 }
@@ -315,11 +315,13 @@ void Terminal::logStateBox()
     info() << kRule;
     info() << " TERMINAL STATE";
     info() << kRule;
-    info() << " Serial Num : " << m_serialNum;
+    info() << " Serial Num : " << PeerText::forLog(m_serialNum);
     info() << " Type       : " << PeerText::forLog(m_type);
     info() << " State      : " << stateToStr(m_state);
-    info() << " Customs    : (" << m_customsId << ") " << PeerText::forLog(m_database->findCustoms(customs).name);
-    info() << " Location   : (" << m_locationId << ") " << PeerText::forLog(m_database->findLocation(location).name);
+    info() << " Customs    : (" << PeerText::forLog(m_customsId) << ") "
+           << PeerText::forLog(m_database->findCustoms(customs).name);
+    info() << " Location   : (" << PeerText::forLog(m_locationId) << ") "
+           << PeerText::forLog(m_database->findLocation(location).name);
     info() << " Uptime     : " << uptime();
     info() << kRule;
     info() << " RFID       : " << activeText(m_rfid.active());
@@ -345,15 +347,15 @@ QString Terminal::loadId(const QString& value)
         return value;
     QFile file(value);
     if (!file.exists()) {
-        critical() << "ERROR: File does not exist : " << value;
+        critical() << "ERROR: File does not exist : " << PeerText::forLog(value);
         const QString dir = QFileInfo(value).absolutePath();
-        info() << "Watching path for file creation : " << dir;
+        info() << "Watching path for file creation : " << PeerText::forLog(dir);
         if (!m_watcher.directories().contains(dir))
             m_watcher.addPath(dir);
         return QString();
     }
     if (!file.open(QIODevice::ReadOnly)) {
-        critical() << "ERROR: Could not open file : " << value;
+        critical() << "ERROR: Could not open file : " << PeerText::forLog(value);
         return QString();
     }
     QByteArray bytes = file.read(MaxIdSize);
@@ -368,7 +370,7 @@ QString Terminal::loadId(const QString& value)
 
 void Terminal::onFileChanged(const QString& path)
 {
-    info() << "File changed : " << path;
+    info() << "File changed : " << PeerText::forLog(path);
     if (m_config.get(QStringLiteral("terminal/deviceId")).toString() == path)
         setDeviceId(loadId(path));
     if (m_config.get(QStringLiteral("terminal/customsId")).toString() == path)
@@ -382,7 +384,7 @@ void Terminal::onFileChanged(const QString& path)
 
 void Terminal::onDirectoryChanged(const QString& dir)
 {
-    debug() << "Directory changed : " << dir;
+    debug() << "Directory changed : " << PeerText::forLog(dir);
     // Any identity whose file is there now and says something else is reloaded: a file
     // moved into place keeps its old creation time, and a late event must not be missed.
     const std::pair<const char*, void (Terminal::*)(const QString&)> ids[]
@@ -396,7 +398,7 @@ void Terminal::onDirectoryChanged(const QString& dir)
         const QString value = loadId(path);
         if (value == current[i])
             continue;
-        info() << "File created : " << path;
+        info() << "File created : " << PeerText::forLog(path);
         (this->*ids[i].second)(value);
     }
 }

@@ -2,6 +2,7 @@
 #include "Logger.h"
 #include "PeerText.h"
 #include "SyslogSink.h"
+#include "ValueUpdate.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -352,6 +353,9 @@ private slots:
             expected.section(QStringLiteral("...[shortened"), 0, 0));
         QCOMPARE(fromBytes.contains(QStringLiteral("...[shortened, %1 bytes in all]").arg(utf8.size())),
             expected.contains(QStringLiteral("...[shortened")));
+        // The reason of a state change is shown the same way.
+        QCOMPARE(stateChangeText(2, QStringLiteral("Ready"), text),
+            QStringLiteral("State changed : (2) Ready (reason=%1)").arg(PeerText::forLog(text)));
     }
 
     // The real sink against a private /dev/log in a mount namespace of the child's own.

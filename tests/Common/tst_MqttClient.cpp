@@ -7,6 +7,7 @@
 #include "MqttProbe.h"
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSocketNotifier>
@@ -259,6 +260,38 @@ private slots:
         second.connect();
         second.disconnect();
         QTRY_COMPARE(down.count(), 1);
+    }
+
+    // Names and topics from the settings, with an escape and a line break: one log line each.
+    void settingsInLogLines()
+    {
+        MosquittoBroker broker;
+        QVERIFY(broker.start());
+        LogCapture log;
+        const QString odd = QString::fromUtf8("x\x1b[2K\n[   1.000] [Terminal] y\u2028");
+        const QString shown = "x\\x1b[2K\\n[   1.000] [Terminal] y\\u2028";
+        MqttClient client;
+        pointAt(client, broker.port());
+        client.setWillTopic("lane/" + odd);
+        client.subscribe("lane/" + odd, 1);
+        QSignalSpy connected(&client, &MqttClient::connected);
+        client.connect();
+        QTRY_COMPARE(connected.count(), 1);
+        client.waitTopic("wait/" + odd, -1);
+        client.executeRpc("rpc/" + odd, "1", QJsonObject { { "text", odd } }, 100);
+        MqttClient unnamed;
+        pointAt(unnamed, broker.port());
+        unnamed.setHostname("host-" + odd);
+        unnamed.setClientId("id-" + odd);
+        unnamed.connect();
+        for (const QString& line : { "[MqttClient] Will Topic  : lane/" + shown,
+                 "[MosquittoClient] WARN: Will topic 'lane/" + shown, "[MqttClient] Subscribing to 'lane/" + shown,
+                 "[MqttClient] WARN: Negative time-out -1 for 'wait/" + shown,
+                 "[MqttClient] [RPC] Sending : rpc/" + shown, "[MqttClient] Hostname: host-" + shown,
+                 "[MosquittoClient] WARN: Cannot create a client with id 'id-" + shown })
+            QVERIFY2(!log.startingWith(line).isEmpty(), qPrintable(line));
+        const QStringList unsafe = log.unsafeLines();
+        QVERIFY2(unsafe.isEmpty(), qPrintable(unsafe.value(0)));
     }
 };
 

@@ -1,14 +1,17 @@
 #pragma once
 // The back-office client's world for tests: test certificates, the back-office
 // simulator, a settings file and database in a temporary folder, and a terminal
-// whose identities and device status the test sets.
+// whose identities and device status the test sets and which orders updates as the
+// lane's does.
 
 #include "BackOfficeSim.h"
 #include "CardBO.h"
 #include "Config.h"
 #include "Database.h"
+#include "MqttClient.h"
 #include "TerminalInfo.h"
 #include "TestCertificates.h"
+#include "Update.h"
 
 #include <QObject>
 #include <QStringList>
@@ -26,6 +29,9 @@ public:
     DeviceStatus status { true, QString(), true, QStringLiteral("normal"), true, QString(), true };
     SoftwareStatus software { QStringLiteral("1.0.0"), QString(), QStringLiteral("Idle") };
     QList<QStringList> triggers;
+    // The lane's update client, without a broker: it logs what it is told to order.
+    manager::MqttClient mqtt;
+    manager::Update update { mqtt, QStringLiteral("zent/update") };
 
     QString serialNum() const override { return serial; }
     QString customsId() const override { return customs; }
@@ -38,6 +44,7 @@ public:
     void triggerUpdate(const QString& version, const QString& url, const QString& md5) override
     {
         triggers.append({ version, url, md5 });
+        update.trigger(version, url, md5);
     }
 
 signals:

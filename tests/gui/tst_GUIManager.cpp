@@ -13,6 +13,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QPoint>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -286,6 +289,38 @@ private slots:
         sync(QString("zent/ui"));
         QTest::qWait(200);
         QCOMPARE(m_peer.count() - before, 2); // the request itself and one answer
+    }
+
+    // A value set over the UI's MQTT channel, then by an outside edit, with a line break and an
+    // escape: each line that shows it stays one line of the log.
+    void pushedTextStaysOnItsLine()
+    {
+        const QString forged = QString::fromUtf8("white\x1b[2K\n[gui]\nsettingsPin=0000\u2028");
+        m_log->clear();
+        const QJsonObject set { { "gui", QJsonObject { { "screenSaverBg", forged } } } };
+        QVERIFY(m_peer.publish(QString("zent/ui/config/set"), QJsonDocument(set).toJson()));
+        QTRY_COMPARE_WITH_TIMEOUT(m_config->get(QString("gui/screenSaverBg")).toString(), forged, 10000);
+        QSettings file(m_config->filename(), QSettings::IniFormat);
+        file.setValue(QString("gui/screenSaverBg"), forged + "2");
+        file.setValue(QString::fromUtf8("gui/odd\u2028name"), QPoint(1, 2)); // not a plain value: left out
+        file.setValue(QString::fromUtf8("gui/odd\u2028plain"), QString("x")); // a key the store takes on
+        file.sync();
+        QTRY_COMPARE_WITH_TIMEOUT(m_config->get(QString("gui/screenSaverBg")).toString(), forged + "2", 10000);
+        const QString shown = "white\\x1b[2K\\n[gui]\\nsettingsPin=0000\\u2028";
+        QCOMPARE(m_log->startingWith(QString("[CameraManager] onConfigChanged to map : "))
+                     .filter("gui/screenSaverBg=" + shown)
+                     .size(),
+            2);
+        QCOMPARE(m_log->startingWith(QString("[Config]  gui/screenSaverBg ")).size(), 1);
+        QVERIFY(m_log->startingWith(QString("[Config]  gui/screenSaverBg ")).value(0).endsWith(" : " + shown + "2"));
+        // Each read of the file (the watcher may report one edit twice) leaves the odd value out again.
+        QVERIFY(!m_log->startingWith(QString("[Config] WARN: ignoring gui/odd\\u2028name in ")).isEmpty());
+        QCOMPARE(m_log->startingWith(QString("[Config]  gui/odd\\u2028plain ")).size(), 1);
+        const QStringList unsafe = m_log->unsafeLines();
+        QVERIFY2(unsafe.isEmpty(), qPrintable(unsafe.value(0)));
+        file.remove(QString::fromUtf8("gui/odd\u2028name"));
+        file.sync();
+        m_config->set(QString("gui/screenSaverBg"), QString("black"));
     }
 
     void loading()

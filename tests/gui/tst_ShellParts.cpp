@@ -298,12 +298,15 @@ private slots:
 
     void checksAndReport()
     {
+        LogCapture log;
         Diagnostics diag(sources());
         diag.setRootPath(m_root.path());
         device("1-1", "0451", "2077"); // hub: right ids
         QDir().mkpath(m_root.filePath("sys/bus/usb/devices/1-1.2")); // any device, no id files
         device("1-1.3", "0ab1", "0008"); // RFID: wrong product
         device("1-1.5", "0403", "6015");
+        // What a device calls itself, read from its file.
+        writeFile(m_root.filePath("sys/bus/usb/devices/1-1.5/product"), "FT\x1b[2K\n[   1.000] [Terminal] x\n");
         diag.start(0); // one check, no timer
         QVERIFY(!diag.checking());
         QCOMPARE(QStringList({ diag.usbHub(), diag.mPCIe1(), diag.rfidUsb(), diag.usbHost(), diag.ftdi(), diag.touch(),
@@ -331,6 +334,12 @@ private slots:
         const QStringList report = QString::fromUtf8(file.readAll()).split('\n');
         QCOMPARE(report.size(), 27);
         QCOMPARE(report.at(18), " RFID             " + QString("ERROR").rightJustified(35));
+        // Logged one entry per line, the device's own text escaped.
+        QVERIFY(log.contains("[Diagnostics]  RFID             " + QString("ERROR").rightJustified(35)));
+        QVERIFY(log.contains("[Diagnostics] name=FTDI deviceId=0403:6015 expected=0403:6015 product=FT\\x1b[2K\\n"
+                             "[   1.000] [Terminal] x"));
+        const QStringList unsafe = log.unsafeLines();
+        QVERIFY2(unsafe.isEmpty(), qPrintable(unsafe.value(0)));
 
         // The QR summary, read back by a real decoder.
         const QString url = diag.generateQr();
@@ -346,7 +355,6 @@ private slots:
                     "ERROR;OK;;ERROR;;;a value longer than the thirty-five character field"));
 
         // A report that cannot be completed leaves no file and says so.
-        LogCapture log;
         diag.setReportDir(out.filePath("missing"));
         diag.saveReport();
         QVERIFY(!finished.at(1).at(0).toBool());

@@ -166,9 +166,14 @@ void TestCameraManager::cycle_data()
         { "split push", "ccr1", "200", "split", AllFour, "[VAXCamera] Code : MSCU1234565" },
         { "heartbeat first", "alpr1", "200", "heartbeat", AllFour, "[VAXCamera] [alpr1] Heartbeat message received" },
         { "line break in plate", "alpr1", "200", "forged", with("Front", SimCamera::forgedValue("ABC1234")),
-            "[VAXCamera] Plate : ABC1234\\n[   12.345] [Terminal] State changed : (2) Ready, Country : GR" },
+            "[VAXCamera] Plate : ABC1234\\x1b[2K\\n[   12.345] [Terminal] State changed : (2) Ready, Country : GR" },
+        { "line break in container code", "ccr1", "200", "forged",
+            with("Container1", SimCamera::forgedValue("MSCU1234565")),
+            "[CameraManager] IP : 127.0.0.13 Container : MSCU1234565\\x1b[2K\\n[   12.345] [Terminal] State changed" },
         { "over-long plate", "alpr2", "200", "long", without("Rear"),
             "[CameraManager] WARN: Camera 127.0.0.12 data message error : Field plate longer than 256 bytes" },
+        { "over-long container code", "ccr2", "200", "long", without("Container2"),
+            "[CameraManager] WARN: Camera 127.0.0.14 data message error : Field code longer than 256 bytes" },
     };
     for (const auto& r : rows)
         QTest::newRow(r.name) << r.role << r.reply << r.push << r.expected << r.logLine;
@@ -199,8 +204,8 @@ void TestCameraManager::cycle()
     QCOMPARE(*readings, expected);
     QVERIFY2(!log.startingWith(logLine).isEmpty(), qPrintable(logLine));
     // What a camera sends cannot break a log line or stretch it without end.
-    for (const QString& line : log.texts())
-        QVERIFY2(!line.contains(QLatin1Char('\n')) && line.size() <= 4096, qPrintable(line.left(200)));
+    const QStringList unsafe = log.unsafeLines();
+    QVERIFY2(unsafe.isEmpty(), qPrintable(unsafe.value(0).left(200)));
 
     const QList<QJsonObject> triggers = m_rig->sim().entries(QString("trigger"), role);
     if (replyMode == SimCamera::Reply::Auth) {

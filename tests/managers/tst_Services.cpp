@@ -8,6 +8,7 @@
 #include "LogCapture.h"
 #include "MosquittoBroker.h"
 #include "MqttClient.h"
+#include "MqttProbe.h"
 #include "Network.h"
 #include "ServiceSimulator.h"
 #include "Update.h"
@@ -75,6 +76,7 @@ private slots:
     void update();
     void progressCodes();
     void gps();
+    void rootsInLogLines();
 };
 
 void tst_Services::network()
@@ -299,3 +301,27 @@ void tst_Services::gps()
 
 QTEST_GUILESS_MAIN(tst_Services)
 #include "tst_Services.moc"
+
+// Topic roots from the settings may hold a line separator, which topics carry: the lines that
+// name a topic stay one line.
+void tst_Services::rootsInLogLines()
+{
+    ServiceRig rig;
+    const QString odd = QString::fromUtf8("zent/odd\u2028");
+    Network network(rig.client, odd + "network");
+    Inspector inspector(rig.client, odd + "inspector");
+    QVERIFY(rig.up());
+    LogCapture log;
+    MqttProbe peer;
+    QVERIFY(peer.connectTo(rig.broker.host(), rig.broker.port()));
+    const QStringList topics { "network/status", "network/info", "network/ethernet/state", "network/ethernet/config",
+        "inspector/status", "inspector/info" };
+    for (const QString& topic : topics) // retained: they reach the subscription whenever it is in place
+        QVERIFY(peer.publish(odd + topic, "{}", true));
+    for (const QString& topic : topics) {
+        const QString line = QString("Processing %1 topic zent/odd\\u2028%2").arg(topic.section('/', -1), topic);
+        QTRY_VERIFY2(!log.texts().filter(line).isEmpty(), qPrintable(line));
+    }
+    const QStringList unsafe = log.unsafeLines();
+    QVERIFY2(unsafe.isEmpty(), qPrintable(unsafe.value(0)));
+}

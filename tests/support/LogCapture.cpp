@@ -2,6 +2,8 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
+
 namespace {
 LogCapture* g_current = nullptr;
 QtMessageHandler g_previous = nullptr;
@@ -84,6 +86,19 @@ QStringList LogCapture::startingWith(const QString& prefix) const
     QStringList out;
     for (const Entry& e : entries())
         if (e.text.startsWith(prefix))
+            out << e.text;
+    return out;
+}
+
+QStringList LogCapture::unsafeLines(int maxChars) const
+{
+    const auto unsafe = [](QChar c) {
+        const ushort u = c.unicode();
+        return u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029;
+    };
+    QStringList out;
+    for (const Entry& e : entries())
+        if (e.text.size() > maxChars || std::any_of(e.text.cbegin(), e.text.cend(), unsafe))
             out << e.text;
     return out;
 }

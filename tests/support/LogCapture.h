@@ -29,6 +29,9 @@ public:
     int count(const QString& text) const;
     // Texts that start with the given prefix.
     QStringList startingWith(const QString& prefix) const;
+    // Texts that would not stay one bounded line of the log: longer than maxChars, or holding
+    // a control character (line break, escape, ...) or a line or paragraph separator.
+    QStringList unsafeLines(int maxChars = 4096) const;
     void clear();
 
 private:

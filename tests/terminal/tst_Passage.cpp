@@ -413,26 +413,31 @@ void tst_Passage::cameraGuard()
 
 void tst_Passage::identities()
 {
-    QFile::remove(m_work.filePath("customsId"));
-    Lane& l = lane(Short, {}, Lane::Until::Connected);
+    // A file name and a serial number with an escape and a line break stay on their log lines.
+    LogCapture log;
+    const QString customs = QString::fromUtf8("customs\x1b[2K\nId");
+    Lane& l = lane(Short, { { "terminal/customsId", m_work.filePath(customs) } }, Lane::Until::Connected);
     QTRY_COMPARE(l.terminal.reason(), QString("Missing Customs id"));
+    QVERIFY(log.contains("[Terminal] ERROR: File does not exist : " + m_work.filePath("customs\\x1b[2K\\nId")));
 
     // Files moved into place keep their old creation time.
     write("customsId.new", "  21\n");
     write("locationId.new", QByteArray(5000, '7'));
     QTest::qWait(2100);
-    QVERIFY(QFile::rename(m_work.filePath("customsId.new"), m_work.filePath("customsId")));
+    QVERIFY(QFile::rename(m_work.filePath("customsId.new"), m_work.filePath(customs)));
     QTRY_COMPARE(l.terminal.customsId(), QString("21"));
     QTRY_COMPARE(l.terminal.state(), Terminal::Ready);
     QVERIFY(QFile::remove(m_work.filePath("locationId")));
     QTRY_COMPARE(l.terminal.reason(), QString("Missing Location id"));
     QVERIFY(QFile::rename(m_work.filePath("locationId.new"), m_work.filePath("locationId")));
     QTRY_COMPARE(l.terminal.locationId(), QString(4096, '7')); // read up to 4 KiB
-    write("serialnumber", "TERM-0043");
-    QTRY_COMPARE(l.terminal.serialNum(), QString("TERM-0043"));
+    write("serialnumber", "TERM-0043\x1b[2K\n[   1.000] [Terminal] x");
+    QTRY_COMPARE(l.terminal.serialNum(), QString("TERM-0043\x1b[2K\n[   1.000] [Terminal] x"));
+    QVERIFY(log.contains("[Terminal] Device ID changed : TERM-0043\\x1b[2K\\n[   1.000] [Terminal] x"));
+    const QStringList unsafe = log.unsafeLines();
+    QVERIFY2(unsafe.isEmpty(), qPrintable(unsafe.value(0).left(200)));
 
     // The update service's download percent goes on to the back office.
-    LogCapture log;
     QVERIFY(m_probe.publish("zent/update/status", R"({"state":"Downloading"})"));
     QVERIFY(m_probe.publish("zent/update/progress", R"({"progress":101,"percent":40,"description":"Downloading"})"));
     QTRY_VERIFY(log.contains("[Backend::CardBO] Sending progress : [40%%] Downloading"));

@@ -232,7 +232,7 @@ BackOfficeSim::Answer BackOfficeSim::own(const QString& endpoint, const Entry& e
         return Answer { 200, json(reply) };
     }
     if (endpoint == QLatin1String("blacklist") && entry.method == QLatin1String("GET"))
-        return blacklist(QUrlQuery(entry.query).queryItemValue(QStringLiteral("after")));
+        return blacklist(QUrlQuery(entry.query).queryItemValue(QStringLiteral("after"), QUrl::FullyDecoded));
     if (endpoint == QLatin1String("operation/status")
         && (entry.method == QLatin1String("PUT") || entry.method == QLatin1String("DELETE")))
         return Answer { 204, QByteArray() };

@@ -325,7 +325,7 @@ void SimCamera::pushAfterTrigger(const QString& id)
 
 QString SimCamera::forgedValue(const QString& value)
 {
-    return value + QStringLiteral("\n[   12.345] [Terminal] State changed : (2) Ready");
+    return value + QStringLiteral("\x1b[2K\n[   12.345] [Terminal] State changed : (2) Ready");
 }
 
 QByteArray SimCamera::dataBody(const QString& id, const QString& value) const

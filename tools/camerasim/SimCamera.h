@@ -43,7 +43,8 @@ public:
         Forged,
         Long
     };
-    // The reading of a Forged push: the value, a line break and what looks like a log line of the terminal.
+    // The reading of a Forged push: the value, a terminal's erase-line escape, a line break and what looks
+    // like a log line of the terminal.
     static QString forgedValue(const QString& value);
     // The length of the reading of a Long push.
     static constexpr int LongValueBytes = 64 * 1024;

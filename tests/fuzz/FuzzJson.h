@@ -2,11 +2,13 @@
 // JSON values built from fuzzer bytes, with member names drawn from a given list: Qt's
 // JSON parser is not instrumented, so the fuzzer could not learn its syntax from raw text.
 
+#include <QByteArray>
 #include <QJsonArray>
 #include <QJsonObject>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -15,6 +17,20 @@ inline void check(bool ok)
 {
     if (!ok)
         std::abort();
+}
+
+// Bytes for a wire parser: the first byte picks the read size the rest is cut into, and
+// whether a head with chunked framing comes first, so that the chunk decoder is reached
+// without guessing a head. False when the input is empty or too large.
+inline bool wireInput(const uint8_t* data, size_t size, const char* chunkedHead, QByteArray* input, int* step)
+{
+    if (size < 1 || size > 65536)
+        return false;
+    *step = 1 + (data[0] & 0x7f) % 97;
+    *input = QByteArray(reinterpret_cast<const char*>(data) + 1, int(size) - 1);
+    if (data[0] & 0x80)
+        input->prepend(chunkedHead);
+    return true;
 }
 
 class FuzzJson

@@ -9,15 +9,11 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 1 || size > 65536)
+    QByteArray input;
+    int step = 0;
+    if (!wireInput(data, size, "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
+            &input, &step))
         return 0;
-    // The first byte picks how the rest is cut into reads, and whether a chunked head comes
-    // first, so that the chunk decoder is reached without guessing a head.
-    const int step = 1 + (data[0] & 0x7f) % 97;
-    QByteArray input(reinterpret_cast<const char*>(data) + 1, int(size) - 1);
-    if (data[0] & 0x80)
-        input.prepend("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
-
     HttpReplyParser parser;
     for (int pos = 0; pos < input.size(); pos += step) {
         const HttpReplyParser::State before = parser.state();

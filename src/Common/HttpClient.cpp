@@ -271,7 +271,8 @@ Deferred<int, QJsonValue> HttpClient::send(
     static const char* const names[] = { "GET", "DELETE", "PUT", "POST" };
     HTTP_LOG(qInfo) << "Performing " << names[int(method)] << " request : " << PeerText::forLog(url.toDisplayString());
     if (method == Method::Put || method == Method::Post)
-        HTTP_LOG(qInfo) << "Data : " << PeerText::jsonForLog(Config::maskSecrets(data));
+        // A heartbeat with the whole status report (about 1.5 KB) stays readable in one piece.
+        HTTP_LOG(qInfo) << "Data : " << PeerText::jsonForLog(Config::maskSecrets(data), 3 * PeerText::MaxLogChars);
     if (!url.isValid() || url.host().isEmpty()) {
         HTTP_LOG(qCritical) << "ERROR: Invalid URL : " << PeerText::forLog(url.toDisplayString());
         result.reject(0, QStringLiteral("Invalid URL"));

@@ -14,6 +14,8 @@ namespace {
 const QString Prefix = QStringLiteral("[Update] ");
 const QString Disconnected = QStringLiteral("Disconnected");
 const QString NotRunning = QStringLiteral("Service not running");
+const QString Downloading = QStringLiteral("Downloading");
+const QString Installing = QStringLiteral("Installing");
 
 // Present and not true: the service says it does not run.
 bool saysDown(const QJsonObject& message, const QString& key)
@@ -61,6 +63,11 @@ void Update::install()
         qWarning().noquote().nospace() << Prefix << "WARN: Cannot install. There are no pending versions";
         return;
     }
+    // The service would refuse with a failure code, which reads as the running operation's outcome.
+    if (!m_operation.isEmpty()) {
+        qWarning().noquote().nospace() << Prefix << "WARN: Cannot install. The service is busy : " << m_operation;
+        return;
+    }
     qInfo().noquote().nospace() << Prefix << "Installing pending update : " << PeerText::forLog(m_pending);
     m_client.publish(QByteArray(), m_root + QStringLiteral("/install"), 0, false);
 }
@@ -95,6 +102,11 @@ void Update::onMqttDisconnected()
 void Update::checkTimerExpired()
 {
     qInfo().noquote().nospace() << Prefix << "No pedning updates";
+    // A download or an installation that reports rarely keeps its state: Install must not be offered meanwhile.
+    if (!m_operation.isEmpty()) {
+        setStatus(m_operation);
+        return;
+    }
     setStatus(m_pending.isEmpty() ? QStringLiteral("No pending updates") : QStringLiteral("Ready to install"));
 }
 
@@ -114,13 +126,16 @@ void Update::onMqttReceived(const QByteArray& payload, const QString& topic)
 void Update::onStatusReceived(const QJsonObject& message, const QString&)
 {
     if (saysDown(message, QStringLiteral("updateman")) || saysDown(message, QStringLiteral("service"))) {
+        m_operation.clear();
         setStatus(NotRunning);
         return;
     }
     const QString version = message.value(QStringLiteral("version")).toString();
     setCurrent(version == QLatin1String("0") ? QString() : version);
     setPending(message.value(QStringLiteral("pending")).toString());
-    setStatus(message.value(QStringLiteral("state")).toString());
+    const QString state = message.value(QStringLiteral("state")).toString();
+    m_operation = state == Downloading || state == Installing ? state : QString();
+    setStatus(state);
     setProgressMessage(QStringLiteral("Idle"));
     setProgressPercent(0);
 }
@@ -135,9 +150,11 @@ void Update::onProgressReceived(const QJsonObject& message, const QString&)
     case 102:
     case 103:
     case 104:
+        m_operation.clear();
         setStatus(QStringLiteral("Installation failed"));
         break;
     case 204:
+        m_operation.clear();
         setStatus(QStringLiteral("Installation success"));
         break;
     default:

@@ -65,6 +65,8 @@ private:
     QString m_pending;
     QString m_progressMessage;
     int m_progressPercent = 0;
+    // "Downloading" or "Installing" while the service's last report says so; empty otherwise.
+    QString m_operation;
     QTimer m_checkTimer;
 };
 

@@ -137,6 +137,7 @@ private:
     void onDirectoryChanged(const QString& dir);
     void onModelChanged();
     void onTypeChanged();
+    void queueUpdateProgress();
     void onUpdateProgress();
     void onConfigChanged(const QVariantMap& changes);
     void onMqttReceived(const QByteArray& payload, const QByteArray& topic);
@@ -165,4 +166,5 @@ private:
     Session* m_session;
     QSharedPointer<Engine> m_engine;
     Engine::Pauses m_pauses;
+    bool m_updateProgressQueued = false;
 };

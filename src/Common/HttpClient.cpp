@@ -6,10 +6,8 @@
 #include "PeerText.h"
 
 #include <QAuthenticator>
-#include <QDateTime>
 #include <QDebug>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,6 +18,8 @@
 #include <QSslError>
 #include <QSslKey>
 #include <QTimer>
+
+#include <sys/stat.h>
 
 #define HTTP_LOG(level) level().noquote().nospace() << "[HttpClient] "
 
@@ -221,9 +221,13 @@ QSslConfiguration HttpClient::createSslConfig(const QMap<QString, QString>& file
     // could not be read is tried (and reported) again on the next call.
     QString state;
     for (const char* name : { "cert", "key", "rootCA" }) {
-        const QFileInfo file(files.value(QLatin1String(name)));
-        state += file.filePath() + QLatin1Char('|') + QString::number(file.size()) + QLatin1Char('|')
-            + QString::number(file.lastModified().toMSecsSinceEpoch()) + QLatin1Char('\n');
+        // Read on every call over https: stat() costs a fraction of the toolkit's file information.
+        const QString path = files.value(QLatin1String(name));
+        struct stat file = {};
+        const bool found = ::stat(QFile::encodeName(path).constData(), &file) == 0;
+        state += path + QLatin1Char('|') + QString::number(found ? qint64(file.st_ino) : -1) + QLatin1Char('|')
+            + QString::number(qint64(file.st_size)) + QLatin1Char('|') + QString::number(qint64(file.st_mtim.tv_sec))
+            + QLatin1Char('.') + QString::number(qint64(file.st_mtim.tv_nsec)) + QLatin1Char('\n');
     }
     if (state != m_sslStamp) {
         QSslConfiguration config = QSslConfiguration::defaultConfiguration();

@@ -6,10 +6,8 @@
 #include "PeerText.h"
 
 #include <QAuthenticator>
-#include <QDateTime>
 #include <QDebug>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,6 +19,8 @@
 #include <QSslKey>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 #define HTTP_LOG(level) level().noquote().nospace() << "[HttpClient] "
 
 struct HttpClient::Call
@@ -29,7 +29,10 @@ struct HttpClient::Call
     QUrl url;
     QJsonValue data;
     QByteArray request;
-    QString origin; // the key of the connections the request may go on
+    QMap<QString, QString> tlsFiles; // over https, as the call was made
+    bool ignoreSslErrors = false;
+    // Set in the network thread: the key of the connections the request may go on.
+    QString origin;
     std::unique_ptr<QSslConfiguration> tls;
     int timeout;
     int redirects;
@@ -64,30 +67,41 @@ HttpClient::HttpClient(QObject* parent)
 
 HttpClient::~HttpClient()
 {
-    // The connections of this thread go with the client; their calls must not call back
-    // into a half-destroyed client, and stay pending.
-    if (!m_pools.hasLocalData() || !m_pools.localData())
-        return;
-    HttpConnectionPool* pool = m_pools.localData();
-    const QList<HttpConnection*> connections = pool->findChildren<HttpConnection*>();
-    for (HttpConnection* connection : connections)
-        connection->disconnect(this);
-    m_pools.setLocalData(nullptr); // deletes the pool and its connections
+    // The connections go with the client, before anything else of it: calls in flight
+    // must not call back into a half-destroyed client, and stay pending.
+    m_network.stop();
+}
+
+QMap<QString, QString> HttpClient::headers() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_headers;
 }
 
 void HttpClient::setHeader(const QString& name, const QString& value)
 {
+    QMutexLocker lock(&m_mutex);
     m_headers.insert(name, value);
+}
+
+bool HttpClient::ignoreSslErrors() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_ignoreSslErrors;
+}
+
+void HttpClient::setIgnoreSslErrors(bool ignore)
+{
+    QMutexLocker lock(&m_mutex);
+    m_ignoreSslErrors = ignore;
 }
 
 void HttpClient::setTlsFile(const QString& name, const QString& path)
 {
+    QMutexLocker lock(&m_mutex);
     if (m_tlsFiles.value(name) == path && m_tlsFiles.contains(name))
         return;
     m_tlsFiles.insert(name, path);
-    // Kept connections were made with the files before: later requests must not reuse them.
-    if (m_pools.hasLocalData() && m_pools.localData())
-        m_pools.localData()->clear();
 }
 
 void HttpClient::setTLSCert(const QString& path)
@@ -164,17 +178,8 @@ QString HttpClient::bytesToStr(qint64 bytes)
     return QStringLiteral("%1 KB").arg(bytes / 1000.0, 0, 'f', 1);
 }
 
-HttpConnectionPool* HttpClient::pool()
-{
-    if (m_pools.hasLocalData() && m_pools.localData())
-        return m_pools.localData();
-    HTTP_LOG(qDebug) << "Creating connection pool for thread ";
-    auto* pool = new HttpConnectionPool;
-    m_pools.setLocalData(pool);
-    return pool;
-}
-
-QByteArray HttpClient::createRequest(Method method, const QUrl& url, const QByteArray& body) const
+QByteArray HttpClient::createRequest(
+    Method method, const QUrl& url, const QMap<QString, QString>& headers, const QByteArray& body)
 {
     static const char* const names[] = { "GET", "DELETE", "PUT", "POST" };
     QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
@@ -191,7 +196,7 @@ QByteArray HttpClient::createRequest(Method method, const QUrl& url, const QByte
     QByteArray request = names[int(method)] + QByteArray(" ") + target + " HTTP/1.1\r\nHost: " + host + "\r\n";
     // Framing is the client's own; every other header is the caller's, in order of name.
     static const QList<QByteArray> own { "host", "content-length", "transfer-encoding", "accept-encoding" };
-    for (auto it = m_headers.cbegin(); it != m_headers.cend(); ++it) {
+    for (auto it = headers.cbegin(); it != headers.cend(); ++it) {
         const QByteArray name = it.key().toLatin1();
         const QByteArray value = it.value().toLatin1();
         if (own.contains(name.toLower()))
@@ -209,32 +214,36 @@ QByteArray HttpClient::createRequest(Method method, const QUrl& url, const QByte
     return request + "\r\n" + body;
 }
 
-QSslConfiguration HttpClient::createSslConfig() const
+QSslConfiguration HttpClient::createSslConfig(const QMap<QString, QString>& files, QString* stamp)
 {
     // Reading and parsing the key costs more than a whole call over a kept connection:
     // what was read is used again while the three files stay as they were. A file that
     // could not be read is tried (and reported) again on the next call.
-    QString stamp;
+    QString state;
     for (const char* name : { "cert", "key", "rootCA" }) {
-        const QFileInfo file(m_tlsFiles.value(QLatin1String(name)));
-        stamp += file.filePath() + QLatin1Char('|') + QString::number(file.size()) + QLatin1Char('|')
-            + QString::number(file.lastModified().toMSecsSinceEpoch()) + QLatin1Char('\n');
+        // Read on every call over https: stat() costs a fraction of the toolkit's file information.
+        const QString path = files.value(QLatin1String(name));
+        struct stat file = {};
+        const bool found = ::stat(QFile::encodeName(path).constData(), &file) == 0;
+        state += path + QLatin1Char('|') + QString::number(found ? qint64(file.st_ino) : -1) + QLatin1Char('|')
+            + QString::number(qint64(file.st_size)) + QLatin1Char('|') + QString::number(qint64(file.st_mtim.tv_sec))
+            + QLatin1Char('.') + QString::number(qint64(file.st_mtim.tv_nsec)) + QLatin1Char('\n');
     }
-    QMutexLocker lock(&m_sslMutex);
-    if (stamp == m_sslStamp)
-        return m_sslConfig;
-    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
-    const QSslCertificate cert = loadCert(m_tlsFiles.value(QStringLiteral("cert")));
-    const QSslKey key = loadPrivKey(m_tlsFiles.value(QStringLiteral("key")));
-    const QSslCertificate rootCA = loadCert(m_tlsFiles.value(QStringLiteral("rootCA")));
-    config.setLocalCertificate(cert);
-    config.setPrivateKey(key);
-    config.setCaCertificates({ rootCA });
-    config.setProtocol(QSsl::TlsV1_2);
-    const bool complete = !cert.isNull() && !key.isNull() && !rootCA.isNull();
-    m_sslStamp = complete ? stamp : QString();
-    m_sslConfig = config;
-    return config;
+    if (state != m_sslStamp) {
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        const QSslCertificate cert = loadCert(files.value(QStringLiteral("cert")));
+        const QSslKey key = loadPrivKey(files.value(QStringLiteral("key")));
+        const QSslCertificate rootCA = loadCert(files.value(QStringLiteral("rootCA")));
+        config.setLocalCertificate(cert);
+        config.setPrivateKey(key);
+        config.setCaCertificates({ rootCA });
+        config.setProtocol(QSsl::TlsV1_2);
+        const bool complete = !cert.isNull() && !key.isNull() && !rootCA.isNull();
+        m_sslStamp = complete ? state : QString();
+        m_sslConfig = config;
+    }
+    *stamp = m_sslStamp;
+    return m_sslConfig;
 }
 
 QSslCertificate HttpClient::loadCert(const QString& path)
@@ -292,24 +301,41 @@ Deferred<int, QJsonValue> HttpClient::send(
     call->timeout = timeout;
     call->redirects = redirects;
     call->result = result;
-    call->request = createRequest(
-        method, url, method == Method::Put || method == Method::Post ? createPayload(data) : QByteArray());
+    {
+        // The settings as they are now: a setter called meanwhile changes later calls only.
+        QMutexLocker lock(&m_mutex);
+        call->request = createRequest(method, url, m_headers,
+            method == Method::Put || method == Method::Post ? createPayload(data) : QByteArray());
+        if (tls) {
+            call->tlsFiles = m_tlsFiles;
+            call->ignoreSslErrors = m_ignoreSslErrors;
+        }
+    }
+    m_network.post([this, call] { begin(call); });
+    return result;
+}
+
+void HttpClient::begin(const CallPtr& call)
+{
+    const QUrl& url = call->url;
     call->origin
         = url.scheme() + QLatin1Char('|') + url.host() + QLatin1Char('|') + QString::number(effectivePort(url));
-    if (tls) {
-        call->tls = std::make_unique<QSslConfiguration>(
-            m_tlsFiles.isEmpty() ? QSslConfiguration::defaultConfiguration() : createSslConfig());
-        QMutexLocker lock(&m_sslMutex);
-        call->origin += QLatin1Char('|') + m_sslStamp + QLatin1Char('|') + QString::number(m_ignoreSslErrors);
+    if (url.scheme() == QLatin1String("https")) {
+        // Connections made with other files or another choice on TLS errors are not used again.
+        QString stamp;
+        call->tls = std::make_unique<QSslConfiguration>(call->tlsFiles.isEmpty()
+                ? QSslConfiguration::defaultConfiguration()
+                : createSslConfig(call->tlsFiles, &stamp));
+        call->origin += QLatin1Char('|') + stamp + QLatin1Char('|') + QString::number(call->ignoreSslErrors);
     }
 
-    if (timeout != 0) {
-        // The client's child: a client destroyed with the call in flight takes it along quietly.
-        call->timer = new QTimer(this);
+    if (call->timeout != 0) {
+        // A child of the thread's pool: a client destroyed with the call in flight takes it along quietly.
+        call->timer = new QTimer(m_network.pool());
         call->timer->setSingleShot(true);
         // A coarse timer may fire up to 5 % before the time-out.
         call->timer->setTimerType(Qt::PreciseTimer);
-        connect(call->timer, &QTimer::timeout, this, [this, weak = std::weak_ptr<Call>(call)] {
+        connect(call->timer, &QTimer::timeout, m_network.pool(), [this, weak = std::weak_ptr<Call>(call)] {
             const CallPtr call = weak.lock();
             if (!call || !call->connection)
                 return;
@@ -321,19 +347,19 @@ Deferred<int, QJsonValue> HttpClient::send(
             if (release(call))
                 call->result.reject(status, QStringLiteral("Operation canceled"));
         });
-        call->timer->start(timeout);
+        call->timer->start(call->timeout);
     }
     start(call, false);
-    return result;
 }
 
 void HttpClient::start(const CallPtr& call, bool fresh)
 {
-    HttpConnection* connection = pool()->take(call->origin, call->url, call->tls.get(), fresh);
+    HttpConnectionPool* pool = m_network.pool();
+    HttpConnection* connection = pool->take(call->origin, call->url, call->tls.get(), fresh);
     call->connection = connection;
 
-    connect(connection, &HttpConnection::sslErrors, this,
-        [this, connection](const QList<QSslError>& errors) { onSslErrors(connection, errors); });
+    connect(connection, &HttpConnection::sslErrors, pool,
+        [call, connection](const QList<QSslError>& errors) { onSslErrors(*call, connection, errors); });
 
     // The whole body is held in memory: a peer must not be able to make it grow without end.
     const auto refuseTooLarge = [this, call, connection](qint64 bytes) {
@@ -348,16 +374,23 @@ void HttpClient::start(const CallPtr& call, bool fresh)
             call->result.reject(status, QStringLiteral("Reply body too large"));
         return true;
     };
-    connect(connection, &HttpConnection::headReceived, this, [this, call, connection, refuseTooLarge] {
+    connect(connection, &HttpConnection::headReceived, pool, [this, call, connection, refuseTooLarge] {
         const HttpReplyParser& reply = connection->reply();
         if (refuseTooLarge(reply.announced()) || reply.status() != 401)
             return;
-        QAuthenticator authenticator;
         const QRegularExpression realm(QStringLiteral("realm=\"([^\"]*)\""));
-        authenticator.setRealm(realm.match(QString::fromLatin1(reply.header("www-authenticate"))).captured(1));
-        emit authRequired(call->url, &authenticator);
+        const QString realmText = realm.match(QString::fromLatin1(reply.header("www-authenticate"))).captured(1);
+        // Its listeners are in the client's thread, and the authenticator must live while they run.
+        QMetaObject::invokeMethod(
+            this,
+            [this, url = call->url, realmText] {
+                QAuthenticator authenticator;
+                authenticator.setRealm(realmText);
+                emit authRequired(url, &authenticator);
+            },
+            Qt::QueuedConnection);
     });
-    connect(connection, &HttpConnection::bodyReceived, this,
+    connect(connection, &HttpConnection::bodyReceived, pool,
         [call, connection, refuseTooLarge](qint64 received, qint64 total) {
             if (refuseTooLarge(qMax(received, connection->reply().announced())))
                 return;
@@ -365,8 +398,8 @@ void HttpClient::start(const CallPtr& call, bool fresh)
             call->result.notify(
                 percent, QStringLiteral("Downloaded %1 / %2").arg(bytesToStr(received), bytesToStr(total)));
         });
-    connect(connection, &HttpConnection::finished, this, [this, call] { processReply(call); });
-    connect(connection, &HttpConnection::failed, this, [this, call, connection](const QString& error) {
+    connect(connection, &HttpConnection::finished, pool, [this, call] { processReply(call); });
+    connect(connection, &HttpConnection::failed, pool, [this, call, connection](const QString& error) {
         // A kept connection that its server or a middlebox dropped while idle fails the next
         // request before any of its reply: the request is sent once more, on a new connection.
         // One whose reply had begun may have been acted on, and is never sent again.
@@ -375,7 +408,7 @@ void HttpClient::start(const CallPtr& call, bool fresh)
                                << "), sending the request again on a new connection : "
                                << PeerText::forLog(call->url.toDisplayString());
             call->sentAgain = true;
-            connection->disconnect(this);
+            connection->disconnect(m_network.pool());
             connection->deleteLater();
             start(call, true);
             return;
@@ -432,8 +465,9 @@ bool HttpClient::release(const CallPtr& call)
     if (call->timer)
         std::exchange(call->timer, nullptr)->deleteLater();
     HttpConnection* connection = std::exchange(call->connection, nullptr);
-    connection->disconnect(this);
-    pool()->giveBack(call->origin, connection);
+    HttpConnectionPool* pool = m_network.pool();
+    connection->disconnect(pool);
+    pool->giveBack(call->origin, connection);
     return true;
 }
 
@@ -472,12 +506,12 @@ Deferred<int, QJsonValue> HttpClient::processRedirect(const CallPtr& call, const
     return result;
 }
 
-void HttpClient::onSslErrors(HttpConnection* connection, const QList<QSslError>& errors)
+void HttpClient::onSslErrors(const Call& call, HttpConnection* connection, const QList<QSslError>& errors)
 {
     HTTP_LOG(qWarning) << "SSL Error(s) occured : ";
     for (const QSslError& error : errors)
         HTTP_LOG(qWarning) << " - " << error.errorString();
-    if (m_ignoreSslErrors) {
+    if (call.ignoreSslErrors) {
         HTTP_LOG(qWarning) << "Ignoring SSL Errors ('ignoreSslErrors' is set to 'true' in configuration)";
         connection->ignoreSslErrors(errors);
     }

@@ -2,8 +2,11 @@
 // JSON REST client over HTTP or HTTPS (client certificate, own root CA, TLS 1.2):
 // every call returns a deferred result with the HTTP status and the body as JSON. A request
 // that a kept connection lost before any byte of its reply came is sent once more on a new one.
+// Any thread may call; the connections, their TLS work and the replies are handled on a
+// thread of the client's own, and the result's callbacks run on the threads that added them.
 
 #include "Deferred.h"
+#include "HttpNetworkThread.h"
 
 #include <QAuthenticator>
 #include <QJsonValue>
@@ -11,7 +14,6 @@
 #include <QMutex>
 #include <QObject>
 #include <QSslConfiguration>
-#include <QThreadStorage>
 #include <QUrl>
 
 #include <memory>
@@ -35,10 +37,10 @@ public:
     explicit HttpClient(QObject* parent = nullptr);
     ~HttpClient() override;
 
-    QMap<QString, QString> headers() const { return m_headers; }
+    QMap<QString, QString> headers() const;
     void setHeader(const QString& name, const QString& value);
-    bool ignoreSslErrors() const { return m_ignoreSslErrors; }
-    void setIgnoreSslErrors(bool ignore) { m_ignoreSslErrors = ignore; }
+    bool ignoreSslErrors() const;
+    void setIgnoreSslErrors(bool ignore);
     void setTLSCert(const QString& path);
     void setTLSKey(const QString& path);
     void setTLSRootCA(const QString& path);
@@ -56,6 +58,7 @@ public:
 
 signals:
     // A server asked for credentials (401); the call fails with "Host requires authentication".
+    // Emitted in the client's thread.
     void authRequired(const QUrl& url, QAuthenticator* authenticator);
 
 private:
@@ -64,27 +67,35 @@ private:
     using CallPtr = std::shared_ptr<Call>;
 
     Deferred<int, QJsonValue> send(Method method, const QUrl& url, const QJsonValue& data, int timeout, int redirects);
-    HttpConnectionPool* pool();
     void setTlsFile(const QString& name, const QString& path);
-    QByteArray createRequest(Method method, const QUrl& url, const QByteArray& body) const;
-    QSslConfiguration createSslConfig() const;
+    static QByteArray createRequest(
+        Method method, const QUrl& url, const QMap<QString, QString>& headers, const QByteArray& body);
+
+    // The rest runs in the network thread.
+    // The TLS settings of these files, read again only when a file changed; *stamp names
+    // them and their state, empty when one could not be read.
+    QSslConfiguration createSslConfig(const QMap<QString, QString>& files, QString* stamp);
     static QSslCertificate loadCert(const QString& path);
     static QSslKey loadPrivKey(const QString& path);
+    // Starts the call's time-out and sends its request.
+    void begin(const CallPtr& call);
     // Sends the call's request on a kept connection, or on a new one when fresh.
     void start(const CallPtr& call, bool fresh);
     void processReply(const CallPtr& call);
     Deferred<int, QJsonValue> processRedirect(const CallPtr& call, const QByteArray& location);
     // Ends the call's use of its connection; false when it had ended before.
     bool release(const CallPtr& call);
-    void onSslErrors(HttpConnection* connection, const QList<QSslError>& errors);
+    static void onSslErrors(const Call& call, HttpConnection* connection, const QList<QSslError>& errors);
     static void relay(const Deferred<int, QJsonValue>& from, const Deferred<int, QJsonValue>& to);
 
+    mutable QMutex m_mutex; // guards the settings: any thread may call
     bool m_ignoreSslErrors = false;
     QMap<QString, QString> m_headers;
     QMap<QString, QString> m_tlsFiles;
-    // The TLS settings last read, and the paths, sizes and times of the files they came from.
-    mutable QMutex m_sslMutex;
-    mutable QSslConfiguration m_sslConfig;
-    mutable QString m_sslStamp;
-    QThreadStorage<HttpConnectionPool*> m_pools;
+    // Network thread only: the TLS settings last read, and the paths, sizes and times of the
+    // files they came from.
+    QSslConfiguration m_sslConfig;
+    QString m_sslStamp;
+    // Last member: stopped first, so that nothing runs there while the rest goes.
+    HttpNetworkThread m_network;
 };

@@ -10,6 +10,8 @@
 #include "TlsTestServer.h"
 
 #include <QElapsedTimer>
+#include <QMutex>
+#include <QThread>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -67,6 +69,53 @@ Response raw(const QByteArray& bytes)
     answer.raw = bytes;
     return answer;
 }
+
+int silentCalls(const TlsTestServer& server)
+{
+    const QList<Request> requests = server.requests();
+    return int(std::count_if(requests.begin(), requests.end(), [](const Request& r) { return r.path == "/silent"; }));
+}
+
+// Makes calls from a thread of its own and records their outcomes there, each marked when its
+// callback ran on another thread.
+class CallerThread
+{
+public:
+    CallerThread()
+    {
+        m_context->moveToThread(&m_thread);
+        QObject::connect(&m_thread, &QThread::finished, m_context, &QObject::deleteLater);
+        m_thread.start();
+    }
+    ~CallerThread() { end(); }
+
+    void call(std::function<Deferred<int, QJsonValue>()> make)
+    {
+        QMetaObject::invokeMethod(m_context, [this, make] {
+            describe(make(), [this](const QString& result) {
+                QMutexLocker lock(&m_mutex);
+                m_results << result + (QThread::currentThread() == &m_thread ? "" : " (on another thread)");
+            });
+        });
+    }
+    QStringList results() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_results;
+    }
+    // The thread ends; calls still pending stay so.
+    void end()
+    {
+        m_thread.quit();
+        m_thread.wait();
+    }
+
+private:
+    QThread m_thread;
+    QObject* m_context = new QObject;
+    mutable QMutex m_mutex;
+    QStringList m_results;
+};
 
 } // namespace
 
@@ -435,6 +484,72 @@ private slots:
         if (path != "/quiet")
             QCOMPARE(log.startingWith("[HttpClient] WARN: Kept connection lost before any reply").size(),
                 path == "/reset" ? 1 : 0);
+    }
+
+    void callsFromAnotherThread()
+    {
+        // The client in this thread, its calls made in another, which gets every outcome: calls at
+        // once, a time-out, a redirect, and a resend after a connection the server forgot.
+        LogCapture log;
+        TlsTestServer server;
+        secure(server);
+        server.setHandler([](const Request& request) {
+            if (request.path == "/old")
+                return reply(307, "", { { "Location", "/new" } });
+            Response answer = TlsTestServer::json(200, "OK", "{\"m\":\"" + request.method + "\"}");
+            answer.silent = request.path == "/silent";
+            return answer;
+        });
+        QVERIFY(server.startInThread());
+        TlsTestServer forgetful;
+        forgetful.setKeepAlive(true);
+        forgetful.setResetKeptConnections(true);
+        forgetful.setHandler(ok);
+        QVERIFY(forgetful.startInThread());
+
+        HttpClient client;
+        configure(client);
+        CallerThread caller;
+        const QUrl url(server.url("/api"));
+        for (int i = 0; i < 20; ++i)
+            caller.call([&, i] { return i % 2 ? client.get(url) : client.post(url, QJsonObject { { "i", i } }); });
+        QTRY_COMPARE_WITH_TIMEOUT(caller.results().size(), 20, 20000);
+        QCOMPARE(caller.results().filter("resolved 200 {\"m\":\"POST\"}").size(), 10);
+        QCOMPARE(caller.results().filter("resolved 200 {\"m\":\"GET\"}").size(), 10);
+
+        const QStringList more { "rejected 0 \"Operation canceled\"", "resolved 200 {\"m\":\"PUT\"}",
+            "resolved 200 {}", "resolved 200 {}" };
+        caller.call([&] { return client.get(QUrl(server.url("/silent")), 300); });
+        QTRY_COMPARE_WITH_TIMEOUT(caller.results().size(), 21, 10000);
+        caller.call([&] { return client.put(QUrl(server.url("/old")), QJsonObject()); });
+        QTRY_COMPARE_WITH_TIMEOUT(caller.results().size(), 22, 10000);
+        caller.call([&] { return client.get(QUrl(forgetful.url("/first"))); });
+        QTRY_COMPARE_WITH_TIMEOUT(caller.results().size(), 23, 10000);
+        caller.call([&] { return client.post(QUrl(forgetful.url("/again")), QJsonObject()); });
+        QTRY_COMPARE_WITH_TIMEOUT(caller.results().size(), 24, 10000);
+        QCOMPARE(caller.results().mid(20), more);
+        QCOMPARE(log.startingWith("[HttpClient] WARN: Kept connection lost before any reply").size(), 1);
+        QCOMPARE(log.startingWith("[HttpClient] WARN: Request was redirected to : ").size(), 1);
+
+        // A calling thread that ends before its calls do: their time-out still ends them, quietly,
+        // and the client serves the others.
+        auto gone = std::make_unique<CallerThread>();
+        gone->call([&] { return client.get(QUrl(server.url("/silent")), 300); });
+        gone->call([&] { return client.get(QUrl(server.url("/silent")), 0); });
+        QTRY_COMPARE(silentCalls(server), 3);
+        gone.reset();
+        QTRY_COMPARE(log.startingWith("[HttpClient] ERROR: Request timed-out").size(), 2);
+        QCOMPARE(finish(client.get(url)), QStringLiteral("resolved 200 {\"m\":\"GET\"}"));
+
+        // A client that ends before the calls of another thread: they stay pending, nothing runs.
+        auto doomed = std::make_unique<HttpClient>();
+        configure(*doomed);
+        CallerThread orphaned;
+        orphaned.call([&] { return doomed->get(QUrl(server.url("/silent")), 200); });
+        QTRY_COMPARE(silentCalls(server), 4);
+        doomed.reset();
+        orphaned.end();
+        QVERIFY(orphaned.results().isEmpty());
     }
 
     void redirects()

@@ -60,11 +60,12 @@ Response reply(int status, const QByteArray& body, const QList<QPair<QByteArray,
         body };
 }
 
-// These bytes as the whole answer, the connection closed after them.
-Response raw(const QByteArray& bytes)
+// These bytes as the whole answer, the connection closed after them unless kept open.
+Response raw(const QByteArray& bytes, bool keepOpen = false)
 {
     Response answer;
     answer.raw = bytes;
+    answer.keepOpen = keepOpen;
     return answer;
 }
 
@@ -210,7 +211,17 @@ private slots:
             { "/json404", TlsTestServer::json(404, "Not Found", "{\"e\":1}"), "rejected 404 {\"e\":1}" },
             { "/html404", reply(404, "<html>Not here</html>"),
                 "rejected 404 \"Error transferring %1 - server replied: Status\"" },
-            { "/text", reply(200, "OK"), "resolved 200 \"OK\"" }, { "/empty", reply(204, ""), "resolved 204 \"\"" },
+            { "/text", reply(200, "OK"), "resolved 200 \"OK\"" },
+            // No body after 204, also without a length on a connection that stays open.
+            { "/empty", raw("HTTP/1.1 204 No Content\r\n\r\n", true), "resolved 204 \"\"" },
+            // Interim replies are skipped; the connection is used again after the final one.
+            { "/interim",
+                raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </s>\r\n\r\n"
+                    "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\n{\"a\":1}",
+                    true),
+                "resolved 200 {\"a\":1}" },
+            // Neither length nor chunks: the body ends with the connection.
+            { "/close", raw("HTTP/1.1 200 OK\r\n\r\n{\"a\":2}"), "resolved 200 {\"a\":2}" },
             { "/auth", reply(401, "no", { { "WWW-Authenticate", "Basic realm=\"bo\"" } }),
                 "rejected 401 \"Host requires authentication\"" },
             // A broken JSON reply keeps its empty object, but says so in the log.
@@ -220,6 +231,12 @@ private slots:
                 "rejected 200 \"Unsupported content encoding\"" },
             // A length that is not a number gives no end to the body: not taken as ending at the close.
             { "/length", raw("HTTP/1.1 200 OK\r\nContent-Length: 10x\r\n\r\n0123456789"),
+                "rejected 0 \"Malformed reply\"" },
+            // Lengths that disagree: either could be the one a proxy on the way took.
+            { "/lengths", raw("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 7\r\n\r\n{}12345"),
+                "rejected 0 \"Malformed reply\"" },
+            // A head without end is refused once it passes its bound, the connection still open.
+            { "/endless", raw("HTTP/1.1 200 OK\r\n" + QByteArray("X-Pad: 0123456789\r\n").repeated(4000), true),
                 "rejected 0 \"Malformed reply\"" }
         };
         auto server = tlsServer([&](const Request& request) {
@@ -228,6 +245,8 @@ private slots:
                     return response;
             return Response();
         });
+        // Over kept connections, as the back office's calls go: each reply must end where it says.
+        server->setKeepAlive(true);
         HttpClient client;
         configure(client);
         int asked = 0;

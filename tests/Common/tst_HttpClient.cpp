@@ -275,8 +275,8 @@ private slots:
         const qint64 limit = HttpClient::MaxReplyBytes;
         Response slow = reply(200, QByteArray(4000, 'p'));
         slow.firstPart = 1000;
-        // Announced sizes arrive with the head and the body never comes.
-        Response over = reply(200, "{}");
+        // Announced sizes arrive with the head and no byte of the body comes.
+        Response over = reply(200, "");
         over.announce = limit + 1;
         Response atLimit = over;
         atLimit.announce = limit;

@@ -119,6 +119,9 @@ private slots:
         });
         HttpClient client;
         configure(client);
+        // Values that would end their line early, and add lines of their own, are not sent.
+        client.setHeader("X-Note", "a\r\nX-Injected: 1");
+        client.setHeader("X-Other", "b\nX-Injected: 2");
         const QUrl url(server->url("/api/v1/device/heartbeat"));
         QString results = finish(client.post(url, QJsonObject { { "status", "OK" }, { "apiKey", "k1" } }));
         results += finish(client.put(url, QStringLiteral("plain text"), 5000));
@@ -131,7 +134,7 @@ private slots:
         for (const Request& r : server->requests())
             seen << r.path + ' ' + r.headers.value("x-api-key") + ' ' + r.headers.value("content-type") + ' '
                     + r.clientCommonName.toLatin1() + ' ' + QByteArray::number(r.protocol == QSsl::TlsV1_2) + ' '
-                    + r.body;
+                    + r.headers.value("x-injected") + r.body;
         const QByteArray common = "/api/v1/device/heartbeat secret-key application/json device-001 1 ";
         QCOMPARE(seen,
             QByteArrayList(
@@ -141,7 +144,12 @@ private slots:
             QStringList(
                 { "[HttpClient] Data : QJsonValue(object, QJsonObject({\"apiKey\":\"****\",\"status\":\"OK\"}))",
                     "[HttpClient] Data : QJsonValue(string, plain text)" }));
-        QVERIFY(log.texts(QtWarningMsg).isEmpty() && log.texts(QtCriticalMsg).isEmpty());
+        QVERIFY(log.texts(QtWarningMsg).isEmpty());
+        QStringList notSent;
+        for (int call = 0; call < 4; ++call)
+            for (const char* name : { "X-Note", "X-Other" })
+                notSent << QString("[HttpClient] ERROR: Header not sent, it does not fit one line : ") + name;
+        QCOMPARE(log.texts(QtCriticalMsg), notSent);
     }
 
     void tlsRefusals()

@@ -5,6 +5,7 @@
 #include "HttpClient.h"
 
 #include "LogCapture.h"
+#include "PrivateNetwork.h"
 #include "TestCertificates.h"
 #include "TestPorts.h"
 #include "TlsTestServer.h"
@@ -476,15 +477,15 @@ private slots:
                 { "/host", server->url("/t", "localhost") }, { "/http", plain.url("/t") },
                 { "/port", other->url("/t") }, { "/file", "file:///etc/passwd" },
                 { "/user", server->url("/t").replace("://", "://u:pw@") } };
+            const QMap<QByteArray, int> codes { { "/api/old", 308 }, { "/loop", 307 }, { "/host", 301 }, { "/http", 303 } };
             if (targets.contains(request.path))
-                return reply(
-                    request.path == "/api/old" ? 307 : 302, "", { { "Location", targets[request.path].toLatin1() } });
+                return reply(codes.value(request.path, 302), "", { { "Location", targets[request.path].toLatin1() } });
             return TlsTestServer::json(201, "Created", "{\"body\":" + request.body + "}");
         });
         HttpClient client;
         configure(client);
 
-        // Relative 307 on POST: same method, body and headers on the resolved URL.
+        // Relative 308 on POST: same method, body and headers on the resolved URL.
         QCOMPARE(finish(client.post(QUrl(server->url("/api/old")), QJsonObject { { "card", "A1" } })),
             QStringLiteral("resolved 201 {\"body\":{\"card\":\"A1\"}}"));
         const Request repeated = server->requests().at(1);
@@ -509,8 +510,18 @@ private slots:
         }
         QCOMPARE(server->requests().size(), 2 + 1 + HttpClient::MaxRedirects + 5);
         QVERIFY(plain.requests().isEmpty() && other->requests().isEmpty());
+
+        // Without a port, http goes to 80 and https to 443, and the usual move from the one to the other is taken.
+        TlsTestServer http80, https443;
+        secure(https443);
+        http80.setHandler([](const Request&) { return reply(301, "", { { "Location", "https://127.0.0.1/t" } }); });
+        https443.setHandler(ok);
+        QVERIFY(http80.start(80) && https443.start(443));
+        QCOMPARE(finish(client.get(QUrl("http://127.0.0.1/up"))), QStringLiteral("resolved 200 {}"));
+        QCOMPARE(http80.requests().size() + https443.requests().size(), 2);
     }
 };
 
-QTEST_GUILESS_MAIN(tst_HttpClient)
+// Ports 80 and 443 are free there.
+LANE_PRIVATE_NETWORK_TEST_MAIN(tst_HttpClient)
 #include "tst_HttpClient.moc"

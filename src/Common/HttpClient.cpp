@@ -209,19 +209,19 @@ QByteArray HttpClient::createRequest(Method method, const QUrl& url, const QByte
     return request + "\r\n" + body;
 }
 
-QSslConfiguration HttpClient::createSslConfig() const
+QSslConfiguration HttpClient::createSslConfig(QString* stamp) const
 {
     // Reading and parsing the key costs more than a whole call over a kept connection:
     // what was read is used again while the three files stay as they were. A file that
     // could not be read is tried (and reported) again on the next call.
-    QString stamp;
+    stamp->clear();
     for (const char* name : { "cert", "key", "rootCA" }) {
         const QFileInfo file(m_tlsFiles.value(QLatin1String(name)));
-        stamp += file.filePath() + QLatin1Char('|') + QString::number(file.size()) + QLatin1Char('|')
+        *stamp += file.filePath() + QLatin1Char('|') + QString::number(file.size()) + QLatin1Char('|')
             + QString::number(file.lastModified().toMSecsSinceEpoch()) + QLatin1Char('\n');
     }
     QMutexLocker lock(&m_sslMutex);
-    if (stamp == m_sslStamp)
+    if (*stamp == m_sslStamp)
         return m_sslConfig;
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     const QSslCertificate cert = loadCert(m_tlsFiles.value(QStringLiteral("cert")));
@@ -232,7 +232,7 @@ QSslConfiguration HttpClient::createSslConfig() const
     config.setCaCertificates({ rootCA });
     config.setProtocol(QSsl::TlsV1_2);
     const bool complete = !cert.isNull() && !key.isNull() && !rootCA.isNull();
-    m_sslStamp = complete ? stamp : QString();
+    m_sslStamp = complete ? *stamp : QString();
     m_sslConfig = config;
     return config;
 }
@@ -297,10 +297,12 @@ Deferred<int, QJsonValue> HttpClient::send(
     call->origin
         = url.scheme() + QLatin1Char('|') + url.host() + QLatin1Char('|') + QString::number(effectivePort(url));
     if (tls) {
+        // A kept connection is used again only under the settings it was opened with: the files as
+        // they are now, also when one of them could not be read, and the flag.
+        QString stamp;
         call->tls = std::make_unique<QSslConfiguration>(
-            m_tlsFiles.isEmpty() ? QSslConfiguration::defaultConfiguration() : createSslConfig());
-        QMutexLocker lock(&m_sslMutex);
-        call->origin += QLatin1Char('|') + m_sslStamp + QLatin1Char('|') + QString::number(m_ignoreSslErrors);
+            m_tlsFiles.isEmpty() ? QSslConfiguration::defaultConfiguration() : createSslConfig(&stamp));
+        call->origin += QLatin1Char('|') + stamp + QLatin1Char('|') + QString::number(m_ignoreSslErrors);
     }
 
     if (timeout != 0) {

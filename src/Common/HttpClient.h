@@ -67,7 +67,8 @@ private:
     HttpConnectionPool* pool();
     void setTlsFile(const QString& name, const QString& path);
     QByteArray createRequest(Method method, const QUrl& url, const QByteArray& body) const;
-    QSslConfiguration createSslConfig() const;
+    // The configuration from the TLS files, and in stamp the paths, sizes and times of the files.
+    QSslConfiguration createSslConfig(QString* stamp) const;
     static QSslCertificate loadCert(const QString& path);
     static QSslKey loadPrivKey(const QString& path);
     // Sends the call's request on a kept connection, or on a new one when fresh.

@@ -11,9 +11,11 @@
 #include "TlsTestServer.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -170,6 +172,50 @@ private slots:
         QVERIFY(server->requests().isEmpty());
         const QUrl nobody(QStringLiteral("https://127.0.0.1:%1/api").arg(testsupport::freePort()));
         QCOMPARE(finish(client.post(nobody, QJsonObject())), QStringLiteral("rejected 0 \"Connection refused\""));
+    }
+
+    void tlsSettingsChangedWhileKept_data()
+    {
+        QTest::addColumn<bool>("rewritten");
+        QTest::addColumn<bool>("clientCert");
+        QTest::newRow("errors no longer ignored") << false << true;
+        QTest::newRow("root CA file rewritten in place") << true << true;
+        QTest::newRow("root CA file rewritten, no client certificate") << true << false;
+    }
+
+    void tlsSettingsChangedWhileKept()
+    {
+        // A kept connection is used again only under the TLS settings it was opened with: after the
+        // change the next call needs a handshake of its own, which fails.
+        QFETCH(bool, rewritten);
+        QFETCH(bool, clientCert);
+        LogCapture log;
+        QTemporaryDir dir;
+        const QString rootCA = dir.filePath("ca.pem");
+        QVERIFY(QFile::copy(m_certs.caCert(), rootCA));
+        TlsTestServer server;
+        secure(server, false);
+        if (!rewritten)
+            server.setCertificate(m_certs.foreignServerCert(), m_certs.foreignServerKey());
+        server.setKeepAlive(true);
+        server.setHandler(ok);
+        QVERIFY(server.start());
+        HttpClient client;
+        if (clientCert)
+            configure(client);
+        client.setTLSRootCA(rootCA);
+        client.setIgnoreSslErrors(!rewritten);
+        const QUrl url(server.url("/api"));
+        QCOMPARE(finish(client.get(url)), QStringLiteral("resolved 200 {}"));
+        client.setIgnoreSslErrors(false);
+        QFile file(rootCA);
+        QFile foreign(m_certs.foreignServerCert());
+        QVERIFY(!rewritten
+            || (file.open(QIODevice::WriteOnly) && foreign.open(QIODevice::ReadOnly)
+                && file.write(foreign.readAll()) > 0 && file.flush()));
+        QVERIFY(transportError(finish(client.get(url))));
+        QCOMPARE(server.requests().size(), 1);
+        QCOMPARE(server.connectionsAccepted(), 2);
     }
 
     void timeouts()

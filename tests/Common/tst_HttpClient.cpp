@@ -478,8 +478,11 @@ private slots:
         const QUrl url(server.url(path));
         QByteArrayList expected;
         if (path != "/fresh") {
-            QCOMPARE(finish(client.get(QUrl(server.url("/first")))), QStringLiteral("resolved 200 {}"));
-            expected << "GET /first";
+            // Two kept connections: a request sent again goes on a new one, not on the other kept one.
+            const QUrl first(server.url("/first"));
+            const Deferred<int, QJsonValue> one = client.get(first), two = client.get(first);
+            QCOMPARE(finish(one) + finish(two), QStringLiteral("resolved 200 {}resolved 200 {}"));
+            expected << "GET /first" << "GET /first";
         }
         // Each call starts the next from its callback, as the send queue does.
         const QJsonObject data { { "card", "A1" } };

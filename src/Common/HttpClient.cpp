@@ -59,6 +59,7 @@ bool fitsOneLine(const QByteArray& text)
 
 HttpClient::HttpClient(QObject* parent)
     : QObject(parent)
+    , m_idleTimeout(HttpConnection::IdleMs)
 {
 }
 
@@ -333,6 +334,7 @@ void HttpClient::start(const CallPtr& call, bool fresh)
 {
     HttpConnection* connection = pool()->take(call->origin, call->url, call->tls.get(), fresh);
     call->connection = connection;
+    connection->setIdleTimeout(m_idleTimeout);
 
     connect(connection, &HttpConnection::sslErrors, this,
         [this, connection](const QList<QSslError>& errors) { onSslErrors(connection, errors); });

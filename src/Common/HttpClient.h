@@ -42,6 +42,9 @@ public:
     void setTLSCert(const QString& path);
     void setTLSKey(const QString& path);
     void setTLSRootCA(const QString& path);
+    // How long a kept connection waits for its next request before it is closed (a minute unless
+    // set); a connection takes it when it is next used.
+    void setIdleTimeout(int ms) { m_idleTimeout = ms; }
 
     Q_INVOKABLE Deferred<int, QJsonValue> get(const QUrl& url, int timeout = 30000);
     Q_INVOKABLE Deferred<int, QJsonValue> del(const QUrl& url, int timeout = 30000);
@@ -81,6 +84,7 @@ private:
     static void relay(const Deferred<int, QJsonValue>& from, const Deferred<int, QJsonValue>& to);
 
     bool m_ignoreSslErrors = false;
+    int m_idleTimeout;
     QMap<QString, QString> m_headers;
     QMap<QString, QString> m_tlsFiles;
     // The TLS settings last read, and the paths, sizes and times of the files they came from.

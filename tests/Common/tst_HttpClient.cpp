@@ -514,6 +514,25 @@ private slots:
                 path == "/reset" ? 1 : 0);
     }
 
+    void idleTimeout()
+    {
+        // A kept connection closes once idle for its time; the next call opens a new one, and does not
+        // take the closed one for a lost connection.
+        LogCapture log;
+        TlsTestServer server;
+        server.setKeepAlive(true);
+        server.setHandler(ok);
+        QVERIFY(server.start());
+        HttpClient client;
+        client.setIdleTimeout(100);
+        const QUrl url(server.url("/api"));
+        QCOMPARE(finish(client.get(url)), QStringLiteral("resolved 200 {}"));
+        QTRY_COMPARE(server.connectionsOpen(), 0);
+        QCOMPARE(finish(client.get(url)), QStringLiteral("resolved 200 {}"));
+        QCOMPARE(server.connectionsAccepted(), 2);
+        QCOMPARE(log.texts(QtWarningMsg), QStringList());
+    }
+
     void redirects()
     {
         LogCapture log;

@@ -378,8 +378,9 @@ private slots:
 
     void listenAndClose()
     {
-        LogCapture log;
+        // After the start: a port taken meanwhile makes it try another one, and say so.
         auto server = startServer();
+        LogCapture log;
         auto refused = [this] {
             QTcpSocket socket;
             socket.connectToHost(QHostAddress::LocalHost, m_port);

@@ -1,6 +1,6 @@
 // The REST client against a real TLS server on loopback: client certificate, statuses and
-// bodies, refusals, time-outs, progress, the reply size limit, redirects that must not
-// leak the key.
+// bodies, refusals, time-outs, progress, the reply size limit, kept connections and their
+// TLS settings, redirects that must not leak the key.
 
 #include "HttpClient.h"
 
@@ -482,7 +482,8 @@ private slots:
             const QUrl first(server.url("/first"));
             const Deferred<int, QJsonValue> one = client.get(first), two = client.get(first);
             QCOMPARE(finish(one) + finish(two), QStringLiteral("resolved 200 {}resolved 200 {}"));
-            expected << "GET /first" << "GET /first";
+            expected << "GET /first"
+                     << "GET /first";
         }
         // Each call starts the next from its callback, as the send queue does.
         const QJsonObject data { { "card", "A1" } };
@@ -545,7 +546,8 @@ private slots:
                 { "/host", server->url("/t", "localhost") }, { "/http", plain.url("/t") },
                 { "/port", other->url("/t") }, { "/file", "file:///etc/passwd" },
                 { "/user", server->url("/t").replace("://", "://u:pw@") } };
-            const QMap<QByteArray, int> codes { { "/api/old", 308 }, { "/loop", 307 }, { "/host", 301 }, { "/http", 303 } };
+            const QMap<QByteArray, int> codes { { "/api/old", 308 }, { "/loop", 307 }, { "/host", 301 },
+                { "/http", 303 } };
             if (targets.contains(request.path))
                 return reply(codes.value(request.path, 302), "", { { "Location", targets[request.path].toLatin1() } });
             return TlsTestServer::json(201, "Created", "{\"body\":" + request.body + "}");

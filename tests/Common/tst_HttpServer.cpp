@@ -193,8 +193,8 @@ private slots:
             // A Content-Length that is no number, or lengths that disagree: the body is what came with the head.
             { { "POST /odd HTTP/1.1\r\nContent-Length: 12abc\r\n\r\nbody" }, "POST /odd body", Reply,
                 "Invalid Content-Length, taking the body as received" },
-            { { "POST /two HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 3\r\n\r\nabcde" }, "POST /two abcde",
-                Reply, "Invalid Content-Length, taking the body as received" },
+            { { "POST /two HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 3\r\n\r\nabcde" }, "POST /two abcde", Reply,
+                "Invalid Content-Length, taking the body as received" },
             // Chunked: split anywhere, with extensions and trailers, Content-Length ignored.
             { { chunkedHead + "4;x=1\r\nWi", "ki\r", "\n5\r\npedia\r\n0\r\nT: v\r\n\r\nextra" }, "POST /c Wikipedia",
                 Reply, "" },

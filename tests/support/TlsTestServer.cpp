@@ -53,7 +53,8 @@ bool TlsTestServer::startInThread(quint16 port)
     moveToThread(m_thread);
     m_thread->start();
     bool listening = false;
-    QMetaObject::invokeMethod(this, [this, &listening, port] { listening = start(port); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, &listening, port] { listening = start(port); }, Qt::BlockingQueuedConnection);
     return listening;
 }
 
@@ -105,7 +106,8 @@ void TlsTestServer::incomingConnection(qintptr descriptor)
     m_accepted.ref();
     m_open.ref();
     // Every socket ends deleted, whoever closed it.
-    connect(socket, &QObject::destroyed, this, [this] { m_open.deref(); }, Qt::DirectConnection);
+    connect(
+        socket, &QObject::destroyed, this, [this] { m_open.deref(); }, Qt::DirectConnection);
     connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QSslSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
     if (!m_tls)

@@ -62,6 +62,7 @@ bool fitsOneLine(const QByteArray& text)
 
 HttpClient::HttpClient(QObject* parent)
     : QObject(parent)
+    , m_idleTimeout(HttpConnection::IdleMs)
 {
 }
 
@@ -242,7 +243,8 @@ QSslConfiguration HttpClient::createSslConfig(const QMap<QString, QString>& file
         m_sslStamp = complete ? state : QString();
         m_sslConfig = config;
     }
-    *stamp = m_sslStamp;
+    // Also when a file could not be read: a connection opened without it is not used once it can be.
+    *stamp = state;
     return m_sslConfig;
 }
 
@@ -321,7 +323,8 @@ void HttpClient::begin(const CallPtr& call)
     call->origin
         = url.scheme() + QLatin1Char('|') + url.host() + QLatin1Char('|') + QString::number(effectivePort(url));
     if (url.scheme() == QLatin1String("https")) {
-        // Connections made with other files or another choice on TLS errors are not used again.
+        // A kept connection is used again only under the settings it was opened with: the files as
+        // they are now, also when one of them could not be read, and the flag.
         QString stamp;
         call->tls = std::make_unique<QSslConfiguration>(call->tlsFiles.isEmpty()
                 ? QSslConfiguration::defaultConfiguration()
@@ -357,6 +360,7 @@ void HttpClient::start(const CallPtr& call, bool fresh)
     HttpConnectionPool* pool = m_network.pool();
     HttpConnection* connection = pool->take(call->origin, call->url, call->tls.get(), fresh);
     call->connection = connection;
+    connection->setIdleTimeout(m_idleTimeout);
 
     connect(connection, &HttpConnection::sslErrors, pool,
         [call, connection](const QList<QSslError>& errors) { onSslErrors(*call, connection, errors); });

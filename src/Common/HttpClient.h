@@ -16,6 +16,7 @@
 #include <QSslConfiguration>
 #include <QUrl>
 
+#include <atomic>
 #include <memory>
 
 class HttpConnection;
@@ -44,6 +45,9 @@ public:
     void setTLSCert(const QString& path);
     void setTLSKey(const QString& path);
     void setTLSRootCA(const QString& path);
+    // How long a kept connection waits for its next request before it is closed (a minute unless
+    // set); a connection takes it when it is next used.
+    void setIdleTimeout(int ms) { m_idleTimeout = ms; }
 
     Q_INVOKABLE Deferred<int, QJsonValue> get(const QUrl& url, int timeout = 30000);
     Q_INVOKABLE Deferred<int, QJsonValue> del(const QUrl& url, int timeout = 30000);
@@ -90,6 +94,7 @@ private:
 
     mutable QMutex m_mutex; // guards the settings: any thread may call
     bool m_ignoreSslErrors = false;
+    std::atomic<int> m_idleTimeout;
     QMap<QString, QString> m_headers;
     QMap<QString, QString> m_tlsFiles;
     // Network thread only: the TLS settings last read, and the paths, sizes and times of the

@@ -29,6 +29,8 @@ public:
     // Closes the connection; a request on it ends with no signal.
     void abort();
     void ignoreSslErrors(const QList<QSslError>& errors);
+    // How long it stays open without a request once idle, IdleMs unless set.
+    void setIdleTimeout(int ms) { m_idle.setInterval(ms); }
 
     // True when a reply came whole on it before the current request.
     bool isReused() const { return m_replies > 0; }

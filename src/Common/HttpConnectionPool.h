@@ -1,7 +1,7 @@
 #pragma once
-// The connections of one thread's HTTP calls: a request takes a kept connection to its
-// origin when one is open, else a new one; a connection is kept again only after a reply
-// that came whole and leaves it open.
+// The connections of one HTTP client, in its network thread: a request takes a kept
+// connection to its origin when one is open, else a new one; a connection is kept again
+// only after a reply that came whole and leaves it open.
 
 #include <QHash>
 #include <QObject>

@@ -1,20 +1,23 @@
 // The REST client against a real TLS server on loopback: client certificate, statuses and
-// bodies, refusals, time-outs, progress, the reply size limit, redirects that must not
-// leak the key.
+// bodies, refusals, time-outs, progress, the reply size limit, kept connections and their
+// TLS settings, redirects that must not leak the key.
 
 #include "HttpClient.h"
 
 #include "LogCapture.h"
+#include "PrivateNetwork.h"
 #include "TestCertificates.h"
 #include "TestPorts.h"
 #include "TlsTestServer.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMutex>
 #include <QThread>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -62,11 +65,12 @@ Response reply(int status, const QByteArray& body, const QList<QPair<QByteArray,
         body };
 }
 
-// These bytes as the whole answer, the connection closed after them.
-Response raw(const QByteArray& bytes)
+// These bytes as the whole answer, the connection closed after them unless kept open.
+Response raw(const QByteArray& bytes, bool keepOpen = false)
 {
     Response answer;
     answer.raw = bytes;
+    answer.keepOpen = keepOpen;
     return answer;
 }
 
@@ -167,6 +171,9 @@ private slots:
         });
         HttpClient client;
         configure(client);
+        // Values that would end their line early, and add lines of their own, are not sent.
+        client.setHeader("X-Note", "a\r\nX-Injected: 1");
+        client.setHeader("X-Other", "b\nX-Injected: 2");
         const QUrl url(server->url("/api/v1/device/heartbeat"));
         QString results = finish(client.post(url, QJsonObject { { "status", "OK" }, { "apiKey", "k1" } }));
         results += finish(client.put(url, QStringLiteral("plain text"), 5000));
@@ -179,7 +186,7 @@ private slots:
         for (const Request& r : server->requests())
             seen << r.path + ' ' + r.headers.value("x-api-key") + ' ' + r.headers.value("content-type") + ' '
                     + r.clientCommonName.toLatin1() + ' ' + QByteArray::number(r.protocol == QSsl::TlsV1_2) + ' '
-                    + r.body;
+                    + r.headers.value("x-injected") + r.body;
         const QByteArray common = "/api/v1/device/heartbeat secret-key application/json device-001 1 ";
         QCOMPARE(seen,
             QByteArrayList(
@@ -189,7 +196,12 @@ private slots:
             QStringList(
                 { "[HttpClient] Data : QJsonValue(object, QJsonObject({\"apiKey\":\"****\",\"status\":\"OK\"}))",
                     "[HttpClient] Data : QJsonValue(string, plain text)" }));
-        QVERIFY(log.texts(QtWarningMsg).isEmpty() && log.texts(QtCriticalMsg).isEmpty());
+        QVERIFY(log.texts(QtWarningMsg).isEmpty());
+        QStringList notSent;
+        for (int call = 0; call < 4; ++call)
+            for (const char* name : { "X-Note", "X-Other" })
+                notSent << QString("[HttpClient] ERROR: Header not sent, it does not fit one line : ") + name;
+        QCOMPARE(log.texts(QtCriticalMsg), notSent);
     }
 
     void tlsRefusals()
@@ -209,6 +221,50 @@ private slots:
         QVERIFY(server->requests().isEmpty());
         const QUrl nobody(QStringLiteral("https://127.0.0.1:%1/api").arg(testsupport::freePort()));
         QCOMPARE(finish(client.post(nobody, QJsonObject())), QStringLiteral("rejected 0 \"Connection refused\""));
+    }
+
+    void tlsSettingsChangedWhileKept_data()
+    {
+        QTest::addColumn<bool>("rewritten");
+        QTest::addColumn<bool>("clientCert");
+        QTest::newRow("errors no longer ignored") << false << true;
+        QTest::newRow("root CA file rewritten in place") << true << true;
+        QTest::newRow("root CA file rewritten, no client certificate") << true << false;
+    }
+
+    void tlsSettingsChangedWhileKept()
+    {
+        // A kept connection is used again only under the TLS settings it was opened with: after the
+        // change the next call needs a handshake of its own, which fails.
+        QFETCH(bool, rewritten);
+        QFETCH(bool, clientCert);
+        LogCapture log;
+        QTemporaryDir dir;
+        const QString rootCA = dir.filePath("ca.pem");
+        QVERIFY(QFile::copy(m_certs.caCert(), rootCA));
+        TlsTestServer server;
+        secure(server, false);
+        if (!rewritten)
+            server.setCertificate(m_certs.foreignServerCert(), m_certs.foreignServerKey());
+        server.setKeepAlive(true);
+        server.setHandler(ok);
+        QVERIFY(server.start());
+        HttpClient client;
+        if (clientCert)
+            configure(client);
+        client.setTLSRootCA(rootCA);
+        client.setIgnoreSslErrors(!rewritten);
+        const QUrl url(server.url("/api"));
+        QCOMPARE(finish(client.get(url)), QStringLiteral("resolved 200 {}"));
+        client.setIgnoreSslErrors(false);
+        QFile file(rootCA);
+        QFile foreign(m_certs.foreignServerCert());
+        QVERIFY(!rewritten
+            || (file.open(QIODevice::WriteOnly) && foreign.open(QIODevice::ReadOnly)
+                && file.write(foreign.readAll()) > 0 && file.flush()));
+        QVERIFY(transportError(finish(client.get(url))));
+        QCOMPARE(server.requests().size(), 1);
+        QCOMPARE(server.connectionsAccepted(), 2);
     }
 
     void timeouts()
@@ -259,7 +315,17 @@ private slots:
             { "/json404", TlsTestServer::json(404, "Not Found", "{\"e\":1}"), "rejected 404 {\"e\":1}" },
             { "/html404", reply(404, "<html>Not here</html>"),
                 "rejected 404 \"Error transferring %1 - server replied: Status\"" },
-            { "/text", reply(200, "OK"), "resolved 200 \"OK\"" }, { "/empty", reply(204, ""), "resolved 204 \"\"" },
+            { "/text", reply(200, "OK"), "resolved 200 \"OK\"" },
+            // No body after 204, also without a length on a connection that stays open.
+            { "/empty", raw("HTTP/1.1 204 No Content\r\n\r\n", true), "resolved 204 \"\"" },
+            // Interim replies are skipped; the connection is used again after the final one.
+            { "/interim",
+                raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </s>\r\n\r\n"
+                    "HTTP/1.1 200 OK\r\nContent-Length: 7\r\n\r\n{\"a\":1}",
+                    true),
+                "resolved 200 {\"a\":1}" },
+            // Neither length nor chunks: the body ends with the connection.
+            { "/close", raw("HTTP/1.1 200 OK\r\n\r\n{\"a\":2}"), "resolved 200 {\"a\":2}" },
             { "/auth", reply(401, "no", { { "WWW-Authenticate", "Basic realm=\"bo\"" } }),
                 "rejected 401 \"Host requires authentication\"" },
             // A broken JSON reply keeps its empty object, but says so in the log.
@@ -269,6 +335,12 @@ private slots:
                 "rejected 200 \"Unsupported content encoding\"" },
             // A length that is not a number gives no end to the body: not taken as ending at the close.
             { "/length", raw("HTTP/1.1 200 OK\r\nContent-Length: 10x\r\n\r\n0123456789"),
+                "rejected 0 \"Malformed reply\"" },
+            // Lengths that disagree: either could be the one a proxy on the way took.
+            { "/lengths", raw("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 7\r\n\r\n{}12345"),
+                "rejected 0 \"Malformed reply\"" },
+            // A head without end is refused once it passes its bound, the connection still open.
+            { "/endless", raw("HTTP/1.1 200 OK\r\n" + QByteArray("X-Pad: 0123456789\r\n").repeated(4000), true),
                 "rejected 0 \"Malformed reply\"" }
         };
         auto server = tlsServer([&](const Request& request) {
@@ -277,6 +349,8 @@ private slots:
                     return response;
             return Response();
         });
+        // Over kept connections, as the back office's calls go: each reply must end where it says.
+        server->setKeepAlive(true);
         HttpClient client;
         configure(client);
         int asked = 0;
@@ -305,8 +379,8 @@ private slots:
         const qint64 limit = HttpClient::MaxReplyBytes;
         Response slow = reply(200, QByteArray(4000, 'p'));
         slow.firstPart = 1000;
-        // Announced sizes arrive with the head and the body never comes.
-        Response over = reply(200, "{}");
+        // Announced sizes arrive with the head and no byte of the body comes.
+        Response over = reply(200, "");
         over.announce = limit + 1;
         Response atLimit = over;
         atLimit.announce = limit;
@@ -453,8 +527,12 @@ private slots:
         const QUrl url(server.url(path));
         QByteArrayList expected;
         if (path != "/fresh") {
-            QCOMPARE(finish(client.get(QUrl(server.url("/first")))), QStringLiteral("resolved 200 {}"));
-            expected << "GET /first";
+            // Two kept connections: a request sent again goes on a new one, not on the other kept one.
+            const QUrl first(server.url("/first"));
+            const Deferred<int, QJsonValue> one = client.get(first), two = client.get(first);
+            QCOMPARE(finish(one) + finish(two), QStringLiteral("resolved 200 {}resolved 200 {}"));
+            expected << "GET /first"
+                     << "GET /first";
         }
         // Each call starts the next from its callback, as the send queue does.
         const QJsonObject data { { "card", "A1" } };
@@ -552,6 +630,25 @@ private slots:
         QVERIFY(orphaned.results().isEmpty());
     }
 
+    void idleTimeout()
+    {
+        // A kept connection closes once idle for its time; the next call opens a new one, and does not
+        // take the closed one for a lost connection.
+        LogCapture log;
+        TlsTestServer server;
+        server.setKeepAlive(true);
+        server.setHandler(ok);
+        QVERIFY(server.start());
+        HttpClient client;
+        client.setIdleTimeout(100);
+        const QUrl url(server.url("/api"));
+        QCOMPARE(finish(client.get(url)), QStringLiteral("resolved 200 {}"));
+        QTRY_COMPARE(server.connectionsOpen(), 0);
+        QCOMPARE(finish(client.get(url)), QStringLiteral("resolved 200 {}"));
+        QCOMPARE(server.connectionsAccepted(), 2);
+        QCOMPARE(log.texts(QtWarningMsg), QStringList());
+    }
+
     void redirects()
     {
         LogCapture log;
@@ -564,15 +661,16 @@ private slots:
                 { "/host", server->url("/t", "localhost") }, { "/http", plain.url("/t") },
                 { "/port", other->url("/t") }, { "/file", "file:///etc/passwd" },
                 { "/user", server->url("/t").replace("://", "://u:pw@") } };
+            const QMap<QByteArray, int> codes { { "/api/old", 308 }, { "/loop", 307 }, { "/host", 301 },
+                { "/http", 303 } };
             if (targets.contains(request.path))
-                return reply(
-                    request.path == "/api/old" ? 307 : 302, "", { { "Location", targets[request.path].toLatin1() } });
+                return reply(codes.value(request.path, 302), "", { { "Location", targets[request.path].toLatin1() } });
             return TlsTestServer::json(201, "Created", "{\"body\":" + request.body + "}");
         });
         HttpClient client;
         configure(client);
 
-        // Relative 307 on POST: same method, body and headers on the resolved URL.
+        // Relative 308 on POST: same method, body and headers on the resolved URL.
         QCOMPARE(finish(client.post(QUrl(server->url("/api/old")), QJsonObject { { "card", "A1" } })),
             QStringLiteral("resolved 201 {\"body\":{\"card\":\"A1\"}}"));
         const Request repeated = server->requests().at(1);
@@ -597,8 +695,18 @@ private slots:
         }
         QCOMPARE(server->requests().size(), 2 + 1 + HttpClient::MaxRedirects + 5);
         QVERIFY(plain.requests().isEmpty() && other->requests().isEmpty());
+
+        // Without a port, http goes to 80 and https to 443, and the usual move from the one to the other is taken.
+        TlsTestServer http80, https443;
+        secure(https443);
+        http80.setHandler([](const Request&) { return reply(301, "", { { "Location", "https://127.0.0.1/t" } }); });
+        https443.setHandler(ok);
+        QVERIFY(http80.start(80) && https443.start(443));
+        QCOMPARE(finish(client.get(QUrl("http://127.0.0.1/up"))), QStringLiteral("resolved 200 {}"));
+        QCOMPARE(http80.requests().size() + https443.requests().size(), 2);
     }
 };
 
-QTEST_GUILESS_MAIN(tst_HttpClient)
+// Ports 80 and 443 are free there.
+LANE_PRIVATE_NETWORK_TEST_MAIN(tst_HttpClient)
 #include "tst_HttpClient.moc"

@@ -190,8 +190,10 @@ private slots:
             { { "M_1\t/a/b#c HTTP/1.1\r\n\r\n" }, "M_1 /a/b#c ", Reply, "" },
             { { "POST /cam HTTP/1.1\r\nContent-Len", "gth: 3000\r\n\r", "\n" + body.left(1000), body.mid(1000) },
                 "POST /cam " + body, Reply, "" },
-            // A Content-Length that is no number: the body is what came with the head.
+            // A Content-Length that is no number, or lengths that disagree: the body is what came with the head.
             { { "POST /odd HTTP/1.1\r\nContent-Length: 12abc\r\n\r\nbody" }, "POST /odd body", Reply,
+                "Invalid Content-Length, taking the body as received" },
+            { { "POST /two HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 3\r\n\r\nabcde" }, "POST /two abcde", Reply,
                 "Invalid Content-Length, taking the body as received" },
             // Chunked: split anywhere, with extensions and trailers, Content-Length ignored.
             { { chunkedHead + "4;x=1\r\nWi", "ki\r", "\n5\r\npedia\r\n0\r\nT: v\r\n\r\nextra" }, "POST /c Wikipedia",
@@ -376,8 +378,9 @@ private slots:
 
     void listenAndClose()
     {
-        LogCapture log;
+        // After the start: a port taken meanwhile makes it try another one, and say so.
         auto server = startServer();
+        LogCapture log;
         auto refused = [this] {
             QTcpSocket socket;
             socket.connectToHost(QHostAddress::LocalHost, m_port);

@@ -47,13 +47,14 @@ TlsTestServer::~TlsTestServer()
     delete m_thread;
 }
 
-bool TlsTestServer::startInThread()
+bool TlsTestServer::startInThread(quint16 port)
 {
     m_thread = new QThread;
     moveToThread(m_thread);
     m_thread->start();
     bool listening = false;
-    QMetaObject::invokeMethod(this, [this, &listening] { listening = start(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, &listening, port] { listening = start(port); }, Qt::BlockingQueuedConnection);
     return listening;
 }
 
@@ -102,6 +103,11 @@ void TlsTestServer::incomingConnection(qintptr descriptor)
     // A reply's head and body go out in two writes: without this a kept connection waits
     // for the peer's delayed acknowledgement at every request.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_accepted.ref();
+    m_open.ref();
+    // Every socket ends deleted, whoever closed it.
+    connect(
+        socket, &QObject::destroyed, this, [this] { m_open.deref(); }, Qt::DirectConnection);
     connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QSslSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
     if (!m_tls)
@@ -189,7 +195,8 @@ void TlsTestServer::respond(QSslSocket* socket, const Response& r, bool keepAliv
 {
     if (!r.raw.isEmpty()) {
         socket->write(r.raw);
-        socket->disconnectFromHost();
+        if (!r.keepOpen)
+            socket->disconnectFromHost();
         return;
     }
     QByteArray head = "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + r.reason + "\r\n";

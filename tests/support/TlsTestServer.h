@@ -3,6 +3,7 @@
 // when no certificate is set), one request per connection unless keep-alive is on,
 // answers from a handler.
 
+#include <QAtomicInt>
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -44,6 +45,7 @@ public:
         int cutAfterMs = -1; // with announce: the connection closes this long after the body, short of that size
         QByteArray raw
             = QByteArray(); // when set: these bytes are the whole answer, and the connection closes after them
+        bool keepOpen = false; // with raw: the connection stays open after the bytes
         bool reset = false; // no answer: the connection is reset
     };
 
@@ -67,12 +69,15 @@ public:
     // recorded: a firewall or NAT that forgot the idle connection answers so.
     void setResetKeptConnections(bool reset) { m_resetKept = reset; }
 
-    // Listens on 127.0.0.1 at a free port.
-    bool start() { return listen(QHostAddress::LocalHost, 0); }
+    // Listens on 127.0.0.1 at the port, or at a free one.
+    bool start(quint16 port = 0) { return listen(QHostAddress::LocalHost, port); }
     // As start(), serving from a thread of its own: the client's network thread then gets each
     // answer as soon as it is written, whatever the test's thread is doing. The handler runs
     // in that thread; sendRest() is not for such a server.
-    bool startInThread();
+    bool startInThread(quint16 port = 0);
+    // Connections accepted so far, and those of them still open.
+    int connectionsAccepted() const { return m_accepted.loadRelaxed(); }
+    int connectionsOpen() const { return m_open.loadRelaxed(); }
     QString url(const QString& path, const QString& host = QStringLiteral("127.0.0.1")) const;
     QList<Request> requests() const;
     // Sends the rest of every split reply whose first part is out.
@@ -102,4 +107,6 @@ private:
     QList<Request> m_requests;
     QThread* m_thread = nullptr;
     QList<std::function<void()>> m_rests;
+    QAtomicInt m_accepted;
+    QAtomicInt m_open;
 };

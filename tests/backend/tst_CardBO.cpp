@@ -6,6 +6,7 @@
 
 #include "BackendRig.h"
 #include "ESB.h"
+#include "FileSizeLimit.h"
 #include "LogCapture.h"
 #include "SqlDatabase.h"
 #include "TlsTestServer.h"
@@ -17,50 +18,11 @@
 #include <QSslConfiguration>
 #include <QtTest>
 
-#include <csignal>
 #include <functional>
-#include <sys/resource.h>
 
 using Backend::CardBO;
 using Backend::Database;
 using Backend::Transaction;
-
-namespace {
-
-// While alive, no file of the process grows past the given size: writes beyond it fail as on a
-// full disk, instead of raising the signal that would end the process.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(qint64 bytes)
-    {
-        m_saved = getrlimit(RLIMIT_FSIZE, &m_old) == 0;
-        if (!m_saved)
-            return;
-        m_handler = signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_old;
-        limit.rlim_cur = rlim_t(bytes);
-        m_set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        if (!m_saved)
-            return;
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        signal(SIGXFSZ, m_handler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-    bool isSet() const { return m_set; }
-
-private:
-    rlimit m_old {};
-    sighandler_t m_handler = SIG_DFL;
-    bool m_saved = false;
-    bool m_set = false;
-};
-
-} // namespace
 
 class tst_CardBO : public QObject
 {

@@ -82,8 +82,14 @@ private:
     bool keepCopy();
     // The newest of those copies, or an empty text.
     QString lastCopy() const;
-    // Removes the settings library's temporary copies of this file that a save cut short
-    // left beside it (they hold every setting, the PIN too).
+    // Writes the store's values and the entries only the file holds (held) as a new file
+    // beside it, reads it back, syncs it and only then puts it in place of the file. Returns
+    // why the file was left as it was, or an empty text.
+    QString writeFile(const QVariantMap& held);
+    // The file a save replaces: the target of a link, so that the link stays.
+    QString savePath() const;
+    // Removes what a save cut short left beside the file: the settings library's temporary
+    // copies and the store's own folders of a new text (they hold every setting, the PIN too).
     void removeSaveLeftovers();
     void watchFile();
 

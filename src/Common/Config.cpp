@@ -579,8 +579,14 @@ QSettings::Status Config::parseFile(QVariantMap* entries)
             status = QSettings::FormatError;
         }
     }
-    if (entries) {
-        for (const QString& key : keys)
+    for (const QString& key : keys) {
+        // Read, but written back as another name: the next save drops it, as a line skipped.
+        if (!isLibraryKey(key)) {
+            if (status == QSettings::NoError)
+                status = QSettings::FormatError;
+            continue;
+        }
+        if (entries)
             entries->insert(key, settings.value(key));
     }
     return status;
@@ -679,14 +685,13 @@ bool Config::keepCopy()
     QFile file(m_fileName);
     const QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     const bool read = file.error() == QFileDevice::NoError;
-    const QString last = lastCopy();
-    if (read && !last.isEmpty()) {
-        QFile kept(last);
-        if (kept.open(QIODevice::ReadOnly) && kept.readAll() == content)
-            return true;
-    }
-    const QString copy = m_fileName + QStringLiteral(".unreadable-")
+    if (read && isKept(content))
+        return true;
+    const QString name = m_fileName + QStringLiteral(".unreadable-")
         + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'hhmmss.zzz'Z'"));
+    QString copy = name;
+    for (int n = 1; QFileInfo::exists(copy) || QFileInfo(copy).isSymLink(); ++n)
+        copy = name + QLatin1Char('-') + QString::number(n); // another copy of the same millisecond stays
     // The next save drops the lines the library skipped: the operator's text stays here.
     if (!read || !PrivateFile::write(copy, content)) {
         qCritical().noquote().nospace() << "[Config] ERROR: the settings library skips lines of " << m_fileName
@@ -698,14 +703,20 @@ bool Config::keepCopy()
     return true;
 }
 
-QString Config::lastCopy() const
+bool Config::isKept(const QByteArray& content) const
 {
     const QFileInfo file(m_fileName);
     const QDir folder = file.absoluteDir();
-    // Named after the time they were made: the last in name order is the newest.
-    const QStringList copies = folder.entryList({ file.fileName() + QStringLiteral(".unreadable-*") },
-        QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDir::Name);
-    return copies.isEmpty() ? QString() : folder.filePath(copies.last());
+    const QFileInfoList copies = folder.entryInfoList(
+        { file.fileName() + QStringLiteral(".unreadable-*") }, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QFileInfo& copy : copies) {
+        if (copy.size() != content.size())
+            continue;
+        QFile kept(copy.filePath());
+        if (kept.open(QIODevice::ReadOnly) && kept.readAll() == content)
+            return true;
+    }
+    return false;
 }
 
 void Config::removeSaveLeftovers()

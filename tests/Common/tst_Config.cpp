@@ -1,5 +1,6 @@
 #include "Config.h"
 
+#include "FileSizeLimit.h"
 #include "LogCapture.h"
 
 #include <QDir>
@@ -13,8 +14,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,6 +53,36 @@ int fileMode(const QString& path)
 QByteArray defaultsWith(const QByteArray& logSection)
 {
     return "[log]\n" + logSection + "\n[mqtt]\nhost=localhost\nport=1883\n";
+}
+
+// A file system of 256 KiB on the folder, in a mount namespace of the process's own, so that
+// nothing outside sees it. False, with the reason, without the right to mount.
+bool mountSmallFileSystem(const QString& folder, QString* why)
+{
+    static const int namespaceError
+        = ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 ? 0 : errno;
+    if (namespaceError == 0
+        && ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=256k") == 0)
+        return true;
+    *why = QString::fromLocal8Bit(std::strerror(namespaceError != 0 ? namespaceError : errno));
+    return false;
+}
+
+// Fills the file system with a file until no room is left, then gives room bytes back.
+bool fillUpTo(const QString& path, qint64 room)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const QByteArray block(4096, 'f');
+    qint64 size = 0;
+    ssize_t n = 0;
+    while ((n = ::write(fd, block.constData(), size_t(block.size()))) > 0)
+        size += n;
+    const bool full = n < 0 && errno == ENOSPC;
+    const bool ok = full && ::ftruncate(fd, qMax<qint64>(0, size - room)) == 0;
+    ::close(fd);
+    return ok;
 }
 
 } // namespace
@@ -156,8 +197,9 @@ private slots:
     }
 
     // The settings library decides: what it reads is the operator's, odd bytes and all, at
-    // start and as an outside edit alike. Lines it skips would be lost at the next save: the
-    // file as it was is kept beside it first, once for the same bytes.
+    // start and as an outside edit alike. Lines it skips, or reads but cannot write back,
+    // would be lost at the next save: the file as it was is kept beside it first, once for
+    // the same bytes, whatever the names of the copies there already.
     void skippedLinesAreKept_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -166,6 +208,7 @@ private slots:
         QTest::addColumn<int>("interval");
         QTest::addColumn<QString>("background");
         QTest::addColumn<int>("mode"); // as an installer leaves it
+        QTest::addColumn<QByteArray>("planted"); // a copy of other bytes there already
         const QByteArray good = "[camera]\nalpr1=https://127.0.0.1:8443/x\n\n[card-bo]\nhbIntervalSec=31\n\n"
                                 "[gui]\nsettingsPin=4711\n";
         const auto inGui
@@ -176,23 +219,31 @@ private slots:
             c = char(generator.bounded(256));
         const QString op = QStringLiteral("4711");
         const QString def = QStringLiteral("5283");
+        const QByteArray none;
         QTest::newRow("Latin-1 in a value") << good + "screenSaverBg=caf\xe9\n"
-                                            << false << op << 31 << QString::fromUtf8("café") << 0644;
-        QTest::newRow("Latin-1 in a comment") << "; r\xe9glages\n" + good << false << op << 31 << QString() << 0640;
-        QTest::newRow("CRLF") << QByteArray(good).replace("\n", "\r\n") << false << op << 31 << QString() << 0660;
-        QTest::newRow("cut between groups") << good << false << op << 31 << QString() << 0604;
-        QTest::newRow("empty") << QByteArray() << false << def << 30 << QString() << 0644;
-        QTest::newRow("# comment on top") << "# settings\n" + good << true << op << 31 << QString() << 0644;
-        QTest::newRow("# comment in a group") << inGui("# the PIN\n") << true << op << 31 << QString() << 0640;
-        QTest::newRow("byte-order mark") << "\xef\xbb\xbf" + good << true << op << 31 << QString() << 0660;
-        QTest::newRow("stray word") << inGui("stray\n") << true << op << 31 << QString() << 0644;
+                                            << false << op << 31 << QString::fromUtf8("café") << 0644 << none;
+        QTest::newRow("Latin-1 in a comment")
+            << "; r\xe9glages\n" + good << false << op << 31 << QString() << 0640 << none;
+        QTest::newRow("CRLF") << QByteArray(good).replace("\n", "\r\n") << false << op << 31 << QString() << 0660
+                              << none;
+        QTest::newRow("cut between groups") << good << false << op << 31 << QString() << 0604 << none;
+        QTest::newRow("empty") << QByteArray() << false << def << 30 << QString() << 0644 << none;
+        QTest::newRow("# comment on top") << "# settings\n" + good << true << op << 31 << QString() << 0644 << none;
+        QTest::newRow("# comment in a group") << inGui("# the PIN\n") << true << op << 31 << QString() << 0640 << none;
+        QTest::newRow("byte-order mark") << "\xef\xbb\xbf" + good << true << op << 31 << QString() << 0660 << none;
+        QTest::newRow("stray word") << inGui("stray\n") << true << op << 31 << QString() << 0644 << none;
         QTest::newRow("[extra without ]")
-            << QByteArray(good).replace("[gui]", "[extra\n[gui]") << true << op << 31 << QString() << 0644;
+            << QByteArray(good).replace("[gui]", "[extra\n[gui]") << true << op << 31 << QString() << 0644 << none;
         QTest::newRow("form feed") << QByteArray(good).replace("[gui]", "\f\n[gui]") << true << op << 31 << QString()
-                                   << 0644;
-        QTest::newRow("cut in a group") << good + "[gu" << true << op << 31 << QString() << 0644;
-        QTest::newRow("cut in a key") << good.left(good.size() - 6) << true << def << 31 << QString() << 0644;
-        QTest::newRow("random bytes") << noise << true << def << 30 << QString() << 0644;
+                                   << 0644 << none;
+        QTest::newRow("cut in a group") << good + "[gu" << true << op << 31 << QString() << 0644 << none;
+        QTest::newRow("cut in a key") << good.left(good.size() - 6) << true << def << 31 << QString() << 0644 << none;
+        QTest::newRow("random bytes") << noise << true << def << 30 << QString() << 0644 << none;
+        // Read as "gui/x/", written back as "x\=1", a line the library then skips.
+        QTest::newRow("key ending in /") << inGui("x/=1\n") << true << op << 31 << QString() << 0644 << none;
+        // Named after a time the clock has not reached (no time sync yet), so it sorts last.
+        QTest::newRow("a copy named in the future")
+            << "# settings\n" + good << true << op << 31 << QString() << 0644 << "# older\n" + good;
     }
 
     void skippedLinesAreKept()
@@ -203,7 +254,15 @@ private slots:
         QFETCH(int, interval);
         QFETCH(QString, background);
         QFETCH(int, mode);
-        const auto copies = [this] { return QDir(m_dir->path()).entryList({ "gui.conf.unreadable-*" }); };
+        QFETCH(QByteArray, planted);
+        const QString plantedName = QStringLiteral("gui.conf.unreadable-29991231T235959.999Z");
+        if (!planted.isNull())
+            writeFile(m_dir->filePath(plantedName), planted);
+        const auto copies = [&] {
+            QStringList names = QDir(m_dir->path()).entryList({ "gui.conf.unreadable-*" });
+            names.removeAll(plantedName);
+            return names;
+        };
         const QString copyLine
             = "[Config] ERROR: the settings library skips lines of " + m_path + "; kept as it was in ";
         // One copy holding the bytes as they were, named in one critical line.
@@ -219,6 +278,8 @@ private slots:
                 QCOMPARE(fileMode(kept), 0600);
             }
             QCOMPARE(log.texts(QtCriticalMsg), critical);
+            if (!planted.isNull())
+                QCOMPARE(readFile(m_dir->filePath(plantedName)), planted);
         };
 
         {
@@ -240,19 +301,25 @@ private slots:
         QCOMPARE(::chmod(QFile::encodeName(m_path).constData(), mode_t(mode)), 0);
         LogCapture log;
         delete new Config(m_path, testDefaults());
-        Config config(m_path, testDefaults());
+        std::unique_ptr<Config> config(new Config(m_path, testDefaults()));
         QCOMPARE(fileMode(m_path), 0600);
         QCOMPARE(log.count("[Config] WARN: " + m_path + " was open to other users; made owner-only"), 1);
-        QCOMPARE(config.get(QStringLiteral("gui/settingsPin")).toString(), pin);
-        QCOMPARE(config.get(QStringLiteral("card-bo/hbIntervalSec")).toInt(), interval);
-        QCOMPARE(config.get(QStringLiteral("gui/screenSaverBg")).toString(), background);
+        QCOMPARE(config->get(QStringLiteral("gui/settingsPin")).toString(), pin);
+        QCOMPARE(config->get(QStringLiteral("card-bo/hbIntervalSec")).toInt(), interval);
+        QCOMPARE(config->get(QStringLiteral("gui/screenSaverBg")).toString(), background);
         QCOMPARE(readFile(m_path), content);
         checkCopy(log);
 
-        // The first save writes the file anew and leaves the copy as it was.
-        config.set(QStringLiteral("log/level"), 3);
-        QVERIFY(readFile(m_path).contains("level=3"));
+        // Five saves write the file anew, each one whole and read back clean, and two starts
+        // read it: the copy stays as it was and nothing is copied again.
+        for (int level = 3; level < 8; ++level)
+            config->set(QStringLiteral("log/level"), level);
+        QVERIFY(readFile(m_path).contains("level=7"));
         QCOMPARE(fileMode(m_path), 0600);
+        config.reset(new Config(m_path, testDefaults()));
+        config.reset(new Config(m_path, testDefaults()));
+        QCOMPARE(config->get(QStringLiteral("gui/settingsPin")).toString(), pin);
+        QCOMPARE(config->get(QStringLiteral("log/level")).toInt(), 7);
         checkCopy(log);
         QCOMPARE(log.startingWith("[Config] WARN: could not write").size(), 0);
         QCOMPARE(
@@ -261,18 +328,42 @@ private slots:
 
     void saveLeftoversRemovedAtStart()
     {
-        // The settings library's temporary copies go; other files beside it stay.
+        // A save cut short by the end of its process (a file-size limit with its signal left
+        // to end it) leaves its new text behind.
+        writeFile(m_path, "[gui]\nsettingsPin=4711\n");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            Config config(m_path, testDefaults());
+            std::signal(SIGXFSZ, SIG_DFL);
+            const rlimit noCore { 0, 0 };
+            rlimit limit {};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 16;
+            ::setrlimit(RLIMIT_CORE, &noCore);
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            config.set(QStringLiteral("log/level"), 3);
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
+        const QStringList cut = QDir(m_dir->path()).entryList({ "gui.conf?*" }, QDir::AllEntries | QDir::Hidden);
+        QCOMPARE(cut.size(), 1);
+
+        // The settings library's temporary copies and the store's own go; other files beside it stay.
         const QStringList leftovers { "gui.conf.HcyqVx", "gui.conf.uxDVIc" };
         const QStringList others { "gui.conf", "gui.conf.backup", "gui.conf.BACKUP", "gui.conf.HcyqVx1",
             "gui.conf.Hc-qVx", "gui.conf.lock", "gui.conf.unreadable-20260101T000000.000Z", "other.conf.HcyqVx" };
         for (const QString& name : leftovers + others)
             writeFile(m_dir->filePath(name), "[gui]\nsettingsPin=4711\n");
+        QVERIFY(QDir(m_dir->path()).mkdir("gui.conf.save-old"));
         LogCapture log;
         Config config(m_path, testDefaults());
-        QStringList kept = others;
+        QStringList kept = others + QStringList { "gui.conf.save-old" };
         kept.sort();
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files, QDir::Name), kept);
-        QCOMPARE(log.startingWith("[Config] WARN: removed ").size(), leftovers.size());
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name), kept);
+        QCOMPARE(log.startingWith("[Config] WARN: removed ").size(), leftovers.size() + 1);
+        QVERIFY(log.contains("[Config] WARN: removed " + m_dir->filePath(cut.at(0)) + ", left by a save cut short"));
         QCOMPARE(config.get(QStringLiteral("gui/settingsPin")).toString(), QStringLiteral("4711"));
     }
 
@@ -282,12 +373,82 @@ private slots:
         const QString path = QStringLiteral("/proc/self/gui.conf");
         LogCapture log;
         Config config(path, testDefaults());
-        QCOMPARE(
-            log.count("[Config] WARN: could not write " + path + " (access error); the change is kept in memory only"),
-            1);
+        const QString failed = "[Config] WARN: could not write " + path + " (no folder for the new text beside it: ";
+        QCOMPARE(log.startingWith(failed).size(), 1);
+        QVERIFY(log.startingWith(failed).at(0).endsWith("); the change is kept in memory only"));
         config.set(QStringLiteral("log/level"), 3);
         QCOMPARE(config.get(QStringLiteral("log/level")), QVariant(3));
         QCOMPARE(log.startingWith("[Config] WARN: could not write ").size(), 2);
+    }
+
+    // A save without room (a full disk, a file-size limit) leaves the file byte for byte and
+    // says once why; a new start reads the operator's settings, and once there is room the
+    // next save writes the change.
+    void saveWithoutRoomKeepsTheFile_data()
+    {
+        QTest::addColumn<bool>("fileSystem"); // a small file system filled up; else a file-size limit
+        QTest::addColumn<int>("room"); // in percent of the file
+        QTest::addColumn<char>("fill"); // of a long note
+        QTest::addColumn<QString>("why");
+        const QString full = QStringLiteral("no room for it: No space left on device");
+        const QString tooLarge = QStringLiteral("no room for it: File too large");
+        QTest::newRow("full file system") << true << 0 << 'n' << full;
+        QTest::newRow("file system with room for half the file") << true << 50 << 'n' << full;
+        QTest::newRow("no room under a file-size limit") << false << 0 << 'n' << tooLarge;
+        QTest::newRow("file-size limit of half the file") << false << 50 << 'n' << tooLarge;
+        // Room for the text, not for the library's escapes of it ("\x1" for each byte).
+        QTest::newRow("file-size limit short of the escapes")
+            << false << 200 << '\x01' << "gui/note did not read back as it is";
+    }
+
+    void saveWithoutRoomKeepsTheFile()
+    {
+        QFETCH(bool, fileSystem);
+        QFETCH(int, room);
+        QFETCH(char, fill);
+        QFETCH(QString, why);
+        const QString folder = m_dir->filePath(QStringLiteral("small"));
+        QVERIFY(QDir().mkpath(folder));
+        QString error;
+        if (fileSystem && !mountSmallFileSystem(folder, &error))
+            QSKIP(qPrintable("no file system of the test's own: " + error));
+        const auto unmount = qScopeGuard([&] {
+            if (fileSystem)
+                ::umount2(QFile::encodeName(folder).constData(), MNT_DETACH);
+        });
+        const QString path = folder + QStringLiteral("/gui.conf");
+        const QByteArray note(16000, fill);
+        const QByteArray operatorFile = "[gui]\nnote=" + note + "\nsettingsPin=4711\n\n[mqtt]\nhost=127.0.0.1\n";
+        writeFile(path, operatorFile);
+        Config config(path, testDefaults());
+        LogCapture log;
+        {
+            const qint64 bytes = operatorFile.size() * room / 100;
+            std::unique_ptr<FileSizeLimit> limit;
+            if (fileSystem) {
+                QVERIFY(fillUpTo(folder + QStringLiteral("/filler"), bytes));
+            } else {
+                limit.reset(new FileSizeLimit(bytes));
+                QVERIFY(limit->isSet());
+            }
+            config.set(QStringLiteral("log/level"), 3);
+            QCOMPARE(readFile(path), operatorFile);
+            QCOMPARE(log.startingWith("[Config] WARN: could not write "),
+                QStringList {
+                    "[Config] WARN: could not write " + path + " (" + why + "); the change is kept in memory only" });
+            QCOMPARE(config.get(QStringLiteral("log/level")), QVariant(3));
+            QCOMPARE(Config(path, testDefaults()).get(QStringLiteral("gui/settingsPin")).toString(), QString("4711"));
+        }
+        QVERIFY(!fileSystem || QFile::remove(folder + QStringLiteral("/filler")));
+        config.set(QStringLiteral("log/color"), true);
+        const QByteArray written = readFile(path);
+        for (const char* line : { "level=3", "color=true", "settingsPin=4711", "host=127.0.0.1" })
+            QVERIFY2(written.contains(line), line);
+        QCOMPARE(Config(path, testDefaults()).get(QStringLiteral("gui/note")).toString(), QString::fromLatin1(note));
+        QCOMPARE(fileMode(path), 0600);
+        QCOMPARE(
+            QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList { "gui.conf" });
+        QCOMPARE(log.startingWith("[Config] WARN: could not write ").size(), 1);
     }
 
     void setSignalsThenWrites()

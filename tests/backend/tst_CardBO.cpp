@@ -6,6 +6,7 @@
 
 #include "BackendRig.h"
 #include "ESB.h"
+#include "FileSizeLimit.h"
 #include "LogCapture.h"
 #include "SqlDatabase.h"
 #include "TlsTestServer.h"
@@ -17,50 +18,11 @@
 #include <QSslConfiguration>
 #include <QtTest>
 
-#include <csignal>
 #include <functional>
-#include <sys/resource.h>
 
 using Backend::CardBO;
 using Backend::Database;
 using Backend::Transaction;
-
-namespace {
-
-// While alive, no file of the process grows past the given size: writes beyond it fail as on a
-// full disk, instead of raising the signal that would end the process.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(qint64 bytes)
-    {
-        m_saved = getrlimit(RLIMIT_FSIZE, &m_old) == 0;
-        if (!m_saved)
-            return;
-        m_handler = signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_old;
-        limit.rlim_cur = rlim_t(bytes);
-        m_set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit()
-    {
-        if (!m_saved)
-            return;
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        signal(SIGXFSZ, m_handler);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-    bool isSet() const { return m_set; }
-
-private:
-    rlimit m_old {};
-    sighandler_t m_handler = SIG_DFL;
-    bool m_saved = false;
-    bool m_set = false;
-};
-
-} // namespace
 
 class tst_CardBO : public QObject
 {
@@ -464,7 +426,8 @@ private slots:
         rig.config->set("card-bo/url", rig.sim.url());
 
         // A push is refused whole, with one error and nothing stored, past its bounds: over
-        // 64 KiB of JSON, over 256 keys without a default, the back office off https.
+        // 64 KiB of JSON, over 256 keys without a default, the back office off https. Keys
+        // held already are no more keys, and what the store holds may be sent back.
         const auto element = [](const QString& name, const QJsonValue& value) {
             return QJsonObject { { "name", name }, { "value", value } };
         };
@@ -498,7 +461,9 @@ private slots:
             std::function<QJsonArray()> list;
             QString error; // empty: applied
             QString key; // a key it sets
+            std::function<void()> meanwhile = [] {}; // the operator's edits while the heartbeat is out
         };
+        const QString operatorUrl = QString("http://127.0.0.1:%1").arg(rig.sim.serverPort());
         const QList<Push> pushes {
             { "64 KiB", [&] { return sized("fits", 65536); }, QString(), "fits/k15" },
             { "64 KiB and one byte", [&] { return sized("over", 65537); }, "the list is 65537 bytes, more than 65536",
@@ -507,6 +472,11 @@ private slots:
                 "card-bo/hbIntervalSec" },
             { "257 keys without a default", [&] { return newKeys("more", 1, 17); },
                 "it would leave 257 keys without a default, more than 256", "card-bo/hbIntervalSec" },
+            { "256 keys without a default, one set again",
+                [&] { return QJsonArray { element("many/k0", "again"), element("card-bo/hbIntervalSec", 18) }; },
+                QString(), "many/k0" },
+            { "257 keys without a default, the operator's own", [&] { return newKeys("many", 1, 19); }, QString(),
+                "card-bo/hbIntervalSec", [&] { rig.config->set("hand/k", "1"); } },
             { "back office over http",
                 [&] {
                     return QJsonArray { element("log/level", "abc"), element("barrier/timeout", 1700),
@@ -518,15 +488,25 @@ private slots:
                     return QJsonArray { element("barrier/timeout", 1700), element("card-bo/url", "127.0.0.1:9877") };
                 },
                 "card-bo/url: not an https address", "barrier/timeout" },
+            { "back office at https without a host",
+                [&] { return QJsonArray { element("barrier/timeout", 1700), element("card-bo/url", "https:/bo") }; },
+                "card-bo/url: not an https address", "barrier/timeout" },
+            { "back office sent back as it is",
+                [&] { return QJsonArray { element("barrier/timeout", 1800), element("card-bo/url", rig.sim.url()) }; },
+                QString(), "barrier/timeout" },
+            { "the operator's http address sent back",
+                [&] { return QJsonArray { element("barrier/timeout", 1900), element("card-bo/url", operatorUrl) }; },
+                QString(), "barrier/timeout", [&] { rig.config->set("card-bo/url", operatorUrl); } },
         };
         for (const Push& push : pushes) {
             const QJsonArray list = push.list();
             rig.sim.setHeartbeatReply({ { "configUpdatedAt", future }, { "config", list } });
             const QVariant before = rig.config->get(push.key);
-            QSignalSpy pushed(rig.config.get(), &Config::configChanged);
-            log.clear();
             bool answered = false;
             bo.heartbeat().done([&answered] { answered = true; });
+            push.meanwhile();
+            QSignalSpy pushed(rig.config.get(), &Config::configChanged);
+            log.clear();
             QTRY_VERIFY2(answered, qPrintable(push.name));
             if (push.error.isEmpty()) {
                 QVERIFY2(pushed.size() == 1 && log.texts(QtCriticalMsg).isEmpty(), qPrintable(push.name));
@@ -537,8 +517,9 @@ private slots:
                 QVERIFY2(pushed.isEmpty() && rig.config->get(push.key) == before, qPrintable(push.name));
             }
         }
-        QCOMPARE(withoutDefault(), 256);
-        QCOMPARE(rig.config->get("card-bo/url").toString(), rig.sim.url());
+        QCOMPARE(withoutDefault(), 257);
+        QCOMPARE(rig.config->get("card-bo/url").toString(), operatorUrl);
+        rig.config->set("card-bo/url", rig.sim.url());
 
         // Ignoring TLS errors is announced at every set-up of the client.
         log.clear();

@@ -1,12 +1,15 @@
 // Blacklist sync of a large list through the back-office client (HTTPS from the
 // simulator, JSON, one SQL transaction) beside the sqlite3 command line inserting
 // the same uids in one transaction; the send queue's accepted transactions per
-// second with synchronous=FULL beside bare prepared inserts of the same rows; and the
-// longest the event loop stays busy at one send while a backlog drains, beside the
-// same figure for a queue that holds one row at each send; and the resident memory
-// after many heartbeats, each on a new TLS connection, beside that after the first 100,
-// with heartbeats one after the other, back to back (each started from the callback of
-// the one before) and four at a time, and after a backlog drained beside before it.
+// second with synchronous=FULL beside bare prepared inserts of the same rows; the
+// longest the main (GUI) thread cannot look at its events while a backlog drains, beside
+// the same figure for a queue that holds one row at each send; the main thread's CPU time
+// per back-office request on a new TLS connection, beside the same request on a kept one;
+// and the resident memory after many heartbeats, each on a new TLS connection, beside that
+// after the first 100, with heartbeats one after the other, back to back (each started from
+// the callback of the one before) and four at a time, and after a backlog drained beside
+// before it. The servers that the thread figures are taken against run on threads of
+// their own, so that only the client's work is counted.
 
 #include "../tests/backend/BackendRig.h"
 #include "PeakMemory.h"
@@ -15,7 +18,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -28,6 +30,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <vector>
 
@@ -38,6 +41,7 @@ namespace {
 int g_uids = 100000;
 int g_backlog = 10000;
 int g_heartbeats = 20000;
+int g_calls = 1000;
 BackendRig* g_rig = nullptr;
 QStringList g_list;
 
@@ -133,6 +137,67 @@ void BM_PreparedInsertFull(benchmark::State& state)
     state.SetItemsProcessed(state.iterations());
 }
 
+// The longest stretch the calling thread could not look at its events, whatever held it
+// (socket, timer, posted or database work): a 1 ms precise timer on that thread, and how
+// late it fires.
+class StretchProbe
+{
+public:
+    StretchProbe()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(IntervalMs);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { fired(); });
+    }
+    void start()
+    {
+        m_last.start();
+        m_timer.start();
+    }
+    void stop()
+    {
+        fired();
+        m_timer.stop();
+    }
+    double worstMs() const { return m_worst; }
+    // Stretches longer than a frame at 60 Hz, and longer than 50 ms.
+    int overFrame() const { return m_overFrame; }
+    int over50() const { return m_over50; }
+
+private:
+    static constexpr int IntervalMs = 1;
+
+    void fired()
+    {
+        const double late = m_last.nsecsElapsed() / 1e6 - IntervalMs;
+        m_last.restart();
+        m_worst = std::max(m_worst, late);
+        m_overFrame += late > 16.7;
+        m_over50 += late > 50;
+    }
+
+    QTimer m_timer;
+    QElapsedTimer m_last;
+    double m_worst = 0;
+    int m_overFrame = 0;
+    int m_over50 = 0;
+};
+
+void reportStretches(benchmark::State& state, const StretchProbe& probe)
+{
+    state.counters["worstStretchMs"] = probe.worstMs();
+    state.counters["stretchesOver16.7ms"] = probe.overFrame();
+    state.counters["stretchesOver50ms"] = probe.over50();
+}
+
+// CPU time of the calling thread alone, in ms.
+double threadCpuMs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
 // Queues rows due now, in one SQL transaction.
 void queueRows(int rows)
 {
@@ -143,23 +208,10 @@ void queueRows(int rows)
     db.commit();
 }
 
-// Runs the event loop until every row is sent; adds each stretch it stayed busy, in ms.
-void drain(Backend::CardBO& bo, std::vector<double>& stalls)
+// Runs the event loop until every row is sent.
+void drain(Backend::CardBO& bo)
 {
-    QElapsedTimer busy;
-    const auto measure = [&] {
-        if (busy.isValid())
-            stalls.push_back(busy.nsecsElapsed() / 1e6);
-        busy.invalidate();
-    };
-    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-    const QMetaObject::Connection awake
-        = QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&] { busy.start(); });
-    const QMetaObject::Connection block
-        = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, measure);
-    busy.start();
     bo.processPendingTransactions();
-    measure();
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -168,8 +220,6 @@ void drain(Backend::CardBO& bo, std::vector<double>& stalls)
     });
     poll.start(1);
     loop.exec();
-    QObject::disconnect(awake);
-    QObject::disconnect(block);
 }
 
 void BM_SendStall(benchmark::State& state)
@@ -178,36 +228,86 @@ void BM_SendStall(benchmark::State& state)
     TlsTestServer server;
     server.setKeepAlive(true);
     server.setHandler([](const TlsTestServer::Request&) { return TlsTestServer::json(201, "Created", "{}"); });
-    if (!server.start())
+    if (!server.startInThread())
         return state.SkipWithError("no server");
     g_rig->config->set("card-bo/url", server.url(QString()));
     Backend::CardBO& bo = g_rig->client();
     QSqlQuery(g_rig->db->sql().database()).exec("DELETE FROM Transactions");
     const bool backlog = state.range(0) > 1;
-    std::vector<double> stalls;
     // The process's first request loads TLS and opens the connection: not a send's cost.
     queueRows(1);
-    drain(bo, stalls);
-    stalls.clear();
+    drain(bo);
+    StretchProbe probe;
     for (auto _ : state) {
         if (backlog) {
             state.PauseTiming();
             queueRows(g_backlog);
             state.ResumeTiming();
-            drain(bo, stalls);
+            probe.start();
+            drain(bo);
+            probe.stop();
         } else {
             // As many sends as the backlog has, each with the queue holding only that row.
             for (int i = 0; i < g_backlog; ++i) {
                 queueRows(1);
-                drain(bo, stalls);
+                probe.start();
+                drain(bo);
+                probe.stop();
             }
         }
         if (g_rig->db->transCount("PENDING") != 0)
             state.SkipWithError("rows left unsent");
     }
-    state.counters["worstStallMs"] = stalls.empty() ? 0 : *std::max_element(stalls.begin(), stalls.end());
+    reportStretches(state, probe);
     state.counters["sends"] = double(server.requests().size() - 1);
     g_rig->config->set("card-bo/url", g_rig->sim.url());
+}
+
+void BM_GuiThreadCpu(benchmark::State& state, bool fresh)
+{
+    // Heartbeats awaited one after the other, against a server as the back office is (TLS
+    // 1.2, a client certificate required) that closes each connection after its reply, or
+    // keeps it. Once measured for the thread's CPU time alone, once with the probe running.
+    TlsTestServer server;
+    server.setCertificate(g_rig->certs.serverCert(), g_rig->certs.serverKey());
+    server.setCaCertificate(g_rig->certs.caCert());
+    server.setRequireClientCertificate(true);
+    server.setProtocol(QSsl::TlsV1_2);
+    server.setKeepAlive(!fresh);
+    server.setHandler([](const TlsTestServer::Request&) { return TlsTestServer::json(200, "OK", "{}"); });
+    if (!server.startInThread())
+        return state.SkipWithError("no server");
+    g_rig->config->set("card-bo/url", server.url(QString()));
+    Backend::CardBO& bo = g_rig->client();
+    int failures = 0;
+    const auto run = [&](int calls) {
+        for (int i = 0; i < calls; ++i) {
+            QEventLoop loop;
+            bo.heartbeat().done([&] { loop.quit(); }).fail([&] {
+                ++failures;
+                loop.quit();
+            });
+            loop.exec();
+        }
+    };
+    // The first calls load TLS and open the kept connection: not a call's cost.
+    run(10);
+    StretchProbe probe;
+    double cpu = 0;
+    for (auto _ : state) {
+        const double start = threadCpuMs();
+        run(g_calls);
+        cpu = threadCpuMs() - start;
+        probe.start();
+        run(g_calls);
+        probe.stop();
+    }
+    state.counters["guiCpuMsPerCall"] = cpu / g_calls;
+    reportStretches(state, probe);
+    state.counters["calls"] = double(server.requests().size() - 10);
+    g_rig->config->set("card-bo/url", g_rig->sim.url());
+    if (failures > 0)
+        state.SkipWithError("heartbeats failed");
 }
 
 // While it lives, the simulator keeps no record of the requests it answers, so that what
@@ -290,10 +390,9 @@ void BM_DrainMemory(benchmark::State& state)
     g_rig->db->setParam(QStringLiteral("blacklistVer"), QStringLiteral("v1"));
     QSqlQuery(g_rig->db->sql().database()).exec("DELETE FROM Transactions");
     SimForgets forgets;
-    std::vector<double> stalls;
     const int first = std::min(100, g_backlog);
     queueRows(first);
-    drain(bo, stalls);
+    drain(bo);
     double before = 0;
     double drained = 0;
     double beaten = 0;
@@ -305,7 +404,7 @@ void BM_DrainMemory(benchmark::State& state)
         before = testsupport::residentMemoryKiB() / 1024.0;
         testsupport::resetPeakMemory();
         state.ResumeTiming();
-        drain(bo, stalls);
+        drain(bo);
         drained = testsupport::residentMemoryKiB() / 1024.0;
         peak = testsupport::peakMemoryKiB() / 1024.0;
         QEventLoop loop;
@@ -339,6 +438,8 @@ int main(int argc, char** argv)
             g_backlog = atoi(argv[i] + 10);
         else if (strncmp(argv[i], "--heartbeats=", 13) == 0)
             g_heartbeats = atoi(argv[i] + 13);
+        else if (strncmp(argv[i], "--calls=", 8) == 0)
+            g_calls = atoi(argv[i] + 8);
         else
             argv[kept++] = argv[i];
     }
@@ -385,6 +486,15 @@ int main(int argc, char** argv)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(qPrintable("SendStall/OneRowBaseline/" + backlog + "sends"), BM_SendStall)
         ->Arg(1)
+        ->Iterations(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    const QString calls = QString::number(g_calls);
+    benchmark::RegisterBenchmark(qPrintable("GuiThreadCpu/NewTlsConnection/" + calls), BM_GuiThreadCpu, true)
+        ->Iterations(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(qPrintable("GuiThreadCpu/KeptTlsConnectionBaseline/" + calls), BM_GuiThreadCpu, false)
         ->Iterations(1)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);

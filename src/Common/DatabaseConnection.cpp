@@ -9,7 +9,7 @@
 #include <QSqlError>
 #include <QUuid>
 
-DatabaseConnection::DatabaseConnection(const QString& path)
+DatabaseConnection::DatabaseConnection(const QString& path, bool sharedCache, int busyTimeoutMsec)
     : m_name(QUuid::createUuid().toString())
 {
     // SQLite gives its journal files the mode of the database file. It makes no folder,
@@ -19,7 +19,7 @@ DatabaseConnection::DatabaseConnection(const QString& path)
         PrivateFile::prepare(path);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
     db.setDatabaseName(path);
-    db.setConnectOptions(connectOptions());
+    db.setConnectOptions(connectOptions(sharedCache, busyTimeoutMsec));
     db.open();
     if (!db.isOpen())
         qCritical().noquote().nospace() << "[SqlDatabase] ERROR: Database open failed : " << db.lastError().text();
@@ -35,7 +35,8 @@ DatabaseConnection::~DatabaseConnection()
     QSqlDatabase::removeDatabase(m_name);
 }
 
-QString DatabaseConnection::connectOptions()
+QString DatabaseConnection::connectOptions(bool sharedCache, int busyTimeoutMsec)
 {
-    return QStringLiteral("QSQLITE_ENABLE_SHARED_CACHE;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMsec);
+    const QString busy = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMsec);
+    return sharedCache ? QStringLiteral("QSQLITE_ENABLE_SHARED_CACHE;") + busy : busy;
 }

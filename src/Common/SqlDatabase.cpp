@@ -11,6 +11,15 @@
 SqlDatabase::SqlDatabase(const QString& path, QObject* parent)
     : QObject(parent)
     , m_path(path)
+    , m_busyTimeoutMsec(DatabaseConnection::BusyTimeoutMsec)
+{
+}
+
+SqlDatabase::SqlDatabase(const QString& path, int busyTimeoutMsec, QObject* parent)
+    : QObject(parent)
+    , m_path(path)
+    , m_sharedCache(false)
+    , m_busyTimeoutMsec(busyTimeoutMsec)
 {
 }
 
@@ -26,7 +35,7 @@ QSqlDatabase SqlDatabase::database() const
 {
     if (!m_connections.hasLocalData()) {
         qInfo().noquote().nospace() << "[SqlDatabase] Creating new Database connection for thread ";
-        m_connections.setLocalData(new DatabaseConnection(m_path));
+        m_connections.setLocalData(new DatabaseConnection(m_path, m_sharedCache, m_busyTimeoutMsec));
     }
     return QSqlDatabase::database(m_connections.localData()->name(), true);
 }

@@ -15,6 +15,9 @@ class SqlDatabase : public QObject
     Q_OBJECT
 public:
     explicit SqlDatabase(const QString& path, QObject* parent = nullptr);
+    // Connections of their own, outside the process's shared cache: they meet the shared
+    // ones through the file's locks, and wait up to busyTimeoutMsec for another writer.
+    SqlDatabase(const QString& path, int busyTimeoutMsec, QObject* parent = nullptr);
     // Closes the calling thread's connection. Other threads must be done with
     // the object before it goes.
     ~SqlDatabase() override;
@@ -35,5 +38,7 @@ public:
 
 private:
     QString m_path;
+    bool m_sharedCache = true;
+    int m_busyTimeoutMsec = 0;
     mutable QThreadStorage<DatabaseConnection*> m_connections;
 };

@@ -66,6 +66,7 @@ CardBO::CardBO(Config& config, Database& database, TerminalInfo& terminal, QObje
     , m_config(config)
     , m_database(database)
     , m_terminal(terminal)
+    , m_recorder(database.path())
 {
     connect(&m_database, &Database::paramChanged, this, &CardBO::onParamChanged);
     connect(&m_config, &Config::configChanged, this, &CardBO::onConfigChanged);
@@ -711,21 +712,20 @@ Deferred<> CardBO::transmitTransaction(const Transaction::Ptr& trans)
 {
     Deferred<> result;
     QPointer<CardBO> self(this);
+    // The result follows the HTTP result, once the reply is recorded.
+    const auto settle = [self, trans, result](int status, const QJsonValue& body, bool completed) {
+        const auto finish = [result, completed] { completed ? result.resolve() : result.reject(); };
+        if (!self)
+            return finish();
+        self->handleTransResponse(trans, status, body, completed).done(finish);
+    };
     m_http.post(createUrl(QStringLiteral("/api/v1/device/transaction")), trans->toJson(), m_requestTimeout)
-        .fail([self, trans, result](int status, const QJsonValue& body) {
-            if (self)
-                self->handleTransResponse(trans, status, body, false);
-            result.reject();
-        })
-        .done([self, trans, result](int status, const QJsonValue& body) {
-            if (self)
-                self->handleTransResponse(trans, status, body, true);
-            result.resolve();
-        });
+        .fail([settle](int status, const QJsonValue& body) { settle(status, body, false); })
+        .done([settle](int status, const QJsonValue& body) { settle(status, body, true); });
     return result;
 }
 
-void CardBO::handleTransResponse(const Transaction::Ptr& trans, int status, const QJsonValue& body, bool completed)
+Deferred<> CardBO::handleTransResponse(const Transaction::Ptr& trans, int status, const QJsonValue& body, bool completed)
 {
     // A reply cut short (time-out, abort, network error, refused size) never delivered
     // anything, whatever its status line said; it is retried like no answer at all.
@@ -755,10 +755,20 @@ void CardBO::handleTransResponse(const Transaction::Ptr& trans, int status, cons
                              << PeerText::forLog(trans->toString());
         }
     }
-    m_replyRecorded = m_database.transUpdate(trans);
-    if (!m_replyRecorded)
-        BO_LOG(qCritical) << "ERROR: Could not record the reply; the transaction stays due until the next queue run : "
-                          << trans->toString();
+    // Synced to disk on the queue's thread: the GUI thread goes on meanwhile.
+    Deferred<> recorded;
+    QPointer<CardBO> self(this);
+    m_recorder.record(trans).done([self, trans, recorded](bool stored) {
+        if (self) {
+            self->m_replyRecorded = stored;
+            if (!stored)
+                BO_LOG(qCritical)
+                    << "ERROR: Could not record the reply; the transaction stays due until the next queue run : "
+                    << trans->toString();
+        }
+        recorded.resolve();
+    });
+    return recorded;
 }
 
 } // namespace Backend

@@ -6,6 +6,7 @@
 #include "Database.h"
 #include "Deferred.h"
 #include "HttpClient.h"
+#include "QueueRecorder.h"
 #include "TerminalInfo.h"
 #include "Transaction.h"
 
@@ -103,7 +104,8 @@ private:
     void handleUpdateDataResponse(int status, const QJsonValue& body);
     bool handleBlacklistResponse(int status, const QJsonValue& body);
     void handleHeartbeatResponse(int status, const QJsonValue& body);
-    void handleTransResponse(const Transaction::Ptr& trans, int status, const QJsonValue& body, bool completed);
+    // Settles once the delivery state is stored, on the queue's own thread.
+    Deferred<> handleTransResponse(const Transaction::Ptr& trans, int status, const QJsonValue& body, bool completed);
     void triggerSoftware(const QJsonObject& reply);
     void applyConfig(const QJsonArray& config);
     void updateLastComms();
@@ -118,6 +120,7 @@ private:
     QString m_reason;
     QDateTime m_lastComms;
     HttpClient m_http;
+    QueueRecorder m_recorder;
     QTimer m_tickTimer;
     QTimer m_queueTimer;
     QMutex m_sendLock;

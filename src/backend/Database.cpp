@@ -445,9 +445,14 @@ Database::AddResult Database::transAdd(const Transaction::Ptr& trans)
 
 bool Database::transUpdate(const Transaction::Ptr& trans)
 {
+    return transUpdate(*m_sql, trans);
+}
+
+bool Database::transUpdate(const SqlDatabase& sql, const Transaction::Ptr& trans)
+{
     const Transaction::SendDetails& details = trans->sendDetails();
-    QSqlQuery q = m_sql->query(QStringLiteral("UPDATE Transactions SET sendDate = ?, sendStatus = ?, sendSchedDate = ?, "
-                                              "sendAttempts = ?, respStatus = ?, respData = ? WHERE uuid = ?"));
+    QSqlQuery q = sql.query(QStringLiteral("UPDATE Transactions SET sendDate = ?, sendStatus = ?, sendSchedDate = ?, "
+                                           "sendAttempts = ?, respStatus = ?, respData = ? WHERE uuid = ?"));
     q.addBindValue(dateValue(details.sendDate));
     q.addBindValue(details.sendStatus);
     q.addBindValue(dateValue(details.sendSchedDate));
@@ -455,7 +460,7 @@ bool Database::transUpdate(const Transaction::Ptr& trans)
     q.addBindValue(details.respStatus);
     q.addBindValue(QJsonDocument(details.respData).toJson(QJsonDocument::Compact));
     q.addBindValue(trans->uuid());
-    const bool ok = m_sql->execute(q) && q.numRowsAffected() == 1;
+    const bool ok = sql.execute(q) && q.numRowsAffected() == 1;
     q.finish();
     return ok;
 }

@@ -49,6 +49,8 @@ public:
     // Queues the record as PENDING, due now. Duplicate when its uuid is stored already.
     AddResult transAdd(const Transaction::Ptr& trans);
     bool transUpdate(const Transaction::Ptr& trans);
+    // The same on another SQL service of the file (the send queue's, on its own thread).
+    static bool transUpdate(const SqlDatabase& sql, const Transaction::Ptr& trans);
     void transCleanup(const QDateTime& before);
     QList<Transaction::Ptr> transPending();
     // The due record scheduled earliest (null when none is due); dueCount, when given,

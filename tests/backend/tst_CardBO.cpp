@@ -800,6 +800,29 @@ private slots:
         QTRY_COMPARE(stored(t)->sendDetails().sendStatus, QString("OK"));
         QCOMPARE(rig.sim.transactions().value(t->uuid()), 2);
 
+        // A reply that comes while another writer holds the file past the busy time-out (a
+        // maintenance session) is recorded once the file is free, the GUI thread going on
+        // meanwhile, and the row goes out once.
+        {
+            const Transaction::Ptr locked = Transaction::create(Transaction::Scan, "SN-0001", "LOCKED");
+            QCOMPARE(rig.db->transAdd(locked), Backend::Database::AddResult::Added);
+            QSqlDatabase writer = QSqlDatabase::addDatabase("QSQLITE", "maintenance");
+            writer.setDatabaseName(rig.db->path());
+            QVERIFY(writer.open());
+            QVERIFY(QSqlQuery(writer).exec("BEGIN IMMEDIATE"));
+            bo.processPendingTransactions();
+            QTRY_VERIFY(log.contains("[Backend::CardBO] Transaction sent successfully : " + locked->toString()));
+            QVERIFY(bo.sendInFlight());
+            QCOMPARE(stored(locked)->sendDetails().sendStatus, QString("PENDING"));
+            QVERIFY(QSqlQuery(writer).exec("ROLLBACK"));
+            QTRY_COMPARE(stored(locked)->sendDetails().sendStatus, QString("OK"));
+            QTRY_VERIFY(!bo.sendInFlight());
+            QCOMPARE(rig.sim.transactions().value(locked->uuid()), 1);
+            writer.close();
+            writer = QSqlDatabase();
+            QSqlDatabase::removeDatabase("maintenance");
+        }
+
         // Destroying the client with a delivery in flight runs no callback on it.
         rig.sim.script("transaction", ScriptedReply::delayed(200));
         bo.sendTransaction(Transaction::create(Transaction::Issuance, "SN-0001", "GONE"));

@@ -1,0 +1,48 @@
+#include "QueueRecorder.h"
+
+#include "Database.h"
+#include "SqlDatabase.h"
+
+#include <QObject>
+#include <QSqlQuery>
+
+namespace Backend {
+
+QueueRecorder::QueueRecorder(const QString& path)
+    : m_context(new QObject)
+{
+    m_thread.setObjectName(QStringLiteral("QueueRecorder"));
+    m_context->moveToThread(&m_thread);
+    m_thread.start();
+    run([this, path] {
+        m_sql = std::make_unique<SqlDatabase>(path, BusyTimeoutMsec);
+        // Set per connection: a recorded reply must survive a power cut.
+        QSqlQuery sync = m_sql->execute(QStringLiteral("PRAGMA synchronous=FULL"));
+        sync.finish();
+    });
+}
+
+QueueRecorder::~QueueRecorder()
+{
+    // Behind the records given so far: a reply that came must be recorded, or it goes out again.
+    run([this] {
+        m_sql.reset();
+        m_thread.quit();
+    });
+    m_thread.wait();
+    delete m_context;
+}
+
+void QueueRecorder::run(std::function<void()> job)
+{
+    QMetaObject::invokeMethod(m_context, std::move(job), Qt::QueuedConnection);
+}
+
+Deferred<bool> QueueRecorder::record(const Transaction::Ptr& trans)
+{
+    Deferred<bool> result;
+    run([this, trans, result] { result.resolve(Database::transUpdate(*m_sql, trans)); });
+    return result;
+}
+
+} // namespace Backend

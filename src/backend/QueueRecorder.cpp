@@ -9,27 +9,22 @@
 namespace Backend {
 
 QueueRecorder::QueueRecorder(const QString& path)
-    : m_context(new QObject)
+    : m_path(path)
+    , m_context(new QObject)
 {
     m_thread.setObjectName(QStringLiteral("QueueRecorder"));
-    m_context->moveToThread(&m_thread);
-    m_thread.start();
-    run([this, path] {
-        m_sql = std::make_unique<SqlDatabase>(path, BusyTimeoutMsec);
-        // Set per connection: a recorded reply must survive a power cut.
-        QSqlQuery sync = m_sql->execute(QStringLiteral("PRAGMA synchronous=FULL"));
-        sync.finish();
-    });
 }
 
 QueueRecorder::~QueueRecorder()
 {
-    // Behind the records given so far: a reply that came must be recorded, or it goes out again.
-    run([this] {
-        m_sql.reset();
-        m_thread.quit();
-    });
-    m_thread.wait();
+    if (m_thread.isRunning()) {
+        // Behind the records given so far: a reply that came must be recorded, or it goes out again.
+        run([this] {
+            m_sql.reset();
+            m_thread.quit();
+        });
+        m_thread.wait();
+    }
     delete m_context;
 }
 
@@ -40,6 +35,17 @@ void QueueRecorder::run(std::function<void()> job)
 
 Deferred<bool> QueueRecorder::record(const Transaction::Ptr& trans)
 {
+    // Started with the first record: a client that never sends keeps no thread.
+    if (!m_thread.isRunning()) {
+        m_context->moveToThread(&m_thread);
+        m_thread.start();
+        run([this] {
+            m_sql = std::make_unique<SqlDatabase>(m_path, BusyTimeoutMsec);
+            // Set per connection: a recorded reply must survive a power cut.
+            QSqlQuery sync = m_sql->execute(QStringLiteral("PRAGMA synchronous=FULL"));
+            sync.finish();
+        });
+    }
     Deferred<bool> result;
     run([this, trans, result] { result.resolve(Database::transUpdate(*m_sql, trans)); });
     return result;

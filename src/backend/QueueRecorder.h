@@ -31,11 +31,13 @@ public:
     QueueRecorder& operator=(const QueueRecorder&) = delete;
 
     // Stores the row's delivery state (Database::transUpdate); true once it is committed.
+    // Called from the thread that made the recorder.
     Deferred<bool> record(const Transaction::Ptr& trans);
 
 private:
     void run(std::function<void()> job);
 
+    QString m_path;
     QThread m_thread;
     QObject* m_context; // lives in m_thread and runs the jobs there
     std::unique_ptr<SqlDatabase> m_sql; // made, used and closed in m_thread only

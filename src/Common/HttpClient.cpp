@@ -5,7 +5,12 @@
 #include "HttpConnectionPool.h"
 #include "PeerText.h"
 
+#include "DeferredDataBase.h"
+#include "DeferredProxyEvent.h"
+#include "DeferredProxyObject.h"
+
 #include <QAuthenticator>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <QJsonArray>
@@ -17,6 +22,7 @@
 #include <QSslCertificate>
 #include <QSslError>
 #include <QSslKey>
+#include <QThread>
 #include <QTimer>
 
 #include <sys/stat.h>
@@ -37,6 +43,9 @@ struct HttpClient::Call
     int timeout;
     int redirects;
     Deferred<int, QJsonValue> result;
+    // Where the call was made, and that thread's deferred proxy generation: the result settles there.
+    QThread* thread = nullptr;
+    quint64 generation = 0;
     HttpConnection* connection = nullptr;
     QTimer* timer = nullptr;
     bool sentAgain = false;
@@ -122,22 +131,22 @@ void HttpClient::setTLSRootCA(const QString& path)
 
 Deferred<int, QJsonValue> HttpClient::get(const QUrl& url, int timeout)
 {
-    return send(Method::Get, url, QJsonValue(), timeout, 0);
+    return send(Method::Get, url, QJsonValue(), timeout);
 }
 
 Deferred<int, QJsonValue> HttpClient::del(const QUrl& url, int timeout)
 {
-    return send(Method::Delete, url, QJsonValue(), timeout, 0);
+    return send(Method::Delete, url, QJsonValue(), timeout);
 }
 
 Deferred<int, QJsonValue> HttpClient::put(const QUrl& url, const QJsonValue& data, int timeout)
 {
-    return send(Method::Put, url, data, timeout, 0);
+    return send(Method::Put, url, data, timeout);
 }
 
 Deferred<int, QJsonValue> HttpClient::post(const QUrl& url, const QJsonValue& data, int timeout)
 {
-    return send(Method::Post, url, data, timeout, 0);
+    return send(Method::Post, url, data, timeout);
 }
 
 QJsonValue HttpClient::parsePayload(const QByteArray& body, QJsonParseError* error)
@@ -268,53 +277,72 @@ QSslKey HttpClient::loadPrivKey(const QString& path)
     return QSslKey(&file, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, QByteArray());
 }
 
-void HttpClient::relay(const Deferred<int, QJsonValue>& from, const Deferred<int, QJsonValue>& to)
+void HttpClient::settle(const CallPtr& call, std::function<void()> outcome)
 {
-    from.done([to](int status, const QJsonValue& body) { to.resolve(status, body); })
-        .fail([to](int status, const QJsonValue& body) { to.reject(status, body); })
-        .progress([to](int percent, const QJsonValue& text) { to.notify(percent, text); });
+    // Posted even to the calling thread: a caller that adds its callbacks right after the call
+    // returns must not find the result settled already. A thread that has ended gets nothing;
+    // callbacks of other threads still run.
+    DeferredProxyObject* proxy = DeferredDataBase::findObjectForThread(call->thread);
+    if (!proxy || proxy->generation() != call->generation) {
+        outcome();
+        return;
+    }
+    auto* event = new DeferredProxyEvent;
+    event->function = std::move(outcome);
+    QCoreApplication::postEvent(proxy, event, Qt::HighEventPriority);
 }
 
-Deferred<int, QJsonValue> HttpClient::send(
-    Method method, const QUrl& url, const QJsonValue& data, int timeout, int redirects)
+Deferred<int, QJsonValue> HttpClient::send(Method method, const QUrl& url, const QJsonValue& data, int timeout)
 {
-    Deferred<int, QJsonValue> result;
-    static const char* const names[] = { "GET", "DELETE", "PUT", "POST" };
-    HTTP_LOG(qInfo) << "Performing " << names[int(method)] << " request : " << PeerText::forLog(url.toDisplayString());
-    if (method == Method::Put || method == Method::Post)
-        // A heartbeat with the whole status report (about 1.5 KB) stays readable in one piece.
-        HTTP_LOG(qInfo) << "Data : " << PeerText::jsonForLog(Config::maskSecrets(data), 3 * PeerText::MaxLogChars);
-    if (!url.isValid() || url.host().isEmpty()) {
-        HTTP_LOG(qCritical) << "ERROR: Invalid URL : " << PeerText::forLog(url.toDisplayString());
-        result.reject(0, QStringLiteral("Invalid URL"));
-        return result;
-    }
-    const bool tls = url.scheme() == QLatin1String("https");
-    if (!tls && url.scheme() != QLatin1String("http")) {
-        HTTP_LOG(qCritical) << "ERROR: Unknown protocol : " << PeerText::forLog(url.toDisplayString());
-        result.reject(0, QStringLiteral("Protocol \"%1\" is unknown").arg(url.scheme()));
-        return result;
-    }
-
     auto call = std::make_shared<Call>();
     call->method = method;
     call->url = url;
     call->data = data;
     call->timeout = timeout;
-    call->redirects = redirects;
-    call->result = result;
+    call->redirects = 0;
+    call->thread = QThread::currentThread();
+    call->generation = DeferredDataBase::currentThreadGeneration();
+    dispatch(call);
+    return call->result;
+}
+
+void HttpClient::dispatch(const CallPtr& call)
+{
+    static const char* const names[] = { "GET", "DELETE", "PUT", "POST" };
+    const QUrl& url = call->url;
+    const Method method = call->method;
+    HTTP_LOG(qInfo) << "Performing " << names[int(method)] << " request : " << PeerText::forLog(url.toDisplayString());
+    if (method == Method::Put || method == Method::Post)
+        // A heartbeat with the whole status report (about 1.5 KB) stays readable in one piece.
+        HTTP_LOG(qInfo) << "Data : "
+                        << PeerText::jsonForLog(Config::maskSecrets(call->data), 3 * PeerText::MaxLogChars);
+    // A call's own URL is refused before it returns; a redirect's in the network thread.
+    const auto refuse = [this, call](const QString& text) {
+        if (call->redirects == 0)
+            call->result.reject(0, text);
+        else
+            settle(call, [result = call->result, text] { result.reject(0, text); });
+    };
+    if (!url.isValid() || url.host().isEmpty()) {
+        HTTP_LOG(qCritical) << "ERROR: Invalid URL : " << PeerText::forLog(url.toDisplayString());
+        return refuse(QStringLiteral("Invalid URL"));
+    }
+    const bool tls = url.scheme() == QLatin1String("https");
+    if (!tls && url.scheme() != QLatin1String("http")) {
+        HTTP_LOG(qCritical) << "ERROR: Unknown protocol : " << PeerText::forLog(url.toDisplayString());
+        return refuse(QStringLiteral("Protocol \"%1\" is unknown").arg(url.scheme()));
+    }
     {
         // The settings as they are now: a setter called meanwhile changes later calls only.
         QMutexLocker lock(&m_mutex);
         call->request = createRequest(method, url, m_headers,
-            method == Method::Put || method == Method::Post ? createPayload(data) : QByteArray());
+            method == Method::Put || method == Method::Post ? createPayload(call->data) : QByteArray());
         if (tls) {
             call->tlsFiles = m_tlsFiles;
             call->ignoreSslErrors = m_ignoreSslErrors;
         }
     }
     m_network.post([this, call] { begin(call); });
-    return result;
 }
 
 void HttpClient::begin(const CallPtr& call)
@@ -326,9 +354,9 @@ void HttpClient::begin(const CallPtr& call)
         // A kept connection is used again only under the settings it was opened with: the files as
         // they are now, also when one of them could not be read, and the flag.
         QString stamp;
-        call->tls = std::make_unique<QSslConfiguration>(call->tlsFiles.isEmpty()
-                ? QSslConfiguration::defaultConfiguration()
-                : createSslConfig(call->tlsFiles, &stamp));
+        call->tls
+            = std::make_unique<QSslConfiguration>(call->tlsFiles.isEmpty() ? QSslConfiguration::defaultConfiguration()
+                                                                           : createSslConfig(call->tlsFiles, &stamp));
         call->origin += QLatin1Char('|') + stamp + QLatin1Char('|') + QString::number(call->ignoreSslErrors);
     }
 
@@ -348,7 +376,8 @@ void HttpClient::begin(const CallPtr& call)
             const int status = reply.headComplete() ? reply.status() : 0;
             call->connection->abort();
             if (release(call))
-                call->result.reject(status, QStringLiteral("Operation canceled"));
+                settle(call,
+                    [result = call->result, status] { result.reject(status, QStringLiteral("Operation canceled")); });
         });
         call->timer->start(call->timeout);
     }
@@ -375,7 +404,8 @@ void HttpClient::start(const CallPtr& call, bool fresh)
         const int status = connection->reply().status();
         connection->abort();
         if (release(call))
-            call->result.reject(status, QStringLiteral("Reply body too large"));
+            settle(call,
+                [result = call->result, status] { result.reject(status, QStringLiteral("Reply body too large")); });
         return true;
     };
     connect(connection, &HttpConnection::headReceived, pool, [this, call, connection, refuseTooLarge] {
@@ -395,12 +425,12 @@ void HttpClient::start(const CallPtr& call, bool fresh)
             Qt::QueuedConnection);
     });
     connect(connection, &HttpConnection::bodyReceived, pool,
-        [call, connection, refuseTooLarge](qint64 received, qint64 total) {
+        [this, call, connection, refuseTooLarge](qint64 received, qint64 total) {
             if (refuseTooLarge(qMax(received, connection->reply().announced())))
                 return;
             const int percent = total > 0 ? int(received * 100 / total) : 0;
-            call->result.notify(
-                percent, QStringLiteral("Downloaded %1 / %2").arg(bytesToStr(received), bytesToStr(total)));
+            const QString text = QStringLiteral("Downloaded %1 / %2").arg(bytesToStr(received), bytesToStr(total));
+            settle(call, [result = call->result, percent, text] { result.notify(percent, text); });
         });
     connect(connection, &HttpConnection::finished, pool, [this, call] { processReply(call); });
     connect(connection, &HttpConnection::failed, pool, [this, call, connection](const QString& error) {
@@ -422,7 +452,7 @@ void HttpClient::start(const CallPtr& call, bool fresh)
             HTTP_LOG(qCritical) << "ERROR: " << error << " : " << PeerText::forLog(call->url.toDisplayString());
         const int status = connection->reply().headComplete() ? connection->reply().status() : 0;
         if (release(call))
-            call->result.reject(status, error);
+            settle(call, [result = call->result, status, error] { result.reject(status, error); });
     });
     connection->send(call->request);
 }
@@ -437,28 +467,31 @@ void HttpClient::processReply(const CallPtr& call)
     static const QList<int> redirections { 301, 302, 303, 307, 308 };
     const QByteArray location = reply.header("location");
     if (redirections.contains(status) && !location.isEmpty()) {
-        relay(processRedirect(call, location), call->result);
+        processRedirect(call, location);
         return;
     }
     const QByteArray coding = reply.header("content-encoding").trimmed().toLower();
+    // Parsed here: a large body must not hold the caller's thread.
     QJsonParseError parseError;
     const QJsonValue body = parsePayload(reply.body(), &parseError);
+    const Deferred<int, QJsonValue> result = call->result;
     if (!coding.isEmpty() && coding != "identity") {
         HTTP_LOG(qCritical) << "ERROR: Reply in a coding not asked for (" << PeerText::forLog(coding)
                             << ") : " << PeerText::forLog(call->url.toDisplayString());
-        call->result.reject(status, QStringLiteral("Unsupported content encoding"));
+        settle(call, [result, status] { result.reject(status, QStringLiteral("Unsupported content encoding")); });
     } else if (status >= 400) {
         const QString text = status == 401
             ? QStringLiteral("Host requires authentication")
             : QStringLiteral("Error transferring %1 - server replied: %2")
                   .arg(call->url.toDisplayString(), PeerText::forLog(reply.reason(), 256));
-        call->result.reject(status, body.isObject() ? body : QJsonValue(text));
+        const QJsonValue value = body.isObject() ? body : QJsonValue(text);
+        settle(call, [result, status, value] { result.reject(status, value); });
     } else {
         // The caller still gets the empty object, but a broken reply must be visible.
         if (parseError.error != QJsonParseError::NoError)
             HTTP_LOG(qWarning) << "WARN: Invalid JSON in reply from " << PeerText::forLog(call->url.toDisplayString())
                                << " : " << parseError.errorString() << " at offset " << parseError.offset;
-        call->result.resolve(status, body);
+        settle(call, [result, status, body] { result.resolve(status, body); });
     }
 }
 
@@ -475,9 +508,8 @@ bool HttpClient::release(const CallPtr& call)
     return true;
 }
 
-Deferred<int, QJsonValue> HttpClient::processRedirect(const CallPtr& call, const QByteArray& location)
+void HttpClient::processRedirect(const CallPtr& call, const QByteArray& location)
 {
-    Deferred<int, QJsonValue> result;
     const QUrl from = call->url;
     const QUrl to = from.resolved(QUrl::fromEncoded(location));
     HTTP_LOG(qWarning) << "WARN: Request was redirected to : " << PeerText::forLog(to.toDisplayString());
@@ -503,11 +535,21 @@ Deferred<int, QJsonValue> HttpClient::processRedirect(const CallPtr& call, const
     if (!refusal.isEmpty()) {
         HTTP_LOG(qWarning) << "WARN: Not following redirect (" << refusal
                            << ") : " << PeerText::forLog(to.toDisplayString());
-        result.reject(-1, QStringLiteral("Cannot redirect request to : ") + to.toDisplayString());
-        return result;
+        const QString text = QStringLiteral("Cannot redirect request to : ") + to.toDisplayString();
+        settle(call, [result = call->result, text] { result.reject(-1, text); });
+        return;
     }
-    relay(send(call->method, to, call->data, call->timeout, call->redirects + 1), result);
-    return result;
+    // The same call again on the new URL, with its headers and TLS set-up as they are now.
+    auto next = std::make_shared<Call>();
+    next->method = call->method;
+    next->url = to;
+    next->data = call->data;
+    next->timeout = call->timeout;
+    next->redirects = call->redirects + 1;
+    next->result = call->result;
+    next->thread = call->thread;
+    next->generation = call->generation;
+    dispatch(next);
 }
 
 void HttpClient::onSslErrors(const Call& call, HttpConnection* connection, const QList<QSslError>& errors)

@@ -17,6 +17,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class HttpConnection;
@@ -70,7 +71,9 @@ private:
     struct Call;
     using CallPtr = std::shared_ptr<Call>;
 
-    Deferred<int, QJsonValue> send(Method method, const QUrl& url, const QJsonValue& data, int timeout, int redirects);
+    Deferred<int, QJsonValue> send(Method method, const QUrl& url, const QJsonValue& data, int timeout);
+    // Logs the call, checks its URL and hands it to the network thread.
+    void dispatch(const CallPtr& call);
     void setTlsFile(const QString& name, const QString& path);
     static QByteArray createRequest(
         Method method, const QUrl& url, const QMap<QString, QString>& headers, const QByteArray& body);
@@ -86,11 +89,13 @@ private:
     // Sends the call's request on a kept connection, or on a new one when fresh.
     void start(const CallPtr& call, bool fresh);
     void processReply(const CallPtr& call);
-    Deferred<int, QJsonValue> processRedirect(const CallPtr& call, const QByteArray& location);
+    // Sends the call again on the redirect's URL, or refuses it.
+    void processRedirect(const CallPtr& call, const QByteArray& location);
+    // Runs what settles the call's result, or reports its progress, on the thread that made the call.
+    static void settle(const CallPtr& call, std::function<void()> outcome);
     // Ends the call's use of its connection; false when it had ended before.
     bool release(const CallPtr& call);
     static void onSslErrors(const Call& call, HttpConnection* connection, const QList<QSslError>& errors);
-    static void relay(const Deferred<int, QJsonValue>& from, const Deferred<int, QJsonValue>& to);
 
     mutable QMutex m_mutex; // guards the settings: any thread may call
     bool m_ignoreSslErrors = false;

@@ -564,6 +564,27 @@ private slots:
                 path == "/reset" ? 1 : 0);
     }
 
+    void settlesInTheCallersEventLoop()
+    {
+        // The reply is read on the client's own thread, and may be in before the caller gets to add
+        // its callbacks: the result still waits for the caller's event loop, so that a callback
+        // that ends a local loop cannot run before that loop starts.
+        LogCapture log;
+        TlsTestServer server;
+        server.setHandler(ok);
+        QVERIFY(server.startInThread());
+        HttpClient client;
+        const Deferred<int, QJsonValue> call = client.get(QUrl(server.url("/api")));
+        QElapsedTimer waited;
+        waited.start();
+        while (!log.contains(QtDebugMsg, "[HttpClient] Received response for : " + server.url("/api"))
+            && waited.elapsed() < 10000)
+            QThread::msleep(1);
+        QThread::msleep(20); // time for the client's thread to act on the reply, were it to settle there
+        QVERIFY(call.isPending());
+        QCOMPARE(finish(call), QStringLiteral("resolved 200 {}"));
+    }
+
     void callsFromAnotherThread()
     {
         // The client in this thread, its calls made in another, which gets every outcome: calls at

@@ -317,7 +317,7 @@ void HttpClient::dispatch(const CallPtr& call)
         HTTP_LOG(qInfo) << "Data : "
                         << PeerText::jsonForLog(Config::maskSecrets(call->data), 3 * PeerText::MaxLogChars);
     // A call's own URL is refused before it returns; a redirect's in the network thread.
-    const auto refuse = [this, call](const QString& text) {
+    const auto refuse = [call](const QString& text) {
         if (call->redirects == 0)
             call->result.reject(0, text);
         else
@@ -425,7 +425,7 @@ void HttpClient::start(const CallPtr& call, bool fresh)
             Qt::QueuedConnection);
     });
     connect(connection, &HttpConnection::bodyReceived, pool,
-        [this, call, connection, refuseTooLarge](qint64 received, qint64 total) {
+        [call, connection, refuseTooLarge](qint64 received, qint64 total) {
             if (refuseTooLarge(qMax(received, connection->reply().announced())))
                 return;
             const int percent = total > 0 ? int(received * 100 / total) : 0;

@@ -22,7 +22,7 @@
 
 class HttpConnection;
 class HttpConnectionPool;
-class QJsonParseError;
+struct QJsonParseError;
 class QSslCertificate;
 class QSslError;
 class QSslKey;

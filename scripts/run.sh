@@ -16,7 +16,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 bash scripts/install-deps.sh
-[ -f build/CMakeCache.txt ] || cmake -S . -B build -G Ninja -DLANE_BENCH=OFF >/dev/null
+# The test script's normal build: configured alike, it shares the folder; only what the run needs is built.
+[ -f build/CMakeCache.txt ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "${LANE_JOBS:-$(nproc)}" --target laneterminal devicesim servicesim bosim camerasim screenshot
 
 run=${LANE_RUN_DIR:-/tmp/lane-run}

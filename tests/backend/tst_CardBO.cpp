@@ -71,6 +71,21 @@ private:
             return 0;
         return lost;
     }
+    // A second connection to the client's file, as a maintenance session would hold it.
+    QSqlDatabase maintenanceWriter()
+    {
+        QSqlDatabase writer = QSqlDatabase::addDatabase("QSQLITE", "maintenance");
+        writer.setDatabaseName(rig.db->path());
+        writer.open();
+        return writer;
+    }
+    // Closing rolls back what the writer still holds.
+    static void closeMaintenance(QSqlDatabase& writer)
+    {
+        writer.close();
+        writer = QSqlDatabase();
+        QSqlDatabase::removeDatabase("maintenance");
+    }
     // Sends one record against a scripted reply and waits until the reply is recorded.
     Transaction::Ptr sendWith(CardBO& bo, const ScriptedReply& reply)
     {
@@ -800,27 +815,33 @@ private slots:
         QTRY_COMPARE(stored(t)->sendDetails().sendStatus, QString("OK"));
         QCOMPARE(rig.sim.transactions().value(t->uuid()), 2);
 
-        // A reply that comes while another writer holds the file past the busy time-out (a
-        // maintenance session) is recorded once the file is free, the GUI thread going on
-        // meanwhile, and the row goes out once.
+        // A reply that comes while another writer holds the file longer than the 5 s other
+        // connections wait (a maintenance session) waits for it, the GUI thread going on
+        // meanwhile, and is recorded once the writer lets go: the row goes out once.
         {
             const Transaction::Ptr locked = Transaction::create(Transaction::Scan, "SN-0001", "LOCKED");
             QCOMPARE(rig.db->transAdd(locked), Backend::Database::AddResult::Added);
-            QSqlDatabase writer = QSqlDatabase::addDatabase("QSQLITE", "maintenance");
-            writer.setDatabaseName(rig.db->path());
-            QVERIFY(writer.open());
+            QSqlDatabase writer = maintenanceWriter();
+            const auto closeWriter = qScopeGuard([&writer] { closeMaintenance(writer); });
             QVERIFY(QSqlQuery(writer).exec("BEGIN IMMEDIATE"));
+            bool waited = false;
+            bool released = false;
+            QTimer hold;
+            hold.setSingleShot(true);
+            connect(&hold, &QTimer::timeout, [&] {
+                waited = bo.sendInFlight() && stored(locked)->sendDetails().sendStatus == "PENDING";
+                released = QSqlQuery(writer).exec("ROLLBACK");
+            });
             bo.processPendingTransactions();
             QTRY_VERIFY(log.contains("[Backend::CardBO] Transaction sent successfully : " + locked->toString()));
-            QVERIFY(bo.sendInFlight());
-            QCOMPARE(stored(locked)->sendDetails().sendStatus, QString("PENDING"));
-            QVERIFY(QSqlQuery(writer).exec("ROLLBACK"));
-            QTRY_COMPARE(stored(locked)->sendDetails().sendStatus, QString("OK"));
-            QTRY_VERIFY(!bo.sendInFlight());
+            hold.start(7000);
+            QTRY_VERIFY_WITH_TIMEOUT(released, 30000);
+            QVERIFY2(waited, "the record gave up while the writer held the file");
+            QTRY_VERIFY_WITH_TIMEOUT(!bo.sendInFlight(), 30000);
+            QCOMPARE(stored(locked)->sendDetails().sendStatus, QString("OK"));
+            bo.processPendingTransactions();
+            QVERIFY(!bo.sendInFlight());
             QCOMPARE(rig.sim.transactions().value(locked->uuid()), 1);
-            writer.close();
-            writer = QSqlDatabase();
-            QSqlDatabase::removeDatabase("maintenance");
         }
 
         // Destroying the client with a delivery in flight runs no callback on it.

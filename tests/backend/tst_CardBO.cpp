@@ -802,7 +802,11 @@ private slots:
         QVERIFY(log.contains("[Backend::CardBO] WARN: Transaction already queued, not added again : " + early->toString()));
 
         // A reply that cannot be recorded leaves the row due without a resend loop.
-        sql("CREATE TRIGGER frozen BEFORE UPDATE ON Transactions BEGIN SELECT RAISE(ABORT, 'x'); END");
+        const QString unrecorded = "[Backend::QueueRecorder] ERROR: Could not record the reply; the transaction "
+                                   "stays due until the next queue run : ";
+        const QString frozen
+            = "CREATE TRIGGER frozen BEFORE UPDATE ON Transactions BEGIN SELECT RAISE(ABORT, 'x'); END";
+        sql(frozen);
         const Transaction::Ptr t = Transaction::create(Transaction::ErrorReport, "SN-0001", "", "jam");
         bo.sendTransaction(t);
         QTRY_COMPARE(rig.sim.transactions().value(t->uuid()), 1);
@@ -810,6 +814,7 @@ private slots:
         QCOMPARE(rig.sim.transactions().value(t->uuid()), 1);
         QVERIFY(!bo.sendInFlight());
         QCOMPARE(stored(t)->sendDetails().sendStatus, QString("PENDING"));
+        QCOMPARE(log.count(unrecorded + t->toString()), 1);
         sql("DROP TRIGGER frozen");
         bo.processPendingTransactions();
         QTRY_COMPARE(stored(t)->sendDetails().sendStatus, QString("OK"));
@@ -850,6 +855,27 @@ private slots:
         QVERIFY(bo.sendInFlight());
         rig.bo.reset();
         QTest::qWait(400);
+
+        // A record that fails while the client goes down is logged all the same. The writer
+        // holds the file until the client is destroyed, with no event handled in between.
+        {
+            CardBO& closing = rig.client();
+            rig.sim.clearScripts();
+            sql("UPDATE Transactions SET sendStatus = 'DONE'");
+            sql(frozen);
+            const Transaction::Ptr last = Transaction::create(Transaction::Collection, "SN-0001", "CLOSING");
+            QCOMPARE(rig.db->transAdd(last), Backend::Database::AddResult::Added);
+            QSqlDatabase writer = maintenanceWriter();
+            const auto closeWriter = qScopeGuard([&writer] { closeMaintenance(writer); });
+            QVERIFY(QSqlQuery(writer).exec("BEGIN IMMEDIATE"));
+            closing.processPendingTransactions();
+            QTRY_VERIFY(log.contains("[Backend::CardBO] Transaction sent successfully : " + last->toString()));
+            QVERIFY(QSqlQuery(writer).exec("ROLLBACK"));
+            rig.bo.reset();
+            QCOMPARE(log.count(unrecorded + last->toString()), 1);
+            QCOMPARE(stored(last)->sendDetails().sendStatus, QString("PENDING"));
+            sql("DROP TRIGGER frozen");
+        }
     }
 };
 

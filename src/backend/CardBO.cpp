@@ -758,14 +758,10 @@ Deferred<> CardBO::handleTransResponse(const Transaction::Ptr& trans, int status
     // Synced to disk on the queue's thread: the GUI thread goes on meanwhile.
     Deferred<> recorded;
     QPointer<CardBO> self(this);
-    m_recorder.record(trans).done([self, trans, recorded](bool stored) {
-        if (self) {
+    // A failed record is logged by the recorder, also when this client is gone by then.
+    m_recorder.record(trans).done([self, recorded](bool stored) {
+        if (self)
             self->m_replyRecorded = stored;
-            if (!stored)
-                BO_LOG(qCritical)
-                    << "ERROR: Could not record the reply; the transaction stays due until the next queue run : "
-                    << trans->toString();
-        }
         recorded.resolve();
     });
     return recorded;

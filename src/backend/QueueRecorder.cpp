@@ -1,8 +1,10 @@
 #include "QueueRecorder.h"
 
 #include "Database.h"
+#include "PeerText.h"
 #include "SqlDatabase.h"
 
+#include <QDebug>
 #include <QObject>
 #include <QSqlQuery>
 
@@ -47,7 +49,17 @@ Deferred<bool> QueueRecorder::record(const Transaction::Ptr& trans)
         });
     }
     Deferred<bool> result;
-    run([this, trans, result] { result.resolve(Database::transUpdate(*m_sql, trans)); });
+    run([this, trans, result] {
+        const bool stored = Database::transUpdate(*m_sql, trans);
+        // Logged here, not by the caller: a record that fails while the client goes down
+        // has no one left to hear of it.
+        if (!stored)
+            qCritical().noquote().nospace()
+                << "[Backend::QueueRecorder] ERROR: Could not record the reply; the transaction stays due until "
+                   "the next queue run : "
+                << PeerText::forLog(trans->toString());
+        result.resolve(stored);
+    });
     return result;
 }
 

@@ -31,6 +31,7 @@ public:
     QueueRecorder& operator=(const QueueRecorder&) = delete;
 
     // Stores the row's delivery state (Database::transUpdate); true once it is committed.
+    // A record that fails is logged here.
     // Called from the thread that made the recorder.
     Deferred<bool> record(const Transaction::Ptr& trans);
 

@@ -71,6 +71,21 @@ private:
             return 0;
         return lost;
     }
+    // A second connection to the client's file, as a maintenance session would hold it.
+    QSqlDatabase maintenanceWriter()
+    {
+        QSqlDatabase writer = QSqlDatabase::addDatabase("QSQLITE", "maintenance");
+        writer.setDatabaseName(rig.db->path());
+        writer.open();
+        return writer;
+    }
+    // Closing rolls back what the writer still holds.
+    static void closeMaintenance(QSqlDatabase& writer)
+    {
+        writer.close();
+        writer = QSqlDatabase();
+        QSqlDatabase::removeDatabase("maintenance");
+    }
     // Sends one record against a scripted reply and waits until the reply is recorded.
     Transaction::Ptr sendWith(CardBO& bo, const ScriptedReply& reply)
     {
@@ -787,7 +802,11 @@ private slots:
         QVERIFY(log.contains("[Backend::CardBO] WARN: Transaction already queued, not added again : " + early->toString()));
 
         // A reply that cannot be recorded leaves the row due without a resend loop.
-        sql("CREATE TRIGGER frozen BEFORE UPDATE ON Transactions BEGIN SELECT RAISE(ABORT, 'x'); END");
+        const QString unrecorded = "[Backend::QueueRecorder] ERROR: Could not record the reply; the transaction "
+                                   "stays due until the next queue run : ";
+        const QString frozen
+            = "CREATE TRIGGER frozen BEFORE UPDATE ON Transactions BEGIN SELECT RAISE(ABORT, 'x'); END";
+        sql(frozen);
         const Transaction::Ptr t = Transaction::create(Transaction::ErrorReport, "SN-0001", "", "jam");
         bo.sendTransaction(t);
         QTRY_COMPARE(rig.sim.transactions().value(t->uuid()), 1);
@@ -795,32 +814,39 @@ private slots:
         QCOMPARE(rig.sim.transactions().value(t->uuid()), 1);
         QVERIFY(!bo.sendInFlight());
         QCOMPARE(stored(t)->sendDetails().sendStatus, QString("PENDING"));
+        QCOMPARE(log.count(unrecorded + t->toString()), 1);
         sql("DROP TRIGGER frozen");
         bo.processPendingTransactions();
         QTRY_COMPARE(stored(t)->sendDetails().sendStatus, QString("OK"));
         QCOMPARE(rig.sim.transactions().value(t->uuid()), 2);
 
-        // A reply that comes while another writer holds the file past the busy time-out (a
-        // maintenance session) is recorded once the file is free, the GUI thread going on
-        // meanwhile, and the row goes out once.
+        // A reply that comes while another writer holds the file longer than the 5 s other
+        // connections wait (a maintenance session) waits for it, the GUI thread going on
+        // meanwhile, and is recorded once the writer lets go: the row goes out once.
         {
             const Transaction::Ptr locked = Transaction::create(Transaction::Scan, "SN-0001", "LOCKED");
             QCOMPARE(rig.db->transAdd(locked), Backend::Database::AddResult::Added);
-            QSqlDatabase writer = QSqlDatabase::addDatabase("QSQLITE", "maintenance");
-            writer.setDatabaseName(rig.db->path());
-            QVERIFY(writer.open());
+            QSqlDatabase writer = maintenanceWriter();
+            const auto closeWriter = qScopeGuard([&writer] { closeMaintenance(writer); });
             QVERIFY(QSqlQuery(writer).exec("BEGIN IMMEDIATE"));
+            bool waited = false;
+            bool released = false;
+            QTimer hold;
+            hold.setSingleShot(true);
+            connect(&hold, &QTimer::timeout, [&] {
+                waited = bo.sendInFlight() && stored(locked)->sendDetails().sendStatus == "PENDING";
+                released = QSqlQuery(writer).exec("ROLLBACK");
+            });
             bo.processPendingTransactions();
             QTRY_VERIFY(log.contains("[Backend::CardBO] Transaction sent successfully : " + locked->toString()));
-            QVERIFY(bo.sendInFlight());
-            QCOMPARE(stored(locked)->sendDetails().sendStatus, QString("PENDING"));
-            QVERIFY(QSqlQuery(writer).exec("ROLLBACK"));
-            QTRY_COMPARE(stored(locked)->sendDetails().sendStatus, QString("OK"));
-            QTRY_VERIFY(!bo.sendInFlight());
+            hold.start(7000);
+            QTRY_VERIFY_WITH_TIMEOUT(released, 30000);
+            QVERIFY2(waited, "the record gave up while the writer held the file");
+            QTRY_VERIFY_WITH_TIMEOUT(!bo.sendInFlight(), 30000);
+            QCOMPARE(stored(locked)->sendDetails().sendStatus, QString("OK"));
+            bo.processPendingTransactions();
+            QVERIFY(!bo.sendInFlight());
             QCOMPARE(rig.sim.transactions().value(locked->uuid()), 1);
-            writer.close();
-            writer = QSqlDatabase();
-            QSqlDatabase::removeDatabase("maintenance");
         }
 
         // Destroying the client with a delivery in flight runs no callback on it.
@@ -829,6 +855,27 @@ private slots:
         QVERIFY(bo.sendInFlight());
         rig.bo.reset();
         QTest::qWait(400);
+
+        // A record that fails while the client goes down is logged all the same. The writer
+        // holds the file until the client is destroyed, with no event handled in between.
+        {
+            CardBO& closing = rig.client();
+            rig.sim.clearScripts();
+            sql("UPDATE Transactions SET sendStatus = 'DONE'");
+            sql(frozen);
+            const Transaction::Ptr last = Transaction::create(Transaction::Collection, "SN-0001", "CLOSING");
+            QCOMPARE(rig.db->transAdd(last), Backend::Database::AddResult::Added);
+            QSqlDatabase writer = maintenanceWriter();
+            const auto closeWriter = qScopeGuard([&writer] { closeMaintenance(writer); });
+            QVERIFY(QSqlQuery(writer).exec("BEGIN IMMEDIATE"));
+            closing.processPendingTransactions();
+            QTRY_VERIFY(log.contains("[Backend::CardBO] Transaction sent successfully : " + last->toString()));
+            QVERIFY(QSqlQuery(writer).exec("ROLLBACK"));
+            rig.bo.reset();
+            QCOMPARE(log.count(unrecorded + last->toString()), 1);
+            QCOMPARE(stored(last)->sendDetails().sendStatus, QString("PENDING"));
+            sql("DROP TRIGGER frozen");
+        }
     }
 };
 

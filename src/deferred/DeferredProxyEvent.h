@@ -14,7 +14,14 @@ public:
         : QEvent(EventType)
     {
     }
-    ~DeferredProxyEvent() override = default;
+    // An event dropped undelivered (its proxy went with its thread) runs undelivered, if set.
+    ~DeferredProxyEvent() override
+    {
+        if (undelivered)
+            undelivered();
+    }
 
     std::function<void()> function;
+    // What must still happen when the thread will never run function; cleared on delivery.
+    std::function<void()> undelivered;
 };

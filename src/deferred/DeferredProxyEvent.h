@@ -1,6 +1,8 @@
 #pragma once
 // Carries one callable to a thread's DeferredProxyObject, which runs it there.
 
+#include "DeferredDataBase.h"
+
 #include <QEvent>
 
 #include <functional>
@@ -14,10 +16,12 @@ public:
         : QEvent(EventType)
     {
     }
-    // An event dropped undelivered (its proxy went with its thread) runs undelivered, if set.
+    // An event dropped undelivered because its proxy went with its finishing thread runs
+    // undelivered, if set. Not when the application itself tears down its queue at exit: the
+    // objects the callbacks would reach are gone by then.
     ~DeferredProxyEvent() override
     {
-        if (undelivered)
+        if (undelivered && DeferredDataBase::currentThreadLiveGeneration() == 0)
             undelivered();
     }
 

@@ -1,5 +1,6 @@
 #include "Deferred.h"
 #include "DeferredDataBase.h"
+#include "DeferredProxyEvent.h"
 
 #include "LogCapture.h"
 
@@ -238,6 +239,18 @@ private slots:
             QVERIFY(!ran);
         }
         QCOMPARE(Tracked::alive.load(), 0);
+
+        // What the application's teardown drops from a live thread's queue at exit runs nothing:
+        // the objects it would reach are gone by then.
+        {
+            bool undelivered = false;
+            QVERIFY(DeferredDataBase::postToThread(
+                QThread::currentThread(), DeferredDataBase::currentThreadGeneration(), [&] { ran = true; },
+                [&] { undelivered = true; }));
+            QCoreApplication::removePostedEvents(nullptr, DeferredProxyEvent::EventType);
+            QVERIFY(!ran);
+            QVERIFY(!undelivered);
+        }
     }
 
     void handlesAreReleased()

@@ -6,11 +6,9 @@
 #include "PeerText.h"
 
 #include "DeferredDataBase.h"
-#include "DeferredProxyEvent.h"
-#include "DeferredProxyObject.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAuthenticator>
-#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <QJsonArray>
@@ -277,24 +275,35 @@ QSslKey HttpClient::loadPrivKey(const QString& path)
     return QSslKey(&file, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey, QByteArray());
 }
 
-void HttpClient::settle(const CallPtr& call, std::function<void()> outcome)
+void HttpClient::settle(const CallPtr& call, std::function<void()> outcome, bool progress)
 {
     // Posted even to the calling thread: a caller that adds its callbacks right after the call
     // returns must not find the result settled already. A thread that has ended gets nothing;
-    // callbacks of other threads still run.
-    DeferredProxyObject* proxy = DeferredDataBase::findObjectForThread(call->thread);
-    if (!proxy || proxy->generation() != call->generation) {
+    // callbacks of other threads still run. So they do when the thread stops taking events
+    // before it ends (work after its loop, a handler that quits it): the result then settles as
+    // the thread goes, without that thread's callbacks.
+    std::function<void()> undelivered;
+    if (!progress)
+        undelivered = [outcome, url = call->url.toDisplayString()] {
+            HTTP_LOG(qWarning) << "WARN: The thread that made the call ended without taking its result : "
+                               << PeerText::forLog(url);
+            outcome();
+        };
+    if (!DeferredDataBase::postToThread(call->thread, call->generation, outcome, std::move(undelivered)))
         outcome();
-        return;
-    }
-    auto* event = new DeferredProxyEvent;
-    event->function = std::move(outcome);
-    QCoreApplication::postEvent(proxy, event, Qt::HighEventPriority);
 }
 
 Deferred<int, QJsonValue> HttpClient::send(Method method, const QUrl& url, const QJsonValue& data, int timeout)
 {
     auto call = std::make_shared<Call>();
+    // The result settles in the calling thread's event loop: a thread that has none would
+    // leave it pending for good.
+    if (!QAbstractEventDispatcher::instance()) {
+        HTTP_LOG(qCritical) << "ERROR: Call refused, the calling thread runs no event loop : "
+                            << PeerText::forLog(url.toDisplayString());
+        call->result.reject(0, QStringLiteral("No event loop in the calling thread"));
+        return call->result;
+    }
     call->method = method;
     call->url = url;
     call->data = data;
@@ -430,7 +439,8 @@ void HttpClient::start(const CallPtr& call, bool fresh)
                 return;
             const int percent = total > 0 ? int(received * 100 / total) : 0;
             const QString text = QStringLiteral("Downloaded %1 / %2").arg(bytesToStr(received), bytesToStr(total));
-            settle(call, [result = call->result, percent, text] { result.notify(percent, text); });
+            const auto report = [result = call->result, percent, text] { result.notify(percent, text); };
+            settle(call, report, true);
         });
     connect(connection, &HttpConnection::finished, pool, [this, call] { processReply(call); });
     connect(connection, &HttpConnection::failed, pool, [this, call, connection](const QString& error) {

@@ -2,8 +2,9 @@
 // JSON REST client over HTTP or HTTPS (client certificate, own root CA, TLS 1.2):
 // every call returns a deferred result with the HTTP status and the body as JSON. A request
 // that a kept connection lost before any byte of its reply came is sent once more on a new one.
-// Any thread may call; the connections, their TLS work and the replies are handled on a
-// thread of the client's own, and the result's callbacks run on the threads that added them.
+// Any thread that runs an event loop may call (one that runs none is refused); the connections,
+// their TLS work and the replies are handled on a thread of the client's own, and the result's
+// callbacks run on the threads that added them.
 
 #include "Deferred.h"
 #include "HttpNetworkThread.h"
@@ -92,7 +93,7 @@ private:
     // Sends the call again on the redirect's URL, or refuses it.
     void processRedirect(const CallPtr& call, const QByteArray& location);
     // Runs what settles the call's result, or reports its progress, on the thread that made the call.
-    static void settle(const CallPtr& call, std::function<void()> outcome);
+    static void settle(const CallPtr& call, std::function<void()> outcome, bool progress = false);
     // Ends the call's use of its connection; false when it had ended before.
     bool release(const CallPtr& call);
     static void onSslErrors(const Call& call, HttpConnection* connection, const QList<QSslError>& errors);

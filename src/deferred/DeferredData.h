@@ -30,15 +30,10 @@ inline void warnNeverRuns(Qt::ConnectionType type)
     qWarning("Deferred callback registered with connection type %d will never run.", int(type));
 }
 
-inline void postToThread(QThread* thread, std::function<void()>&& function)
+inline void postToThread(QThread* thread, quint64 generation, std::function<void()>&& function)
 {
     // A thread without a live proxy has finished: its deliveries would be discarded anyway.
-    DeferredProxyObject* proxy = DeferredDataBase::findObjectForThread(thread);
-    if (!proxy)
-        return;
-    auto* event = new DeferredProxyEvent;
-    event->function = std::move(function);
-    QCoreApplication::postEvent(proxy, event, Qt::HighEventPriority);
+    DeferredDataBase::postToThread(thread, generation, std::move(function));
 }
 
 } // namespace deferred_detail
@@ -174,6 +169,7 @@ public:
             DeferredAllCallbacks* lists = liveListsOf(owner, current);
             if (!lists)
                 continue;
+            const quint64 generation = lists->generation;
             // A copy: a progress callback may register further ones.
             const ValueList progress = lists->progress;
             for (const CallbackData& entry : progress) {
@@ -182,9 +178,10 @@ public:
                     deferred_detail::finishedFunctionTemplate<T...>(entry.callback, values...);
                     break;
                 case Delivery::Post:
-                    deferred_detail::postToThread(owner, [self, callback = entry.callback, values...]() mutable {
-                        deferred_detail::finishedFunctionTemplate<T...>(callback, values...);
-                    });
+                    deferred_detail::postToThread(
+                        owner, generation, [self, callback = entry.callback, values...]() mutable {
+                            deferred_detail::finishedFunctionTemplate<T...>(callback, values...);
+                        });
                     break;
                 case Delivery::Skip:
                     break;
@@ -310,7 +307,8 @@ private:
         for (int i = 0; i < m_callbacks.size(); ++i) {
             if (m_callbacks[i].thread != owner)
                 continue;
-            const quint64 live = owner == current ? DeferredDataBase::currentThreadGeneration()
+            // Never creates a proxy: a finishing thread that settles must not get a new one.
+            const quint64 live = owner == current ? DeferredDataBase::currentThreadLiveGeneration()
                                                   : DeferredDataBase::generationOf(owner);
             if (m_callbacks[i].generation == live)
                 return &m_callbacks[i];
@@ -330,6 +328,7 @@ private:
             DeferredAllCallbacks* lists = liveListsOf(owner, current);
             if (!lists)
                 continue;
+            const quint64 generation = lists->generation;
             // Take the lists out before running anything: callbacks may register
             // on this state and so move the entries.
             ValueList values;
@@ -337,9 +336,9 @@ private:
                 values = takeAll(lists->*first);
             ZeroList zeros = takeAll(lists->*second);
             for (const CallbackData& entry : values)
-                dispatchValue(self, entry, owner, current);
+                dispatchValue(self, entry, owner, generation, current);
             for (const CallbackDataZero& entry : zeros)
-                dispatchZero(self, entry, owner, current);
+                dispatchZero(self, entry, owner, generation, current);
             if ((lists = liveListsOf(owner, current))) {
                 if (first) {
                     clearList(lists->done);
@@ -351,7 +350,8 @@ private:
         }
     }
 
-    void dispatchValue(const Deferred<T...>& self, const CallbackData& entry, QThread* owner, QThread* current)
+    void dispatchValue(
+        const Deferred<T...>& self, const CallbackData& entry, QThread* owner, quint64 generation, QThread* current)
     {
         switch (deliveryFor(entry.type, owner, current)) {
         case Delivery::Now:
@@ -359,21 +359,22 @@ private:
             break;
         case Delivery::Post:
             deferred_detail::postToThread(
-                owner, [self, state = this, callback = entry.callback] { state->callFinished(callback); });
+                owner, generation, [self, state = this, callback = entry.callback] { state->callFinished(callback); });
             break;
         case Delivery::Skip:
             break;
         }
     }
 
-    void dispatchZero(const Deferred<T...>& self, const CallbackDataZero& entry, QThread* owner, QThread* current)
+    void dispatchZero(
+        const Deferred<T...>& self, const CallbackDataZero& entry, QThread* owner, quint64 generation, QThread* current)
     {
         switch (deliveryFor(entry.type, owner, current)) {
         case Delivery::Now:
             entry.callback();
             break;
         case Delivery::Post:
-            deferred_detail::postToThread(owner, [self, callback = entry.callback] { callback(); });
+            deferred_detail::postToThread(owner, generation, [self, callback = entry.callback] { callback(); });
             break;
         case Delivery::Skip:
             break;

@@ -1,7 +1,9 @@
 #include "DeferredDataBase.h"
 
+#include "DeferredProxyEvent.h"
 #include "DeferredProxyObject.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QThread>
 
@@ -9,6 +11,7 @@
 QMutex DeferredDataBase::s_mutex;
 QMap<QThread*, DeferredProxyObject*> DeferredDataBase::s_threadMap;
 QObject DeferredDataBase::s_objExitCleaner;
+std::atomic<DeferredDataBase::PostHook> DeferredDataBase::s_postHook { nullptr };
 
 namespace {
 quint64 g_lastGeneration = 0; // guarded by s_mutex
@@ -47,6 +50,11 @@ quint64 DeferredDataBase::currentThreadGeneration()
     return t_generation;
 }
 
+quint64 DeferredDataBase::currentThreadLiveGeneration()
+{
+    return t_generation;
+}
+
 quint64 DeferredDataBase::generationOf(QThread* thread)
 {
     QMutexLocker lock(&s_mutex);
@@ -54,10 +62,34 @@ quint64 DeferredDataBase::generationOf(QThread* thread)
     return proxy ? proxy->generation() : 0;
 }
 
-DeferredProxyObject* DeferredDataBase::findObjectForThread(QThread* thread)
+bool DeferredDataBase::postToThread(
+    QThread* thread, quint64 generation, std::function<void()> function, std::function<void()> undelivered)
+{
+    PostHook hook = s_postHook.load(std::memory_order_acquire);
+    if (!hook)
+        return post(thread, generation, function, undelivered);
+    bool posted = false;
+    hook(thread, [&] { posted = post(thread, generation, function, undelivered); });
+    return posted;
+}
+
+bool DeferredDataBase::post(
+    QThread* thread, quint64 generation, std::function<void()>& function, std::function<void()>& undelivered)
 {
     QMutexLocker lock(&s_mutex);
-    return s_threadMap.value(thread, nullptr);
+    DeferredProxyObject* proxy = s_threadMap.value(thread, nullptr);
+    if (!proxy || proxy->generation() != generation)
+        return false;
+    auto* event = new DeferredProxyEvent;
+    event->function = std::move(function);
+    event->undelivered = std::move(undelivered);
+    QCoreApplication::postEvent(proxy, event, Qt::HighEventPriority);
+    return true;
+}
+
+void DeferredDataBase::setPostHook(PostHook hook)
+{
+    s_postHook.store(hook, std::memory_order_release);
 }
 
 void DeferredDataBase::onThreadFinished(QThread* thread)

@@ -1,6 +1,8 @@
 #pragma once
 // Carries one callable to a thread's DeferredProxyObject, which runs it there.
 
+#include "DeferredDataBase.h"
+
 #include <QEvent>
 
 #include <functional>
@@ -14,7 +16,16 @@ public:
         : QEvent(EventType)
     {
     }
-    ~DeferredProxyEvent() override = default;
+    // An event dropped undelivered because its proxy went with its finishing thread runs
+    // undelivered, if set. Not when the application itself tears down its queue at exit: the
+    // objects the callbacks would reach are gone by then.
+    ~DeferredProxyEvent() override
+    {
+        if (undelivered && DeferredDataBase::currentThreadLiveGeneration() == 0)
+            undelivered();
+    }
 
     std::function<void()> function;
+    // What must still happen when the thread will never run function; cleared on delivery.
+    std::function<void()> undelivered;
 };

@@ -6,6 +6,7 @@ bool DeferredProxyObject::event(QEvent* event)
 {
     if (event->type() == DeferredProxyEvent::EventType) {
         auto* proxyEvent = static_cast<DeferredProxyEvent*>(event);
+        proxyEvent->undelivered = nullptr;
         if (proxyEvent->function)
             proxyEvent->function();
         return true;

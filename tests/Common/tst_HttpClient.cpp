@@ -4,25 +4,31 @@
 
 #include "HttpClient.h"
 
+#include "DeferredDataBase.h"
 #include "LogCapture.h"
 #include "PrivateNetwork.h"
 #include "TestCertificates.h"
 #include "TestPorts.h"
 #include "TlsTestServer.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QMutex>
-#include <QThread>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -119,6 +125,67 @@ private:
     QObject* m_context = new QObject;
     mutable QMutex m_mutex;
     QStringList m_results;
+};
+
+// While alive, watches the results handed from other threads to one thread: reached as one is
+// about to go, passed once it went. When held, each waits for go in between.
+class HandOver
+{
+public:
+    static inline QSemaphore reached { 0 }, passed { 0 }, go { 0 };
+
+    HandOver(QThread* target, bool hold)
+    {
+        for (QSemaphore* s : { &reached, &passed, &go })
+            s->acquire(s->available());
+        s_target = target;
+        s_hold = hold;
+        DeferredDataBase::setPostHook(&hook);
+    }
+    ~HandOver()
+    {
+        DeferredDataBase::setPostHook(nullptr);
+        go.release(100);
+    }
+
+private:
+    static void hook(QThread* thread, const std::function<void()>& post)
+    {
+        const bool watched = thread == s_target && QThread::currentThread() != thread;
+        if (watched) {
+            reached.release();
+            if (s_hold)
+                go.acquire();
+        }
+        post();
+        if (watched)
+            passed.release();
+    }
+
+    static inline std::atomic<QThread*> s_target { nullptr };
+    static inline std::atomic<bool> s_hold { false };
+};
+
+// A calling thread whose run goes on after its event loop ends, until resumed.
+class StoppingThread : public QThread
+{
+public:
+    QSemaphore loopEnded, resume;
+
+    ~StoppingThread() override
+    {
+        quit();
+        resume.release();
+        wait();
+    }
+
+protected:
+    void run() override
+    {
+        exec();
+        loopEnded.release();
+        resume.acquire();
+    }
 };
 
 } // namespace
@@ -571,18 +638,92 @@ private slots:
         // that ends a local loop cannot run before that loop starts.
         LogCapture log;
         TlsTestServer server;
-        server.setHandler(ok);
+        server.setHandler([](const Request&) { return TlsTestServer::json(204, "No Content", ""); });
         QVERIFY(server.startInThread());
         HttpClient client;
+        HandOver handOver(QThread::currentThread(), false);
         const Deferred<int, QJsonValue> call = client.get(QUrl(server.url("/api")));
-        QElapsedTimer waited;
-        waited.start();
-        while (!log.contains(QtDebugMsg, "[HttpClient] Received response for : " + server.url("/api"))
-            && waited.elapsed() < 10000)
+        // Waited for without taking events, which would settle the result.
+        const QString received = "[HttpClient] Received response for : " + server.url("/api");
+        QDeadlineTimer deadline(10000);
+        while (!log.contains(QtDebugMsg, received) && !deadline.hasExpired())
             QThread::msleep(1);
-        QThread::msleep(20); // time for the client's thread to act on the reply, were it to settle there
+        QVERIFY2(log.contains(QtDebugMsg, received), "no reply");
+        QVERIFY(HandOver::passed.tryAcquire(1, int(deadline.remainingTime())));
         QVERIFY(call.isPending());
-        QCOMPARE(finish(call), QStringLiteral("resolved 200 {}"));
+        QCOMPARE(finish(call), QStringLiteral("resolved 204 \"\""));
+    }
+
+    void callerThatStopsTakingEvents_data()
+    {
+        QTest::addColumn<QString>("stop");
+        // Held just before the result goes to it, the thread ends: nothing uses what went with it.
+        QTest::newRow("ends as its result goes to it") << "ends";
+        // Its loop quit from outside, or from a handler of its own, the thread works on and then ends.
+        QTest::newRow("works on after its loop") << "quit";
+        QTest::newRow("a handler quits its loop") << "handler";
+    }
+
+    void callerThatStopsTakingEvents()
+    {
+        // The result posted to a calling thread that no longer takes events goes with that thread's
+        // end, its callbacks never run; those other threads added still do.
+        QFETCH(QString, stop);
+        LogCapture log;
+        QSemaphore gate;
+        TlsTestServer held, quick;
+        held.setHandler([&gate](const Request&) {
+            gate.acquire();
+            return TlsTestServer::json(204, "No Content", "");
+        });
+        quick.setHandler(ok);
+        QVERIFY(held.startInThread() && quick.startInThread());
+        const auto openGate = qScopeGuard([&gate] { gate.release(); });
+        HttpClient client;
+        StoppingThread caller;
+        auto* context = new QObject;
+        context->moveToThread(&caller);
+        connect(&caller, &QThread::finished, context, &QObject::deleteLater);
+        caller.start();
+
+        std::atomic<int> callerRan { 0 };
+        Deferred<int, QJsonValue> call;
+        QMetaObject::invokeMethod(
+            context,
+            [&] {
+                call = client.get(QUrl(held.url("/held")));
+                call.done([&](int, QJsonValue) { ++callerRan; }).fail([&](int, QJsonValue) { ++callerRan; });
+                if (stop == "handler")
+                    client.get(QUrl(quick.url("/api"))).done([](int, QJsonValue) { QThread::currentThread()->quit(); });
+            },
+            Qt::BlockingQueuedConnection);
+        QString result = QStringLiteral("pending");
+        describe(call, [&result](const QString& settled) { result = settled; });
+
+        if (stop == "quit")
+            caller.quit();
+        QVERIFY(stop == "ends" || caller.loopEnded.tryAcquire(1, 10000));
+        HandOver handOver(&caller, stop == "ends");
+        gate.release();
+        if (stop == "ends") {
+            QVERIFY(HandOver::reached.tryAcquire(1, 10000));
+            caller.quit();
+            caller.resume.release();
+            QVERIFY(caller.wait(10000));
+            HandOver::go.release();
+        } else {
+            // Posted to the thread after its loop ended, then the thread ends.
+            QVERIFY(HandOver::passed.tryAcquire(1, 10000));
+            caller.resume.release();
+            QVERIFY(caller.wait(10000));
+        }
+        QTRY_COMPARE(result, QStringLiteral("resolved 204 \"\""));
+        QCOMPARE(callerRan.load(), 0);
+        // Settled as it went, the thread got no new proxy that would outlive it.
+        QCOMPARE(DeferredDataBase::generationOf(&caller), quint64(0));
+        const QString dropped
+            = "[HttpClient] WARN: The thread that made the call ended without taking its result : " + held.url("/held");
+        QCOMPARE(log.texts(QtWarningMsg), stop == "ends" ? QStringList() : QStringList { dropped });
     }
 
     void callsFromAnotherThread()
@@ -649,6 +790,15 @@ private slots:
         doomed.reset();
         orphaned.end();
         QVERIFY(orphaned.results().isEmpty());
+
+        // A thread that runs no event loop could never take a result: its call is refused at once.
+        const int sent = server.requests().size();
+        Deferred<int, QJsonValue> loopless;
+        std::thread([&] { loopless = client.get(url); }).join();
+        QCOMPARE(finish(loopless, 0), QStringLiteral("rejected 0 \"No event loop in the calling thread\""));
+        QVERIFY(log.contains(QtCriticalMsg,
+            "[HttpClient] ERROR: Call refused, the calling thread runs no event loop : " + url.toString()));
+        QCOMPARE(server.requests().size(), sent);
     }
 
     void idleTimeout()

@@ -1,4 +1,6 @@
 #include "Deferred.h"
+#include "DeferredDataBase.h"
+#include "DeferredProxyEvent.h"
 
 #include "LogCapture.h"
 
@@ -9,6 +11,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <thread>
 
 namespace {
 
@@ -41,6 +44,21 @@ public:
 private:
     QThread m_thread;
     QObject m_context;
+};
+
+// Holds the thread that posts to one target thread just before its post, until let go.
+struct PostGate
+{
+    static inline std::atomic<QThread*> target { nullptr };
+    static inline QSemaphore reached { 0 }, go { 0 };
+    static void hook(QThread* thread, const std::function<void()>& post)
+    {
+        if (thread == target) {
+            reached.release();
+            go.acquire();
+        }
+        post();
+    }
 };
 
 const QString kResolveWarning = QStringLiteral("Cannot resolve already processed deferred object.");
@@ -201,6 +219,38 @@ private slots:
             QVERIFY(!ran);
         }
         QCOMPARE(Tracked::alive.load(), 0);
+
+        // The thread finishes while a delivery to it is on its way: the delivery finds no proxy
+        // and is dropped, and nothing uses the proxy that went with the thread.
+        {
+            Deferred<Tracked> d;
+            auto worker = std::make_unique<WorkerThread>();
+            worker->run([&] { d.done([&](Tracked) { ran = true; }); });
+            PostGate::target = worker->thread();
+            DeferredDataBase::setPostHook(&PostGate::hook);
+            std::thread settler([&] { d.resolve(Tracked(7)); });
+            const bool held = PostGate::reached.tryAcquire(1, 10000);
+            worker.reset();
+            PostGate::go.release();
+            settler.join();
+            DeferredDataBase::setPostHook(nullptr);
+            QVERIFY(held);
+            QCoreApplication::processEvents();
+            QVERIFY(!ran);
+        }
+        QCOMPARE(Tracked::alive.load(), 0);
+
+        // What the application's teardown drops from a live thread's queue at exit runs nothing:
+        // the objects it would reach are gone by then.
+        {
+            bool undelivered = false;
+            QVERIFY(DeferredDataBase::postToThread(
+                QThread::currentThread(), DeferredDataBase::currentThreadGeneration(), [&] { ran = true; },
+                [&] { undelivered = true; }));
+            QCoreApplication::removePostedEvents(nullptr, DeferredProxyEvent::EventType);
+            QVERIFY(!ran);
+            QVERIFY(!undelivered);
+        }
     }
 
     void handlesAreReleased()

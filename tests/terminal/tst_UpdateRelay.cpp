@@ -140,34 +140,17 @@ private slots:
 // a check meanwhile must not offer Install, and the back office hears each operation's real outcome.
 void tst_UpdateRelay::operationInProgress()
 {
-    QTemporaryDir work;
-    QVERIFY(QDir::setCurrent(work.path()));
-    BackendRig bo;
-    QVERIFY2(bo.setUp(), qPrintable(bo.error()));
-    MosquittoBroker broker;
-    ServiceSimulator sim(broker.port());
-    QVERIFY(broker.start() && sim.start());
-
-    QVariantMap settings = bo.defaults();
-    settings.insert({ { "topics/update", "zent/update" }, { "topics/rfid", "zent/rfid" },
-        { "topics/dispenser", "zent/dispenser" }, { "topics/network", "zent/network" },
-        { "terminal/deviceId", "TERM-1" }, { "terminal/customsId", "1" }, { "terminal/locationId", "7" } });
-    Config config(work.filePath("gui.conf"), settings);
-    manager::MqttClient mqtt;
-    Terminal terminal(config, mqtt);
-    manager::Update& update = *terminal.update();
+    Lane lane;
+    QVERIFY(lane.setUp(true));
+    ServiceSimulator& sim = *lane.service;
+    manager::Update& update = lane.update();
     update.setCheckTimeout(300);
-    QStringList relayed;
+    const QStringList& relayed = lane.relayed;
     QStringList onOutcome; // relayed once the service's last report came in
-    connect(&terminal, &Terminal::updateProgress, this, [&](const QString& operation, int percent) {
-        relayed << QString("%1 %2").arg(percent).arg(operation);
+    connect(lane.terminal.get(), &Terminal::updateProgress, this, [&] {
         if (update.progressMessage() == "Installation complete")
             onOutcome << relayed.last();
     });
-    mqtt.setHostname(broker.host());
-    mqtt.setPort(broker.port());
-    mqtt.setClientId("terminal");
-    mqtt.connect();
     QTRY_COMPARE(update.current(), QString("1.0.0"));
 
     QVERIFY(sim.control("update", { { "available", "1.2.0" } }));
@@ -200,12 +183,7 @@ void tst_UpdateRelay::operationInProgress()
     QTRY_COMPARE(update.status(), QString("Installation success"));
 
     // Every report reached the back office, the last being the installation's outcome.
-    const auto received = [&] {
-        QStringList queries;
-        for (const auto& entry : bo.sim.journal("operation/status"))
-            queries << entry.query;
-        return queries;
-    };
+    const auto received = [&] { return queries(lane.bo.sim.journal("operation/status")); };
     QTRY_COMPARE(received().size(), relayed.size());
     // Only the outcome goes with the last report: a stale one beside it could reach the back office after it.
     QCOMPARE(onOutcome, QStringList({ "100 Updated" }));

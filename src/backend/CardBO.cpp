@@ -536,7 +536,13 @@ void CardBO::triggerSoftware(const QJsonObject& reply)
     // heartbeat; after a failure it is ordered again.
     const bool failed = software.status.contains(QLatin1String("failed"));
     const bool busy = software.status == QLatin1String("Downloading") || software.status == QLatin1String("Installing");
-    if (!failed && (busy || software.pending == version))
+    if (busy) {
+        // Not lost: the next heartbeat's reply orders it again.
+        BO_LOG(qWarning) << QStringLiteral("WARN: Software version %1 not ordered now, the update service is busy : %2")
+                                .arg(PeerText::forLog(version), PeerText::forLog(software.status));
+        return;
+    }
+    if (!failed && software.pending == version)
         return;
     const QString url = reply.value(QStringLiteral("softwareUrl")).toString();
     const QString md5 = reply.value(QStringLiteral("softwareMd5")).toString();
@@ -594,14 +600,49 @@ void CardBO::onConfigChanged(const QVariantMap& changes)
     initClient();
 }
 
+// One report at a time, in the order made: two in flight travel on two connections and reach the
+// back office in whichever order it finishes them.
 void CardBO::sendProgress(const QString& operation, int percent)
 {
-    BO_LOG(qInfo) << QStringLiteral("Sending progress : [%1%%] %2").arg(percent).arg(PeerText::forLog(operation));
+    if (m_progressWaiting.size() >= MaxProgressWaiting) {
+        // Only then is a run of download percentages merged into its latest; otherwise the oldest goes.
+        if (operation == QLatin1String("Downloading") && m_progressWaiting.last().operation == operation) {
+            m_progressWaiting.last().percent = percent;
+            return;
+        }
+        const ProgressReport dropped = m_progressWaiting.takeFirst();
+        BO_LOG(qWarning) << QStringLiteral("WARN: Progress report dropped, too many waiting : [%1%%] %2")
+                                .arg(dropped.percent)
+                                .arg(PeerText::forLog(dropped.operation));
+    }
+    m_progressWaiting.append({ operation, percent });
+    sendNextProgress();
+}
+
+void CardBO::sendNextProgress()
+{
+    if (m_progressSending || m_progressWaiting.isEmpty())
+        return;
+    const ProgressReport report = m_progressWaiting.takeFirst();
+    BO_LOG(qInfo)
+        << QStringLiteral("Sending progress : [%1%%] %2").arg(report.percent).arg(PeerText::forLog(report.operation));
     QUrlQuery query;
-    query.addQueryItem(QStringLiteral("progress"), QString::number(percent));
-    query.addQueryItem(QStringLiteral("operation"), operation);
-    relay(m_http.put(createUrl(QStringLiteral("/api/v1/device/operation/status"), query), QJsonValue(), m_requestTimeout),
-        nullptr);
+    query.addQueryItem(QStringLiteral("progress"), QString::number(report.percent));
+    query.addQueryItem(QStringLiteral("operation"), report.operation);
+    m_progressSending = true;
+    // Answered or failed (logged by relay, not sent again): the next one goes.
+    QPointer<CardBO> self(this);
+    const auto next = [self] {
+        if (!self)
+            return;
+        self->m_progressSending = false;
+        self->sendNextProgress();
+    };
+    relay(
+        m_http.put(createUrl(QStringLiteral("/api/v1/device/operation/status"), query), QJsonValue(), m_requestTimeout),
+        nullptr)
+        .done(next)
+        .fail(next);
 }
 
 Deferred<> CardBO::clearProgress()

@@ -37,6 +37,9 @@ public:
     static constexpr int ErrorTickMsec = 5000;
     static constexpr int QueueIntervalMsec = 120000;
     static constexpr int RequestTimeoutMsec = 30000;
+    // Progress reports waiting for the one before them to be answered; beyond it a download
+    // percentage is merged into the latest waiting one, any other report pushes out the oldest.
+    static constexpr int MaxProgressWaiting = 16;
 
     CardBO(Config& config, Database& database, TerminalInfo& terminal, QObject* parent = nullptr);
     ~CardBO() override;
@@ -68,6 +71,8 @@ public:
     int tickInterval() const { return m_tickTimer.interval(); }
     bool sendInFlight() const { return m_sending; }
     int retryBufferSize() const { return m_retryBuffer.size(); }
+    int progressWaiting() const { return m_progressWaiting.size(); }
+    bool progressSending() const { return m_progressSending; }
     // Tests shorten the request time-out.
     void setRequestTimeout(int msec) { m_requestTimeout = msec; }
 
@@ -88,6 +93,12 @@ private slots:
     void onConfigChanged(const QVariantMap& changes);
 
 private:
+    struct ProgressReport
+    {
+        QString operation;
+        int percent = 0;
+    };
+
     void initClient();
     void initTimer();
     void setState(State state, const QString& reason);
@@ -111,6 +122,7 @@ private:
     void updateLastComms();
     void flushRetryBuffer();
     void releaseSendLock();
+    void sendNextProgress();
     static QList<Database::DataRecord> parseData(const QJsonArray& array);
 
     Config& m_config;
@@ -131,6 +143,8 @@ private:
     int m_run = 0;
     bool m_replyRecorded = false;
     int m_requestTimeout = RequestTimeoutMsec;
+    QList<ProgressReport> m_progressWaiting;
+    bool m_progressSending = false;
 };
 
 } // namespace Backend

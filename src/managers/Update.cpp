@@ -8,6 +8,8 @@
 #include <QDebug>
 #include <QJsonDocument>
 
+#include <utility>
+
 namespace manager {
 
 namespace {
@@ -29,6 +31,7 @@ Update::Update(MqttClient& client, const QString& root, QObject* parent)
     , m_client(client)
     , m_root(root)
     , m_status(Disconnected)
+    , m_announcedStatus(Disconnected)
 {
     m_checkTimer.setSingleShot(true);
     m_checkTimer.setInterval(10000);
@@ -55,6 +58,7 @@ void Update::check()
     }
     setStatus(QStringLiteral("Checking for updates"));
     m_checkTimer.start();
+    announceProgress();
 }
 
 void Update::install()
@@ -74,17 +78,50 @@ void Update::install()
 
 void Update::trigger(const QString& version, const QString& uri, const QString& checksum)
 {
-    const QJsonObject body {
+    const QJsonObject order {
         { QStringLiteral("v"), version },
         { QStringLiteral("uri"), uri },
         { QStringLiteral("md5"), checksum },
         { QStringLiteral("at"), 0 },
     };
+    // As for install: the service would refuse with a failure code, which reads as the running
+    // operation's outcome. The latest order waits for the operation's end instead.
+    if (!m_operation.isEmpty()) {
+        if (!m_heldOrder.isEmpty())
+            qWarning().noquote().nospace() << Prefix << "WARN: Held download replaced : v="
+                                           << PeerText::forLog(m_heldOrder.value(QStringLiteral("v")).toString());
+        qWarning().noquote().nospace() << Prefix << "WARN: Download held. The service is busy : " << m_operation
+                                       << ", v=" << PeerText::forLog(version);
+        m_heldOrder = order;
+        return;
+    }
+    sendOrder(order);
+}
+
+void Update::sendOrder(const QJsonObject& order)
+{
     qInfo().noquote().nospace() << Prefix
                                 << QStringLiteral("Triggerring download : v=%1, uri=%2, checksum=%3")
-                                       .arg(PeerText::forLog(version), PeerText::forLog(uri),
-                                           PeerText::forLog(checksum));
-    m_client.publish(QJsonDocument(body).toJson(), m_root + QStringLiteral("/trigger"), 0, false);
+                                       .arg(PeerText::forLog(order.value(QStringLiteral("v")).toString()),
+                                           PeerText::forLog(order.value(QStringLiteral("uri")).toString()),
+                                           PeerText::forLog(order.value(QStringLiteral("md5")).toString()));
+    m_client.publish(QJsonDocument(order).toJson(), m_root + QStringLiteral("/trigger"), 0, false);
+}
+
+// Weighed against the versions of the service's report after the operation: a version it
+// installed or holds ready needs no download.
+void Update::releaseHeldOrder()
+{
+    if (m_heldOrder.isEmpty() || !m_operation.isEmpty())
+        return;
+    const QJsonObject order = std::exchange(m_heldOrder, QJsonObject());
+    const QString version = order.value(QStringLiteral("v")).toString();
+    if (version == m_current || version == m_pending) {
+        qInfo().noquote().nospace() << Prefix
+                                    << "Held download dropped, the service has it : v=" << PeerText::forLog(version);
+        return;
+    }
+    sendOrder(order);
 }
 
 void Update::refresh()
@@ -97,17 +134,18 @@ void Update::onMqttDisconnected()
     // A running check would otherwise overwrite "Disconnected" when it expires.
     m_checkTimer.stop();
     setStatus(Disconnected);
+    announceProgress();
 }
 
 void Update::checkTimerExpired()
 {
     qInfo().noquote().nospace() << Prefix << "No pedning updates";
     // A download or an installation that reports rarely keeps its state: Install must not be offered meanwhile.
-    if (!m_operation.isEmpty()) {
+    if (!m_operation.isEmpty())
         setStatus(m_operation);
-        return;
-    }
-    setStatus(m_pending.isEmpty() ? QStringLiteral("No pending updates") : QStringLiteral("Ready to install"));
+    else
+        setStatus(m_pending.isEmpty() ? QStringLiteral("No pending updates") : QStringLiteral("Ready to install"));
+    announceProgress();
 }
 
 void Update::onMqttReceived(const QByteArray& payload, const QString& topic)
@@ -121,6 +159,7 @@ void Update::onMqttReceived(const QByteArray& payload, const QString& topic)
         onStatusReceived(message, topic);
     else if (topic == m_root + QStringLiteral("/progress"))
         onProgressReceived(message, topic);
+    announceProgress();
 }
 
 void Update::onStatusReceived(const QJsonObject& message, const QString&)
@@ -138,6 +177,7 @@ void Update::onStatusReceived(const QJsonObject& message, const QString&)
     setStatus(state);
     setProgressMessage(QStringLiteral("Idle"));
     setProgressPercent(0);
+    releaseHeldOrder();
 }
 
 void Update::onProgressReceived(const QJsonObject& message, const QString&)
@@ -158,8 +198,22 @@ void Update::onProgressReceived(const QJsonObject& message, const QString&)
         setStatus(QStringLiteral("Installation success"));
         break;
     default:
-        break;
+        return;
     }
+    // The held order goes out once the service reports the versions it has after the outcome.
+    if (!m_heldOrder.isEmpty())
+        refresh();
+}
+
+// One report per change, read once all of it is taken in: a report of the state half way
+// (the percent set, the outcome not yet) would go out beside the outcome's.
+void Update::announceProgress()
+{
+    if (m_announcedStatus == m_status && m_announcedPercent == m_progressPercent)
+        return;
+    m_announcedStatus = m_status;
+    m_announcedPercent = m_progressPercent;
+    emit progressChanged();
 }
 
 void Update::setStatus(const QString& status)

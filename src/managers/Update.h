@@ -39,6 +39,8 @@ signals:
     void pendingChanged();
     void progressMessageChanged();
     void progressPercentChanged();
+    // Status or percent changed: once per service message or own action, after all its changes.
+    void progressChanged();
 
 public slots:
     void check();
@@ -57,6 +59,9 @@ private:
     void setPending(const QString& pending);
     void setProgressMessage(const QString& message);
     void setProgressPercent(int percent);
+    void announceProgress();
+    void sendOrder(const QJsonObject& order);
+    void releaseHeldOrder();
 
     MqttClient& m_client;
     const QString m_root;
@@ -67,6 +72,10 @@ private:
     int m_progressPercent = 0;
     // "Downloading" or "Installing" while the service's last report says so; empty otherwise.
     QString m_operation;
+    // A download ordered while the service was busy; passed on once it reports the operation ended.
+    QJsonObject m_heldOrder;
+    QString m_announcedStatus;
+    int m_announcedPercent = 0;
     QTimer m_checkTimer;
 };
 

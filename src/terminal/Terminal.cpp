@@ -112,8 +112,8 @@ QString Terminal::modelToType(const QString& model)
 void Terminal::init()
 {
     connect(&m_config, &Config::configChanged, this, &Terminal::onConfigChanged);
-    connect(&m_update, &manager::Update::progressPercentChanged, this, &Terminal::queueUpdateProgress);
-    connect(&m_update, &manager::Update::statusChanged, this, &Terminal::queueUpdateProgress);
+    // Once per change of status or percent, with both read after the whole change.
+    connect(&m_update, &manager::Update::progressChanged, this, &Terminal::onUpdateProgress);
     connect(&m_dispenser, &manager::Dispenser::modelChanged, this, &Terminal::onModelChanged);
     connect(&m_dispenser, &manager::Dispenser::activeChanged, this, &Terminal::updateState);
     connect(&m_rfid, &manager::RFID::stateChanged, this, &Terminal::updateState);
@@ -414,22 +414,6 @@ void Terminal::onTypeChanged()
     warning() << "WARN: Terminal type changed : " << PeerText::forLog(m_type);
     m_engine.reset();
     updateState();
-}
-
-// One report once the update client has taken in a whole message: a report of the state before it,
-// sent beside the outcome, could reach the back office after the outcome.
-void Terminal::queueUpdateProgress()
-{
-    if (m_updateProgressQueued)
-        return;
-    m_updateProgressQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_updateProgressQueued = false;
-            onUpdateProgress();
-        },
-        Qt::QueuedConnection);
 }
 
 void Terminal::onUpdateProgress()

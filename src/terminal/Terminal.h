@@ -137,7 +137,6 @@ private:
     void onDirectoryChanged(const QString& dir);
     void onModelChanged();
     void onTypeChanged();
-    void queueUpdateProgress();
     void onUpdateProgress();
     void onConfigChanged(const QVariantMap& changes);
     void onMqttReceived(const QByteArray& payload, const QByteArray& topic);
@@ -166,5 +165,4 @@ private:
     Session* m_session;
     QSharedPointer<Engine> m_engine;
     Engine::Pauses m_pauses;
-    bool m_updateProgressQueued = false;
 };

@@ -268,6 +268,12 @@ void tst_Services::progressCodes()
             QStringLiteral(R"({"progress":%1,"percent":45.5,"description":"d"})").arg(code).toUtf8(), "/progress");
         QCOMPARE(update.status(), status);
         QCOMPARE(update.progressPercent(), 0);
+        // An outcome ends the operation: Install goes out at once, not only after the next status report.
+        update.onMqttReceived(R"({"state":"Installing","pending":"1.1.0"})", "/status");
+        update.onMqttReceived(QStringLiteral(R"({"progress":%1})").arg(code).toUtf8(), "/progress");
+        LogCapture log;
+        update.install();
+        QCOMPARE(log.texts(QtWarningMsg).isEmpty(), status != "x");
     }
     update.onMqttReceived("", "/status");
     QCOMPARE(

@@ -101,6 +101,12 @@ bool MqttProbe::publish(const QString& topic, const QByteArray& payload, bool re
         && waitUntil([this, mid] { return acked(mid); }, timeoutMs);
 }
 
+bool MqttProbe::publishNow(const QString& topic, const QByteArray& payload)
+{
+    return mosquitto_publish(m_mosq, nullptr, topic.toUtf8().constData(), payload.size(), payload.constData(), 1, false)
+        == MOSQ_ERR_SUCCESS;
+}
+
 QList<MqttProbe::Message> MqttProbe::messages() const
 {
     QMutexLocker lock(&m_mutex);

@@ -1,17 +1,127 @@
 // The terminal's software-update client and its progress relay to the back office,
-// against the update service simulator on a real broker and the back-office simulator.
+// against the update service simulator (or the test as the service) on a real broker
+// and the back-office simulator.
 
 #include "../backend/BackendRig.h"
 #include "LogCapture.h"
 #include "MosquittoBroker.h"
 #include "MqttClient.h"
+#include "MqttProbe.h"
 #include "ServiceSimulator.h"
 #include "Terminal.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <memory>
+
+namespace {
+
+const QString StatusTopic = "zent/update/status";
+const QString ProgressTopic = "zent/update/progress";
+
+// This process's TCP connections to a port.
+QSet<int> connectionsTo(quint16 port)
+{
+    QSet<int> found;
+    for (const QString& name :
+        QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        sockaddr_in peer {};
+        socklen_t size = sizeof peer;
+        if (::getpeername(name.toInt(), reinterpret_cast<sockaddr*>(&peer), &size) == 0 && peer.sin_family == AF_INET
+            && ntohs(peer.sin_port) == port)
+            found.insert(name.toInt());
+    }
+    return found;
+}
+
+QStringList queries(const QList<BackOfficeSim::Entry>& entries)
+{
+    QStringList list;
+    for (const auto& entry : entries)
+        list << entry.query;
+    return list;
+}
+
+// The terminal on a real broker, its back office the simulator; the update service is the
+// service simulator or the test itself.
+struct Lane
+{
+    QTemporaryDir work;
+    BackendRig bo;
+    MosquittoBroker broker;
+    std::unique_ptr<ServiceSimulator> service;
+    std::unique_ptr<Config> config;
+    manager::MqttClient mqtt;
+    std::unique_ptr<Terminal> terminal;
+    QStringList relayed;
+    int socket = -1; // the terminal's connection to the broker
+
+    bool setUp(bool simulator)
+    {
+        if (!QDir::setCurrent(work.path()) || !bo.setUp() || !broker.start())
+            return false;
+        service = simulator ? std::make_unique<ServiceSimulator>(broker.port()) : nullptr;
+        if (service && !service->start())
+            return false;
+        QVariantMap settings = bo.defaults();
+        settings.insert({ { "topics/update", "zent/update" }, { "topics/rfid", "zent/rfid" },
+            { "topics/dispenser", "zent/dispenser" }, { "topics/network", "zent/network" },
+            { "terminal/deviceId", "TERM-1" }, { "terminal/customsId", "1" }, { "terminal/locationId", "7" } });
+        config = std::make_unique<Config>(work.filePath("gui.conf"), settings);
+        terminal = std::make_unique<Terminal>(*config, mqtt);
+        QObject::connect(terminal.get(), &Terminal::updateProgress,
+            [this](const QString& operation, int percent) { relayed << QString("%1 %2").arg(percent).arg(operation); });
+        const QSet<int> before = connectionsTo(broker.port());
+        mqtt.setHostname(broker.host());
+        mqtt.setPort(broker.port());
+        mqtt.setClientId("terminal");
+        mqtt.connect();
+        if (!QTest::qWaitFor([this] { return mqtt.isConnected(); }))
+            return false;
+        const QSet<int> added = connectionsTo(broker.port()) - before;
+        socket = added.size() == 1 ? *added.begin() : -1;
+        return socket != -1;
+    }
+
+    manager::Update& update() { return *terminal->update(); }
+
+    int unread() const
+    {
+        int bytes = -1;
+        return ::ioctl(socket, FIONREAD, &bytes) == 0 ? bytes : -1;
+    }
+
+    // Publishes back to back while this thread, and with it the terminal, takes nothing in; true
+    // once all of them wait in the terminal's socket: its next read takes them in one pass.
+    bool burst(MqttProbe& peer, const QList<QPair<QString, QByteArray>>& messages) const
+    {
+        int bytes = unread();
+        for (const auto& [topic, payload] : messages) {
+            const int remaining = 2 + topic.toUtf8().size() + payload.size(); // QoS 0 to the terminal
+            bytes += 1 + (remaining < 128 ? 1 : 2) + remaining;
+            if (!peer.publishNow(topic, payload))
+                return false;
+        }
+        QElapsedTimer clock;
+        clock.start();
+        while (unread() < bytes && !clock.hasExpired(5000))
+            QThread::usleep(200);
+        return unread() >= bytes;
+    }
+};
+
+} // namespace
 
 class tst_UpdateRelay : public QObject
 {
@@ -19,40 +129,28 @@ class tst_UpdateRelay : public QObject
 
 private slots:
     void operationInProgress();
+    void reportsInOrder_data();
+    void reportsInOrder();
+    void reportQueue();
+    void downloadHeldWhileBusy_data();
+    void downloadHeldWhileBusy();
 };
 
 // A service that reports a download or an installation less often than the check timer runs:
 // a check meanwhile must not offer Install, and the back office hears each operation's real outcome.
 void tst_UpdateRelay::operationInProgress()
 {
-    QTemporaryDir work;
-    QVERIFY(QDir::setCurrent(work.path()));
-    BackendRig bo;
-    QVERIFY2(bo.setUp(), qPrintable(bo.error()));
-    MosquittoBroker broker;
-    ServiceSimulator sim(broker.port());
-    QVERIFY(broker.start() && sim.start());
-
-    QVariantMap settings = bo.defaults();
-    settings.insert({ { "topics/update", "zent/update" }, { "topics/rfid", "zent/rfid" },
-        { "topics/dispenser", "zent/dispenser" }, { "topics/network", "zent/network" },
-        { "terminal/deviceId", "TERM-1" }, { "terminal/customsId", "1" }, { "terminal/locationId", "7" } });
-    Config config(work.filePath("gui.conf"), settings);
-    manager::MqttClient mqtt;
-    Terminal terminal(config, mqtt);
-    manager::Update& update = *terminal.update();
+    Lane lane;
+    QVERIFY(lane.setUp(true));
+    ServiceSimulator& sim = *lane.service;
+    manager::Update& update = lane.update();
     update.setCheckTimeout(300);
-    QStringList relayed;
+    const QStringList& relayed = lane.relayed;
     QStringList onOutcome; // relayed once the service's last report came in
-    connect(&terminal, &Terminal::updateProgress, this, [&](const QString& operation, int percent) {
-        relayed << QString("%1 %2").arg(percent).arg(operation);
+    connect(lane.terminal.get(), &Terminal::updateProgress, this, [&] {
         if (update.progressMessage() == "Installation complete")
             onOutcome << relayed.last();
     });
-    mqtt.setHostname(broker.host());
-    mqtt.setPort(broker.port());
-    mqtt.setClientId("terminal");
-    mqtt.connect();
     QTRY_COMPARE(update.current(), QString("1.0.0"));
 
     QVERIFY(sim.control("update", { { "available", "1.2.0" } }));
@@ -85,18 +183,184 @@ void tst_UpdateRelay::operationInProgress()
     QTRY_COMPARE(update.status(), QString("Installation success"));
 
     // Every report reached the back office, the last being the installation's outcome.
-    const auto received = [&] {
-        QStringList queries;
-        for (const auto& entry : bo.sim.journal("operation/status"))
-            queries << entry.query;
-        return queries;
-    };
+    const auto received = [&] { return queries(lane.bo.sim.journal("operation/status")); };
     QTRY_COMPARE(received().size(), relayed.size());
     // Only the outcome goes with the last report: a stale one beside it could reach the back office after it.
     QCOMPARE(onOutcome, QStringList({ "100 Updated" }));
     QVERIFY2(relayed.filter("failed").isEmpty(), qPrintable(relayed.join(", ")));
     QCOMPARE(relayed.last(), QString("100 Updated"));
     QCOMPARE(received().last(), QString("progress=100&operation=Updated"));
+}
+
+void tst_UpdateRelay::reportsInOrder_data()
+{
+    QTest::addColumn<QStringList>("reads"); // the service's messages, those of one read apart by blanks
+    QTest::addColumn<bool>("slow"); // the back office holds its answer to the first report
+    QTest::addColumn<QStringList>("reports");
+    const QStringList installed { "0 Installing", "100 Updated" };
+    QTest::newRow("204 and status in one read") << QStringList { "installing", "204 installed" } << false << installed;
+    QTest::newRow("102 and status in one read") << QStringList { "installing", "102 idle" } << false
+                                                << QStringList { "0 Installing", "100 Installation failed" };
+    QTest::newRow("whole install in one read") << QStringList { "installing 204 installed" } << false << installed;
+    QTest::newRow("back office slow over Installing")
+        << QStringList { "installing", "204", "installed" } << true << installed;
+    QTest::newRow("slow, whole install in one read") << QStringList { "installing 204 installed" } << true << installed;
+}
+
+// Every report, one per change of the update client, reaches the back office in the order made,
+// the outcome last: with the service's messages taken in by one read, and with a back office that
+// answers one report late.
+void tst_UpdateRelay::reportsInOrder()
+{
+    QFETCH(QStringList, reads);
+    QFETCH(bool, slow);
+    QFETCH(QStringList, reports);
+    const QMap<QString, QPair<QString, QByteArray>> messages {
+        { "idle", { StatusTopic, R"({"state":"Idle","version":"1.0.0","pending":"1.3.0"})" } },
+        { "installing", { StatusTopic, R"({"state":"Installing","version":"1.0.0","pending":"1.3.0"})" } },
+        { "installed", { StatusTopic, R"({"state":"Idle","version":"1.3.0","pending":""})" } },
+        { "204", { ProgressTopic, R"({"progress":204,"percent":100,"description":"Installation complete"})" } },
+        { "102", { ProgressTopic, R"({"progress":102,"percent":0,"description":"Installation failed"})" } },
+    };
+    Lane lane;
+    QVERIFY(lane.setUp(false));
+    MqttProbe service;
+    QVERIFY(service.connectTo(lane.broker.host(), lane.broker.port()));
+    QVERIFY(service.publish(StatusTopic, messages["idle"].second));
+    QTRY_COMPARE(lane.update().status(), QString("Idle")); // the terminal's subscriptions are in place
+    if (slow) {
+        ScriptedReply held;
+        held.hold = true;
+        lane.bo.sim.script("operation/status", held);
+    }
+    for (const QString& read : reads) {
+        QList<QPair<QString, QByteArray>> burst;
+        for (const QString& name : read.split(' '))
+            burst << messages.value(name);
+        QVERIFY(lane.burst(service, burst));
+        QTRY_COMPARE(lane.unread(), 0);
+    }
+    QTRY_COMPARE(lane.relayed, reports);
+    const auto arrived = [&] { return queries(lane.bo.sim.journal("operation/status")); };
+    if (slow) { // the first answered once the last is sent or waiting
+        QTRY_VERIFY(arrived().size() == reports.size()
+            || (arrived().size() == 1 && lane.terminal->cardBO()->progressWaiting() > 0));
+        lane.bo.sim.release();
+    }
+    QStringList sent;
+    for (const QString& report : reports)
+        sent << QString("progress=%1&operation=%2").arg(report.section(' ', 0, 0), report.section(' ', 1));
+    QTRY_COMPARE(queries(lane.bo.sim.answered("operation/status")), sent);
+    QCOMPARE(arrived(), sent);
+}
+
+// Reports wait in order while one is out, a failed one logged and not sent again; when too many
+// wait, a download percentage is merged into the latest waiting one, any other pushes out the oldest.
+void tst_UpdateRelay::reportQueue()
+{
+    BackendRig rig;
+    QVERIFY2(rig.setUp(), qPrintable(rig.error()));
+    Backend::CardBO& bo = rig.client();
+    ScriptedReply held;
+    held.hold = true;
+    rig.sim.script("operation/status", held);
+    rig.sim.script("operation/status", ScriptedReply::withStatus(500));
+    LogCapture log;
+    const auto report
+        = [&](const QString& operation, int percent) { emit rig.terminal.updateProgress(operation, percent); };
+    const auto answered = [&] { return queries(rig.sim.answered("operation/status")); };
+    report("Downloading", 10);
+    QTRY_COMPARE(rig.sim.journal("operation/status").size(), 1);
+    for (int percent : { 20, 25 }) // none merged while few wait
+        report("Downloading", percent);
+    report("Installing", 0);
+    report("Installation failed", 100);
+    QCOMPARE(bo.progressWaiting(), 4);
+    rig.sim.release();
+    const QStringList sent { "progress=10&operation=Downloading", "progress=20&operation=Downloading",
+        "progress=25&operation=Downloading", "progress=0&operation=Installing",
+        "progress=100&operation=Installation failed" };
+    QTRY_COMPARE(answered(), sent);
+    QTRY_VERIFY(!bo.progressSending());
+    QCOMPARE(queries(rig.sim.journal("operation/status")), sent);
+    QCOMPARE(log.startingWith("[Backend::CardBO] ERROR: Operation failed : (500)").size(), 1);
+
+    rig.sim.clearJournal();
+    rig.sim.script("operation/status", held);
+    const int bound = Backend::CardBO::MaxProgressWaiting;
+    for (int i = 0; i <= bound + 1; ++i)
+        report(i % 2 ? "Installing" : "Installation failed", i);
+    for (int percent : { 50, 60 })
+        report("Downloading", percent);
+    QCOMPARE(bo.progressWaiting(), bound);
+    QCOMPARE(log.startingWith("[Backend::CardBO] WARN: Progress report dropped, too many waiting : ").size(), 2);
+    QTRY_COMPARE(rig.sim.journal("operation/status").size(), 1);
+    rig.sim.release();
+    QTRY_COMPARE(answered().size(), bound + 1);
+    QCOMPARE(answered().mid(0, 2),
+        QStringList({ "progress=0&operation=Installation failed", "progress=3&operation=Installing" }));
+    QCOMPARE(answered().last(), QString("progress=60&operation=Downloading"));
+}
+
+void tst_UpdateRelay::downloadHeldWhileBusy_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("order");
+    QTest::addColumn<QStringList>("downloads"); // as the service was told them
+    QTest::newRow("its own version while downloading") << "Downloading"
+                                                       << "1.3.0" << QStringList { "1.3.0" };
+    QTest::newRow("another version while downloading") << "Downloading"
+                                                       << "1.4.0" << QStringList { "1.3.0", "1.4.0" };
+    QTest::newRow("another version while installing") << "Installing"
+                                                      << "1.4.0" << QStringList { "1.3.0", "1.4.0" };
+}
+
+// A download ordered while the service is busy: refused, it would read as the running operation's
+// outcome. The back office's order is dropped (its next heartbeat orders it again), any other held
+// until the operation ends.
+void tst_UpdateRelay::downloadHeldWhileBusy()
+{
+    QFETCH(QString, operation);
+    QFETCH(QString, order);
+    QFETCH(QStringList, downloads);
+    Lane lane;
+    QVERIFY(lane.setUp(true));
+    ServiceSimulator& sim = *lane.service;
+    manager::Update& update = lane.update();
+    QTRY_COMPARE(update.current(), QString("1.0.0"));
+    QVERIFY(sim.control("update", { { "stepMs", 600000 } }));
+    update.trigger("1.3.0", "http://127.0.0.1/pkg/1.3.0");
+    QTRY_COMPARE(update.status(), QString("Downloading"));
+    if (operation == "Installing") {
+        QVERIFY(sim.control("update", { { "stepMs", 20 } }));
+        QTRY_COMPARE(update.pending(), QString("1.3.0"));
+        QVERIFY(sim.control("update", { { "stepMs", 600000 } }));
+        update.install();
+        QTRY_COMPARE(update.status(), operation);
+    }
+    LogCapture log;
+    const QString url = "http://127.0.0.1/pkg/" + order;
+    lane.bo.sim.setHeartbeatReply({ { "softwareVersion", order }, { "softwareUrl", url } });
+    bool answered = false;
+    lane.terminal->cardBO()->heartbeat().done([&answered] { answered = true; });
+    QTRY_VERIFY(answered);
+    update.trigger(order, url);
+    QCOMPARE(log.texts(QtWarningMsg).filter(order),
+        QStringList({ "[Backend::CardBO] WARN: Software version " + order
+                + " not ordered now, the update service is busy : " + operation,
+            "[Update] WARN: Download held. The service is busy : " + operation + ", v=" + order }));
+
+    QVERIFY(sim.control("update", { { "stepMs", 20 } }));
+    QTRY_VERIFY(update.status() == "Ready to install" && update.pending() == downloads.last());
+    update.check(); // after anything the terminal sent before
+    QVERIFY(sim.waitForRequest("update /check"));
+    QStringList told;
+    for (const QJsonValue& entry : sim.control("journal/get")->value("entries").toArray()) {
+        if (entry["device"] == "update" && entry["path"] == "/trigger")
+            told << entry["payload"]["v"].toString();
+    }
+    QCOMPARE(told, downloads);
+    QVERIFY2(lane.relayed.filter("failed").isEmpty(), qPrintable(lane.relayed.join(", ")));
 }
 
 QTEST_GUILESS_MAIN(tst_UpdateRelay)

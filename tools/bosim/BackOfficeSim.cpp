@@ -11,6 +11,8 @@
 #include <QUrlQuery>
 #include <QUuid>
 
+#include <utility>
+
 #include <memory>
 
 #include <netinet/in.h>
@@ -111,6 +113,31 @@ QList<BackOfficeSim::Entry> BackOfficeSim::journal(const QString& endpoint) cons
     return list;
 }
 
+QList<BackOfficeSim::Entry> BackOfficeSim::answered(const QString& endpoint) const
+{
+    QList<Entry> list;
+    for (const Entry& entry : m_answered) {
+        if (entry.path == DevicePrefix + endpoint)
+            list.append(entry);
+    }
+    return list;
+}
+
+void BackOfficeSim::clearJournal()
+{
+    m_journal.clear();
+    m_answered.clear();
+}
+
+void BackOfficeSim::release()
+{
+    const QList<Held> held = std::exchange(m_held, {});
+    for (const Held& item : held) {
+        if (item.socket)
+            answer(item.socket, item.entry, item.answer);
+    }
+}
+
 int BackOfficeSim::duplicates() const
 {
     int count = 0;
@@ -207,10 +234,20 @@ void BackOfficeSim::handle(QSslSocket* socket, Entry entry)
         socket->abort();
         return;
     }
+    if (scripted && scripted->hold) {
+        m_held.append({ socket, entry, answer });
+        return;
+    }
     const int delay = scripted ? scripted->delayMsec : 0;
     if (delay <= 0)
-        return respond(socket, answer);
-    QTimer::singleShot(delay, socket, [socket, answer] { respond(socket, answer); });
+        return this->answer(socket, entry, answer);
+    QTimer::singleShot(delay, socket, [this, socket, entry, answer] { this->answer(socket, entry, answer); });
+}
+
+void BackOfficeSim::answer(QSslSocket* socket, const Entry& entry, const Answer& answer)
+{
+    m_answered.append(entry);
+    respond(socket, answer);
 }
 
 BackOfficeSim::Answer BackOfficeSim::own(const QString& endpoint, const Entry& entry)
@@ -298,6 +335,10 @@ BackOfficeSim::Answer BackOfficeSim::control(const QString& command, const Entry
         for (auto it = m_transactions.cbegin(); it != m_transactions.cend(); ++it)
             counts.insert(it.key(), it.value());
         return Answer { 200, json(counts) };
+    }
+    if (command == QLatin1String("release")) {
+        release();
+        return Answer { 204, QByteArray() };
     }
     if (command == QLatin1String("reset")) {
         clearScripts();

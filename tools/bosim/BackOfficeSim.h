@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
+#include <QPointer>
 #include <QSet>
 #include <QSslCertificate>
 #include <QSslKey>
@@ -56,7 +57,11 @@ public:
 
     QList<Entry> journal() const { return m_journal; }
     QList<Entry> journal(const QString& endpoint) const;
-    void clearJournal() { m_journal.clear(); }
+    // Requests in the order their answers went out (a dropped one is not answered).
+    QList<Entry> answered(const QString& endpoint) const;
+    void clearJournal();
+    // Answers every held reply, in the order the requests came.
+    void release();
     // Receipts per transactionUid; a count above 1 is a duplicate delivery.
     QMap<QString, int> transactions() const { return m_transactions; }
     void clearTransactions() { m_transactions.clear(); }
@@ -92,6 +97,7 @@ private:
     Answer own(const QString& endpoint, const Entry& entry);
     Answer control(const QString& command, const Entry& entry);
     Answer blacklist(const QString& after) const;
+    void answer(QSslSocket* socket, const Entry& entry, const Answer& answer);
     static void respond(QSslSocket* socket, const Answer& answer);
     static QByteArray json(const QJsonValue& value);
 
@@ -108,5 +114,13 @@ private:
     QString m_apiKey;
     int m_nextId = 1;
     QList<Entry> m_journal;
+    QList<Entry> m_answered;
+    struct Held
+    {
+        QPointer<QSslSocket> socket;
+        Entry entry;
+        Answer answer;
+    };
+    QList<Held> m_held;
     QMap<QString, int> m_transactions;
 };

@@ -15,6 +15,7 @@ ScriptedReply ScriptedReply::fromJson(const QJsonObject& object)
     reply.delayMsec = object.value(QStringLiteral("delayMsec")).toInt();
     reply.drop = object.value(QStringLiteral("drop")).toBool();
     reply.stall = object.value(QStringLiteral("stall")).toBool();
+    reply.hold = object.value(QStringLiteral("hold")).toBool();
     reply.redirect = object.value(QStringLiteral("redirect")).toString();
     return reply;
 }

@@ -18,6 +18,7 @@ public:
     int delayMsec = 0; // answer this late (beyond the client's time-out to provoke one)
     bool drop = false; // close the connection without an answer
     bool stall = false; // announce 100000 more body bytes than are sent, then send nothing
+    bool hold = false; // answer only when the simulator is told to release held replies
     QString redirect; // Location of a 307 reply
 
     static ScriptedReply withStatus(int status);
@@ -26,7 +27,7 @@ public:
     static ScriptedReply dropped();
 
     // {"status":503,"body":"json|text|broken|empty|huge","json":...,"delayMsec":..,"drop":true,"stall":true,
-    //  "redirect":".."}
+    //  "redirect":"..","hold":true}
     static ScriptedReply fromJson(const QJsonObject& object);
     // The body bytes; Auto means the simulator's own reply.
     QByteArray bytes(const QByteArray& own) const;

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -84,8 +85,19 @@ QString ConfigFile::fileName() const
 
 QString ConfigFile::savePath() const
 {
-    const QFileInfo file(m_fileName);
-    return file.isSymLink() && file.exists() ? file.canonicalFilePath() : m_fileName;
+    QString path = m_fileName;
+    // As the system follows them: at most 40 links; a loop is left for the write to fail on.
+    for (int links = 0; links < 40; ++links) {
+        char target[PATH_MAX];
+        const ssize_t size = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
+        if (size <= 0 || size >= ssize_t(sizeof target))
+            return path;
+        QString next = QFile::decodeName(QByteArray(target, int(size)));
+        if (!next.startsWith(QLatin1Char('/')))
+            next = QFileInfo(path).path() + QLatin1Char('/') + next; // from the link's own folder
+        path = next;
+    }
+    return path;
 }
 
 QSettings::Status ConfigFile::parse(QVariantMap* entries)
@@ -134,7 +146,7 @@ bool ConfigFile::keepCopy()
     const bool read = file.error() == QFileDevice::NoError;
     if (read && isKept(content))
         return true;
-    const QString name = m_fileName + QStringLiteral(".unreadable-")
+    const QString name = savePath() + QStringLiteral(".unreadable-")
         + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'hhmmss.zzz'Z'"));
     QString copy = name;
     for (int n = 1; QFileInfo::exists(copy) || QFileInfo(copy).isSymLink(); ++n)
@@ -152,7 +164,7 @@ bool ConfigFile::keepCopy()
 
 bool ConfigFile::isKept(const QByteArray& content) const
 {
-    const QFileInfo file(m_fileName);
+    const QFileInfo file(savePath());
     const QDir folder = file.absoluteDir();
     const QFileInfoList copies = folder.entryInfoList(
         { file.fileName() + QStringLiteral(".unreadable-*") }, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
@@ -182,8 +194,10 @@ QString ConfigFile::write(QVariantMap entries)
         size += it.key().toUtf8().size() + it.value().toString().toUtf8().size() + 2;
 
     // Everything of the new text stays in a folder of the owner's only, removed on return
-    // or, after a crash, at the next start.
+    // or, after a crash, at the next start. The folder of a link's target may not be there
+    // yet (its partition not mounted at the first start).
     const QString target = savePath();
+    QDir().mkpath(QFileInfo(target).absolutePath());
     const QTemporaryDir folder(target + QStringLiteral(".save-XXXXXX"));
     if (!folder.isValid())
         return QStringLiteral("no folder for the new text beside it: ") + folder.errorString();

@@ -15,7 +15,8 @@ public:
     explicit ConfigFile(const QString& fileName);
 
     QString fileName() const;
-    // The file a save replaces: the target of a link, so that the link stays.
+    // The file a save replaces: through a link, link by link, to its target, there or not
+    // yet, so that the link stays.
     QString savePath() const;
 
     // What the settings library makes of the file: its status and, when asked for, every

@@ -451,6 +451,66 @@ private slots:
         QCOMPARE(log.startingWith("[Config] WARN: could not write ").size(), 1);
     }
 
+    // A link stays a link, its target written, created with its folder where missing (a data
+    // partition not mounted at the first start); every start reads through it.
+    void linkStaysALink_data()
+    {
+        QTest::addColumn<QString>("link"); // what gui.conf points to; %1 is the test's folder
+        QTest::addColumn<QString>("between"); // what other.conf points to, when a link
+        QTest::addColumn<QString>("target"); // the file at the end, in the test's folder
+        QTest::addColumn<bool>("folderThere");
+        QTest::addColumn<bool>("fileThere");
+        QTest::newRow("target there") << "conf/gui.conf" << QString() << "conf/gui.conf" << true << true;
+        QTest::newRow("target not there yet") << "data/gui.conf" << QString() << "data/gui.conf" << true << false;
+        QTest::newRow("target and its folder not there yet")
+            << "data/gui.conf" << QString() << "data/gui.conf" << false << false;
+        QTest::newRow("a link to a link not there yet") << "%1/other.conf"
+                                                        << "data/gui.conf"
+                                                        << "data/gui.conf" << false << false;
+    }
+
+    void linkStaysALink()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, between);
+        QFETCH(QString, target);
+        QFETCH(bool, folderThere);
+        QFETCH(bool, fileThere);
+        const QString linkText = QString(link).replace(QLatin1String("%1"), m_dir->path());
+        const QString file = m_dir->filePath(target);
+        QCOMPARE(::symlink(QFile::encodeName(linkText).constData(), QFile::encodeName(m_path).constData()), 0);
+        if (!between.isEmpty()) {
+            QCOMPARE(::symlink(QFile::encodeName(between).constData(),
+                         QFile::encodeName(m_dir->filePath("other.conf")).constData()),
+                0);
+        }
+        if (folderThere)
+            QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+        if (fileThere)
+            writeFile(file, "[gui]\nsettingsPin=4711\n");
+        const auto pointsTo = [](const QString& path) {
+            char text[4096];
+            const ssize_t size = ::readlink(QFile::encodeName(path).constData(), text, sizeof text);
+            return size > 0 ? QFile::decodeName(QByteArray(text, int(size))) : QString();
+        };
+        const QString pin = QStringLiteral("gui/settingsPin");
+        LogCapture log;
+        {
+            Config config(m_path, testDefaults());
+            QCOMPARE(pointsTo(m_path), linkText);
+            QCOMPARE(config.get(pin).toString(), QString(fileThere ? "4711" : "5283"));
+            config.set(pin, QStringLiteral("2468"));
+            QCOMPARE(pointsTo(m_path), linkText);
+            QVERIFY(readFile(file).contains("settingsPin=2468"));
+            QCOMPARE(fileMode(file), 0600);
+        }
+        QCOMPARE(Config(m_path, testDefaults()).get(pin).toString(), QStringLiteral("2468"));
+        QCOMPARE(pointsTo(m_path), linkText);
+        QCOMPARE(QDir(QFileInfo(file).path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList { "gui.conf" });
+        QCOMPARE(log.startingWith("[Config] WARN: could not write "), QStringList());
+    }
+
     void setSignalsThenWrites()
     {
         const QByteArray operatorFile = "; the operator's note\n" + defaultsWith("level=2");

@@ -189,6 +189,10 @@ QString ConfigFile::write(QVariantMap entries)
                                        << m_fileName << ": the settings library cannot read that name back";
         it = entries.erase(it);
     }
+    const QString target = savePath();
+    // A file its owner made read-only stays as it is, though a rename could replace it.
+    if (::faccessat(AT_FDCWD, QFile::encodeName(target).constData(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
+        return ConfigFile::statusText(QSettings::AccessError) + QStringLiteral(": ") + systemError(errno);
     qint64 size = 0;
     for (auto it = entries.cbegin(); it != entries.cend(); ++it)
         size += it.key().toUtf8().size() + it.value().toString().toUtf8().size() + 2;
@@ -196,7 +200,6 @@ QString ConfigFile::write(QVariantMap entries)
     // Everything of the new text stays in a folder of the owner's only, removed on return
     // or, after a crash, at the next start. The folder of a link's target may not be there
     // yet (its partition not mounted at the first start).
-    const QString target = savePath();
     QDir().mkpath(QFileInfo(target).absolutePath());
     const QTemporaryDir folder(target + QStringLiteral(".save-XXXXXX"));
     if (!folder.isValid())

@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <grp.h>
 #include <memory>
 #include <sched.h>
 #include <sys/mount.h>
@@ -83,6 +85,39 @@ bool fillUpTo(const QString& path, qint64 room)
     const bool ok = full && ::ftruncate(fd, qMax<qint64>(0, size - room)) == 0;
     ::close(fd);
     return ok;
+}
+
+// Runs body in a child process as nobody (as root, file modes bind only another user) and
+// gives the lines it wrote. The child's exit status: 0 once body ran, 3 when it could not
+// switch; -1 when it did not end by itself.
+int runAsOtherUser(const std::function<void(QStringList*)>& body, QStringList* lines)
+{
+    int out[2];
+    if (::pipe(out) != 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(out[0]);
+        const uid_t nobody = 65534;
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0))
+            ::_exit(3);
+        QStringList given;
+        body(&given);
+        const QByteArray text = given.join(QLatin1Char('\n')).toUtf8();
+        ::_exit(::write(out[1], text.constData(), size_t(text.size())) == ssize_t(text.size()) ? 0 : 4);
+    }
+    ::close(out[1]);
+    QByteArray text;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(out[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, int(n));
+    ::close(out[0]);
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    *lines = QString::fromUtf8(text).split(QLatin1Char('\n'));
+    return WEXITSTATUS(status);
 }
 
 } // namespace
@@ -509,6 +544,65 @@ private slots:
         QCOMPARE(QDir(QFileInfo(file).path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             QStringList { "gui.conf" });
         QCOMPARE(log.startingWith("[Config] WARN: could not write "), QStringList());
+    }
+
+    // A file its owner made read-only, or one the process cannot read, is left as it is, with
+    // a warning, and the change is kept in memory. Root passes file modes by: the store runs
+    // as another user.
+    void fileWithoutAccessIsLeftAlone_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QStringList>("warnings"); // %1 is the file
+        const QString unread = QStringLiteral("[Config] WARN: could not read %1 (access error)");
+        const QString readOnly = QStringLiteral(
+            "[Config] WARN: could not write %1 (access error: Permission denied); the change is kept in memory only");
+        const QString notRead = QStringLiteral("[Config] WARN: could not write %1 (it could not be read, so what only "
+                                               "the file holds would be lost); the change is kept in memory only");
+        QTest::newRow("read-only") << 0400 << QStringList { readOnly };
+        QTest::newRow("write-only") << 0200 << QStringList { unread, notRead };
+        QTest::newRow("no rights") << 0000 << QStringList { unread, notRead };
+    }
+
+    void fileWithoutAccessIsLeftAlone()
+    {
+        QFETCH(int, mode);
+        QFETCH(QStringList, warnings);
+        // A folder of the user's own, reachable through the test's.
+        const bool root = ::geteuid() == 0;
+        const uid_t user = root ? 65534 : ::geteuid();
+        const gid_t group = root ? 65534 : ::getegid();
+        const QString folder = m_dir->filePath(QStringLiteral("lane"));
+        const QString path = folder + QStringLiteral("/gui.conf");
+        const QByteArray content = "[gui]\nsettingsPin=4711\n";
+        QVERIFY(QDir().mkpath(folder));
+        writeFile(path, content);
+        QCOMPARE(::chmod(QFile::encodeName(m_dir->path()).constData(), 0711), 0);
+        for (const QString& owned : { folder, path })
+            QCOMPARE(::chown(QFile::encodeName(owned).constData(), user, group), 0);
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
+
+        QStringList lines;
+        const int status = runAsOtherUser(
+            [&path](QStringList* out) {
+                LogCapture log;
+                Config config(path, testDefaults());
+                config.set(QStringLiteral("gui/settingsPin"), QStringLiteral("2468"));
+                *out << config.get(QStringLiteral("gui/settingsPin")).toString()
+                     << log.startingWith(QStringLiteral("[Config] "));
+            },
+            &lines);
+        if (status == 3)
+            QSKIP("no other user to run the store as");
+        QCOMPARE(status, 0);
+        QStringList expected { QStringLiteral("2468") };
+        for (const QString& warning : qAsConst(warnings))
+            expected << warning.arg(path);
+        QCOMPARE(lines, expected);
+        QCOMPARE(fileMode(path), mode);
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0600), 0);
+        QCOMPARE(readFile(path), content);
+        QCOMPARE(
+            QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList { "gui.conf" });
     }
 
     void setSignalsThenWrites()

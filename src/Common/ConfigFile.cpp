@@ -34,6 +34,11 @@ QString systemError(int error)
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
+bool isNoRoom(int error)
+{
+    return error == ENOSPC || error == EFBIG || error == EDQUOT;
+}
+
 // Room for size bytes beside the file, tried before the settings library writes: the
 // library only says that a write failed, this says why (no space left, a file-size limit).
 bool reserveRoom(const QString& path, qint64 size, int* error)
@@ -48,6 +53,21 @@ bool reserveRoom(const QString& path, qint64 size, int* error)
     ::close(fd);
     ::unlink(name.constData());
     return *error == 0;
+}
+
+// Whether as much again as the file holds, and at least 64 KiB, fits past its end: a write
+// the library could not finish for want of room (its escapes make the text longer than
+// reserved) left next to none, and the library does not say so. The error, or 0.
+int roomPast(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return errno;
+    struct stat st = {};
+    const int error
+        = ::fstat(fd, &st) == 0 ? ::posix_fallocate(fd, st.st_size, qMax<off_t>(st.st_size, 64 * 1024)) : errno;
+    ::close(fd);
+    return error;
 }
 
 // Owner-only and on the disk before it replaces anything.
@@ -196,6 +216,10 @@ QString ConfigFile::write(QVariantMap entries)
     qint64 size = 0;
     for (auto it = entries.cbegin(); it != entries.cend(); ++it)
         size += it.key().toUtf8().size() + it.value().toString().toUtf8().size() + 2;
+    const auto noRoomOr = [](const QString& path, const QString& why) {
+        const int error = roomPast(path);
+        return isNoRoom(error) ? QStringLiteral("no room for it: ") + systemError(error) : why;
+    };
 
     // Everything of the new text stays in a folder of the owner's only, removed on return
     // or, after a crash, at the next start. The folder of a link's target may not be there
@@ -215,7 +239,8 @@ QString ConfigFile::write(QVariantMap entries)
             settings.setValue(it.key(), it.value());
         settings.sync();
         if (settings.status() != QSettings::NoError)
-            return QStringLiteral("the settings library could not write it: ") + statusText(settings.status());
+            return noRoomOr(
+                written, QStringLiteral("the settings library could not write it: ") + statusText(settings.status()));
     }
     // Read back under a name the library has not seen: a known one it answers from its cache.
     const QString check = folder.filePath(QStringLiteral("check.conf"));
@@ -225,11 +250,12 @@ QString ConfigFile::write(QVariantMap entries)
         const QSettings back(check, QSettings::defaultFormat());
         const QStringList keys = back.allKeys();
         if (back.status() != QSettings::NoError)
-            return QStringLiteral("it read back with a ") + statusText(back.status());
+            return noRoomOr(check, QStringLiteral("it read back with a ") + statusText(back.status()));
         const QSet<QString> found(keys.cbegin(), keys.cend());
         for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+            // Cut short, for want of room as a rule: the library does not say so.
             if (!found.contains(it.key()) || back.value(it.key()) != it.value())
-                return PeerText::forLog(it.key()) + QStringLiteral(" did not read back as it is");
+                return noRoomOr(check, PeerText::forLog(it.key()) + QStringLiteral(" did not read back as it is"));
         }
     }
     if (!syncFile(check, &error))

@@ -431,9 +431,10 @@ private slots:
         QTest::newRow("file system with room for half the file") << true << 50 << 'n' << full;
         QTest::newRow("no room under a file-size limit") << false << 0 << 'n' << tooLarge;
         QTest::newRow("file-size limit of half the file") << false << 50 << 'n' << tooLarge;
-        // Room for the text, not for the library's escapes of it ("\x1" for each byte).
-        QTest::newRow("file-size limit short of the escapes")
-            << false << 200 << '\x01' << "gui/note did not read back as it is";
+        // Room for the text, not for the library's escapes of it ("\x1" for each byte): the
+        // library's write is cut short, and the library does not say so.
+        QTest::newRow("file-size limit short of the escapes") << false << 200 << '\x01' << tooLarge;
+        QTest::newRow("file system short of the escapes") << true << 200 << '\x01' << full;
     }
 
     void saveWithoutRoomKeepsTheFile()

@@ -226,10 +226,11 @@ void Config::set(const QVariantMap& values)
     QVariantMap changes;
     for (auto it = values.cbegin(); it != values.cend(); ++it) {
         // Compared with the stored value: an override of an unchanged key stays in force.
-        if (m_values.contains(it.key()) && m_values.value(it.key()) == it.value())
+        if (m_values.contains(it.key()) && ConfigFile::isSame(m_values.value(it.key()), it.value()))
             continue;
         m_overrides.remove(it.key());
         m_values.insert(it.key(), it.value());
+        m_unsaved.insert(it.key());
         changes.insert(it.key(), it.value());
     }
     if (changes.isEmpty())
@@ -329,8 +330,9 @@ void Config::fromJson(const QJsonObject& object)
                            : QStringLiteral("does not fit the type of its default"));
             continue;
         }
-        if (m_values.value(key) != value) {
+        if (!ConfigFile::isSame(m_values.value(key), value)) {
             m_values.insert(key, value);
+            m_unsaved.insert(key);
             changes.insert(key, value);
         }
     }
@@ -475,8 +477,9 @@ QVariantMap Config::readChanges()
                 << "[Config] WARN: ignoring " << PeerText::forLog(key) << " in " << m_fileName << ": not a plain value";
             continue;
         }
-        if (!m_values.contains(key) || m_values.value(key) != value) {
+        if (!m_values.contains(key) || !ConfigFile::isSame(m_values.value(key), value)) {
             m_values.insert(key, value);
+            m_unsaved.remove(key); // the file's edit is the later one
             changes.insert(key, value);
         }
     }
@@ -493,17 +496,23 @@ void Config::save()
     QVariantMap held;
     const QSettings::Status status = QFileInfo::exists(m_fileName) ? m_file.parse(&held) : QSettings::NoError;
     if (status != QSettings::FormatError || m_file.keepCopy()) {
+        // What the store did not change stays as the file holds it (an entry the store does
+        // not take, a value written as the operator wrote it).
         QVariantMap entries;
         for (auto it = held.cbegin(); it != held.cend(); ++it) {
-            if (!m_values.contains(it.key()))
-                entries.insert(it.key(), it.value()); // no plain value: the store leaves it to the file
+            if (!m_unsaved.contains(it.key()))
+                entries.insert(it.key(), it.value());
         }
-        for (auto it = m_values.cbegin(); it != m_values.cend(); ++it)
-            entries.insert(it.key(), it.value());
+        for (auto it = m_values.cbegin(); it != m_values.cend(); ++it) {
+            if (m_unsaved.contains(it.key()) || !held.contains(it.key()))
+                entries.insert(it.key(), it.value());
+        }
         const QString why = status == QSettings::AccessError
             ? QStringLiteral("it could not be read, so what only the file holds would be lost")
-            : m_file.write(entries);
-        if (!why.isEmpty()) {
+            : m_file.write(entries, held);
+        if (why.isEmpty()) {
+            m_unsaved.clear();
+        } else {
             qWarning().noquote().nospace() << "[Config] WARN: could not write " << m_fileName << " (" << why
                                            << "); the change is kept in memory only";
         }

@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -81,5 +82,8 @@ private:
     QVariantMap m_values;
     QVariantMap m_defaults;
     QVariantMap m_overrides;
+    // Keys set in the store that the file does not hold as set yet; the file's other
+    // entries are written back as it holds them.
+    QSet<QString> m_unsaved;
     QFileSystemWatcher m_watcher;
 };

@@ -3,10 +3,12 @@
 #include "PeerText.h"
 #include "PrivateFile.h"
 
+#include <QDataStream>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaType>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
@@ -70,6 +72,29 @@ int roomPast(const QString& path)
     return error;
 }
 
+// What the settings library gives back of one entry written alone, in a file of its own
+// under the folder; false when it gives nothing back.
+bool readBackAlone(const QString& folder, int n, const QString& key, const QVariant& value, QVariant* back)
+{
+    const QString written = QStringLiteral("%1/odd-%2.conf").arg(folder).arg(n);
+    const QString check = QStringLiteral("%1/odd-%2.check").arg(folder).arg(n);
+    {
+        QSettings settings(written, QSettings::defaultFormat());
+        settings.setValue(key, value);
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            return false;
+    }
+    // Under another name: the library answers a known one from its cache.
+    if (std::rename(QFile::encodeName(written).constData(), QFile::encodeName(check).constData()) != 0)
+        return false;
+    const QSettings settings(check, QSettings::defaultFormat());
+    if (!settings.contains(key) || settings.status() != QSettings::NoError)
+        return false;
+    *back = settings.value(key);
+    return true;
+}
+
 // Owner-only and on the disk before it replaces anything.
 bool syncFile(const QString& path, int* error)
 {
@@ -89,6 +114,16 @@ void syncFolder(const QString& path)
         ::fsync(fd);
         ::close(fd);
     }
+}
+
+// The bytes the value is streamed as; empty for a type that cannot be.
+QByteArray streamed(const QVariant& value)
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    if (!value.isValid() || !QMetaType::save(stream, value.userType(), value.constData()))
+        return QByteArray();
+    return bytes;
 }
 
 } // namespace
@@ -198,7 +233,7 @@ bool ConfigFile::isKept(const QByteArray& content) const
     return false;
 }
 
-QString ConfigFile::write(QVariantMap entries)
+QString ConfigFile::write(QVariantMap entries, const QVariantMap& ownEntries)
 {
     for (auto it = entries.begin(); it != entries.end();) {
         if (isLibraryKey(it.key())) {
@@ -213,6 +248,33 @@ QString ConfigFile::write(QVariantMap entries)
     // A file its owner made read-only stays as it is, though a rename could replace it.
     if (::faccessat(AT_FDCWD, QFile::encodeName(target).constData(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
         return ConfigFile::statusText(QSettings::AccessError) + QStringLiteral(": ") + systemError(errno);
+    // The folder of a link's target may not be there yet (its partition not mounted at the first start).
+    QDir().mkpath(QFileInfo(target).absolutePath());
+
+    QStringList odd;
+    QString why = writeBeside(target, entries, &odd);
+    if (!why.isEmpty() || odd.isEmpty())
+        return why;
+    // One entry does not stop the others.
+    bool own = false;
+    for (const QString& key : qAsConst(odd)) {
+        qWarning().noquote().nospace() << "[Config] WARN: " << PeerText::forLog(key) << " is left out of " << m_fileName
+                                       << ": its value does not read back as it is";
+        own = own || (ownEntries.contains(key) && isSame(ownEntries.value(key), entries.value(key)));
+        entries.remove(key);
+    }
+    // The operator's line is then in the copy only.
+    if (own && !keepCopy())
+        return QStringLiteral("no copy of it could be kept");
+    odd.clear();
+    why = writeBeside(target, entries, &odd);
+    return why.isEmpty() && !odd.isEmpty()
+        ? PeerText::forLog(odd.first()) + QStringLiteral(" did not read back as it is")
+        : why;
+}
+
+QString ConfigFile::writeBeside(const QString& target, const QVariantMap& entries, QStringList* odd)
+{
     qint64 size = 0;
     for (auto it = entries.cbegin(); it != entries.cend(); ++it)
         size += it.key().toUtf8().size() + it.value().toString().toUtf8().size() + 2;
@@ -222,9 +284,7 @@ QString ConfigFile::write(QVariantMap entries)
     };
 
     // Everything of the new text stays in a folder of the owner's only, removed on return
-    // or, after a crash, at the next start. The folder of a link's target may not be there
-    // yet (its partition not mounted at the first start).
-    QDir().mkpath(QFileInfo(target).absolutePath());
+    // or, after a crash, at the next start.
     const QTemporaryDir folder(target + QStringLiteral(".save-XXXXXX"));
     if (!folder.isValid())
         return QStringLiteral("no folder for the new text beside it: ") + folder.errorString();
@@ -246,6 +306,7 @@ QString ConfigFile::write(QVariantMap entries)
     const QString check = folder.filePath(QStringLiteral("check.conf"));
     if (std::rename(QFile::encodeName(written).constData(), QFile::encodeName(check).constData()) != 0)
         return QStringLiteral("could not read it back: ") + systemError(errno);
+    QVariantMap differ;
     {
         const QSettings back(check, QSettings::defaultFormat());
         const QStringList keys = back.allKeys();
@@ -253,11 +314,26 @@ QString ConfigFile::write(QVariantMap entries)
             return noRoomOr(check, QStringLiteral("it read back with a ") + statusText(back.status()));
         const QSet<QString> found(keys.cbegin(), keys.cend());
         for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
-            // Cut short, for want of room as a rule: the library does not say so.
-            if (!found.contains(it.key()) || back.value(it.key()) != it.value())
+            if (!found.contains(it.key()))
                 return noRoomOr(check, PeerText::forLog(it.key()) + QStringLiteral(" did not read back as it is"));
+            const QVariant value = back.value(it.key());
+            if (!isSame(value, it.value()))
+                differ.insert(it.key(), value);
         }
     }
+    // A value the library gives back otherwise even when written alone is odd; anything else
+    // was cut short, for want of room as a rule (the library does not say so).
+    for (auto it = differ.cbegin(); it != differ.cend(); ++it) {
+        QVariant alone;
+        if (!readBackAlone(folder.path(), odd->size() + 1, it.key(), entries.value(it.key()), &alone)
+            || !isSame(alone, it.value())) {
+            odd->clear();
+            return noRoomOr(check, PeerText::forLog(it.key()) + QStringLiteral(" did not read back as it is"));
+        }
+        odd->append(it.key());
+    }
+    if (!odd->isEmpty())
+        return QString();
     if (!syncFile(check, &error))
         return QStringLiteral("could not sync it: ") + systemError(error);
     if (std::rename(QFile::encodeName(check).constData(), QFile::encodeName(target).constData()) != 0)
@@ -271,7 +347,7 @@ void ConfigFile::removeSaveLeftovers()
     const QFileInfo file(savePath());
     // The library's temporary copy is named after the file, a dot and six random letters,
     // nearly always of both cases: a name of one case ("gui.conf.backup") is more likely
-    // someone's copy, and so is anything else ("gui.conf.unreadable-..."). The store's own
+    // someone's copy, and so is anything else ("gui.conf.unreadable-..."). A save's own
     // folder is named after the file, ".save-" and six random letters.
     const QString name = QLatin1Char('^') + QRegularExpression::escape(file.fileName());
     const QRegularExpression temporary(name + QStringLiteral("\\.(?=[A-Za-z]*[a-z])(?=[A-Za-z]*[A-Z])[A-Za-z]{6}$"));
@@ -291,6 +367,16 @@ void ConfigFile::removeSaveLeftovers()
             qWarning().noquote().nospace()
                 << "[Config] WARN: could not remove " << path << ", left by a save cut short";
     }
+}
+
+bool ConfigFile::isSame(const QVariant& a, const QVariant& b)
+{
+    if (a == b)
+        return true;
+    if (a.userType() != b.userType())
+        return false;
+    const QByteArray bytes = streamed(a);
+    return !bytes.isEmpty() && bytes == streamed(b);
 }
 
 QString ConfigFile::statusText(QSettings::Status status)

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
 
@@ -26,18 +27,24 @@ public:
     // skips and the next save drops; bytes some copy holds already are not kept twice.
     // False when no copy could be made: the file must not be written then.
     bool keepCopy();
-    // Writes the entries as a new file beside it, reads it back, syncs it and only then puts
-    // it in place of the file. Returns why the file was left as it was, or an empty text.
-    QString write(QVariantMap entries);
+    // Writes the entries as the new file. One that does not read back as it is is left out
+    // with a warning and the rest written; when it is one of the file's own (ownEntries, as
+    // parse gave them), the file is kept as a copy first. Returns why the file was left as it
+    // was, or an empty text.
+    QString write(QVariantMap entries, const QVariantMap& ownEntries);
     // Removes what a save cut short left beside the file: the settings library's temporary
     // copies and the folders of a new text (they hold every setting, the PIN too).
     void removeSaveLeftovers();
 
+    // Equal, or the very same value: a NaN, or a list holding one, equals nothing.
+    static bool isSame(const QVariant& a, const QVariant& b);
     static QString statusText(QSettings::Status status);
 
 private:
     // Whether one of the copies holds these bytes, whatever its name says of its time.
     bool isKept(const QByteArray& content) const;
+    // One try of write: the keys that read back otherwise go to odd.
+    QString writeBeside(const QString& target, const QVariantMap& entries, QStringList* odd);
 
     QString m_fileName;
     // Size and time of the file when the library last skipped lines of it, read in place.

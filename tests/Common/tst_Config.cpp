@@ -244,6 +244,7 @@ private slots:
         QTest::addColumn<QString>("background");
         QTest::addColumn<int>("mode"); // as an installer leaves it
         QTest::addColumn<QByteArray>("planted"); // a copy of other bytes there already
+        QTest::addColumn<QByteArrayList>("kept"); // lines any save leaves as they are
         const QByteArray good = "[camera]\nalpr1=https://127.0.0.1:8443/x\n\n[card-bo]\nhbIntervalSec=31\n\n"
                                 "[gui]\nsettingsPin=4711\n";
         const auto inGui
@@ -255,30 +256,47 @@ private slots:
         const QString op = QStringLiteral("4711");
         const QString def = QStringLiteral("5283");
         const QByteArray none;
+        const QByteArrayList asIs;
         QTest::newRow("Latin-1 in a value") << good + "screenSaverBg=caf\xe9\n"
-                                            << false << op << 31 << QString::fromUtf8("café") << 0644 << none;
+                                            << false << op << 31 << QString::fromUtf8("café") << 0644 << none << asIs;
         QTest::newRow("Latin-1 in a comment")
-            << "; r\xe9glages\n" + good << false << op << 31 << QString() << 0640 << none;
+            << "; r\xe9glages\n" + good << false << op << 31 << QString() << 0640 << none << asIs;
         QTest::newRow("CRLF") << QByteArray(good).replace("\n", "\r\n") << false << op << 31 << QString() << 0660
-                              << none;
-        QTest::newRow("cut between groups") << good << false << op << 31 << QString() << 0604 << none;
-        QTest::newRow("empty") << QByteArray() << false << def << 30 << QString() << 0644 << none;
-        QTest::newRow("# comment on top") << "# settings\n" + good << true << op << 31 << QString() << 0644 << none;
-        QTest::newRow("# comment in a group") << inGui("# the PIN\n") << true << op << 31 << QString() << 0640 << none;
-        QTest::newRow("byte-order mark") << "\xef\xbb\xbf" + good << true << op << 31 << QString() << 0660 << none;
-        QTest::newRow("stray word") << inGui("stray\n") << true << op << 31 << QString() << 0644 << none;
-        QTest::newRow("[extra without ]")
-            << QByteArray(good).replace("[gui]", "[extra\n[gui]") << true << op << 31 << QString() << 0644 << none;
+                              << none << asIs;
+        QTest::newRow("cut between groups") << good << false << op << 31 << QString() << 0604 << none << asIs;
+        QTest::newRow("empty") << QByteArray() << false << def << 30 << QString() << 0644 << none << asIs;
+        QTest::newRow("# comment on top")
+            << "# settings\n" + good << true << op << 31 << QString() << 0644 << none << asIs;
+        QTest::newRow("# comment in a group")
+            << inGui("# the PIN\n") << true << op << 31 << QString() << 0640 << none << asIs;
+        QTest::newRow("byte-order mark") << "\xef\xbb\xbf" + good << true << op << 31 << QString() << 0660 << none
+                                         << asIs;
+        QTest::newRow("stray word") << inGui("stray\n") << true << op << 31 << QString() << 0644 << none << asIs;
+        QTest::newRow("[extra without ]") << QByteArray(good).replace("[gui]", "[extra\n[gui]") << true << op << 31
+                                          << QString() << 0644 << none << asIs;
         QTest::newRow("form feed") << QByteArray(good).replace("[gui]", "\f\n[gui]") << true << op << 31 << QString()
-                                   << 0644 << none;
-        QTest::newRow("cut in a group") << good + "[gu" << true << op << 31 << QString() << 0644 << none;
-        QTest::newRow("cut in a key") << good.left(good.size() - 6) << true << def << 31 << QString() << 0644 << none;
-        QTest::newRow("random bytes") << noise << true << def << 30 << QString() << 0644 << none;
+                                   << 0644 << none << asIs;
+        QTest::newRow("cut in a group") << good + "[gu" << true << op << 31 << QString() << 0644 << none << asIs;
+        QTest::newRow("cut in a key") << good.left(good.size() - 6) << true << def << 31 << QString() << 0644 << none
+                                      << asIs;
+        QTest::newRow("random bytes") << noise << true << def << 30 << QString() << 0644 << none << asIs;
         // Read as "gui/x/", written back as "x\=1", a line the library then skips.
-        QTest::newRow("key ending in /") << inGui("x/=1\n") << true << op << 31 << QString() << 0644 << none;
+        QTest::newRow("key ending in /") << inGui("x/=1\n") << true << op << 31 << QString() << 0644 << none << asIs;
         // Named after a time the clock has not reached (no time sync yet), so it sorts last.
         QTest::newRow("a copy named in the future")
-            << "# settings\n" + good << true << op << 31 << QString() << 0644 << "# older\n" + good;
+            << "# settings\n" + good << true << op << 31 << QString() << 0644 << "# older\n" + good << asIs;
+        // Entries only the file holds, or that the store left as read, stay as written.
+        QTest::newRow("a point the store does not take")
+            << inGui("spot=@Point(1 2)\n") << false << op << 31 << QString() << 0644 << none
+            << QByteArrayList { "spot=@Point(1 2)" };
+        QTest::newRow("a list the store does not take")
+            << inGui("marks=@Invalid(), 1\n") << false << op << 31 << QString() << 0644 << none
+            << QByteArrayList { "marks=@Invalid(), 1" };
+        QTest::newRow("a list taken as text") << inGui("hosts=h1, h2\n") << false << op << 31 << QString() << 0644
+                                              << none << QByteArrayList { "hosts=h1, h2" };
+        // A copy of as many bytes, but other ones, holds none of the operator's lines.
+        QTest::newRow("a copy of the same size")
+            << "# settings\n" + good << true << op << 31 << QString() << 0644 << "# Settings\n" + good << asIs;
     }
 
     void skippedLinesAreKept()
@@ -290,6 +308,7 @@ private slots:
         QFETCH(QString, background);
         QFETCH(int, mode);
         QFETCH(QByteArray, planted);
+        QFETCH(QByteArrayList, kept);
         const QString plantedName = QStringLiteral("gui.conf.unreadable-29991231T235959.999Z");
         if (!planted.isNull())
             writeFile(m_dir->filePath(plantedName), planted);
@@ -350,6 +369,8 @@ private slots:
         for (int level = 3; level < 8; ++level)
             config->set(QStringLiteral("log/level"), level);
         QVERIFY(readFile(m_path).contains("level=7"));
+        for (const QByteArray& line : kept)
+            QVERIFY2(readFile(m_path).contains("\n" + line + "\n"), line.constData());
         QCOMPARE(fileMode(m_path), 0600);
         config.reset(new Config(m_path, testDefaults()));
         config.reset(new Config(m_path, testDefaults()));
@@ -545,6 +566,64 @@ private slots:
         QCOMPARE(QDir(QFileInfo(file).path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
             QStringList { "gui.conf" });
         QCOMPARE(log.startingWith("[Config] WARN: could not write "), QStringList());
+    }
+
+    // An entry that would not read back as it is stops no save: one the file holds and the
+    // store did not change is written back as the file has it (a NaN equals nothing, not even
+    // itself); a value set in the store that the library gives back otherwise (an empty list
+    // comes back as no value) is left out with a warning.
+    void oddValuesDoNotStopTheSave_data()
+    {
+        QTest::addColumn<QByteArray>("line"); // in the file's [gui], as the operator wrote it
+        QTest::addColumn<QVariant>("value"); // set as gui/odd before the PIN
+        QTest::addColumn<QByteArray>("written"); // gui/odd's line in the file at the end
+        QTest::addColumn<bool>("copied"); // the file as it was is kept beside it
+        QTest::addColumn<int>("leftOut"); // warnings that gui/odd is left out
+        const QByteArray none;
+        const QByteArray floatNaN = "odd=@Variant(\\0\\0\\0\\x87\\x7f\\xc0\\0\\0)";
+        const QByteArray listNaN = "odd=@Variant(\\0\\0\\0\\t\\0\\0\\0\\x1\\0\\0\\0\\x87\\x7f\\xc0\\0\\0)";
+        QTest::newRow("a float NaN in the file") << floatNaN << QVariant() << floatNaN << false << 0;
+        QTest::newRow("a list holding a NaN in the file") << listNaN << QVariant() << listNaN << false << 0;
+        // Read as an empty list, which the library writes as no value.
+        QTest::newRow("an empty list in the file")
+            << QByteArray("odd=@Variant(\\0\\0\\0\\v\\0\\0\\0\\0)") << QVariant() << none << true << 1;
+        QTest::newRow("a float NaN set") << none << QVariant(float(qQNaN())) << floatNaN << false << 0;
+        QTest::newRow("a NaN set, written as text") << none << QVariant(qQNaN()) << QByteArray("odd=nan") << false << 0;
+        QTest::newRow("an empty list set") << none << QVariant(QStringList()) << none << false << 2;
+        QTest::newRow("an empty list set over the file's value")
+            << QByteArray("odd=1") << QVariant(QVariantList()) << none << false << 2;
+    }
+
+    void oddValuesDoNotStopTheSave()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QVariant, value);
+        QFETCH(QByteArray, written);
+        QFETCH(bool, copied);
+        QFETCH(int, leftOut);
+        const QByteArray content = "[gui]\n" + (line.isEmpty() ? line : line + "\n") + "settingsPin=4711\n";
+        writeInPlace(content);
+        const QString pin = QStringLiteral("gui/settingsPin");
+        LogCapture log;
+        {
+            Config config(m_path, testDefaults());
+            if (value.isValid())
+                config.set(QStringLiteral("gui/odd"), value);
+            config.set(pin, QStringLiteral("2468"));
+        }
+        QCOMPARE(Config(m_path, testDefaults()).get(pin).toString(), QStringLiteral("2468"));
+        QCOMPARE(log.startingWith("[Config] WARN: could not write "), QStringList());
+        QCOMPARE(
+            log.count("[Config] WARN: gui/odd is left out of " + m_path + ": its value does not read back as it is"),
+            leftOut);
+        const QByteArray file = readFile(m_path);
+        QCOMPARE(file.contains("\nodd="), !written.isEmpty());
+        if (!written.isEmpty())
+            QVERIFY2(file.contains("\n" + written + "\n"), file.constData());
+        const QStringList copies = QDir(m_dir->path()).entryList({ "gui.conf.unreadable-*" });
+        QCOMPARE(copies.size(), int(copied));
+        if (copied)
+            QCOMPARE(readFile(m_dir->filePath(copies.at(0))), content);
     }
 
     // A file its owner made read-only, or one the process cannot read, is left as it is, with

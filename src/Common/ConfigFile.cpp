@@ -116,6 +116,25 @@ void syncFolder(const QString& path)
     }
 }
 
+// A folder a save made: the process's own, owner-only, holding nothing but files a save
+// puts there (the settings library's among them). Anything else is someone's.
+bool isSaveFolder(const QString& path)
+{
+    struct stat st = {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()
+        || (st.st_mode & 07777) != S_IRWXU)
+        return false;
+    static const QRegularExpression saveFile(
+        QStringLiteral("^(room|check\\.conf|odd-\\d+\\.check|(new|odd-\\d+)\\.conf(\\.lock|\\.[A-Za-z]{6})?)$"));
+    const QFileInfoList entries
+        = QDir(path).entryInfoList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isSymLink() || !entry.isFile() || !saveFile.match(entry.fileName()).hasMatch())
+            return false;
+    }
+    return true;
+}
+
 // The bytes the value is streamed as; empty for a type that cannot be.
 QByteArray streamed(const QVariant& value)
 {
@@ -357,7 +376,7 @@ void ConfigFile::removeSaveLeftovers()
         = folder.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks);
     for (const QFileInfo& entry : entries) {
         const QString path = entry.filePath();
-        const bool leftover = entry.isDir() ? ownFolder.match(entry.fileName()).hasMatch()
+        const bool leftover = entry.isDir() ? ownFolder.match(entry.fileName()).hasMatch() && isSaveFolder(path)
                                             : temporary.match(entry.fileName()).hasMatch();
         if (!leftover)
             continue;

@@ -412,13 +412,38 @@ private slots:
             "gui.conf.Hc-qVx", "gui.conf.lock", "gui.conf.unreadable-20260101T000000.000Z", "other.conf.HcyqVx" };
         for (const QString& name : leftovers + others)
             writeFile(m_dir->filePath(name), "[gui]\nsettingsPin=4711\n");
+        // A folder named as a save's is one only while it is the process's own, owner-only and
+        // holds nothing but what a save writes there; anything else is someone's.
+        const auto plantFolder = [&](const QString& name, int mode, const QStringList& files, uid_t owner) {
+            const QString folder = m_dir->filePath(name);
+            QVERIFY(QDir().mkpath(folder));
+            for (const QString& file : files) {
+                QVERIFY(QDir().mkpath(QFileInfo(folder + '/' + file).path()));
+                writeFile(folder + '/' + file, "[gui]\nsettingsPin=4711\n");
+            }
+            QCOMPARE(::chmod(QFile::encodeName(folder).constData(), mode_t(mode)), 0);
+            QCOMPARE(::chown(QFile::encodeName(folder).constData(), owner, gid_t(-1)), 0);
+        };
+        const uid_t me = ::geteuid();
+        plantFolder("gui.conf.save-Abcdef", 0700, { "new.conf", "new.conf.lock", "new.conf.QxvBnm", "check.conf" }, me);
+        plantFolder("gui.conf.save-Backup", 0700, { "new.conf", "notes.txt" }, me);
+        plantFolder("gui.conf.save-Shared", 0755, { "new.conf" }, me);
+        plantFolder("gui.conf.save-Nested", 0700, { "new.conf/check.conf" }, me);
+        if (me == 0)
+            plantFolder("gui.conf.save-Others", 0700, { "new.conf" }, 65534); // only root can give a folder away
         QVERIFY(QDir(m_dir->path()).mkdir("gui.conf.save-old"));
         LogCapture log;
         Config config(m_path, testDefaults());
-        QStringList kept = others + QStringList { "gui.conf.save-old" };
+        QStringList kept = others
+            + QStringList { "gui.conf.save-old", "gui.conf.save-Backup", "gui.conf.save-Shared",
+                  "gui.conf.save-Nested" };
+        if (me == 0)
+            kept << "gui.conf.save-Others";
         kept.sort();
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name), kept);
-        QCOMPARE(log.startingWith("[Config] WARN: removed ").size(), leftovers.size() + 1);
+        QCOMPARE(QDir(m_dir->filePath("gui.conf.save-Backup")).entryList(QDir::Files, QDir::Name),
+            QStringList({ "new.conf", "notes.txt" }));
+        QCOMPARE(log.startingWith("[Config] WARN: removed ").size(), leftovers.size() + 2);
         QVERIFY(log.contains("[Config] WARN: removed " + m_dir->filePath(cut.at(0)) + ", left by a save cut short"));
         QCOMPARE(config.get(QStringLiteral("gui/settingsPin")).toString(), QStringLiteral("4711"));
     }

@@ -12,18 +12,10 @@
 #include <QJsonValue>
 #include <QMap>
 #include <QRegularExpression>
-#include <QSet>
 #include <QSettings>
-#include <QTemporaryDir>
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -192,78 +184,16 @@ QString valueText(const QString& key, const QVariant& value)
                                                       : shown.toString();
 }
 
-QString statusText(QSettings::Status status)
-{
-    switch (status) {
-    case QSettings::NoError:
-        return QStringLiteral("no error");
-    case QSettings::AccessError:
-        return QStringLiteral("access error");
-    case QSettings::FormatError:
-        return QStringLiteral("format error");
-    }
-    return QStringLiteral("unknown error");
-}
-
-// A name the settings library writes as it reads it. It reads "x/" in a group, or "a//b",
-// but writes them as other names, or as a line it then skips.
-bool isLibraryKey(const QString& key)
-{
-    return !key.isEmpty() && !key.startsWith(QLatin1Char('/')) && !key.endsWith(QLatin1Char('/'))
-        && !key.contains(QLatin1String("//"));
-}
-
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// Room for size bytes beside the file, tried before the settings library writes: the
-// library only says that a write failed, this says why (no space left, a file-size limit).
-bool reserveRoom(const QString& path, qint64 size, int* error)
-{
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    if (fd < 0) {
-        *error = errno;
-        return false;
-    }
-    *error = ::posix_fallocate(fd, 0, qMax<qint64>(size, 1));
-    ::close(fd);
-    ::unlink(name.constData());
-    return *error == 0;
-}
-
-// Owner-only and on the disk before it replaces anything.
-bool syncFile(const QString& path, int* error)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    const bool ok = fd >= 0 && ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && ::fsync(fd) == 0;
-    *error = errno;
-    if (fd >= 0)
-        ::close(fd);
-    return ok;
-}
-
-// So that a rename survives a power cut.
-void syncFolder(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 } // namespace
 
 Config::Config(const QString& fileName, const QVariantMap& defaults, QObject* parent)
     : QObject(parent)
     , m_fileName(fileName)
+    , m_file(fileName)
     , m_values(defaults)
     , m_defaults(defaults)
 {
-    removeSaveLeftovers();
+    m_file.removeSaveLeftovers();
     if (QFileInfo::exists(m_fileName) && QFileInfo(m_fileName).size() == 0)
         qWarning().noquote().nospace() << "[Config] WARN: " << m_fileName << " is empty; the defaults are in force";
     if (!QFileInfo::exists(m_fileName)) {
@@ -296,10 +226,11 @@ void Config::set(const QVariantMap& values)
     QVariantMap changes;
     for (auto it = values.cbegin(); it != values.cend(); ++it) {
         // Compared with the stored value: an override of an unchanged key stays in force.
-        if (m_values.contains(it.key()) && m_values.value(it.key()) == it.value())
+        if (m_values.contains(it.key()) && ConfigFile::isSame(m_values.value(it.key()), it.value()))
             continue;
         m_overrides.remove(it.key());
         m_values.insert(it.key(), it.value());
+        m_unsaved.insert(it.key());
         changes.insert(it.key(), it.value());
     }
     if (changes.isEmpty())
@@ -399,8 +330,9 @@ void Config::fromJson(const QJsonObject& object)
                            : QStringLiteral("does not fit the type of its default"));
             continue;
         }
-        if (m_values.value(key) != value) {
+        if (!ConfigFile::isSame(m_values.value(key), value)) {
             m_values.insert(key, value);
+            m_unsaved.insert(key);
             changes.insert(key, value);
         }
     }
@@ -525,17 +457,17 @@ QVariantMap Config::readChanges()
                                        << " was open to other users; made owner-only";
 
     QVariantMap entries;
-    const QSettings::Status status = parseFile(&entries);
+    const QSettings::Status status = m_file.parse(&entries);
     if (status == QSettings::AccessError) {
-        qWarning().noquote().nospace() << "[Config] WARN: could not read " << m_fileName << " (" << statusText(status)
-                                       << ")";
+        qWarning().noquote().nospace() << "[Config] WARN: could not read " << m_fileName << " ("
+                                       << ConfigFile::statusText(status) << ")";
         return changes;
     }
     if (status == QSettings::FormatError) {
         // The library skips the lines it cannot read and takes the rest: so does the store.
         qWarning().noquote().nospace() << "[Config] WARN: the settings library skipped lines of " << m_fileName
                                        << "; what it read is in force";
-        keepCopy();
+        m_file.keepCopy();
     }
     for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
         const QString& key = it.key();
@@ -545,51 +477,13 @@ QVariantMap Config::readChanges()
                 << "[Config] WARN: ignoring " << PeerText::forLog(key) << " in " << m_fileName << ": not a plain value";
             continue;
         }
-        if (!m_values.contains(key) || m_values.value(key) != value) {
+        if (!m_values.contains(key) || !ConfigFile::isSame(m_values.value(key), value)) {
             m_values.insert(key, value);
+            m_unsaved.remove(key); // the file's edit is the later one
             changes.insert(key, value);
         }
     }
     return changes;
-}
-
-QSettings::Status Config::parseFile(QVariantMap* entries)
-{
-    // The library caches a parsed file by path, size and modification time, so an edit
-    // that keeps the size within one clock tick would go unseen. It is read through a link
-    // under a path never used before; the link holds no setting, so no copy of a password
-    // leaves the file's folder. Without a link the file is read as it is.
-    QTemporaryDir linkFolder(QDir(QDir::tempPath()).filePath(QStringLiteral("config-XXXXXX")));
-    QString readPath = m_fileName;
-    if (linkFolder.isValid()) {
-        const QString link = linkFolder.filePath(QStringLiteral("config.ini"));
-        if (QFile::link(QFileInfo(m_fileName).absoluteFilePath(), link))
-            readPath = link;
-    }
-    const QSettings settings(readPath, QSettings::defaultFormat());
-    const QStringList keys = settings.allKeys(); // parsed on first use: the status comes after
-    QSettings::Status status = settings.status();
-    if (readPath == m_fileName) {
-        // From its cache the library answers without the format error it found before.
-        const QFileInfo file(m_fileName);
-        if (status == QSettings::FormatError) {
-            m_unreadableSize = file.size();
-            m_unreadableTime = file.lastModified();
-        } else if (file.size() == m_unreadableSize && file.lastModified() == m_unreadableTime) {
-            status = QSettings::FormatError;
-        }
-    }
-    for (const QString& key : keys) {
-        // Read, but written back as another name: the next save drops it, as a line skipped.
-        if (!isLibraryKey(key)) {
-            if (status == QSettings::NoError)
-                status = QSettings::FormatError;
-            continue;
-        }
-        if (entries)
-            entries->insert(key, settings.value(key));
-    }
-    return status;
 }
 
 void Config::save()
@@ -600,150 +494,30 @@ void Config::save()
     if (!m_watcher.directories().isEmpty())
         m_watcher.removePaths(m_watcher.directories());
     QVariantMap held;
-    const QSettings::Status status = QFileInfo::exists(m_fileName) ? parseFile(&held) : QSettings::NoError;
-    if (status != QSettings::FormatError || keepCopy()) {
+    const QSettings::Status status = QFileInfo::exists(m_fileName) ? m_file.parse(&held) : QSettings::NoError;
+    if (status != QSettings::FormatError || m_file.keepCopy()) {
+        // What the store did not change stays as the file holds it (an entry the store does
+        // not take, a value written as the operator wrote it).
+        QVariantMap entries;
+        for (auto it = held.cbegin(); it != held.cend(); ++it) {
+            if (!m_unsaved.contains(it.key()))
+                entries.insert(it.key(), it.value());
+        }
+        for (auto it = m_values.cbegin(); it != m_values.cend(); ++it) {
+            if (m_unsaved.contains(it.key()) || !held.contains(it.key()))
+                entries.insert(it.key(), it.value());
+        }
         const QString why = status == QSettings::AccessError
             ? QStringLiteral("it could not be read, so what only the file holds would be lost")
-            : writeFile(held);
-        if (!why.isEmpty()) {
+            : m_file.write(entries, held);
+        if (why.isEmpty()) {
+            m_unsaved.clear();
+        } else {
             qWarning().noquote().nospace() << "[Config] WARN: could not write " << m_fileName << " (" << why
                                            << "); the change is kept in memory only";
         }
     }
     watchFile();
-}
-
-QString Config::writeFile(const QVariantMap& held)
-{
-    QVariantMap text;
-    for (auto it = held.cbegin(); it != held.cend(); ++it) {
-        if (!m_values.contains(it.key()))
-            text.insert(it.key(), it.value()); // no plain value: the store leaves it to the file
-    }
-    for (auto it = m_values.cbegin(); it != m_values.cend(); ++it) {
-        if (isLibraryKey(it.key())) {
-            text.insert(it.key(), it.value());
-            continue;
-        }
-        qWarning().noquote().nospace() << "[Config] WARN: " << PeerText::forLog(it.key()) << " is left out of "
-                                       << m_fileName << ": the settings library cannot read that name back";
-    }
-    qint64 size = 0;
-    for (auto it = text.cbegin(); it != text.cend(); ++it)
-        size += it.key().toUtf8().size() + it.value().toString().toUtf8().size() + 2;
-
-    // Everything of the new text stays in a folder of the owner's only, removed on return
-    // or, after a crash, at the next start.
-    const QString target = savePath();
-    const QTemporaryDir folder(target + QStringLiteral(".save-XXXXXX"));
-    if (!folder.isValid())
-        return QStringLiteral("no folder for the new text beside it: ") + folder.errorString();
-    int error = 0;
-    if (!reserveRoom(folder.filePath(QStringLiteral("room")), size, &error))
-        return QStringLiteral("no room for it: ") + systemError(error);
-    const QString written = folder.filePath(QStringLiteral("new.conf"));
-    PrivateFile::prepare(written);
-    {
-        QSettings settings(written, QSettings::defaultFormat());
-        for (auto it = text.cbegin(); it != text.cend(); ++it)
-            settings.setValue(it.key(), it.value());
-        settings.sync();
-        if (settings.status() != QSettings::NoError)
-            return QStringLiteral("the settings library could not write it: ") + statusText(settings.status());
-    }
-    // Read back under a name the library has not seen: a known one it answers from its cache.
-    const QString check = folder.filePath(QStringLiteral("check.conf"));
-    if (std::rename(QFile::encodeName(written).constData(), QFile::encodeName(check).constData()) != 0)
-        return QStringLiteral("could not read it back: ") + systemError(errno);
-    {
-        const QSettings back(check, QSettings::defaultFormat());
-        const QStringList keys = back.allKeys();
-        if (back.status() != QSettings::NoError)
-            return QStringLiteral("it read back with a ") + statusText(back.status());
-        const QSet<QString> found(keys.cbegin(), keys.cend());
-        for (auto it = text.cbegin(); it != text.cend(); ++it) {
-            if (!found.contains(it.key()) || back.value(it.key()) != it.value())
-                return PeerText::forLog(it.key()) + QStringLiteral(" did not read back as it is");
-        }
-    }
-    if (!syncFile(check, &error))
-        return QStringLiteral("could not sync it: ") + systemError(error);
-    if (std::rename(QFile::encodeName(check).constData(), QFile::encodeName(target).constData()) != 0)
-        return QStringLiteral("could not put it in place: ") + systemError(errno);
-    syncFolder(QFileInfo(target).absolutePath());
-    return QString();
-}
-
-QString Config::savePath() const
-{
-    const QFileInfo file(m_fileName);
-    return file.isSymLink() && file.exists() ? file.canonicalFilePath() : m_fileName;
-}
-
-bool Config::keepCopy()
-{
-    QFile file(m_fileName);
-    const QByteArray content = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    const bool read = file.error() == QFileDevice::NoError;
-    if (read && isKept(content))
-        return true;
-    const QString name = m_fileName + QStringLiteral(".unreadable-")
-        + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'hhmmss.zzz'Z'"));
-    QString copy = name;
-    for (int n = 1; QFileInfo::exists(copy) || QFileInfo(copy).isSymLink(); ++n)
-        copy = name + QLatin1Char('-') + QString::number(n); // another copy of the same millisecond stays
-    // The next save drops the lines the library skipped: the operator's text stays here.
-    if (!read || !PrivateFile::write(copy, content)) {
-        qCritical().noquote().nospace() << "[Config] ERROR: the settings library skips lines of " << m_fileName
-                                        << " and no copy of it could be kept; it is not written";
-        return false;
-    }
-    qCritical().noquote().nospace() << "[Config] ERROR: the settings library skips lines of " << m_fileName
-                                    << "; kept as it was in " << copy;
-    return true;
-}
-
-bool Config::isKept(const QByteArray& content) const
-{
-    const QFileInfo file(m_fileName);
-    const QDir folder = file.absoluteDir();
-    const QFileInfoList copies = folder.entryInfoList(
-        { file.fileName() + QStringLiteral(".unreadable-*") }, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
-    for (const QFileInfo& copy : copies) {
-        if (copy.size() != content.size())
-            continue;
-        QFile kept(copy.filePath());
-        if (kept.open(QIODevice::ReadOnly) && kept.readAll() == content)
-            return true;
-    }
-    return false;
-}
-
-void Config::removeSaveLeftovers()
-{
-    const QFileInfo file(savePath());
-    // The library's temporary copy is named after the file, a dot and six random letters,
-    // nearly always of both cases: a name of one case ("gui.conf.backup") is more likely
-    // someone's copy, and so is anything else ("gui.conf.unreadable-..."). The store's own
-    // folder is named after the file, ".save-" and six random letters.
-    const QString name = QLatin1Char('^') + QRegularExpression::escape(file.fileName());
-    const QRegularExpression temporary(name + QStringLiteral("\\.(?=[A-Za-z]*[a-z])(?=[A-Za-z]*[A-Z])[A-Za-z]{6}$"));
-    const QRegularExpression ownFolder(name + QStringLiteral("\\.save-[A-Za-z]{6}$"));
-    const QDir folder = file.absoluteDir();
-    const QFileInfoList entries
-        = folder.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks);
-    for (const QFileInfo& entry : entries) {
-        const bool leftover = entry.isDir() ? ownFolder.match(entry.fileName()).hasMatch()
-                                            : temporary.match(entry.fileName()).hasMatch();
-        if (!leftover)
-            continue;
-        const QString path = entry.filePath();
-        if (entry.isDir() ? QDir(path).removeRecursively() : QFile::remove(path))
-            qWarning().noquote().nospace() << "[Config] WARN: removed " << path << ", left by a save cut short";
-        else
-            qWarning().noquote().nospace()
-                << "[Config] WARN: could not remove " << path << ", left by a save cut short";
-    }
 }
 
 void Config::onFileChanged(const QString& path)

@@ -2,12 +2,14 @@
 // The process's settings store: one INI file layered over built-in defaults and under
 // command-line overrides, written back at once, watched for outside edits.
 
+#include "ConfigFile.h"
+
 #include <QDateTime>
 #include <QFileSystemWatcher>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QObject>
-#include <QSettings>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -73,32 +75,15 @@ private slots:
 
 private:
     QVariantMap readChanges();
-    // What the settings library makes of the file: its status and, when asked for, every
-    // entry it took. An entry whose name it cannot write back counts as a skipped line.
-    QSettings::Status parseFile(QVariantMap* entries);
-    // Keeps the file as it is beside it, owner-only, for it has lines the settings library
-    // skips and the next save drops; bytes some copy holds already are not kept twice.
-    // False when no copy could be made: the file must not be written then.
-    bool keepCopy();
-    // Whether one of those copies holds these bytes, whatever its name says of its time.
-    bool isKept(const QByteArray& content) const;
-    // Writes the store's values and the entries only the file holds (held) as a new file
-    // beside it, reads it back, syncs it and only then puts it in place of the file. Returns
-    // why the file was left as it was, or an empty text.
-    QString writeFile(const QVariantMap& held);
-    // The file a save replaces: the target of a link, so that the link stays.
-    QString savePath() const;
-    // Removes what a save cut short left beside the file: the settings library's temporary
-    // copies and the store's own folders of a new text (they hold every setting, the PIN too).
-    void removeSaveLeftovers();
     void watchFile();
 
     QString m_fileName;
+    ConfigFile m_file;
     QVariantMap m_values;
     QVariantMap m_defaults;
     QVariantMap m_overrides;
+    // Keys set in the store that the file does not hold as set yet; the file's other
+    // entries are written back as it holds them.
+    QSet<QString> m_unsaved;
     QFileSystemWatcher m_watcher;
-    // Size and time of the file when the library last skipped lines of it, read in place.
-    qint64 m_unreadableSize = -1;
-    QDateTime m_unreadableTime;
 };

@@ -103,24 +103,26 @@ void BackOfficeSim::setReferenceData(const QJsonArray& customs, const QJsonArray
     m_locations = locations;
 }
 
-QList<BackOfficeSim::Entry> BackOfficeSim::journal(const QString& endpoint) const
+namespace {
+QList<BackOfficeSim::Entry> entriesAt(const QList<BackOfficeSim::Entry>& entries, const QString& path)
 {
-    QList<Entry> list;
-    for (const Entry& entry : m_journal) {
-        if (entry.path == DevicePrefix + endpoint)
+    QList<BackOfficeSim::Entry> list;
+    for (const BackOfficeSim::Entry& entry : entries) {
+        if (entry.path == path)
             list.append(entry);
     }
     return list;
 }
+} // namespace
+
+QList<BackOfficeSim::Entry> BackOfficeSim::journal(const QString& endpoint) const
+{
+    return entriesAt(m_journal, DevicePrefix + endpoint);
+}
 
 QList<BackOfficeSim::Entry> BackOfficeSim::answered(const QString& endpoint) const
 {
-    QList<Entry> list;
-    for (const Entry& entry : m_answered) {
-        if (entry.path == DevicePrefix + endpoint)
-            list.append(entry);
-    }
-    return list;
+    return entriesAt(m_answered, DevicePrefix + endpoint);
 }
 
 void BackOfficeSim::clearJournal()

@@ -718,7 +718,8 @@ private slots:
             QVERIFY(HandOver::reached.tryAcquire(1, 10000));
             caller.quit();
             caller.resume.release();
-            QVERIFY2(stop == "ends" || !caller.wait(500), "the thread ended between finding its proxy and posting to it");
+            QVERIFY2(
+                stop == "ends" || !caller.wait(500), "the thread ended between finding its proxy and posting to it");
             QVERIFY(stop != "ends" || caller.wait(10000));
             HandOver::go.release();
         } else {

@@ -261,7 +261,8 @@ private slots:
             auto worker = std::make_unique<WorkerThread>();
             QThread* thread = worker->thread();
             // Connected before the registry's own handler, so it runs first.
-            connect(thread, &QThread::finished, thread, [&finishing] { finishing.release(); }, Qt::DirectConnection);
+            connect(
+                thread, &QThread::finished, thread, [&finishing] { finishing.release(); }, Qt::DirectConnection);
             worker->run([&] { d.done([&](Tracked) { ran = true; }); });
             PostGate::target = thread;
             PostGate::at = found ? PostPoint::Found : PostPoint::Lookup;

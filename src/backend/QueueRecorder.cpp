@@ -10,6 +10,8 @@
 
 namespace Backend {
 
+std::atomic<QueueRecorder::Hook> QueueRecorder::s_hook { nullptr };
+
 QueueRecorder::QueueRecorder(const QString& path)
     : m_path(path)
     , m_context(new QObject)
@@ -25,6 +27,7 @@ QueueRecorder::~QueueRecorder()
             m_sql.reset();
             m_thread.quit();
         });
+        reach(Point::Closing);
         m_thread.wait();
     }
     delete m_context;
@@ -50,6 +53,7 @@ Deferred<bool> QueueRecorder::record(const Transaction::Ptr& trans)
     }
     Deferred<bool> result;
     run([this, trans, result] {
+        reach(Point::Writing);
         const bool stored = Database::transUpdate(*m_sql, trans);
         // Logged here, not by the caller: a record that fails while the client goes down
         // has no one left to hear of it.
@@ -61,6 +65,17 @@ Deferred<bool> QueueRecorder::record(const Transaction::Ptr& trans)
         result.resolve(stored);
     });
     return result;
+}
+
+void QueueRecorder::setHook(Hook hook)
+{
+    s_hook.store(hook, std::memory_order_release);
+}
+
+void QueueRecorder::reach(Point point)
+{
+    if (const Hook hook = s_hook.load(std::memory_order_acquire))
+        hook(point);
 }
 
 } // namespace Backend

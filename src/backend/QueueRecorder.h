@@ -9,6 +9,7 @@
 #include <QString>
 #include <QThread>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -35,13 +36,22 @@ public:
     // Called from the thread that made the recorder.
     Deferred<bool> record(const Transaction::Ptr& trans);
 
+    // Tests only: when set, called in the recorder's thread as a record is about to be written
+    // (Writing), and in the closing thread once the recorder was told to close, before it
+    // waits for the records given so far (Closing).
+    enum class Point { Writing, Closing };
+    using Hook = void (*)(Point point);
+    static void setHook(Hook hook);
+
 private:
     void run(std::function<void()> job);
+    static void reach(Point point);
 
     QString m_path;
     QThread m_thread;
     QObject* m_context; // lives in m_thread and runs the jobs there
     std::unique_ptr<SqlDatabase> m_sql; // made, used and closed in m_thread only
+    static std::atomic<Hook> s_hook;
 };
 
 } // namespace Backend

@@ -65,21 +65,15 @@ quint64 DeferredDataBase::generationOf(QThread* thread)
 bool DeferredDataBase::postToThread(
     QThread* thread, quint64 generation, std::function<void()> function, std::function<void()> undelivered)
 {
-    PostHook hook = s_postHook.load(std::memory_order_acquire);
-    if (!hook)
-        return post(thread, generation, function, undelivered);
-    bool posted = false;
-    hook(thread, [&] { posted = post(thread, generation, function, undelivered); });
-    return posted;
-}
-
-bool DeferredDataBase::post(
-    QThread* thread, quint64 generation, std::function<void()>& function, std::function<void()>& undelivered)
-{
+    const PostHook hook = s_postHook.load(std::memory_order_acquire);
+    if (hook)
+        hook(thread, PostPoint::Lookup);
     QMutexLocker lock(&s_mutex);
     DeferredProxyObject* proxy = s_threadMap.value(thread, nullptr);
     if (!proxy || proxy->generation() != generation)
         return false;
+    if (hook)
+        hook(thread, PostPoint::Found);
     auto* event = new DeferredProxyEvent;
     event->function = std::move(function);
     event->undelivered = std::move(undelivered);

@@ -36,15 +36,15 @@ public:
     static bool postToThread(
         QThread* thread, quint64 generation, std::function<void()> function, std::function<void()> undelivered = {});
 
-    // Tests only: when set, every postToThread goes through the hook, in the posting thread,
-    // before the proxy is looked up; the hook must call post once.
-    using PostHook = void (*)(QThread* thread, const std::function<void()>& post);
+    // Tests only: when set, every postToThread calls the hook in the posting thread before it
+    // looks the proxy up (Lookup), and once it found a live one, just before it posts to it
+    // (Found). At Found the registry is locked: the hook must not use it.
+    enum class PostPoint { Lookup, Found };
+    using PostHook = void (*)(QThread* thread, PostPoint point);
     static void setPostHook(PostHook hook);
 
 private:
     static void onThreadFinished(QThread* thread);
-    static bool post(
-        QThread* thread, quint64 generation, std::function<void()>& function, std::function<void()>& undelivered);
 
     static QMutex s_mutex;
     static QMap<QThread*, DeferredProxyObject*> s_threadMap;

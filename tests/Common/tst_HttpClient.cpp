@@ -127,19 +127,23 @@ private:
     QStringList m_results;
 };
 
+using PostPoint = DeferredDataBase::PostPoint;
+
 // While alive, watches the results handed from other threads to one thread: reached as one is
-// about to go, passed once it went. When held, each waits for go in between.
+// about to go, or as its thread's proxy is found; passed as it is posted. When held, each waits
+// for go at the point where it is reached.
 class HandOver
 {
 public:
     static inline QSemaphore reached { 0 }, passed { 0 }, go { 0 };
 
-    HandOver(QThread* target, bool hold)
+    HandOver(QThread* target, bool hold, PostPoint at = PostPoint::Lookup)
     {
         for (QSemaphore* s : { &reached, &passed, &go })
             s->acquire(s->available());
         s_target = target;
         s_hold = hold;
+        s_at = at;
         DeferredDataBase::setPostHook(&hook);
     }
     ~HandOver()
@@ -149,21 +153,23 @@ public:
     }
 
 private:
-    static void hook(QThread* thread, const std::function<void()>& post)
+    static void hook(QThread* thread, PostPoint point)
     {
-        const bool watched = thread == s_target && QThread::currentThread() != thread;
-        if (watched) {
+        if (thread != s_target || QThread::currentThread() == thread)
+            return;
+        if (point == s_at) {
             reached.release();
             if (s_hold)
                 go.acquire();
         }
-        post();
-        if (watched)
+        // The post follows under the registry's lock: the thread cannot end before it.
+        if (point == PostPoint::Found)
             passed.release();
     }
 
     static inline std::atomic<QThread*> s_target { nullptr };
     static inline std::atomic<bool> s_hold { false };
+    static inline std::atomic<PostPoint> s_at { PostPoint::Lookup };
 };
 
 // A calling thread whose run goes on after its event loop ends, until resumed.
@@ -659,6 +665,8 @@ private slots:
         QTest::addColumn<QString>("stop");
         // Held just before the result goes to it, the thread ends: nothing uses what went with it.
         QTest::newRow("ends as its result goes to it") << "ends";
+        // Held once its proxy is found, the thread cannot end before the post: the result goes with it.
+        QTest::newRow("ends as its result is posted") << "ends found";
         // Its loop quit from outside, or from a handler of its own, the thread works on and then ends.
         QTest::newRow("works on after its loop") << "quit";
         QTest::newRow("a handler quits its loop") << "handler";
@@ -702,21 +710,24 @@ private slots:
 
         if (stop == "quit")
             caller.quit();
-        QVERIFY(stop == "ends" || caller.loopEnded.tryAcquire(1, 10000));
-        HandOver handOver(&caller, stop == "ends");
+        const bool ends = stop.startsWith("ends");
+        QVERIFY(ends || caller.loopEnded.tryAcquire(1, 10000));
+        HandOver handOver(&caller, ends, stop == "ends found" ? PostPoint::Found : PostPoint::Lookup);
         gate.release();
-        if (stop == "ends") {
+        if (ends) {
             QVERIFY(HandOver::reached.tryAcquire(1, 10000));
             caller.quit();
             caller.resume.release();
-            QVERIFY(caller.wait(10000));
+            QVERIFY2(
+                stop == "ends" || !caller.wait(500), "the thread ended between finding its proxy and posting to it");
+            QVERIFY(stop != "ends" || caller.wait(10000));
             HandOver::go.release();
         } else {
             // Posted to the thread after its loop ended, then the thread ends.
             QVERIFY(HandOver::passed.tryAcquire(1, 10000));
             caller.resume.release();
-            QVERIFY(caller.wait(10000));
         }
+        QVERIFY(caller.wait(10000));
         QTRY_COMPARE(result, QStringLiteral("resolved 204 \"\""));
         QCOMPARE(callerRan.load(), 0);
         // Settled as it went, the thread got no new proxy that would outlive it.
@@ -791,14 +802,19 @@ private slots:
         orphaned.end();
         QVERIFY(orphaned.results().isEmpty());
 
-        // A thread that runs no event loop could never take a result: its call is refused at once.
-        const int sent = server.requests().size();
+        // A thread that runs no event loop could never take a result: its call is refused at once,
+        // and nothing is sent. Counted once the call made after it is answered and the server has
+        // seen every connection close.
+        const auto quiet = tlsServer(ok);
+        const QUrl quietUrl(quiet->url("/api"));
         Deferred<int, QJsonValue> loopless;
-        std::thread([&] { loopless = client.get(url); }).join();
+        std::thread([&] { loopless = client.get(quietUrl); }).join();
         QCOMPARE(finish(loopless, 0), QStringLiteral("rejected 0 \"No event loop in the calling thread\""));
         QVERIFY(log.contains(QtCriticalMsg,
-            "[HttpClient] ERROR: Call refused, the calling thread runs no event loop : " + url.toString()));
-        QCOMPARE(server.requests().size(), sent);
+            "[HttpClient] ERROR: Call refused, the calling thread runs no event loop : " + quietUrl.toString()));
+        QCOMPARE(finish(client.get(quietUrl)), QStringLiteral("resolved 200 {}"));
+        QTRY_COMPARE(quiet->connectionsOpen(), 0);
+        QCOMPARE(quiet->requests().size(), 1);
     }
 
     void idleTimeout()

@@ -8,11 +8,13 @@
 #include "ESB.h"
 #include "FileSizeLimit.h"
 #include "LogCapture.h"
+#include "QueueRecorder.h"
 #include "SqlDatabase.h"
 #include "TlsTestServer.h"
 
 #include <QDir>
 #include <QJsonDocument>
+#include <QSemaphore>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSslConfiguration>
@@ -23,6 +25,24 @@
 using Backend::CardBO;
 using Backend::Database;
 using Backend::Transaction;
+
+namespace {
+
+// Watches the reply recorder: each record as it is about to be written, and its close.
+struct RecorderWatch
+{
+    static inline QSemaphore writing { 0 };
+    static inline std::function<void()> closing;
+    static void hook(Backend::QueueRecorder::Point point)
+    {
+        if (point == Backend::QueueRecorder::Point::Writing)
+            writing.release();
+        else if (closing)
+            closing();
+    }
+};
+
+} // namespace
 
 class tst_CardBO : public QObject
 {
@@ -875,6 +895,35 @@ private slots:
             QCOMPARE(log.count(unrecorded + last->toString()), 1);
             QCOMPARE(stored(last)->sendDetails().sendStatus, QString("PENDING"));
             sql("DROP TRIGGER frozen");
+        }
+
+        // Replies queued behind one that waits for the file when the recorder goes down are all
+        // recorded before it ends: none goes out again after a restart.
+        {
+            QList<Transaction::Ptr> replies;
+            for (const char* uid : { "Q1", "Q2", "Q3" }) {
+                replies << Transaction::create(Transaction::Scan, "SN-0001", uid);
+                QCOMPARE(rig.db->transAdd(replies.last()), Backend::Database::AddResult::Added);
+                replies.last()->sendDetails().sendStatus = "OK";
+            }
+            QSqlDatabase writer = maintenanceWriter();
+            bool released = false;
+            RecorderWatch::closing = [&] { released = QSqlQuery(writer).exec("ROLLBACK"); };
+            Backend::QueueRecorder::setHook(&RecorderWatch::hook);
+            const auto cleanUp = qScopeGuard([&writer] {
+                Backend::QueueRecorder::setHook(nullptr);
+                closeMaintenance(writer);
+            });
+            QVERIFY(QSqlQuery(writer).exec("BEGIN IMMEDIATE"));
+            auto recorder = std::make_unique<Backend::QueueRecorder>(rig.db->path());
+            recorder->record(replies[0]);
+            QVERIFY(RecorderWatch::writing.tryAcquire(1, 10000));
+            recorder->record(replies[1]);
+            recorder->record(replies[2]);
+            recorder.reset();
+            QVERIFY(released);
+            for (const Transaction::Ptr& t : replies)
+                QCOMPARE(stored(t)->sendDetails().sendStatus, QString("OK"));
         }
     }
 };

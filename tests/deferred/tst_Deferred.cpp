@@ -6,12 +6,14 @@
 
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QTest>
 #include <QThread>
 
 #include <atomic>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -46,18 +48,20 @@ private:
     QObject m_context;
 };
 
-// Holds the thread that posts to one target thread just before its post, until let go.
+using PostPoint = DeferredDataBase::PostPoint;
+
+// Holds the thread that posts to one target thread at one point of its post, until let go.
 struct PostGate
 {
     static inline std::atomic<QThread*> target { nullptr };
+    static inline std::atomic<PostPoint> at { PostPoint::Lookup };
     static inline QSemaphore reached { 0 }, go { 0 };
-    static void hook(QThread* thread, const std::function<void()>& post)
+    static void hook(QThread* thread, PostPoint point)
     {
-        if (thread == target) {
+        if (thread == target && point == at) {
             reached.release();
             go.acquire();
         }
-        post();
     }
 };
 
@@ -220,26 +224,6 @@ private slots:
         }
         QCOMPARE(Tracked::alive.load(), 0);
 
-        // The thread finishes while a delivery to it is on its way: the delivery finds no proxy
-        // and is dropped, and nothing uses the proxy that went with the thread.
-        {
-            Deferred<Tracked> d;
-            auto worker = std::make_unique<WorkerThread>();
-            worker->run([&] { d.done([&](Tracked) { ran = true; }); });
-            PostGate::target = worker->thread();
-            DeferredDataBase::setPostHook(&PostGate::hook);
-            std::thread settler([&] { d.resolve(Tracked(7)); });
-            const bool held = PostGate::reached.tryAcquire(1, 10000);
-            worker.reset();
-            PostGate::go.release();
-            settler.join();
-            DeferredDataBase::setPostHook(nullptr);
-            QVERIFY(held);
-            QCoreApplication::processEvents();
-            QVERIFY(!ran);
-        }
-        QCOMPARE(Tracked::alive.load(), 0);
-
         // What the application's teardown drops from a live thread's queue at exit runs nothing:
         // the objects it would reach are gone by then.
         {
@@ -251,6 +235,69 @@ private slots:
             QVERIFY(!ran);
             QVERIFY(!undelivered);
         }
+    }
+
+    void deliveryHeldAsThreadEnds_data()
+    {
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<bool>("restart");
+        // The thread ends before the lookup: the delivery finds no proxy and is dropped.
+        QTest::newRow("ends before the lookup") << false << false;
+        // It ends and runs again with a new proxy, which the delivery must not take for its own.
+        QTest::newRow("runs anew before the lookup") << false << true;
+        // Once its proxy is found, the thread cannot end before the post: the proxy is still
+        // there to post to, and the delivery goes with the thread.
+        QTest::newRow("ends once its proxy is found") << true << false;
+    }
+
+    void deliveryHeldAsThreadEnds()
+    {
+        QFETCH(bool, found);
+        QFETCH(bool, restart);
+        std::atomic<bool> ran { false };
+        {
+            Deferred<Tracked> d;
+            QSemaphore finishing;
+            auto worker = std::make_unique<WorkerThread>();
+            QThread* thread = worker->thread();
+            // Connected before the registry's own handler, so it runs first.
+            connect(
+                thread, &QThread::finished, thread, [&finishing] { finishing.release(); }, Qt::DirectConnection);
+            worker->run([&] { d.done([&](Tracked) { ran = true; }); });
+            PostGate::target = thread;
+            PostGate::at = found ? PostPoint::Found : PostPoint::Lookup;
+            DeferredDataBase::setPostHook(&PostGate::hook);
+            std::thread settler([&] { d.resolve(Tracked(7)); });
+            bool held = true;
+            const auto letGo = [&] {
+                if (std::exchange(held, false)) {
+                    PostGate::go.release();
+                    settler.join();
+                    DeferredDataBase::setPostHook(nullptr);
+                }
+            };
+            const auto cleanUp = qScopeGuard(letGo);
+            QVERIFY(PostGate::reached.tryAcquire(1, 10000));
+            thread->quit();
+            QVERIFY(finishing.tryAcquire(1, 10000));
+            if (found) {
+                QVERIFY2(!thread->wait(500), "the thread ended between finding its proxy and posting to it");
+            } else {
+                QVERIFY(thread->wait(10000));
+                if (restart) {
+                    thread->start();
+                    worker->run([] { Deferred<>().done([] {}); });
+                }
+            }
+            letGo();
+            if (restart)
+                worker->run([] {}); // behind the delivery, had it been posted
+            else
+                QVERIFY(thread->wait(10000));
+            QCoreApplication::processEvents();
+            QVERIFY(!ran);
+        }
+        QCOMPARE(Tracked::alive.load(), 0);
     }
 
     void handlesAreReleased()

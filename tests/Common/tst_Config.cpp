@@ -471,16 +471,23 @@ private slots:
         QTest::addColumn<int>("room"); // in percent of the file
         QTest::addColumn<char>("fill"); // of a long note
         QTest::addColumn<QString>("why");
+        QTest::addColumn<QString>("group"); // of the note: gui sorts first, zone after every other key
         const QString full = QStringLiteral("no room for it: No space left on device");
         const QString tooLarge = QStringLiteral("no room for it: File too large");
-        QTest::newRow("full file system") << true << 0 << 'n' << full;
-        QTest::newRow("file system with room for half the file") << true << 50 << 'n' << full;
-        QTest::newRow("no room under a file-size limit") << false << 0 << 'n' << tooLarge;
-        QTest::newRow("file-size limit of half the file") << false << 50 << 'n' << tooLarge;
+        const QString gui = QStringLiteral("gui");
+        QTest::newRow("full file system") << true << 0 << 'n' << full << gui;
+        QTest::newRow("file system with room for half the file") << true << 50 << 'n' << full << gui;
+        QTest::newRow("no room under a file-size limit") << false << 0 << 'n' << tooLarge << gui;
+        QTest::newRow("file-size limit of half the file") << false << 50 << 'n' << tooLarge << gui;
         // Room for the text, not for the library's escapes of it ("\x1" for each byte): the
         // library's write is cut short, and the library does not say so.
-        QTest::newRow("file-size limit short of the escapes") << false << 200 << '\x01' << tooLarge;
-        QTest::newRow("file system short of the escapes") << true << 200 << '\x01' << full;
+        QTest::newRow("file-size limit short of the escapes") << false << 200 << '\x01' << tooLarge << gui;
+        QTest::newRow("file system short of the escapes") << true << 200 << '\x01' << full << gui;
+        // Cut in the file's last value: every key reads back, that one shorter.
+        QTest::newRow("file-size limit short of the escapes of the last value")
+            << false << 200 << '\x01' << tooLarge << QStringLiteral("zone");
+        QTest::newRow("file system short of the escapes of the last value")
+            << true << 200 << '\x01' << full << QStringLiteral("zone");
     }
 
     void saveWithoutRoomKeepsTheFile()
@@ -489,6 +496,7 @@ private slots:
         QFETCH(int, room);
         QFETCH(char, fill);
         QFETCH(QString, why);
+        QFETCH(QString, group);
         const QString folder = m_dir->filePath(QStringLiteral("small"));
         QVERIFY(QDir().mkpath(folder));
         QString error;
@@ -500,7 +508,9 @@ private slots:
         });
         const QString path = folder + QStringLiteral("/gui.conf");
         const QByteArray note(16000, fill);
-        const QByteArray operatorFile = "[gui]\nnote=" + note + "\nsettingsPin=4711\n\n[mqtt]\nhost=127.0.0.1\n";
+        const QByteArray noteLines = "[" + group.toLatin1() + "]\nnote=" + note + "\n";
+        QByteArray operatorFile = "[gui]\nsettingsPin=4711\n\n[mqtt]\nhost=127.0.0.1\n";
+        operatorFile = group == QLatin1String("gui") ? operatorFile.replace("[gui]\n", noteLines) : operatorFile + "\n" + noteLines;
         writeFile(path, operatorFile);
         Config config(path, testDefaults());
         LogCapture log;
@@ -526,7 +536,7 @@ private slots:
         const QByteArray written = readFile(path);
         for (const char* line : { "level=3", "color=true", "settingsPin=4711", "host=127.0.0.1" })
             QVERIFY2(written.contains(line), line);
-        QCOMPARE(Config(path, testDefaults()).get(QStringLiteral("gui/note")).toString(), QString::fromLatin1(note));
+        QCOMPARE(Config(path, testDefaults()).get(group + QStringLiteral("/note")).toString(), QString::fromLatin1(note));
         QCOMPARE(fileMode(path), 0600);
         QCOMPARE(
             QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList { "gui.conf" });

@@ -52,6 +52,12 @@ int fileMode(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
+// The folders saves write in beside the file: a good save leaves none.
+QStringList saveFolders(const QString& folder)
+{
+    return QDir(folder).entryList({ "gui.conf.save-*" }, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
 QByteArray defaultsWith(const QByteArray& logSection)
 {
     return "[log]\n" + logSection + "\n[mqtt]\nhost=localhost\nport=1883\n";
@@ -369,6 +375,7 @@ private slots:
         for (int level = 3; level < 8; ++level)
             config->set(QStringLiteral("log/level"), level);
         QVERIFY(readFile(m_path).contains("level=7"));
+        QCOMPARE(saveFolders(m_dir->path()), QStringList());
         for (const QByteArray& line : kept)
             QVERIFY2(readFile(m_path).contains("\n" + line + "\n"), line.constData());
         QCOMPARE(fileMode(m_path), 0600);
@@ -533,6 +540,7 @@ private slots:
         }
         QVERIFY(!fileSystem || QFile::remove(folder + QStringLiteral("/filler")));
         config.set(QStringLiteral("log/color"), true);
+        QCOMPARE(saveFolders(folder), QStringList());
         const QByteArray written = readFile(path);
         for (const char* line : { "level=3", "color=true", "settingsPin=4711", "host=127.0.0.1" })
             QVERIFY2(written.contains(line), line);
@@ -595,6 +603,7 @@ private slots:
             QCOMPARE(pointsTo(m_path), linkText);
             QVERIFY(readFile(file).contains("settingsPin=2468"));
             QCOMPARE(fileMode(file), 0600);
+            QCOMPARE(saveFolders(QFileInfo(file).path()), QStringList());
         }
         QCOMPARE(Config(m_path, testDefaults()).get(pin).toString(), QStringLiteral("2468"));
         QCOMPARE(pointsTo(m_path), linkText);
@@ -645,6 +654,7 @@ private slots:
             if (value.isValid())
                 config.set(QStringLiteral("gui/odd"), value);
             config.set(pin, QStringLiteral("2468"));
+            QCOMPARE(saveFolders(m_dir->path()), QStringList());
         }
         QCOMPARE(Config(m_path, testDefaults()).get(pin).toString(), QStringLiteral("2468"));
         QCOMPARE(log.startingWith("[Config] WARN: could not write "), QStringList());
@@ -744,6 +754,7 @@ private slots:
         config.fromJson(QJsonObject { { "log", QJsonObject { { "level", 1 } } } });
         QCOMPARE(changes.size(), 2);
         QVERIFY(fileDuringSignal.contains("level=1"));
+        QCOMPARE(saveFolders(m_dir->path()), QStringList());
     }
 
     void fromJsonTakesOnlyPlainValues()

@@ -116,13 +116,20 @@ void syncFolder(const QString& path)
     }
 }
 
+// A folder of the process's own user, not a link; its mode, or -1.
+int ownFolderMode(const QString& path)
+{
+    struct stat st = {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return -1;
+    return int(st.st_mode & 07777);
+}
+
 // A folder a save made: the process's own, owner-only, holding nothing but files a save
 // puts there (the settings library's among them). Anything else is someone's.
 bool isSaveFolder(const QString& path)
 {
-    struct stat st = {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()
-        || (st.st_mode & 07777) != S_IRWXU)
+    if (ownFolderMode(path) != S_IRWXU)
         return false;
     static const QRegularExpression saveFile(
         QStringLiteral("^(room|check\\.conf|odd-\\d+\\.check|(new|odd-\\d+)\\.conf(\\.lock|\\.[A-Za-z]{6})?)$"));
@@ -376,11 +383,24 @@ void ConfigFile::removeSaveLeftovers()
         = folder.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks);
     for (const QFileInfo& entry : entries) {
         const QString path = entry.filePath();
-        const bool leftover = entry.isDir() ? ownFolder.match(entry.fileName()).hasMatch() && isSaveFolder(path)
-                                            : temporary.match(entry.fileName()).hasMatch();
-        if (!leftover)
+        bool removed = false;
+        if (!entry.isDir()) {
+            if (!temporary.match(entry.fileName()).hasMatch())
+                continue;
+            removed = QFile::remove(path);
+        } else if (!ownFolder.match(entry.fileName()).hasMatch() || ownFolderMode(path) < 0) {
             continue;
-        if (entry.isDir() ? QDir(path).removeRecursively() : QFile::remove(path))
+        } else if (isSaveFolder(path)) {
+            removed = QDir(path).removeRecursively();
+        } else {
+            // Empty, it is a save's whatever its mode: one cut short between the library's
+            // making it (0777 less the umask) and making it owner-only leaves it so. A folder
+            // holding anything else is someone's.
+            removed = ::rmdir(QFile::encodeName(path).constData()) == 0;
+            if (!removed && (errno == ENOTEMPTY || errno == EEXIST))
+                continue;
+        }
+        if (removed)
             qWarning().noquote().nospace() << "[Config] WARN: removed " << path << ", left by a save cut short";
         else
             qWarning().noquote().nospace()

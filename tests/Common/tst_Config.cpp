@@ -436,8 +436,13 @@ private slots:
         plantFolder("gui.conf.save-Backup", 0700, { "new.conf", "notes.txt" }, me);
         plantFolder("gui.conf.save-Shared", 0755, { "new.conf" }, me);
         plantFolder("gui.conf.save-Nested", 0700, { "new.conf/check.conf" }, me);
-        if (me == 0)
+        // Empty, whatever its mode: a save ended before the folder was made owner-only.
+        plantFolder("gui.conf.save-Umasks", 0755, {}, me);
+        plantFolder("gui.conf.save-Closed", 0000, {}, me);
+        if (me == 0) {
             plantFolder("gui.conf.save-Others", 0700, { "new.conf" }, 65534); // only root can give a folder away
+            plantFolder("gui.conf.save-Nobody", 0755, {}, 65534);
+        }
         QVERIFY(QDir(m_dir->path()).mkdir("gui.conf.save-old"));
         LogCapture log;
         Config config(m_path, testDefaults());
@@ -445,12 +450,13 @@ private slots:
             + QStringList { "gui.conf.save-old", "gui.conf.save-Backup", "gui.conf.save-Shared",
                   "gui.conf.save-Nested" };
         if (me == 0)
-            kept << "gui.conf.save-Others";
+            kept << "gui.conf.save-Others" << "gui.conf.save-Nobody";
         kept.sort();
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name), kept);
         QCOMPARE(QDir(m_dir->filePath("gui.conf.save-Backup")).entryList(QDir::Files, QDir::Name),
             QStringList({ "new.conf", "notes.txt" }));
-        QCOMPARE(log.startingWith("[Config] WARN: removed ").size(), leftovers.size() + 2);
+        QCOMPARE(log.startingWith("[Config] WARN: removed ").size(), leftovers.size() + 4);
+        QCOMPARE(log.startingWith("[Config] WARN: could not remove "), QStringList());
         QVERIFY(log.contains("[Config] WARN: removed " + m_dir->filePath(cut.at(0)) + ", left by a save cut short"));
         QCOMPARE(config.get(QStringLiteral("gui/settingsPin")).toString(), QStringLiteral("4711"));
     }

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -95,6 +96,25 @@ bool readBackAlone(const QString& folder, int n, const QString& key, const QVari
     return true;
 }
 
+QString joined(const QString& folder, const QString& name)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+// The folder as the system finds it: each link followed before the ".." after it. Folders
+// not there yet are named under the part that is.
+QString resolvedFolder(const QString& folder)
+{
+    char real[PATH_MAX];
+    if (::realpath(QFile::encodeName(folder).constData(), real))
+        return QFile::decodeName(real);
+    const int slash = folder.lastIndexOf(QLatin1Char('/'));
+    const QString name = folder.mid(slash + 1);
+    if (errno != ENOENT || name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return folder; // the system cannot find it either
+    return joined(resolvedFolder(slash < 0 ? QStringLiteral(".") : folder.left(qMax(slash, 1))), name);
+}
+
 // Owner-only and on the disk before it replaces anything.
 bool syncFile(const QString& path, int* error)
 {
@@ -168,17 +188,17 @@ QString ConfigFile::savePath() const
 {
     QString path = m_fileName;
     // As the system follows them: at most 40 links; a loop is left for the write to fail on.
-    for (int links = 0; links < 40; ++links) {
+    for (int links = 0;; ++links) {
+        const int slash = path.lastIndexOf(QLatin1Char('/'));
+        const QString folder = resolvedFolder(slash < 0 ? QStringLiteral(".") : path.left(qMax(slash, 1)));
+        path = joined(folder, path.mid(slash + 1));
         char target[PATH_MAX];
-        const ssize_t size = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
+        const ssize_t size = links < 40 ? ::readlink(QFile::encodeName(path).constData(), target, sizeof target) : 0;
         if (size <= 0 || size >= ssize_t(sizeof target))
             return path;
-        QString next = QFile::decodeName(QByteArray(target, int(size)));
-        if (!next.startsWith(QLatin1Char('/')))
-            next = QFileInfo(path).path() + QLatin1Char('/') + next; // from the link's own folder
-        path = next;
+        const QString next = QFile::decodeName(QByteArray(target, int(size)));
+        path = next.startsWith(QLatin1Char('/')) ? next : joined(folder, next); // from the link's own folder
     }
-    return path;
 }
 
 QSettings::Status ConfigFile::parse(QVariantMap* entries)

@@ -17,7 +17,7 @@ public:
 
     QString fileName() const;
     // The file a save replaces: through a link, link by link, to its target, there or not
-    // yet, so that the link stays.
+    // yet, so that the link stays; its folder as the system finds it (links, then "..").
     QString savePath() const;
 
     // What the settings library makes of the file: its status and, when asked for, every

@@ -450,7 +450,8 @@ private slots:
             + QStringList { "gui.conf.save-old", "gui.conf.save-Backup", "gui.conf.save-Shared",
                   "gui.conf.save-Nested" };
         if (me == 0)
-            kept << "gui.conf.save-Others" << "gui.conf.save-Nobody";
+            kept << "gui.conf.save-Others"
+                 << "gui.conf.save-Nobody";
         kept.sort();
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name), kept);
         QCOMPARE(QDir(m_dir->filePath("gui.conf.save-Backup")).entryList(QDir::Files, QDir::Name),
@@ -523,7 +524,8 @@ private slots:
         const QByteArray note(16000, fill);
         const QByteArray noteLines = "[" + group.toLatin1() + "]\nnote=" + note + "\n";
         QByteArray operatorFile = "[gui]\nsettingsPin=4711\n\n[mqtt]\nhost=127.0.0.1\n";
-        operatorFile = group == QLatin1String("gui") ? operatorFile.replace("[gui]\n", noteLines) : operatorFile + "\n" + noteLines;
+        operatorFile = group == QLatin1String("gui") ? operatorFile.replace("[gui]\n", noteLines)
+                                                     : operatorFile + "\n" + noteLines;
         writeFile(path, operatorFile);
         Config config(path, testDefaults());
         LogCapture log;
@@ -550,7 +552,8 @@ private slots:
         const QByteArray written = readFile(path);
         for (const char* line : { "level=3", "color=true", "settingsPin=4711", "host=127.0.0.1" })
             QVERIFY2(written.contains(line), line);
-        QCOMPARE(Config(path, testDefaults()).get(group + QStringLiteral("/note")).toString(), QString::fromLatin1(note));
+        QCOMPARE(
+            Config(path, testDefaults()).get(group + QStringLiteral("/note")).toString(), QString::fromLatin1(note));
         QCOMPARE(fileMode(path), 0600);
         QCOMPARE(
             QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList { "gui.conf" });
@@ -566,13 +569,20 @@ private slots:
         QTest::addColumn<QString>("target"); // the file at the end, in the test's folder
         QTest::addColumn<bool>("folderThere");
         QTest::addColumn<bool>("fileThere");
-        QTest::newRow("target there") << "conf/gui.conf" << QString() << "conf/gui.conf" << true << true;
-        QTest::newRow("target not there yet") << "data/gui.conf" << QString() << "data/gui.conf" << true << false;
+        QTest::addColumn<QString>("linked"); // what the folder link "linked" points to, when one
+        const QString none;
+        QTest::newRow("target there") << "conf/gui.conf" << none << "conf/gui.conf" << true << true << none;
+        QTest::newRow("target not there yet") << "data/gui.conf" << none << "data/gui.conf" << true << false << none;
         QTest::newRow("target and its folder not there yet")
-            << "data/gui.conf" << QString() << "data/gui.conf" << false << false;
+            << "data/gui.conf" << none << "data/gui.conf" << false << false << none;
         QTest::newRow("a link to a link not there yet") << "%1/other.conf"
                                                         << "data/gui.conf"
-                                                        << "data/gui.conf" << false << false;
+                                                        << "data/gui.conf" << false << false << none;
+        // The system takes ".." after the link: from deep/sub up to deep.
+        QTest::newRow("through a linked folder and ..")
+            << "linked/../data/gui.conf" << none << "deep/data/gui.conf" << true << true << "deep/sub";
+        QTest::newRow("through a linked folder and .., the folder not there yet")
+            << "linked/../data/gui.conf" << none << "deep/data/gui.conf" << false << false << "deep/sub";
     }
 
     void linkStaysALink()
@@ -582,18 +592,28 @@ private slots:
         QFETCH(QString, target);
         QFETCH(bool, folderThere);
         QFETCH(bool, fileThere);
+        QFETCH(QString, linked);
         const QString linkText = QString(link).replace(QLatin1String("%1"), m_dir->path());
         const QString file = m_dir->filePath(target);
+        const QString folder = QFileInfo(file).path();
         QCOMPARE(::symlink(QFile::encodeName(linkText).constData(), QFile::encodeName(m_path).constData()), 0);
-        if (!between.isEmpty()) {
-            QCOMPARE(::symlink(QFile::encodeName(between).constData(),
-                         QFile::encodeName(m_dir->filePath("other.conf")).constData()),
-                0);
+        for (const auto& made :
+            { qMakePair(between, QStringLiteral("other.conf")), qMakePair(linked, QStringLiteral("linked")) }) {
+            if (!made.first.isEmpty()) {
+                QCOMPARE(::symlink(QFile::encodeName(made.first).constData(),
+                             QFile::encodeName(m_dir->filePath(made.second)).constData()),
+                    0);
+            }
         }
-        if (folderThere)
-            QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+        if (!linked.isEmpty())
+            QVERIFY(QDir().mkpath(m_dir->filePath(linked)));
+        // A line the library skips, kept in one copy beside the target; a killed save's folder.
+        if (folderThere) {
+            QVERIFY(QDir().mkpath(folder + "/gui.conf.save-Killed"));
+            QCOMPARE(::chmod(QFile::encodeName(folder + "/gui.conf.save-Killed").constData(), 0700), 0);
+        }
         if (fileThere)
-            writeFile(file, "[gui]\nsettingsPin=4711\n");
+            writeFile(file, "# by hand\n[gui]\nsettingsPin=4711\n");
         const auto pointsTo = [](const QString& path) {
             char text[4096];
             const ssize_t size = ::readlink(QFile::encodeName(path).constData(), text, sizeof text);
@@ -613,8 +633,10 @@ private slots:
         }
         QCOMPARE(Config(m_path, testDefaults()).get(pin).toString(), QStringLiteral("2468"));
         QCOMPARE(pointsTo(m_path), linkText);
-        QCOMPARE(QDir(QFileInfo(file).path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-            QStringList { "gui.conf" });
+        const QStringList beside = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QCOMPARE(beside.size(), 1 + int(fileThere));
+        QCOMPARE(beside.at(0), QStringLiteral("gui.conf"));
+        QCOMPARE(beside.filter(QRegularExpression("^gui\\.conf\\.unreadable-")).size(), int(fileThere));
         QCOMPARE(log.startingWith("[Config] WARN: could not write "), QStringList());
     }
 

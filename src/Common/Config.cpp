@@ -499,9 +499,13 @@ void Config::save()
         // What the store did not change stays as the file holds it (an entry the store does
         // not take, a value written as the operator wrote it).
         QVariantMap entries;
+        QVariantMap inForce;
         for (auto it = held.cbegin(); it != held.cend(); ++it) {
-            if (!m_unsaved.contains(it.key()))
-                entries.insert(it.key(), it.value());
+            if (m_unsaved.contains(it.key()))
+                continue;
+            entries.insert(it.key(), it.value());
+            QVariant value;
+            inForce.insert(it.key(), fileValueToScalar(it.value(), &value) ? value : QVariant());
         }
         for (auto it = m_values.cbegin(); it != m_values.cend(); ++it) {
             if (m_unsaved.contains(it.key()) || !held.contains(it.key()))
@@ -509,7 +513,7 @@ void Config::save()
         }
         const QString why = status == QSettings::AccessError
             ? QStringLiteral("it could not be read, so what only the file holds would be lost")
-            : m_file.write(entries, held);
+            : m_file.write(&entries, inForce);
         if (why.isEmpty()) {
             m_unsaved.clear();
         } else {

@@ -279,16 +279,16 @@ bool ConfigFile::isKept(const QByteArray& content) const
     return false;
 }
 
-QString ConfigFile::write(QVariantMap entries, const QVariantMap& ownEntries)
+QString ConfigFile::write(QVariantMap* entries, const QVariantMap& inForce)
 {
-    for (auto it = entries.begin(); it != entries.end();) {
+    for (auto it = entries->begin(); it != entries->end();) {
         if (isLibraryKey(it.key())) {
             ++it;
             continue;
         }
         qWarning().noquote().nospace() << "[Config] WARN: " << PeerText::forLog(it.key()) << " is left out of "
                                        << m_fileName << ": the settings library cannot read that name back";
-        it = entries.erase(it);
+        it = entries->erase(it);
     }
     const QString target = savePath();
     // A file its owner made read-only stays as it is, though a rename could replace it.
@@ -298,25 +298,34 @@ QString ConfigFile::write(QVariantMap entries, const QVariantMap& ownEntries)
     QDir().mkpath(QFileInfo(target).absolutePath());
 
     QStringList odd;
-    QString why = writeBeside(target, entries, &odd);
-    if (!why.isEmpty() || odd.isEmpty())
-        return why;
-    // One entry does not stop the others.
-    bool own = false;
-    for (const QString& key : qAsConst(odd)) {
-        qWarning().noquote().nospace() << "[Config] WARN: " << PeerText::forLog(key) << " is left out of " << m_fileName
-                                       << ": its value does not read back as it is";
-        own = own || (ownEntries.contains(key) && isSame(ownEntries.value(key), entries.value(key)));
-        entries.remove(key);
+    QString why = writeBeside(target, *entries, &odd);
+    // One entry does not stop the others. The file's own is written as the value in force from
+    // it, so that a restart finds that value; should that not read back either, it is left out.
+    for (int tries = 1; why.isEmpty() && !odd.isEmpty(); ++tries) {
+        if (tries == 3)
+            return PeerText::forLog(odd.first()) + QStringLiteral(" did not read back as it is");
+        bool own = false;
+        for (const QString& key : qAsConst(odd)) {
+            const QVariant value = tries == 1 ? inForce.value(key) : QVariant();
+            own = own || inForce.contains(key);
+            if (value.isValid()) {
+                qWarning().noquote().nospace()
+                    << "[Config] WARN: " << PeerText::forLog(key) << " is written to " << m_fileName
+                    << " as the value in force: as the file holds it, it does not read back as it is";
+                entries->insert(key, value);
+            } else {
+                qWarning().noquote().nospace() << "[Config] WARN: " << PeerText::forLog(key) << " is left out of "
+                                               << m_fileName << ": its value does not read back as it is";
+                entries->remove(key);
+            }
+        }
+        // The operator's line is then in the copy only.
+        if (own && !keepCopy())
+            return QStringLiteral("no copy of it could be kept");
+        odd.clear();
+        why = writeBeside(target, *entries, &odd);
     }
-    // The operator's line is then in the copy only.
-    if (own && !keepCopy())
-        return QStringLiteral("no copy of it could be kept");
-    odd.clear();
-    why = writeBeside(target, entries, &odd);
-    return why.isEmpty() && !odd.isEmpty()
-        ? PeerText::forLog(odd.first()) + QStringLiteral(" did not read back as it is")
-        : why;
+    return why;
 }
 
 QString ConfigFile::writeBeside(const QString& target, const QVariantMap& entries, QStringList* odd)

@@ -651,19 +651,24 @@ private slots:
         QTest::addColumn<QByteArray>("written"); // gui/odd's line in the file at the end
         QTest::addColumn<bool>("copied"); // the file as it was is kept beside it
         QTest::addColumn<int>("leftOut"); // warnings that gui/odd is left out
+        QTest::addColumn<int>("asInForce"); // warnings that gui/odd is written as the value in force
         const QByteArray none;
         const QByteArray floatNaN = "odd=@Variant(\\0\\0\\0\\x87\\x7f\\xc0\\0\\0)";
         const QByteArray listNaN = "odd=@Variant(\\0\\0\\0\\t\\0\\0\\0\\x1\\0\\0\\0\\x87\\x7f\\xc0\\0\\0)";
-        QTest::newRow("a float NaN in the file") << floatNaN << QVariant() << floatNaN << false << 0;
-        QTest::newRow("a list holding a NaN in the file") << listNaN << QVariant() << listNaN << false << 0;
-        // Read as an empty list, which the library writes as no value.
-        QTest::newRow("an empty list in the file")
-            << QByteArray("odd=@Variant(\\0\\0\\0\\v\\0\\0\\0\\0)") << QVariant() << none << true << 1;
-        QTest::newRow("a float NaN set") << none << QVariant(float(qQNaN())) << floatNaN << false << 0;
-        QTest::newRow("a NaN set, written as text") << none << QVariant(qQNaN()) << QByteArray("odd=nan") << false << 0;
-        QTest::newRow("an empty list set") << none << QVariant(QStringList()) << none << false << 2;
+        QTest::newRow("a float NaN in the file") << floatNaN << QVariant() << floatNaN << false << 0 << 0;
+        QTest::newRow("a list holding a NaN in the file") << listNaN << QVariant() << listNaN << false << 0 << 0;
+        // Read as an empty list, in force as "", which the library writes as no value.
+        QTest::newRow("an empty list in the file") << QByteArray("odd=@Variant(\\0\\0\\0\\v\\0\\0\\0\\0)") << QVariant()
+                                                   << QByteArray("odd=") << true << 0 << 1;
+        // Not taken by the store: nothing of it is in force.
+        QTest::newRow("an empty variant list in the file")
+            << QByteArray("odd=@Variant(\\0\\0\\0\\t\\0\\0\\0\\0)") << QVariant() << none << true << 1 << 0;
+        QTest::newRow("a float NaN set") << none << QVariant(float(qQNaN())) << floatNaN << false << 0 << 0;
+        QTest::newRow("a NaN set, written as text")
+            << none << QVariant(qQNaN()) << QByteArray("odd=nan") << false << 0 << 0;
+        QTest::newRow("an empty list set") << none << QVariant(QStringList()) << none << false << 2 << 0;
         QTest::newRow("an empty list set over the file's value")
-            << QByteArray("odd=1") << QVariant(QVariantList()) << none << false << 2;
+            << QByteArray("odd=1") << QVariant(QVariantList()) << none << false << 2 << 0;
     }
 
     void oddValuesDoNotStopTheSave()
@@ -673,18 +678,29 @@ private slots:
         QFETCH(QByteArray, written);
         QFETCH(bool, copied);
         QFETCH(int, leftOut);
+        QFETCH(int, asInForce);
         const QByteArray content = "[gui]\n" + (line.isEmpty() ? line : line + "\n") + "settingsPin=4711\n";
         writeInPlace(content);
         const QString pin = QStringLiteral("gui/settingsPin");
+        const QString odd = QStringLiteral("gui/odd");
         LogCapture log;
+        QVariant inForce;
         {
             Config config(m_path, testDefaults());
             if (value.isValid())
-                config.set(QStringLiteral("gui/odd"), value);
+                config.set(odd, value);
             config.set(pin, QStringLiteral("2468"));
             QCOMPARE(saveFolders(m_dir->path()), QStringList());
+            inForce = config.get(odd);
         }
-        QCOMPARE(Config(m_path, testDefaults()).get(pin).toString(), QStringLiteral("2468"));
+        const Config restarted(m_path, testDefaults());
+        QCOMPARE(restarted.get(pin).toString(), QStringLiteral("2468"));
+        // What the file held is in force again, as it was.
+        if (!value.isValid())
+            QVERIFY2(ConfigFile::isSame(restarted.get(odd), inForce), qPrintable(restarted.get(odd).toString()));
+        QCOMPARE(log.count("[Config] WARN: gui/odd is written to " + m_path
+                     + " as the value in force: as the file holds it, it does not read back as it is"),
+            asInForce);
         QCOMPARE(log.startingWith("[Config] WARN: could not write "), QStringList());
         QCOMPARE(
             log.count("[Config] WARN: gui/odd is left out of " + m_path + ": its value does not read back as it is"),

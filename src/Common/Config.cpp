@@ -476,8 +476,11 @@ QVariantMap Config::takeEdits(const QVariantMap& entries, const QVariantMap& set
     QVariantMap changes;
     for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
         const QString& key = it.key();
-        // As the store last read or wrote it: what the store holds is as new, or newer.
-        if ((m_read.contains(key) && ConfigFile::isSame(it.value(), m_read.value(key))) || setNow.contains(key))
+        // As the store last read or wrote it, or first read after a change kept in memory
+        // (the file could not be read then): what the store holds is as new, or newer.
+        const bool unchanged = m_read.contains(key) ? ConfigFile::isSame(it.value(), m_read.value(key))
+                                                    : !m_fileRead && m_unsaved.contains(key);
+        if (unchanged || setNow.contains(key))
             continue;
         QVariant value;
         if (!fileValueToScalar(it.value(), &value)) {
@@ -492,6 +495,7 @@ QVariantMap Config::takeEdits(const QVariantMap& entries, const QVariantMap& set
         }
     }
     m_read = entries;
+    m_fileRead = true;
     return changes;
 }
 

@@ -93,5 +93,6 @@ private:
     // The file's entries as the store last read or wrote them: a value that differs from
     // these is an edit from outside, and only such an edit replaces a key held unsaved.
     QVariantMap m_read;
+    bool m_fileRead = false;
     QFileSystemWatcher m_watcher;
 };

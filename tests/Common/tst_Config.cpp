@@ -805,20 +805,26 @@ private slots:
     // An edit of that very key is the later change.
     void changeKeptInMemoryIsWrittenLater_data()
     {
+        QTest::addColumn<int>("mode");
         QTest::addColumn<QByteArray>("edit"); // the owner's, once the file is writable; none: only that
         QTest::addColumn<QString>("pin"); // in force then, and written by the next save
-        QTest::newRow("made writable") << QByteArray() << "2468";
-        QTest::newRow("another key edited") << QByteArray("[gui]\nsettingsPin=4711\n\n[log]\nlevel=4\n") << "2468";
-        QTest::newRow("that key edited") << QByteArray("[gui]\nsettingsPin=1357\n") << "1357";
+        const QByteArray none;
+        QTest::newRow("made writable") << 0400 << none << "2468";
+        QTest::newRow("another key edited")
+            << 0400 << QByteArray("[gui]\nsettingsPin=4711\n\n[log]\nlevel=4\n") << "2468";
+        QTest::newRow("that key edited") << 0400 << QByteArray("[gui]\nsettingsPin=1357\n") << "1357";
+        // Not read before: what the file holds is no edit made after the change.
+        QTest::newRow("made readable and writable") << 0000 << none << "2468";
     }
 
     void changeKeptInMemoryIsWrittenLater()
     {
+        QFETCH(int, mode);
         QFETCH(QByteArray, edit);
         QFETCH(QString, pin);
         const QString path = m_dir->filePath(QStringLiteral("lane/gui.conf"));
         const QByteArray content = "[gui]\nsettingsPin=4711\n";
-        plantForOtherUser(path, content, 0400);
+        plantForOtherUser(path, content, mode);
         if (QTest::currentTestFailed())
             return;
         QStringList lines;

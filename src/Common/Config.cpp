@@ -236,7 +236,7 @@ void Config::set(const QVariantMap& values)
     if (changes.isEmpty())
         return;
     emit configChanged(changes);
-    save();
+    writeBack(changes);
 }
 
 QStringList Config::keys() const
@@ -337,7 +337,7 @@ void Config::fromJson(const QJsonObject& object)
         }
     }
     if (!changes.isEmpty()) {
-        save();
+        writeBack(changes);
         emit configChanged(changes);
     }
 }
@@ -446,9 +446,8 @@ void Config::load()
 
 QVariantMap Config::readChanges()
 {
-    QVariantMap changes;
     if (!QFileInfo::exists(m_fileName))
-        return changes; // gone for now: the values stay as they are
+        return QVariantMap(); // gone for now: the values stay as they are
     bool narrowed = false;
     if (!PrivateFile::tighten(m_fileName, &narrowed))
         qWarning().noquote().nospace() << "[Config] WARN: could not make " << m_fileName << " owner-only";
@@ -461,7 +460,7 @@ QVariantMap Config::readChanges()
     if (status == QSettings::AccessError) {
         qWarning().noquote().nospace() << "[Config] WARN: could not read " << m_fileName << " ("
                                        << ConfigFile::statusText(status) << ")";
-        return changes;
+        return QVariantMap();
     }
     if (status == QSettings::FormatError) {
         // The library skips the lines it cannot read and takes the rest: so does the store.
@@ -469,24 +468,43 @@ QVariantMap Config::readChanges()
                                        << "; what it read is in force";
         m_file.keepCopy();
     }
+    return takeEdits(entries, QVariantMap());
+}
+
+QVariantMap Config::takeEdits(const QVariantMap& entries, const QVariantMap& setNow)
+{
+    QVariantMap changes;
     for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
         const QString& key = it.key();
+        // As the store last read or wrote it, or first read after a change kept in memory
+        // (the file could not be read then): what the store holds is as new, or newer.
+        const bool unchanged = m_read.contains(key) ? ConfigFile::isSame(it.value(), m_read.value(key))
+                                                    : !m_fileRead && m_unsaved.contains(key);
+        if (unchanged || setNow.contains(key))
+            continue;
         QVariant value;
         if (!fileValueToScalar(it.value(), &value)) {
             qWarning().noquote().nospace()
                 << "[Config] WARN: ignoring " << PeerText::forLog(key) << " in " << m_fileName << ": not a plain value";
             continue;
         }
+        m_unsaved.remove(key); // the file's edit is the later one
         if (!m_values.contains(key) || !ConfigFile::isSame(m_values.value(key), value)) {
             m_values.insert(key, value);
-            m_unsaved.remove(key); // the file's edit is the later one
             changes.insert(key, value);
         }
     }
+    m_read = entries;
+    m_fileRead = true;
     return changes;
 }
 
 void Config::save()
+{
+    writeBack(QVariantMap());
+}
+
+void Config::writeBack(const QVariantMap& setNow)
 {
     // Unwatched while writing, so the store's own write is not reported back.
     if (!m_watcher.files().isEmpty())
@@ -495,13 +513,19 @@ void Config::save()
         m_watcher.removePaths(m_watcher.directories());
     QVariantMap held;
     const QSettings::Status status = QFileInfo::exists(m_fileName) ? m_file.parse(&held) : QSettings::NoError;
+    // An edit that landed just before: its notice goes with the watch.
+    const QVariantMap edits = status == QSettings::AccessError ? QVariantMap() : takeEdits(held, setNow);
     if (status != QSettings::FormatError || m_file.keepCopy()) {
         // What the store did not change stays as the file holds it (an entry the store does
         // not take, a value written as the operator wrote it).
         QVariantMap entries;
+        QVariantMap inForce;
         for (auto it = held.cbegin(); it != held.cend(); ++it) {
-            if (!m_unsaved.contains(it.key()))
-                entries.insert(it.key(), it.value());
+            if (m_unsaved.contains(it.key()))
+                continue;
+            entries.insert(it.key(), it.value());
+            QVariant value;
+            inForce.insert(it.key(), fileValueToScalar(it.value(), &value) ? value : QVariant());
         }
         for (auto it = m_values.cbegin(); it != m_values.cend(); ++it) {
             if (m_unsaved.contains(it.key()) || !held.contains(it.key()))
@@ -509,15 +533,20 @@ void Config::save()
         }
         const QString why = status == QSettings::AccessError
             ? QStringLiteral("it could not be read, so what only the file holds would be lost")
-            : m_file.write(entries, held);
+            : m_file.write(&entries, inForce);
         if (why.isEmpty()) {
             m_unsaved.clear();
+            m_read = entries;
         } else {
             qWarning().noquote().nospace() << "[Config] WARN: could not write " << m_fileName << " (" << why
                                            << "); the change is kept in memory only";
         }
     }
     watchFile();
+    if (!edits.isEmpty()) {
+        emit configFileChanged();
+        emit configChanged(edits);
+    }
 }
 
 void Config::onFileChanged(const QString& path)

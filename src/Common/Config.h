@@ -75,6 +75,11 @@ private slots:
 
 private:
     QVariantMap readChanges();
+    // Takes in the file's entries that changed since the store last read or wrote them, but
+    // for the keys set now; the changed values.
+    QVariantMap takeEdits(const QVariantMap& entries, const QVariantMap& setNow);
+    // save; the keys set now stay as set, though the file changed them a moment before.
+    void writeBack(const QVariantMap& setNow);
     void watchFile();
 
     QString m_fileName;
@@ -85,5 +90,9 @@ private:
     // Keys set in the store that the file does not hold as set yet; the file's other
     // entries are written back as it holds them.
     QSet<QString> m_unsaved;
+    // The file's entries as the store last read or wrote them: a value that differs from
+    // these is an edit from outside, and only such an edit replaces a key held unsaved.
+    QVariantMap m_read;
+    bool m_fileRead = false;
     QFileSystemWatcher m_watcher;
 };

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -95,6 +96,25 @@ bool readBackAlone(const QString& folder, int n, const QString& key, const QVari
     return true;
 }
 
+QString joined(const QString& folder, const QString& name)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+// The folder as the system finds it: each link followed before the ".." after it. Folders
+// not there yet are named under the part that is.
+QString resolvedFolder(const QString& folder)
+{
+    char real[PATH_MAX];
+    if (::realpath(QFile::encodeName(folder).constData(), real))
+        return QFile::decodeName(real);
+    const int slash = folder.lastIndexOf(QLatin1Char('/'));
+    const QString name = folder.mid(slash + 1);
+    if (errno != ENOENT || name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return folder; // the system cannot find it either
+    return joined(resolvedFolder(slash < 0 ? QStringLiteral(".") : folder.left(qMax(slash, 1))), name);
+}
+
 // Owner-only and on the disk before it replaces anything.
 bool syncFile(const QString& path, int* error)
 {
@@ -116,13 +136,20 @@ void syncFolder(const QString& path)
     }
 }
 
+// A folder of the process's own user, not a link; its mode, or -1.
+int ownFolderMode(const QString& path)
+{
+    struct stat st = {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return -1;
+    return int(st.st_mode & 07777);
+}
+
 // A folder a save made: the process's own, owner-only, holding nothing but files a save
 // puts there (the settings library's among them). Anything else is someone's.
 bool isSaveFolder(const QString& path)
 {
-    struct stat st = {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()
-        || (st.st_mode & 07777) != S_IRWXU)
+    if (ownFolderMode(path) != S_IRWXU)
         return false;
     static const QRegularExpression saveFile(
         QStringLiteral("^(room|check\\.conf|odd-\\d+\\.check|(new|odd-\\d+)\\.conf(\\.lock|\\.[A-Za-z]{6})?)$"));
@@ -161,17 +188,17 @@ QString ConfigFile::savePath() const
 {
     QString path = m_fileName;
     // As the system follows them: at most 40 links; a loop is left for the write to fail on.
-    for (int links = 0; links < 40; ++links) {
+    for (int links = 0;; ++links) {
+        const int slash = path.lastIndexOf(QLatin1Char('/'));
+        const QString folder = resolvedFolder(slash < 0 ? QStringLiteral(".") : path.left(qMax(slash, 1)));
+        path = joined(folder, path.mid(slash + 1));
         char target[PATH_MAX];
-        const ssize_t size = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
+        const ssize_t size = links < 40 ? ::readlink(QFile::encodeName(path).constData(), target, sizeof target) : 0;
         if (size <= 0 || size >= ssize_t(sizeof target))
             return path;
-        QString next = QFile::decodeName(QByteArray(target, int(size)));
-        if (!next.startsWith(QLatin1Char('/')))
-            next = QFileInfo(path).path() + QLatin1Char('/') + next; // from the link's own folder
-        path = next;
+        const QString next = QFile::decodeName(QByteArray(target, int(size)));
+        path = next.startsWith(QLatin1Char('/')) ? next : joined(folder, next); // from the link's own folder
     }
-    return path;
 }
 
 QSettings::Status ConfigFile::parse(QVariantMap* entries)
@@ -252,16 +279,16 @@ bool ConfigFile::isKept(const QByteArray& content) const
     return false;
 }
 
-QString ConfigFile::write(QVariantMap entries, const QVariantMap& ownEntries)
+QString ConfigFile::write(QVariantMap* entries, const QVariantMap& inForce)
 {
-    for (auto it = entries.begin(); it != entries.end();) {
+    for (auto it = entries->begin(); it != entries->end();) {
         if (isLibraryKey(it.key())) {
             ++it;
             continue;
         }
         qWarning().noquote().nospace() << "[Config] WARN: " << PeerText::forLog(it.key()) << " is left out of "
                                        << m_fileName << ": the settings library cannot read that name back";
-        it = entries.erase(it);
+        it = entries->erase(it);
     }
     const QString target = savePath();
     // A file its owner made read-only stays as it is, though a rename could replace it.
@@ -271,25 +298,34 @@ QString ConfigFile::write(QVariantMap entries, const QVariantMap& ownEntries)
     QDir().mkpath(QFileInfo(target).absolutePath());
 
     QStringList odd;
-    QString why = writeBeside(target, entries, &odd);
-    if (!why.isEmpty() || odd.isEmpty())
-        return why;
-    // One entry does not stop the others.
-    bool own = false;
-    for (const QString& key : qAsConst(odd)) {
-        qWarning().noquote().nospace() << "[Config] WARN: " << PeerText::forLog(key) << " is left out of " << m_fileName
-                                       << ": its value does not read back as it is";
-        own = own || (ownEntries.contains(key) && isSame(ownEntries.value(key), entries.value(key)));
-        entries.remove(key);
+    QString why = writeBeside(target, *entries, &odd);
+    // One entry does not stop the others. The file's own is written as the value in force from
+    // it, so that a restart finds that value; should that not read back either, it is left out.
+    for (int tries = 1; why.isEmpty() && !odd.isEmpty(); ++tries) {
+        if (tries == 3)
+            return PeerText::forLog(odd.first()) + QStringLiteral(" did not read back as it is");
+        bool own = false;
+        for (const QString& key : qAsConst(odd)) {
+            const QVariant value = tries == 1 ? inForce.value(key) : QVariant();
+            own = own || inForce.contains(key);
+            if (value.isValid()) {
+                qWarning().noquote().nospace()
+                    << "[Config] WARN: " << PeerText::forLog(key) << " is written to " << m_fileName
+                    << " as the value in force: as the file holds it, it does not read back as it is";
+                entries->insert(key, value);
+            } else {
+                qWarning().noquote().nospace() << "[Config] WARN: " << PeerText::forLog(key) << " is left out of "
+                                               << m_fileName << ": its value does not read back as it is";
+                entries->remove(key);
+            }
+        }
+        // The operator's line is then in the copy only.
+        if (own && !keepCopy())
+            return QStringLiteral("no copy of it could be kept");
+        odd.clear();
+        why = writeBeside(target, *entries, &odd);
     }
-    // The operator's line is then in the copy only.
-    if (own && !keepCopy())
-        return QStringLiteral("no copy of it could be kept");
-    odd.clear();
-    why = writeBeside(target, entries, &odd);
-    return why.isEmpty() && !odd.isEmpty()
-        ? PeerText::forLog(odd.first()) + QStringLiteral(" did not read back as it is")
-        : why;
+    return why;
 }
 
 QString ConfigFile::writeBeside(const QString& target, const QVariantMap& entries, QStringList* odd)
@@ -376,11 +412,24 @@ void ConfigFile::removeSaveLeftovers()
         = folder.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks);
     for (const QFileInfo& entry : entries) {
         const QString path = entry.filePath();
-        const bool leftover = entry.isDir() ? ownFolder.match(entry.fileName()).hasMatch() && isSaveFolder(path)
-                                            : temporary.match(entry.fileName()).hasMatch();
-        if (!leftover)
+        bool removed = false;
+        if (!entry.isDir()) {
+            if (!temporary.match(entry.fileName()).hasMatch())
+                continue;
+            removed = QFile::remove(path);
+        } else if (!ownFolder.match(entry.fileName()).hasMatch() || ownFolderMode(path) < 0) {
             continue;
-        if (entry.isDir() ? QDir(path).removeRecursively() : QFile::remove(path))
+        } else if (isSaveFolder(path)) {
+            removed = QDir(path).removeRecursively();
+        } else {
+            // Empty, it is a save's whatever its mode: one cut short between the library's
+            // making it (0777 less the umask) and making it owner-only leaves it so. A folder
+            // holding anything else is someone's.
+            removed = ::rmdir(QFile::encodeName(path).constData()) == 0;
+            if (!removed && (errno == ENOTEMPTY || errno == EEXIST))
+                continue;
+        }
+        if (removed)
             qWarning().noquote().nospace() << "[Config] WARN: removed " << path << ", left by a save cut short";
         else
             qWarning().noquote().nospace()

@@ -17,7 +17,7 @@ public:
 
     QString fileName() const;
     // The file a save replaces: through a link, link by link, to its target, there or not
-    // yet, so that the link stays.
+    // yet, so that the link stays; its folder as the system finds it (links, then "..").
     QString savePath() const;
 
     // What the settings library makes of the file: its status and, when asked for, every
@@ -27,11 +27,12 @@ public:
     // skips and the next save drops; bytes some copy holds already are not kept twice.
     // False when no copy could be made: the file must not be written then.
     bool keepCopy();
-    // Writes the entries as the new file. One that does not read back as it is is left out
-    // with a warning and the rest written; when it is one of the file's own (ownEntries, as
-    // parse gave them), the file is kept as a copy first. Returns why the file was left as it
-    // was, or an empty text.
-    QString write(QVariantMap entries, const QVariantMap& ownEntries);
+    // Writes the entries as the new file; then they are what it holds. One that does not read
+    // back as it is is left out with a warning and the rest written. One of the file's own,
+    // written back as parse gave it, is written as the value in force from it instead (given
+    // in inForce, invalid where none is), and the file is kept as a copy first. Returns why
+    // the file was left as it was, or an empty text.
+    QString write(QVariantMap* entries, const QVariantMap& inForce);
     // Removes what a save cut short left beside the file: the settings library's temporary
     // copies and the folders of a new text (they hold every setting, the PIN too).
     void removeSaveLeftovers();

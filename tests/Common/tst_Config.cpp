@@ -52,6 +52,12 @@ int fileMode(const QString& path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
+// The folders saves write in beside the file: a good save leaves none.
+QStringList saveFolders(const QString& folder)
+{
+    return QDir(folder).entryList({ "gui.conf.save-*" }, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
 QByteArray defaultsWith(const QByteArray& logSection)
 {
     return "[log]\n" + logSection + "\n[mqtt]\nhost=localhost\nport=1883\n";
@@ -201,7 +207,20 @@ private slots:
         writeInPlace("[log]\nlevel=3\n");
         QTRY_COMPARE_WITH_TIMEOUT(changes.size(), 4, 10000);
         QCOMPARE(changes.at(3), QVariantMap({ { "log/level", "3" } }));
-        QCOMPARE(order.join(' '), QStringLiteral("file changed ").repeated(4).trimmed());
+        // An edit that lands just before one of the store's own saves, its notice not read yet:
+        // the save writes it back and takes it in as any other; a key set now is the later change.
+        writeInPlace("[log]\nlevel=3\ncolor=false\n[mqtt]\nhost=h1\n");
+        config.set(QStringLiteral("mqtt/host"), QStringLiteral("h2"));
+        QCOMPARE(changes.size(), 6);
+        QCOMPARE(changes.at(4), QVariantMap({ { "mqtt/host", "h2" } }));
+        QCOMPARE(changes.at(5), QVariantMap({ { "log/color", "false" } }));
+        QVERIFY(readFile(m_path).contains("color=false\n"));
+        QVERIFY(readFile(m_path).contains("host=h2\n"));
+        // Announced once: the next edit brings only itself.
+        writeInPlace("[log]\nlevel=1\ncolor=false\n[mqtt]\nhost=h2\n");
+        QTRY_COMPARE_WITH_TIMEOUT(changes.size(), 7, 10000);
+        QCOMPARE(changes.at(6), QVariantMap({ { "log/level", "1" } }));
+        QCOMPARE(order.join(' '), QStringLiteral("file changed ").repeated(4) + "changed file changed file changed");
     }
 
     void readNeedsNoTemporaryCopy()
@@ -369,6 +388,7 @@ private slots:
         for (int level = 3; level < 8; ++level)
             config->set(QStringLiteral("log/level"), level);
         QVERIFY(readFile(m_path).contains("level=7"));
+        QCOMPARE(saveFolders(m_dir->path()), QStringList());
         for (const QByteArray& line : kept)
             QVERIFY2(readFile(m_path).contains("\n" + line + "\n"), line.constData());
         QCOMPARE(fileMode(m_path), 0600);
@@ -429,8 +449,13 @@ private slots:
         plantFolder("gui.conf.save-Backup", 0700, { "new.conf", "notes.txt" }, me);
         plantFolder("gui.conf.save-Shared", 0755, { "new.conf" }, me);
         plantFolder("gui.conf.save-Nested", 0700, { "new.conf/check.conf" }, me);
-        if (me == 0)
+        // Empty, whatever its mode: a save ended before the folder was made owner-only.
+        plantFolder("gui.conf.save-Umasks", 0755, {}, me);
+        plantFolder("gui.conf.save-Closed", 0000, {}, me);
+        if (me == 0) {
             plantFolder("gui.conf.save-Others", 0700, { "new.conf" }, 65534); // only root can give a folder away
+            plantFolder("gui.conf.save-Nobody", 0755, {}, 65534);
+        }
         QVERIFY(QDir(m_dir->path()).mkdir("gui.conf.save-old"));
         LogCapture log;
         Config config(m_path, testDefaults());
@@ -438,12 +463,14 @@ private slots:
             + QStringList { "gui.conf.save-old", "gui.conf.save-Backup", "gui.conf.save-Shared",
                   "gui.conf.save-Nested" };
         if (me == 0)
-            kept << "gui.conf.save-Others";
+            kept << "gui.conf.save-Others"
+                 << "gui.conf.save-Nobody";
         kept.sort();
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name), kept);
         QCOMPARE(QDir(m_dir->filePath("gui.conf.save-Backup")).entryList(QDir::Files, QDir::Name),
             QStringList({ "new.conf", "notes.txt" }));
-        QCOMPARE(log.startingWith("[Config] WARN: removed ").size(), leftovers.size() + 2);
+        QCOMPARE(log.startingWith("[Config] WARN: removed ").size(), leftovers.size() + 4);
+        QCOMPARE(log.startingWith("[Config] WARN: could not remove "), QStringList());
         QVERIFY(log.contains("[Config] WARN: removed " + m_dir->filePath(cut.at(0)) + ", left by a save cut short"));
         QCOMPARE(config.get(QStringLiteral("gui/settingsPin")).toString(), QStringLiteral("4711"));
     }
@@ -471,16 +498,23 @@ private slots:
         QTest::addColumn<int>("room"); // in percent of the file
         QTest::addColumn<char>("fill"); // of a long note
         QTest::addColumn<QString>("why");
+        QTest::addColumn<QString>("group"); // of the note: gui sorts first, zone after every other key
         const QString full = QStringLiteral("no room for it: No space left on device");
         const QString tooLarge = QStringLiteral("no room for it: File too large");
-        QTest::newRow("full file system") << true << 0 << 'n' << full;
-        QTest::newRow("file system with room for half the file") << true << 50 << 'n' << full;
-        QTest::newRow("no room under a file-size limit") << false << 0 << 'n' << tooLarge;
-        QTest::newRow("file-size limit of half the file") << false << 50 << 'n' << tooLarge;
+        const QString gui = QStringLiteral("gui");
+        QTest::newRow("full file system") << true << 0 << 'n' << full << gui;
+        QTest::newRow("file system with room for half the file") << true << 50 << 'n' << full << gui;
+        QTest::newRow("no room under a file-size limit") << false << 0 << 'n' << tooLarge << gui;
+        QTest::newRow("file-size limit of half the file") << false << 50 << 'n' << tooLarge << gui;
         // Room for the text, not for the library's escapes of it ("\x1" for each byte): the
         // library's write is cut short, and the library does not say so.
-        QTest::newRow("file-size limit short of the escapes") << false << 200 << '\x01' << tooLarge;
-        QTest::newRow("file system short of the escapes") << true << 200 << '\x01' << full;
+        QTest::newRow("file-size limit short of the escapes") << false << 200 << '\x01' << tooLarge << gui;
+        QTest::newRow("file system short of the escapes") << true << 200 << '\x01' << full << gui;
+        // Cut in the file's last value: every key reads back, that one shorter.
+        QTest::newRow("file-size limit short of the escapes of the last value")
+            << false << 200 << '\x01' << tooLarge << QStringLiteral("zone");
+        QTest::newRow("file system short of the escapes of the last value")
+            << true << 200 << '\x01' << full << QStringLiteral("zone");
     }
 
     void saveWithoutRoomKeepsTheFile()
@@ -489,6 +523,7 @@ private slots:
         QFETCH(int, room);
         QFETCH(char, fill);
         QFETCH(QString, why);
+        QFETCH(QString, group);
         const QString folder = m_dir->filePath(QStringLiteral("small"));
         QVERIFY(QDir().mkpath(folder));
         QString error;
@@ -500,7 +535,10 @@ private slots:
         });
         const QString path = folder + QStringLiteral("/gui.conf");
         const QByteArray note(16000, fill);
-        const QByteArray operatorFile = "[gui]\nnote=" + note + "\nsettingsPin=4711\n\n[mqtt]\nhost=127.0.0.1\n";
+        const QByteArray noteLines = "[" + group.toLatin1() + "]\nnote=" + note + "\n";
+        QByteArray operatorFile = "[gui]\nsettingsPin=4711\n\n[log]\nlevel=2\n\n[mqtt]\nhost=127.0.0.1\n";
+        operatorFile = group == QLatin1String("gui") ? operatorFile.replace("[gui]\n", noteLines)
+                                                     : operatorFile + "\n" + noteLines;
         writeFile(path, operatorFile);
         Config config(path, testDefaults());
         LogCapture log;
@@ -522,11 +560,18 @@ private slots:
             QCOMPARE(Config(path, testDefaults()).get(QStringLiteral("gui/settingsPin")).toString(), QString("4711"));
         }
         QVERIFY(!fileSystem || QFile::remove(folder + QStringLiteral("/filler")));
+        // The operator edits another key: the change kept in memory stays for the next save.
+        writeFile(path, QByteArray(operatorFile).replace("host=127.0.0.1", "host=127.0.0.2"));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            config.get(QStringLiteral("mqtt/host")).toString(), QStringLiteral("127.0.0.2"), 10000);
+        QCOMPARE(config.get(QStringLiteral("log/level")), QVariant(3));
         config.set(QStringLiteral("log/color"), true);
+        QCOMPARE(saveFolders(folder), QStringList());
         const QByteArray written = readFile(path);
-        for (const char* line : { "level=3", "color=true", "settingsPin=4711", "host=127.0.0.1" })
+        for (const char* line : { "level=3", "color=true", "settingsPin=4711", "host=127.0.0.2" })
             QVERIFY2(written.contains(line), line);
-        QCOMPARE(Config(path, testDefaults()).get(QStringLiteral("gui/note")).toString(), QString::fromLatin1(note));
+        QCOMPARE(
+            Config(path, testDefaults()).get(group + QStringLiteral("/note")).toString(), QString::fromLatin1(note));
         QCOMPARE(fileMode(path), 0600);
         QCOMPARE(
             QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList { "gui.conf" });
@@ -542,13 +587,20 @@ private slots:
         QTest::addColumn<QString>("target"); // the file at the end, in the test's folder
         QTest::addColumn<bool>("folderThere");
         QTest::addColumn<bool>("fileThere");
-        QTest::newRow("target there") << "conf/gui.conf" << QString() << "conf/gui.conf" << true << true;
-        QTest::newRow("target not there yet") << "data/gui.conf" << QString() << "data/gui.conf" << true << false;
+        QTest::addColumn<QString>("linked"); // what the folder link "linked" points to, when one
+        const QString none;
+        QTest::newRow("target there") << "conf/gui.conf" << none << "conf/gui.conf" << true << true << none;
+        QTest::newRow("target not there yet") << "data/gui.conf" << none << "data/gui.conf" << true << false << none;
         QTest::newRow("target and its folder not there yet")
-            << "data/gui.conf" << QString() << "data/gui.conf" << false << false;
+            << "data/gui.conf" << none << "data/gui.conf" << false << false << none;
         QTest::newRow("a link to a link not there yet") << "%1/other.conf"
                                                         << "data/gui.conf"
-                                                        << "data/gui.conf" << false << false;
+                                                        << "data/gui.conf" << false << false << none;
+        // The system takes ".." after the link: from deep/sub up to deep.
+        QTest::newRow("through a linked folder and ..")
+            << "linked/../data/gui.conf" << none << "deep/data/gui.conf" << true << true << "deep/sub";
+        QTest::newRow("through a linked folder and .., the folder not there yet")
+            << "linked/../data/gui.conf" << none << "deep/data/gui.conf" << false << false << "deep/sub";
     }
 
     void linkStaysALink()
@@ -558,18 +610,28 @@ private slots:
         QFETCH(QString, target);
         QFETCH(bool, folderThere);
         QFETCH(bool, fileThere);
+        QFETCH(QString, linked);
         const QString linkText = QString(link).replace(QLatin1String("%1"), m_dir->path());
         const QString file = m_dir->filePath(target);
+        const QString folder = QFileInfo(file).path();
         QCOMPARE(::symlink(QFile::encodeName(linkText).constData(), QFile::encodeName(m_path).constData()), 0);
-        if (!between.isEmpty()) {
-            QCOMPARE(::symlink(QFile::encodeName(between).constData(),
-                         QFile::encodeName(m_dir->filePath("other.conf")).constData()),
-                0);
+        for (const auto& made :
+            { qMakePair(between, QStringLiteral("other.conf")), qMakePair(linked, QStringLiteral("linked")) }) {
+            if (!made.first.isEmpty()) {
+                QCOMPARE(::symlink(QFile::encodeName(made.first).constData(),
+                             QFile::encodeName(m_dir->filePath(made.second)).constData()),
+                    0);
+            }
         }
-        if (folderThere)
-            QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+        if (!linked.isEmpty())
+            QVERIFY(QDir().mkpath(m_dir->filePath(linked)));
+        // A line the library skips, kept in one copy beside the target; a killed save's folder.
+        if (folderThere) {
+            QVERIFY(QDir().mkpath(folder + "/gui.conf.save-Killed"));
+            QCOMPARE(::chmod(QFile::encodeName(folder + "/gui.conf.save-Killed").constData(), 0700), 0);
+        }
         if (fileThere)
-            writeFile(file, "[gui]\nsettingsPin=4711\n");
+            writeFile(file, "# by hand\n[gui]\nsettingsPin=4711\n");
         const auto pointsTo = [](const QString& path) {
             char text[4096];
             const ssize_t size = ::readlink(QFile::encodeName(path).constData(), text, sizeof text);
@@ -585,11 +647,14 @@ private slots:
             QCOMPARE(pointsTo(m_path), linkText);
             QVERIFY(readFile(file).contains("settingsPin=2468"));
             QCOMPARE(fileMode(file), 0600);
+            QCOMPARE(saveFolders(QFileInfo(file).path()), QStringList());
         }
         QCOMPARE(Config(m_path, testDefaults()).get(pin).toString(), QStringLiteral("2468"));
         QCOMPARE(pointsTo(m_path), linkText);
-        QCOMPARE(QDir(QFileInfo(file).path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-            QStringList { "gui.conf" });
+        const QStringList beside = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QCOMPARE(beside.size(), 1 + int(fileThere));
+        QCOMPARE(beside.at(0), QStringLiteral("gui.conf"));
+        QCOMPARE(beside.filter(QRegularExpression("^gui\\.conf\\.unreadable-")).size(), int(fileThere));
         QCOMPARE(log.startingWith("[Config] WARN: could not write "), QStringList());
     }
 
@@ -604,19 +669,24 @@ private slots:
         QTest::addColumn<QByteArray>("written"); // gui/odd's line in the file at the end
         QTest::addColumn<bool>("copied"); // the file as it was is kept beside it
         QTest::addColumn<int>("leftOut"); // warnings that gui/odd is left out
+        QTest::addColumn<int>("asInForce"); // warnings that gui/odd is written as the value in force
         const QByteArray none;
         const QByteArray floatNaN = "odd=@Variant(\\0\\0\\0\\x87\\x7f\\xc0\\0\\0)";
         const QByteArray listNaN = "odd=@Variant(\\0\\0\\0\\t\\0\\0\\0\\x1\\0\\0\\0\\x87\\x7f\\xc0\\0\\0)";
-        QTest::newRow("a float NaN in the file") << floatNaN << QVariant() << floatNaN << false << 0;
-        QTest::newRow("a list holding a NaN in the file") << listNaN << QVariant() << listNaN << false << 0;
-        // Read as an empty list, which the library writes as no value.
-        QTest::newRow("an empty list in the file")
-            << QByteArray("odd=@Variant(\\0\\0\\0\\v\\0\\0\\0\\0)") << QVariant() << none << true << 1;
-        QTest::newRow("a float NaN set") << none << QVariant(float(qQNaN())) << floatNaN << false << 0;
-        QTest::newRow("a NaN set, written as text") << none << QVariant(qQNaN()) << QByteArray("odd=nan") << false << 0;
-        QTest::newRow("an empty list set") << none << QVariant(QStringList()) << none << false << 2;
+        QTest::newRow("a float NaN in the file") << floatNaN << QVariant() << floatNaN << false << 0 << 0;
+        QTest::newRow("a list holding a NaN in the file") << listNaN << QVariant() << listNaN << false << 0 << 0;
+        // Read as an empty list, in force as "", which the library writes as no value.
+        QTest::newRow("an empty list in the file") << QByteArray("odd=@Variant(\\0\\0\\0\\v\\0\\0\\0\\0)") << QVariant()
+                                                   << QByteArray("odd=") << true << 0 << 1;
+        // Not taken by the store: nothing of it is in force.
+        QTest::newRow("an empty variant list in the file")
+            << QByteArray("odd=@Variant(\\0\\0\\0\\t\\0\\0\\0\\0)") << QVariant() << none << true << 1 << 0;
+        QTest::newRow("a float NaN set") << none << QVariant(float(qQNaN())) << floatNaN << false << 0 << 0;
+        QTest::newRow("a NaN set, written as text")
+            << none << QVariant(qQNaN()) << QByteArray("odd=nan") << false << 0 << 0;
+        QTest::newRow("an empty list set") << none << QVariant(QStringList()) << none << false << 2 << 0;
         QTest::newRow("an empty list set over the file's value")
-            << QByteArray("odd=1") << QVariant(QVariantList()) << none << false << 2;
+            << QByteArray("odd=1") << QVariant(QVariantList()) << none << false << 2 << 0;
     }
 
     void oddValuesDoNotStopTheSave()
@@ -626,17 +696,29 @@ private slots:
         QFETCH(QByteArray, written);
         QFETCH(bool, copied);
         QFETCH(int, leftOut);
+        QFETCH(int, asInForce);
         const QByteArray content = "[gui]\n" + (line.isEmpty() ? line : line + "\n") + "settingsPin=4711\n";
         writeInPlace(content);
         const QString pin = QStringLiteral("gui/settingsPin");
+        const QString odd = QStringLiteral("gui/odd");
         LogCapture log;
+        QVariant inForce;
         {
             Config config(m_path, testDefaults());
             if (value.isValid())
-                config.set(QStringLiteral("gui/odd"), value);
+                config.set(odd, value);
             config.set(pin, QStringLiteral("2468"));
+            QCOMPARE(saveFolders(m_dir->path()), QStringList());
+            inForce = config.get(odd);
         }
-        QCOMPARE(Config(m_path, testDefaults()).get(pin).toString(), QStringLiteral("2468"));
+        const Config restarted(m_path, testDefaults());
+        QCOMPARE(restarted.get(pin).toString(), QStringLiteral("2468"));
+        // What the file held is in force again, as it was.
+        if (!value.isValid())
+            QVERIFY2(ConfigFile::isSame(restarted.get(odd), inForce), qPrintable(restarted.get(odd).toString()));
+        QCOMPARE(log.count("[Config] WARN: gui/odd is written to " + m_path
+                     + " as the value in force: as the file holds it, it does not read back as it is"),
+            asInForce);
         QCOMPARE(log.startingWith("[Config] WARN: could not write "), QStringList());
         QCOMPARE(
             log.count("[Config] WARN: gui/odd is left out of " + m_path + ": its value does not read back as it is"),
@@ -668,23 +750,31 @@ private slots:
         QTest::newRow("no rights") << 0000 << QStringList { unread, notRead };
     }
 
-    void fileWithoutAccessIsLeftAlone()
+    // The file in a folder of the user runAsOtherUser runs as, reachable through the test's.
+    void plantForOtherUser(const QString& path, const QByteArray& content, int mode)
     {
-        QFETCH(int, mode);
-        QFETCH(QStringList, warnings);
-        // A folder of the user's own, reachable through the test's.
         const bool root = ::geteuid() == 0;
         const uid_t user = root ? 65534 : ::geteuid();
         const gid_t group = root ? 65534 : ::getegid();
-        const QString folder = m_dir->filePath(QStringLiteral("lane"));
-        const QString path = folder + QStringLiteral("/gui.conf");
-        const QByteArray content = "[gui]\nsettingsPin=4711\n";
+        const QString folder = QFileInfo(path).path();
         QVERIFY(QDir().mkpath(folder));
         writeFile(path, content);
         QCOMPARE(::chmod(QFile::encodeName(m_dir->path()).constData(), 0711), 0);
         for (const QString& owned : { folder, path })
             QCOMPARE(::chown(QFile::encodeName(owned).constData(), user, group), 0);
         QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
+    }
+
+    void fileWithoutAccessIsLeftAlone()
+    {
+        QFETCH(int, mode);
+        QFETCH(QStringList, warnings);
+        const QString folder = m_dir->filePath(QStringLiteral("lane"));
+        const QString path = folder + QStringLiteral("/gui.conf");
+        const QByteArray content = "[gui]\nsettingsPin=4711\n";
+        plantForOtherUser(path, content, mode);
+        if (QTest::currentTestFailed())
+            return;
 
         QStringList lines;
         const int status = runAsOtherUser(
@@ -708,6 +798,57 @@ private slots:
         QCOMPARE(readFile(path), content);
         QCOMPARE(
             QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList { "gui.conf" });
+    }
+
+    // A change kept in memory for want of a writable file stays in force until a save writes
+    // it: the owner making the file writable, or editing another key, undoes nothing of it.
+    // An edit of that very key is the later change.
+    void changeKeptInMemoryIsWrittenLater_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QByteArray>("edit"); // the owner's, once the file is writable; none: only that
+        QTest::addColumn<QString>("pin"); // in force then, and written by the next save
+        const QByteArray none;
+        QTest::newRow("made writable") << 0400 << none << "2468";
+        QTest::newRow("another key edited")
+            << 0400 << QByteArray("[gui]\nsettingsPin=4711\n\n[log]\nlevel=4\n") << "2468";
+        QTest::newRow("that key edited") << 0400 << QByteArray("[gui]\nsettingsPin=1357\n") << "1357";
+        // Not read before: what the file holds is no edit made after the change.
+        QTest::newRow("made readable and writable") << 0000 << none << "2468";
+    }
+
+    void changeKeptInMemoryIsWrittenLater()
+    {
+        QFETCH(int, mode);
+        QFETCH(QByteArray, edit);
+        QFETCH(QString, pin);
+        const QString path = m_dir->filePath(QStringLiteral("lane/gui.conf"));
+        const QByteArray content = "[gui]\nsettingsPin=4711\n";
+        plantForOtherUser(path, content, mode);
+        if (QTest::currentTestFailed())
+            return;
+        QStringList lines;
+        const int status = runAsOtherUser(
+            [&](QStringList* out) {
+                Config config(path, testDefaults());
+                config.set(QStringLiteral("gui/settingsPin"), QStringLiteral("2468"));
+                if (::chmod(QFile::encodeName(path).constData(), 0600) != 0)
+                    return;
+                if (!edit.isEmpty())
+                    writeFile(path, edit);
+                // One more edit, to know the store has read the file since.
+                writeFile(path, (edit.isEmpty() ? content : edit) + "\n[mqtt]\nhost=127.0.0.2\n");
+                QTRY_COMPARE_WITH_TIMEOUT(
+                    config.get(QStringLiteral("mqtt/host")).toString(), QStringLiteral("127.0.0.2"), 10000);
+                *out << config.get(QStringLiteral("gui/settingsPin")).toString();
+                config.set(QStringLiteral("log/color"), true);
+                *out << QString::fromLatin1(readFile(path)).split(QLatin1Char('\n')).filter("settingsPin=");
+            },
+            &lines);
+        if (status == 3)
+            QSKIP("no other user to run the store as");
+        QCOMPARE(status, 0);
+        QCOMPARE(lines, QStringList({ pin, "settingsPin=" + pin }));
     }
 
     void setSignalsThenWrites()
@@ -734,6 +875,7 @@ private slots:
         config.fromJson(QJsonObject { { "log", QJsonObject { { "level", 1 } } } });
         QCOMPARE(changes.size(), 2);
         QVERIFY(fileDuringSignal.contains("level=1"));
+        QCOMPARE(saveFolders(m_dir->path()), QStringList());
     }
 
     void fromJsonTakesOnlyPlainValues()

@@ -14,6 +14,7 @@
 #include "MosquittoBroker.h"
 #include "MqttClient.h"
 #include "MqttProbe.h"
+#include "OwnHome.h"
 #include "PrivateNetwork.h"
 #include "Session.h"
 #include "Susi.h"
@@ -237,6 +238,8 @@ private:
 
 int main(int argc, char** argv)
 {
+    // The terminal's back-office client reads its API key from the user's settings otherwise.
+    testsupport::useOwnHome(QStringLiteral(LANE_BENCH_HOME));
     // Cameras answer on port 80 of 127.0.0.11-14: only possible in a network of our own.
     QString networkError;
     if (!testsupport::enterPrivateNetwork(&networkError)) {

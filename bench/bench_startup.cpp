@@ -4,6 +4,7 @@
 // Needs mosquitto and, without $DISPLAY, Xvfb; both are started here.
 
 #include "MosquittoBroker.h"
+#include "OwnHome.h"
 #include "TimeStandIns.h"
 
 #include <QCoreApplication>
@@ -220,6 +221,9 @@ void BM_IdleMemory(benchmark::State& state)
 
 int main(int argc, char* argv[])
 {
+    // The application's settings and the QML and shader caches of both programs stay in the
+    // build folder, kept from run to run as the user's would be.
+    testsupport::useOwnHome(QStringLiteral(LANE_BENCH_HOME));
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--bare") == 0)
             return bareWindow(argc, argv);

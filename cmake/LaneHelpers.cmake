@@ -10,8 +10,19 @@ function(lane_add_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  lane_test_env(env ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "${LANE_TEST_ENV};${T_ENV}")
+    ENVIRONMENT "${env};${T_ENV}")
+endfunction()
+
+# lane_test_env(<var> <name>): the environment of one test, benchmark or fuzz target under
+# CTest. Each has a home of its own in the build folder: nothing it runs reads or writes the
+# user's settings (the back-office API key among them) or caches.
+function(lane_test_env var name)
+  set(home "${PROJECT_BINARY_DIR}/test-home/${name}")
+  file(MAKE_DIRECTORY "${home}")
+  set(${var} "${LANE_TEST_ENV};HOME=${home};XDG_CONFIG_HOME=${home}/.config;XDG_CACHE_HOME=${home}/.cache"
+    PARENT_SCOPE)
 endfunction()
 
 # Environment of every test process. The time service stand-ins come first in PATH:

@@ -10,17 +10,35 @@ bash scripts/install-deps.sh
 jobs=${LANE_JOBS:-$(nproc)}
 export CTEST_OUTPUT_ON_FAILURE=1
 
+# Every file and folder under $1 with its type, mode, owner, size, time and content.
+snapshot() {
+  (cd "$1" && find . -printf '%y %m %U %s %T@ %p\n' | sort && find . -type f -exec sha256sum {} + | sort)
+}
+
 # Runs one build's tests. A failure ends with the failed checks themselves, so that
-# they stay visible where only the end of a long log is shown.
+# they stay visible where only the end of a long log is shown. The tests keep to
+# folders of their own: they run in a home of their own holding a back-office API key,
+# which must be left as it was, with nothing added (caches included).
 run_tests() {
-  local dir=$1
-  if ctest --test-dir "$dir" -j "$jobs" --timeout 300; then
-    return 0
+  local dir=$1 home before tests=0 wrote=0
+  home=$(mktemp -d)
+  mkdir -p "$home/.config/zent"
+  printf '[General]\napiKey=planted\n' > "$home/.config/zent/kstv-card-bo.conf"
+  before=$(snapshot "$home")
+  env -u XDG_CONFIG_HOME -u XDG_CACHE_HOME HOME="$home" ctest --test-dir "$dir" -j "$jobs" --timeout 300 || tests=1
+  if [ "$(snapshot "$home")" != "$before" ]; then
+    echo "== FAILED: the tests of $dir wrote into the home they ran in ($home, kept):"
+    diff <(printf '%s\n' "$before") <(snapshot "$home") || true
+    wrote=1
+  else
+    rm -rf "$home"
   fi
-  echo "== Failed checks in $dir"
-  grep -a -A4 -E '^(FAIL!|XPASS|QFATAL)|ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' \
-    "$dir/Testing/Temporary/LastTest.log" | cut -c1-300 | head -n 60 || true
-  return 1
+  if [ "$tests" -ne 0 ]; then
+    echo "== Failed checks in $dir"
+    grep -a -A4 -E '^(FAIL!|XPASS|QFATAL)|ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' \
+      "$dir/Testing/Temporary/LastTest.log" | cut -c1-300 | head -n 60 || true
+  fi
+  [ "$tests" -eq 0 ] && [ "$wrote" -eq 0 ]
 }
 
 echo "== Normal build"

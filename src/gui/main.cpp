@@ -8,6 +8,7 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -51,6 +52,9 @@ void exitIfOnlyAsked(int argc, char* argv[])
 
 int main(int argc, char* argv[])
 {
+    // A write past a file-size limit then fails with EFBIG, which a save reports like a full
+    // disk, instead of ending the lane.
+    std::signal(SIGXFSZ, SIG_IGN);
     qputenv("QT_IM_MODULE", QByteArrayLiteral("freevirtualkeyboard"));
     exitIfOnlyAsked(argc, argv);
 

@@ -14,6 +14,9 @@
 #include <QTest>
 #include <QUrl>
 
+#include <csignal>
+#include <sys/resource.h>
+
 // The entry point: its options and defaults, and the program with its service on a real broker.
 class tst_Application : public QObject
 {
@@ -149,6 +152,66 @@ private slots:
             QVERIFY2(!qmlWarning.match(line).hasMatch(), qPrintable(line));
         QVERIFY(!log.contains(QStringLiteral("AA_EnableHighDpiScaling")));
         QVERIFY(log.contains(QStringLiteral("[GUIManager] First frame shown")));
+    }
+
+    // A save past the file-size limit fails as on a full disk: one warning, gui.conf as it was,
+    // the change in force, and the lane still running.
+    void saveOverFileSizeLimit()
+    {
+        MosquittoBroker broker;
+        QVERIFY(broker.start());
+        MqttProbe peer;
+        QVERIFY(peer.connectTo(broker.host(), broker.port()));
+        QVERIFY(peer.subscribe(QStringLiteral("zent/ui/#")));
+        QTemporaryDir dir;
+        QFile conf(dir.filePath("lane.conf"));
+        QVERIFY(conf.open(QIODevice::WriteOnly));
+        const QByteArray text = QStringLiteral("[log]\nsyslog=false\nstderr=true\n[mqtt]\nhost=127.0.0.1\nport=%1\n"
+                                               "[terminal]\ndeviceId=T1\ncustomsId=1\nlocationId=2\n")
+                                    .arg(broker.port())
+                                    .toUtf8();
+        conf.write(text);
+        conf.close();
+
+        // The program has to ignore the signal itself, not inherit that from here.
+        std::signal(SIGXFSZ, SIG_DFL);
+        QProcess app;
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.setWorkingDirectory(dir.path());
+        app.start(program(), { "-f", conf.fileName() });
+        QVERIFY(peer.waitFor(QStringLiteral("zent/ui/status"), 20000) >= 0);
+        // Limited once it runs (the script engine's stack is a file the size of megabytes): room
+        // for less than any save of all settings.
+        rlimit limit {};
+        QCOMPARE(::prlimit(pid_t(app.processId()), RLIMIT_FSIZE, nullptr, &limit), 0);
+        limit.rlim_cur = 256;
+        QCOMPARE(::prlimit(pid_t(app.processId()), RLIMIT_FSIZE, &limit, nullptr), 0);
+
+        // The service subscribes before it announces itself, so the set is taken; the configuration
+        // published after it holds the change.
+        QVERIFY(peer.publish(QStringLiteral("zent/ui/config/set"), R"({"log":{"level":3}})"));
+        const int published = peer.waitFor(
+            QStringLiteral("zent/ui/config"),
+            [](const MqttProbe::Message& m) { return m.json().value("log").toObject().value("level") == 3; }, 20000);
+        QByteArray out;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                out += app.readAll();
+                return out.contains("); the change is kept in memory only") || app.state() != QProcess::Running;
+            },
+            20000));
+        const QString tail = QString::fromUtf8(out.right(1500));
+        QVERIFY2(app.state() == QProcess::Running,
+            qPrintable(QStringLiteral("ended (crashed %1, code or signal %2): ")
+                           .arg(app.exitStatus() == QProcess::CrashExit)
+                           .arg(app.exitCode())
+                + tail));
+        QVERIFY2(published >= 0, qPrintable(tail));
+        QCOMPARE(out.count("[Config] WARN: could not write " + QFile::encodeName(conf.fileName()) + " (no room"), 1);
+        app.kill();
+        QVERIFY(app.waitForFinished(5000));
+        QVERIFY(conf.open(QIODevice::ReadOnly));
+        QCOMPARE(conf.readAll(), text);
     }
 };
 

@@ -8,8 +8,11 @@
 // and the resident memory after many heartbeats, each on a new TLS connection, beside that
 // after the first 100, with heartbeats one after the other, back to back (each started from
 // the callback of the one before) and four at a time, and after a backlog drained beside
-// before it. The servers that the thread figures are taken against run on threads of
-// their own, so that only the client's work is counted.
+// before it; and the time from the update service's last message (many download percentages,
+// then the outcome) to the back office's answer to the outcome, beside the outcome alone with
+// nothing waiting, with a back office that answers at once and one that answers in 200 ms. The
+// servers that the thread figures are taken against run on threads of their own, so that only the
+// client's work is counted.
 
 #include "../tests/backend/BackendRig.h"
 #include "PeakMemory.h"
@@ -42,6 +45,7 @@ int g_uids = 100000;
 int g_backlog = 10000;
 int g_heartbeats = 20000;
 int g_calls = 1000;
+int g_percentages = 200;
 BackendRig* g_rig = nullptr;
 QStringList g_list;
 
@@ -426,6 +430,58 @@ void BM_DrainMemory(benchmark::State& state)
         state.SkipWithError("rows left unsent, sent twice, or the heartbeat failed");
 }
 
+// Reports as the relay makes them from the update service's messages, each in a pass of the
+// event loop of its own as the messages come in: download percentages (when asked), then the
+// outcome. Milliseconds from the outcome's report until the back office's answer to it is in.
+double outcomeMs(Backend::CardBO& bo, int percentages)
+{
+    QEventLoop loop;
+    QElapsedTimer clock;
+    int made = 0;
+    QTimer pace;
+    QObject::connect(&pace, &QTimer::timeout, [&] {
+        if (made < percentages) {
+            ++made;
+            emit g_rig->terminal.updateProgress(QStringLiteral("Downloading"), made * 100 / (percentages + 1));
+        } else if (!clock.isValid()) {
+            clock.start();
+            emit g_rig->terminal.updateProgress(QStringLiteral("Updated"), 100);
+        } else if (!bo.progressSending() && bo.progressWaiting() == 0) {
+            loop.quit();
+        }
+    });
+    pace.start(0);
+    loop.exec();
+    return clock.nsecsElapsed() / 1e6;
+}
+
+void BM_OutcomeLatency(benchmark::State& state, int answerMs)
+{
+    Backend::CardBO& bo = g_rig->client();
+    g_rig->sim.clearJournal();
+    // The first report opens the TLS connection: not the queue's cost.
+    outcomeMs(bo, 0);
+    if (answerMs > 0)
+        g_rig->sim.script("operation/status", ScriptedReply::delayed(answerMs), -1);
+    double queued = 0;
+    double alone = 0;
+    for (auto _ : state) {
+        const double ms = outcomeMs(bo, g_percentages);
+        state.SetIterationTime(ms / 1e3);
+        queued += ms;
+        alone += outcomeMs(bo, 0);
+    }
+    g_rig->sim.clearScripts();
+    const double runs = double(state.iterations());
+    state.counters["outcomeMs"] = queued / runs;
+    state.counters["aloneBaselineMs"] = alone / runs;
+    state.counters["ratio"] = alone > 0 ? queued / alone : 0;
+    const QList<BackOfficeSim::Entry> answered = g_rig->sim.answered("operation/status");
+    if (answered.isEmpty() || !answered.last().query.endsWith(QLatin1String("operation=Updated")))
+        state.SkipWithError("the outcome was not the last report answered");
+    g_rig->sim.clearJournal();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -440,6 +496,8 @@ int main(int argc, char** argv)
             g_heartbeats = atoi(argv[i] + 13);
         else if (strncmp(argv[i], "--calls=", 8) == 0)
             g_calls = atoi(argv[i] + 8);
+        else if (strncmp(argv[i], "--percentages=", 14) == 0)
+            g_percentages = atoi(argv[i] + 14);
         else
             argv[kept++] = argv[i];
     }
@@ -514,6 +572,15 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark(qPrintable("DrainMemory/FreshConnections/" + backlog), BM_DrainMemory)
         ->Iterations(1)
         ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
+    const QString percentages = QString::number(g_percentages);
+    benchmark::RegisterBenchmark(qPrintable("UpdateOutcome/AnswerAtOnce/" + percentages), BM_OutcomeLatency, 0)
+        ->Iterations(20)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(qPrintable("UpdateOutcome/Answer200ms/" + percentages), BM_OutcomeLatency, 200)
+        ->Iterations(3)
+        ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

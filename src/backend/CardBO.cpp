@@ -80,6 +80,13 @@ CardBO::CardBO(Config& config, Database& database, TerminalInfo& terminal, QObje
 
 CardBO::~CardBO()
 {
+    if (!m_progressWaiting.isEmpty()) {
+        const ProgressReport& last = m_progressWaiting.last();
+        BO_LOG(qWarning) << QStringLiteral("WARN: Progress reports not sent at exit : %1 (last [%2%%] %3)")
+                                .arg(m_progressWaiting.size())
+                                .arg(last.percent)
+                                .arg(PeerText::forLog(last.operation));
+    }
     // A delivery in flight never completes now; the mutex must not die locked.
     if (m_sending)
         m_sendLock.unlock();
@@ -601,21 +608,32 @@ void CardBO::onConfigChanged(const QVariantMap& changes)
 }
 
 // One report at a time, in the order made: two in flight travel on two connections and reach the
-// back office in whichever order it finishes them.
+// back office in whichever order it finishes them. While reports wait, a later one of the same
+// operation says all the newest waiting one did and takes its place, so an outcome waits behind at
+// most one report per change of operation.
 void CardBO::sendProgress(const QString& operation, int percent)
 {
-    if (m_progressWaiting.size() >= MaxProgressWaiting) {
-        // Only then is a run of download percentages merged into its latest; otherwise the oldest goes.
-        if (operation == QLatin1String("Downloading") && m_progressWaiting.last().operation == operation) {
-            m_progressWaiting.last().percent = percent;
+    const ProgressReport report { operation, percent };
+    if (!m_progressWaiting.isEmpty()) {
+        ProgressReport& newest = m_progressWaiting.last();
+        if (!newest.isOutcome() && newest.operation == operation) {
+            newest.percent = percent;
             return;
         }
-        const ProgressReport dropped = m_progressWaiting.takeFirst();
+    }
+    if (m_progressWaiting.size() >= MaxProgressWaiting) {
+        auto oldest = std::find_if(m_progressWaiting.begin(), m_progressWaiting.end(),
+            [](const ProgressReport& waiting) { return !waiting.isOutcome(); });
+        // Only outcomes wait (a peer that fails over and over): the oldest of them goes.
+        if (oldest == m_progressWaiting.end())
+            oldest = m_progressWaiting.begin();
+        const ProgressReport dropped = *oldest;
+        m_progressWaiting.erase(oldest);
         BO_LOG(qWarning) << QStringLiteral("WARN: Progress report dropped, too many waiting : [%1%%] %2")
                                 .arg(dropped.percent)
                                 .arg(PeerText::forLog(dropped.operation));
     }
-    m_progressWaiting.append({ operation, percent });
+    m_progressWaiting.append(report);
     sendNextProgress();
 }
 

@@ -37,8 +37,8 @@ public:
     static constexpr int ErrorTickMsec = 5000;
     static constexpr int QueueIntervalMsec = 120000;
     static constexpr int RequestTimeoutMsec = 30000;
-    // Progress reports waiting for the one before them to be answered; beyond it a download
-    // percentage is merged into the latest waiting one, any other report pushes out the oldest.
+    // Progress reports waiting for the one before them to be answered; beyond it the oldest
+    // waiting one that is not an outcome goes.
     static constexpr int MaxProgressWaiting = 16;
 
     CardBO(Config& config, Database& database, TerminalInfo& terminal, QObject* parent = nullptr);
@@ -97,6 +97,8 @@ private:
     {
         QString operation;
         int percent = 0;
+        // "Updated" or a failure: what the back office must hear whatever waits.
+        bool isOutcome() const { return percent >= 100; }
     };
 
     void initClient();

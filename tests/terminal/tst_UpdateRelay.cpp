@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QUrlQuery>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -51,6 +52,29 @@ QStringList queries(const QList<BackOfficeSim::Entry>& entries)
     for (const auto& entry : entries)
         list << entry.query;
     return list;
+}
+
+// A report as the relay makes it ("percent operation") as the back office receives it.
+QString asQuery(const QString& report)
+{
+    return QString("progress=%1&operation=%2").arg(report.section(' ', 0, 0), report.section(' ', 1));
+}
+
+// Reports in query form as a back office that answers late hears them: of a run of one
+// operation's reports the last, each outcome (100).
+QStringList lastOfEachRun(const QStringList& reports)
+{
+    QStringList runs;
+    for (const QString& report : reports) {
+        const QUrlQuery now(report);
+        const QUrlQuery before(runs.value(runs.size() - 1));
+        if (!runs.isEmpty() && before.queryItemValue("progress").toInt() < 100
+            && before.queryItemValue("operation") == now.queryItemValue("operation"))
+            runs.last() = report;
+        else
+            runs << report;
+    }
+    return runs;
 }
 
 // The terminal on a real broker, its back office the simulator; the update service is the
@@ -132,6 +156,10 @@ private slots:
     void reportsInOrder_data();
     void reportsInOrder();
     void reportQueue();
+    void reportsMerged_data();
+    void reportsMerged();
+    void outcomeBehindOneReportPerOperation();
+    void reportsWaitingAtStop();
     void downloadHeldWhileBusy_data();
     void downloadHeldWhileBusy();
 };
@@ -182,9 +210,15 @@ void tst_UpdateRelay::operationInProgress()
     }
     QTRY_COMPARE(update.status(), QString("Installation success"));
 
-    // Every report reached the back office, the last being the installation's outcome.
+    // Every change of operation reached the back office in order, the last being the installation's
+    // outcome; of a run of one operation's reports the last, or more when the back office kept up.
     const auto received = [&] { return queries(lane.bo.sim.journal("operation/status")); };
-    QTRY_COMPARE(received().size(), relayed.size());
+    const auto answered = [&] { return queries(lane.bo.sim.answered("operation/status")); };
+    QTRY_VERIFY2(answered().endsWith("progress=100&operation=Updated"), qPrintable(answered().join(", ")));
+    QStringList made;
+    for (const QString& report : relayed)
+        made << asQuery(report);
+    QCOMPARE(lastOfEachRun(received()), lastOfEachRun(made));
     // Only the outcome goes with the last report: a stale one beside it could reach the back office after it.
     QCOMPARE(onOutcome, QStringList({ "100 Updated" }));
     QVERIFY2(relayed.filter("failed").isEmpty(), qPrintable(relayed.join(", ")));
@@ -254,8 +288,7 @@ void tst_UpdateRelay::reportsInOrder()
     QCOMPARE(arrived(), sent);
 }
 
-// Reports wait in order while one is out, a failed one logged and not sent again; when too many
-// wait, a download percentage is merged into the latest waiting one, any other pushes out the oldest.
+// Reports wait in order while one is out, a failed one logged and not sent again.
 void tst_UpdateRelay::reportQueue()
 {
     BackendRig rig;
@@ -271,35 +304,169 @@ void tst_UpdateRelay::reportQueue()
     const auto answered = [&] { return queries(rig.sim.answered("operation/status")); };
     report("Downloading", 10);
     QTRY_COMPARE(rig.sim.journal("operation/status").size(), 1);
-    for (int percent : { 20, 25 }) // none merged while few wait
-        report("Downloading", percent);
+    report("Downloading", 20);
     report("Installing", 0);
     report("Installation failed", 100);
-    QCOMPARE(bo.progressWaiting(), 4);
+    QCOMPARE(bo.progressWaiting(), 3);
     rig.sim.release();
     const QStringList sent { "progress=10&operation=Downloading", "progress=20&operation=Downloading",
-        "progress=25&operation=Downloading", "progress=0&operation=Installing",
-        "progress=100&operation=Installation failed" };
+        "progress=0&operation=Installing", "progress=100&operation=Installation failed" };
     QTRY_COMPARE(answered(), sent);
     QTRY_VERIFY(!bo.progressSending());
     QCOMPARE(queries(rig.sim.journal("operation/status")), sent);
     QCOMPARE(log.startingWith("[Backend::CardBO] ERROR: Operation failed : (500)").size(), 1);
+}
 
-    rig.sim.clearJournal();
+void tst_UpdateRelay::reportsMerged_data()
+{
+    QTest::addColumn<QStringList>("made"); // "percent operation"; the first one's answer is held
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QStringList>("dropped");
+    const auto run = [](const QString& operation, int from, int to) {
+        QStringList list;
+        for (int percent = from; percent <= to; ++percent)
+            list << QString("%1 %2").arg(percent).arg(operation);
+        return list;
+    };
+    QStringList installing; // each step of an installation makes one
+    for (int step = 0; step < 6; ++step)
+        installing << "0 Installing";
+    QTest::newRow("percentages") << run("Downloading", 10, 100) << QStringList { "10 Downloading", "100 Downloading" }
+                                 << QStringList();
+    QTest::newRow("failed install tried again")
+        << installing + QStringList { "100 Installation failed" } + installing + QStringList { "100 Updated" }
+        << QStringList { "0 Installing", "0 Installing", "100 Installation failed", "0 Installing", "100 Updated" }
+        << QStringList();
+    QTest::newRow("outcomes one after the other")
+        << QStringList { "0 Installing", "100 Installation failed", "100 Installation failed", "100 Download failed" }
+        << QStringList { "0 Installing", "100 Installation failed", "100 Installation failed", "100 Download failed" }
+        << QStringList();
+    QTest::newRow("a new download after a whole one")
+        << QStringList { "50 Downloading", "100 Downloading", "3 Downloading", "60 Downloading" }
+        << QStringList { "50 Downloading", "100 Downloading", "60 Downloading" } << QStringList();
+
+    // At the bound the oldest waiting report that is not an outcome goes, never an outcome.
+    QStringList changes; // each a change of operation
+    for (int i = 1; i <= Backend::CardBO::MaxProgressWaiting; ++i)
+        changes << (i % 2 ? QString("%1 Downloading").arg(i) : QString("0 Installing"));
+    const QStringList first { "0 Installing", "100 Installation failed" };
+    const QStringList last { "0 Installing", "100 Updated" }; // the first merged as below the bound
+    QTest::newRow("bound") << first + changes + last << first + changes.mid(2) + last.mid(1)
+                           << QStringList(changes.mid(0, 2));
+    QStringList failures;
+    for (int i = 1; i <= Backend::CardBO::MaxProgressWaiting + 1; ++i)
+        failures << QString("100 Installation failed %1").arg(i);
+    QTest::newRow("bound, only outcomes wait")
+        << QStringList { "0 Installing" } + failures << QStringList { "0 Installing" } + failures.mid(1)
+        << QStringList(failures.mid(0, 1));
+}
+
+// While the back office holds its answer to the first report: a later report of the operation
+// of the newest waiting one takes its place, an outcome and a change of operation stay.
+void tst_UpdateRelay::reportsMerged()
+{
+    QFETCH(QStringList, made);
+    QFETCH(QStringList, sent);
+    QFETCH(QStringList, dropped);
+    BackendRig rig;
+    QVERIFY2(rig.setUp(), qPrintable(rig.error()));
+    Backend::CardBO& bo = rig.client();
+    ScriptedReply held;
+    held.hold = true;
     rig.sim.script("operation/status", held);
-    const int bound = Backend::CardBO::MaxProgressWaiting;
-    for (int i = 0; i <= bound + 1; ++i)
-        report(i % 2 ? "Installing" : "Installation failed", i);
-    for (int percent : { 50, 60 })
-        report("Downloading", percent);
-    QCOMPARE(bo.progressWaiting(), bound);
-    QCOMPARE(log.startingWith("[Backend::CardBO] WARN: Progress report dropped, too many waiting : ").size(), 2);
-    QTRY_COMPARE(rig.sim.journal("operation/status").size(), 1);
+    LogCapture log;
+    for (int i = 0; i < made.size(); ++i) {
+        emit rig.terminal.updateProgress(made.at(i).section(' ', 1), made.at(i).section(' ', 0, 0).toInt());
+        if (i == 0)
+            QTRY_COMPARE(rig.sim.journal("operation/status").size(), 1);
+    }
+    QCOMPARE(bo.progressWaiting(), sent.size() - 1);
     rig.sim.release();
-    QTRY_COMPARE(answered().size(), bound + 1);
-    QCOMPARE(answered().mid(0, 2),
-        QStringList({ "progress=0&operation=Installation failed", "progress=3&operation=Installing" }));
-    QCOMPARE(answered().last(), QString("progress=60&operation=Downloading"));
+    QStringList queried;
+    for (const QString& report : sent)
+        queried << asQuery(report);
+    QTRY_COMPARE(queries(rig.sim.answered("operation/status")), queried);
+    QCOMPARE(queries(rig.sim.journal("operation/status")), queried);
+    QStringList warned;
+    for (const QString& report : dropped)
+        warned << QString("[Backend::CardBO] WARN: Progress report dropped, too many waiting : [%1%%] %2")
+                      .arg(report.section(' ', 0, 0), report.section(' ', 1));
+    QCOMPARE(log.startingWith("[Backend::CardBO] WARN: Progress report dropped"), warned);
+}
+
+// On the real lane, the back office holding its answer to the first report:
+// a download, an installation that fails step by step and one tried again. The outcome goes
+// behind one report per change of operation.
+void tst_UpdateRelay::outcomeBehindOneReportPerOperation()
+{
+    Lane lane;
+    QVERIFY(lane.setUp(false));
+    MqttProbe service;
+    QVERIFY(service.connectTo(lane.broker.host(), lane.broker.port()));
+    const auto status = [](const QString& state, const QString& version, const QString& pending) {
+        return qMakePair(StatusTopic,
+            QString(R"({"state":"%1","version":"%2","pending":"%3"})").arg(state, version, pending).toUtf8());
+    };
+    const auto progress = [](int code, int percent) {
+        return qMakePair(ProgressTopic,
+            QString(R"({"progress":%1,"percent":%2,"description":"step"})").arg(code).arg(percent).toUtf8());
+    };
+    QVERIFY(service.publish(StatusTopic, status("Idle", "1.0.0", "").second));
+    QTRY_COMPARE(lane.update().status(), QString("Idle"));
+    ScriptedReply held;
+    held.hold = true;
+    lane.bo.sim.script("operation/status", held);
+
+    QList<QPair<QString, QByteArray>> messages { status("Downloading", "1.0.0", "") };
+    for (int percent = 10; percent <= 100; percent += 10)
+        messages << progress(0, percent);
+    for (int code : { 103, 204 }) {
+        messages << status("Idle", "1.0.0", "1.3.0") << status("Installing", "1.0.0", "1.3.0");
+        for (int percent : { 25, 50, 75 })
+            messages << progress(0, percent);
+        messages << progress(code, 100);
+    }
+    messages << status("Idle", "1.3.0", "");
+    for (const auto& message : messages) { // each in a read of its own: one report per message
+        QVERIFY(lane.burst(service, { message }));
+        QTRY_COMPARE(lane.unread(), 0);
+    }
+    QTRY_COMPARE(lane.relayed.size(), 21);
+    QCOMPARE(lane.relayed.last(), QString("100 Updated"));
+    QTRY_COMPARE(lane.bo.sim.journal("operation/status").size(), 1);
+    lane.bo.sim.release();
+    const QStringList sent { "progress=0&operation=Downloading", "progress=100&operation=Downloading",
+        "progress=0&operation=Installing", "progress=100&operation=Installation failed",
+        "progress=0&operation=Installing", "progress=100&operation=Updated" };
+    QTRY_COMPARE(queries(lane.bo.sim.answered("operation/status")), sent);
+    QCOMPARE(queries(lane.bo.sim.journal("operation/status")), sent);
+}
+
+// The application stopping with reports waiting says in one line how many were not sent.
+void tst_UpdateRelay::reportsWaitingAtStop()
+{
+    BackendRig rig;
+    QVERIFY2(rig.setUp(), qPrintable(rig.error()));
+    LogCapture log;
+    const QString line = "[Backend::CardBO] WARN: Progress reports not sent at exit : ";
+    rig.client();
+    emit rig.terminal.updateProgress("Downloading", 40);
+    QTRY_COMPARE(rig.sim.answered("operation/status").size(), 1);
+    QTRY_VERIFY(!rig.bo->progressSending());
+    rig.bo.reset(); // nothing waits: nothing to say
+    QCOMPARE(log.startingWith(line), QStringList());
+
+    ScriptedReply held;
+    held.hold = true;
+    rig.sim.script("operation/status", held);
+    rig.client();
+    for (const auto& [operation, percent] : QList<QPair<QString, int>> { { "Downloading", 50 }, { "Downloading", 70 },
+             { "Installing", 0 }, { "Installation failed", 100 }, { "Installing", 0 }, { "Updated", 100 } })
+        emit rig.terminal.updateProgress(operation, percent);
+    QTRY_COMPARE(rig.sim.journal("operation/status").size(), 2);
+    rig.bo.reset();
+    QCOMPARE(log.startingWith(line), QStringList({ line + "5 (last [100%%] Updated)" }));
+    rig.sim.release();
 }
 
 void tst_UpdateRelay::downloadHeldWhileBusy_data()

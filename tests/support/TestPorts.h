@@ -5,7 +5,8 @@
 
 namespace testsupport {
 
-// A TCP port on 127.0.0.1 that was free a moment ago (bound to port 0, then released).
+// A TCP port on 127.0.0.1 that was free a moment ago, outside the range the kernel gives outgoing
+// connections, and handed to no other test process while this one runs.
 quint16 freePort();
 
 } // namespace testsupport

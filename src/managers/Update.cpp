@@ -87,24 +87,41 @@ void Update::trigger(const QString& version, const QString& uri, const QString& 
     // As for install: the service would refuse with a failure code, which reads as the running
     // operation's outcome. The latest order waits for the operation's end instead.
     if (!m_operation.isEmpty()) {
-        if (!m_heldOrder.isEmpty())
-            qWarning().noquote().nospace() << Prefix << "WARN: Held download replaced : v="
-                                           << PeerText::forLog(m_heldOrder.value(QStringLiteral("v")).toString());
-        qWarning().noquote().nospace() << Prefix << "WARN: Download held. The service is busy : " << m_operation
-                                       << ", v=" << PeerText::forLog(version);
-        m_heldOrder = order;
+        holdOrder(order, m_operation);
         return;
     }
-    sendOrder(order);
+    // This order says all a held one did: the held one must never go after it.
+    if (!m_heldOrder.isEmpty()) {
+        qWarning().noquote().nospace() << Prefix << "WARN: Held download replaced : v="
+                                       << PeerText::forLog(m_heldOrder.value(QStringLiteral("v")).toString());
+        m_heldOrder = QJsonObject();
+    }
+    sendOrder(order, false);
 }
 
-void Update::sendOrder(const QJsonObject& order)
+// The back office orders again at every heartbeat: a version held behind the same operation is
+// logged once.
+void Update::holdOrder(const QJsonObject& order, const QString& busy)
 {
+    const QString version = order.value(QStringLiteral("v")).toString();
+    const QString held = m_heldOrder.value(QStringLiteral("v")).toString();
+    if (!m_heldOrder.isEmpty() && held != version)
+        qWarning().noquote().nospace() << Prefix << "WARN: Held download replaced : v=" << PeerText::forLog(held);
+    if (m_heldOrder.isEmpty() || held != version || m_heldBehind != busy)
+        qWarning().noquote().nospace() << Prefix << "WARN: Download held. The service is busy : " << busy
+                                       << ", v=" << PeerText::forLog(version);
+    m_heldOrder = order;
+    m_heldBehind = busy;
+}
+
+void Update::sendOrder(const QJsonObject& order, bool held)
+{
+    const QString line = held ? QStringLiteral("Triggerring held download : v=%1, uri=%2, checksum=%3")
+                              : QStringLiteral("Triggerring download : v=%1, uri=%2, checksum=%3");
     qInfo().noquote().nospace() << Prefix
-                                << QStringLiteral("Triggerring download : v=%1, uri=%2, checksum=%3")
-                                       .arg(PeerText::forLog(order.value(QStringLiteral("v")).toString()),
-                                           PeerText::forLog(order.value(QStringLiteral("uri")).toString()),
-                                           PeerText::forLog(order.value(QStringLiteral("md5")).toString()));
+                                << line.arg(PeerText::forLog(order.value(QStringLiteral("v")).toString()),
+                                       PeerText::forLog(order.value(QStringLiteral("uri")).toString()),
+                                       PeerText::forLog(order.value(QStringLiteral("md5")).toString()));
     m_client.publish(QJsonDocument(order).toJson(), m_root + QStringLiteral("/trigger"), 0, false);
 }
 
@@ -121,7 +138,7 @@ void Update::releaseHeldOrder()
                                     << "Held download dropped, the service has it : v=" << PeerText::forLog(version);
         return;
     }
-    sendOrder(order);
+    sendOrder(order, true);
 }
 
 void Update::refresh()

@@ -60,7 +60,8 @@ private:
     void setProgressMessage(const QString& message);
     void setProgressPercent(int percent);
     void announceProgress();
-    void sendOrder(const QJsonObject& order);
+    void holdOrder(const QJsonObject& order, const QString& busy);
+    void sendOrder(const QJsonObject& order, bool held);
     void releaseHeldOrder();
 
     MqttClient& m_client;
@@ -74,6 +75,8 @@ private:
     QString m_operation;
     // A download ordered while the service was busy; passed on once it reports the operation ended.
     QJsonObject m_heldOrder;
+    // What the held order waits for; with its version, it is logged once.
+    QString m_heldBehind;
     QString m_announcedStatus;
     int m_announcedPercent = 0;
     QTimer m_checkTimer;

@@ -134,6 +134,7 @@ private slots:
     void reportQueue();
     void downloadHeldWhileBusy_data();
     void downloadHeldWhileBusy();
+    void heldOrderReplaced();
 };
 
 // A service that reports a download or an installation less often than the check timer runs:
@@ -360,6 +361,52 @@ void tst_UpdateRelay::downloadHeldWhileBusy()
             told << entry["payload"]["v"].toString();
     }
     QCOMPARE(told, downloads);
+    QVERIFY2(lane.relayed.filter("failed").isEmpty(), qPrintable(lane.relayed.join(", ")));
+}
+
+// The service dies during a download while an order is held; the back office's later order goes out
+// at once and replaces it: the held one never follows. A wait is logged once, however many
+// heartbeats order its version meanwhile.
+void tst_UpdateRelay::heldOrderReplaced()
+{
+    Lane lane;
+    QVERIFY(lane.setUp(false));
+    manager::Update& update = lane.update();
+    MqttProbe service;
+    QVERIFY(service.connectTo(lane.broker.host(), lane.broker.port()));
+    QVERIFY(service.subscribe("zent/update/trigger") && service.subscribe("zent/update/check"));
+    const auto status = [&](const QByteArray& payload, const QString& shown) {
+        return service.publish(StatusTopic, payload) && QTest::qWaitFor([&] { return update.status() == shown; });
+    };
+    const auto heartbeat = [&](const QString& version) {
+        lane.bo.sim.setHeartbeatReply(
+            { { "softwareVersion", version }, { "softwareUrl", "http://127.0.0.1/pkg/" + version } });
+        bool answered = false;
+        lane.terminal->cardBO()->heartbeat().done([&answered] { answered = true; });
+        return QTest::qWaitFor([&answered] { return answered; });
+    };
+    QVERIFY(status(R"({"state":"Downloading","version":"1.0.0","pending":""})", "Downloading"));
+    LogCapture log;
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(heartbeat("1.4.0"));
+        update.trigger("1.4.0", "http://127.0.0.1/pkg/1.4.0");
+    }
+    QCOMPARE(log.texts(QtWarningMsg).filter("1.4.0"),
+        QStringList({ "[Backend::CardBO] WARN: Software version 1.4.0 not ordered now, the update service is busy : "
+                      "Downloading",
+            "[Update] WARN: Download held. The service is busy : Downloading, v=1.4.0" }));
+
+    QVERIFY(status(R"({"service":false})", "Service not running")); // its will
+    QVERIFY(heartbeat("1.5.0"));
+    QVERIFY(log.contains("[Update] WARN: Held download replaced : v=1.4.0"));
+    QVERIFY(status(R"({"state":"Downloading","version":"1.0.0","pending":""})", "Downloading"));
+    QVERIFY(status(R"({"state":"Ready to install","version":"1.0.0","pending":"1.5.0"})", "Ready to install"));
+    update.check(); // after anything the terminal sent before
+    QVERIFY(service.waitFor("zent/update/check") != -1);
+    QStringList told;
+    for (const MqttProbe::Message& message : service.messages("zent/update/trigger"))
+        told << message.json().value("v").toString();
+    QCOMPARE(told, QStringList({ "1.5.0" }));
     QVERIFY2(lane.relayed.filter("failed").isEmpty(), qPrintable(lane.relayed.join(", ")));
 }
 

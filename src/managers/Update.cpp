@@ -18,6 +18,7 @@ const QString Disconnected = QStringLiteral("Disconnected");
 const QString NotRunning = QStringLiteral("Service not running");
 const QString Downloading = QStringLiteral("Downloading");
 const QString Installing = QStringLiteral("Installing");
+const QString InstallRequested = QStringLiteral("Install requested");
 
 // Present and not true: the service says it does not run.
 bool saysDown(const QJsonObject& message, const QString& key)
@@ -68,12 +69,22 @@ void Update::install()
         return;
     }
     // The service would refuse with a failure code, which reads as the running operation's outcome.
-    if (!m_operation.isEmpty()) {
-        qWarning().noquote().nospace() << Prefix << "WARN: Cannot install. The service is busy : " << m_operation;
+    const QString busy = busyWith();
+    if (!busy.isEmpty()) {
+        qWarning().noquote().nospace() << Prefix << "WARN: Cannot install. The service is busy : " << busy;
         return;
     }
     qInfo().noquote().nospace() << Prefix << "Installing pending update : " << PeerText::forLog(m_pending);
-    m_client.publish(QByteArray(), m_root + QStringLiteral("/install"), 0, false);
+    if (!m_client.publish(QByteArray(), m_root + QStringLiteral("/install"), 0, false)) {
+        qCritical().noquote().nospace() << Prefix << "ERROR: Cannot install, no connection to the service";
+        return;
+    }
+    // Until the service reports, it counts as busy: a second tap would be refused, and the refusal
+    // read as this installation's outcome. Nothing within a check's time offers Install again.
+    m_installOrdered = true;
+    setStatus(InstallRequested);
+    m_checkTimer.start();
+    announceProgress();
 }
 
 void Update::trigger(const QString& version, const QString& uri, const QString& checksum)
@@ -86,8 +97,9 @@ void Update::trigger(const QString& version, const QString& uri, const QString& 
     };
     // As for install: the service would refuse with a failure code, which reads as the running
     // operation's outcome. The latest order waits for the operation's end instead.
-    if (!m_operation.isEmpty()) {
-        holdOrder(order, m_operation);
+    const QString busy = busyWith();
+    if (!busy.isEmpty()) {
+        holdOrder(order, busy);
         return;
     }
     // This order says all a held one did: the held one must never go after it.
@@ -97,6 +109,12 @@ void Update::trigger(const QString& version, const QString& uri, const QString& 
         m_heldOrder = QJsonObject();
     }
     sendOrder(order, false);
+}
+
+// The operation the service runs, or the install order it has not answered yet; empty when neither.
+QString Update::busyWith() const
+{
+    return m_operation.isEmpty() && m_installOrdered ? InstallRequested : m_operation;
 }
 
 // The back office orders again at every heartbeat: a version held behind the same operation is
@@ -129,7 +147,7 @@ void Update::sendOrder(const QJsonObject& order, bool held)
 // installed or holds ready needs no download.
 void Update::releaseHeldOrder()
 {
-    if (m_heldOrder.isEmpty() || !m_operation.isEmpty())
+    if (m_heldOrder.isEmpty() || !busyWith().isEmpty())
         return;
     const QJsonObject order = std::exchange(m_heldOrder, QJsonObject());
     const QString version = order.value(QStringLiteral("v")).toString();
@@ -148,8 +166,10 @@ void Update::refresh()
 
 void Update::onMqttDisconnected()
 {
-    // A running check would otherwise overwrite "Disconnected" when it expires.
+    // A running check would otherwise overwrite "Disconnected" when it expires. An install order
+    // not answered yet waits no more: the status asked for after the reconnect tells.
     m_checkTimer.stop();
+    m_installOrdered = false;
     setStatus(Disconnected);
     announceProgress();
 }
@@ -157,6 +177,8 @@ void Update::onMqttDisconnected()
 void Update::checkTimerExpired()
 {
     qInfo().noquote().nospace() << Prefix << "No pedning updates";
+    if (std::exchange(m_installOrdered, false))
+        qWarning().noquote().nospace() << Prefix << "WARN: No answer from the service to the install order";
     // A download or an installation that reports rarely keeps its state: Install must not be offered meanwhile.
     if (!m_operation.isEmpty())
         setStatus(m_operation);
@@ -181,6 +203,7 @@ void Update::onMqttReceived(const QByteArray& payload, const QString& topic)
 
 void Update::onStatusReceived(const QJsonObject& message, const QString&)
 {
+    m_installOrdered = false;
     if (saysDown(message, QStringLiteral("updateman")) || saysDown(message, QStringLiteral("service"))) {
         m_operation.clear();
         setStatus(NotRunning);
@@ -208,18 +231,23 @@ void Update::onProgressReceived(const QJsonObject& message, const QString&)
     case 103:
     case 104:
         m_operation.clear();
+        m_installOrdered = false;
         setStatus(QStringLiteral("Installation failed"));
         break;
     case 204:
         m_operation.clear();
+        m_installOrdered = false;
         setStatus(QStringLiteral("Installation success"));
         break;
     default:
+        // The service works on something without saying what: an install order waits another check time.
+        if (m_installOrdered)
+            m_checkTimer.start();
         return;
     }
-    // The held order goes out once the service reports the versions it has after the outcome.
-    if (!m_heldOrder.isEmpty())
-        refresh();
+    // The versions change with an outcome: the page and the heartbeat show the service's, and a
+    // held order goes out once they are known.
+    refresh();
 }
 
 // One report per change, read once all of it is taken in: a report of the state half way

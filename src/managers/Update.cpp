@@ -47,7 +47,13 @@ Update::Update(MqttClient& client, const QString& root, QObject* parent)
     m_client.subscribe(m_root + QStringLiteral("/progress"), 0);
 }
 
-Update::~Update() = default;
+// A held order is not kept over a restart; the back office orders again at its next heartbeat.
+Update::~Update()
+{
+    if (!m_heldOrder.isEmpty())
+        qWarning().noquote().nospace() << Prefix << "WARN: Held download not sent : v="
+                                       << PeerText::forLog(m_heldOrder.value(QStringLiteral("v")).toString());
+}
 
 void Update::check()
 {

@@ -77,6 +77,7 @@ private slots:
     void progressCodes();
     void ordersWhileBusy_data();
     void ordersWhileBusy();
+    void heldOrderAtExit();
     void gps();
     void rootsInLogLines();
 };
@@ -389,6 +390,20 @@ void tst_Services::ordersWhileBusy()
     QCOMPARE(got(), requests + QStringList { "check" });
     QCOMPARE(log.count("[Update] Triggerring held download : v=1.5.0, uri=http://127.0.0.1/pkg, checksum="),
         requests.count("trigger 1.5.0"));
+}
+
+// The client going down with an order held says which version was not sent.
+void tst_Services::heldOrderAtExit()
+{
+    manager::MqttClient client;
+    LogCapture log;
+    {
+        Update update(client, QString());
+        update.onMqttReceived(R"({"state":"Downloading"})", "/status");
+        update.trigger("1.5.0", "http://127.0.0.1/pkg");
+    }
+    QCOMPARE(log.startingWith("[Update] WARN: Held download"),
+        QStringList({ "[Update] WARN: Held download not sent : v=1.5.0" }));
 }
 
 void tst_Services::gps()

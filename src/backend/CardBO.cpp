@@ -537,16 +537,22 @@ void CardBO::triggerSoftware(const QJsonObject& reply)
 {
     const QString version = reply.value(QStringLiteral("softwareVersion")).toString();
     const TerminalInfo::SoftwareStatus software = m_terminal.softwareStatus();
+    const bool busy = software.status == QLatin1String("Downloading") || software.status == QLatin1String("Installing");
+    if (!busy)
+        m_softwareBusyNoted.clear();
     if (version.isEmpty() || version == software.current)
         return;
     // Re-ordering a download that is running or done would restart it at every
     // heartbeat; after a failure it is ordered again.
     const bool failed = software.status.contains(QLatin1String("failed"));
-    const bool busy = software.status == QLatin1String("Downloading") || software.status == QLatin1String("Installing");
     if (busy) {
-        // Not lost: the next heartbeat's reply orders it again.
-        BO_LOG(qWarning) << QStringLiteral("WARN: Software version %1 not ordered now, the update service is busy : %2")
-                                .arg(PeerText::forLog(version), PeerText::forLog(software.status));
+        // Not lost: the next heartbeat's reply orders it again. Said once per version and operation.
+        const QString noted = version + QLatin1Char('\n') + software.status;
+        if (noted != m_softwareBusyNoted)
+            BO_LOG(qWarning) << QStringLiteral(
+                "WARN: Software version %1 not ordered now, the update service is busy : %2")
+                                    .arg(PeerText::forLog(version), PeerText::forLog(software.status));
+        m_softwareBusyNoted = noted;
         return;
     }
     if (!failed && software.pending == version)

@@ -145,6 +145,8 @@ private:
     int m_run = 0;
     bool m_replyRecorded = false;
     int m_requestTimeout = RequestTimeoutMsec;
+    // The version and operation last logged as not ordered while the update service was busy.
+    QString m_softwareBusyNoted;
     QList<ProgressReport> m_progressWaiting;
     bool m_progressSending = false;
 };

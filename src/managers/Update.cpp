@@ -18,6 +18,7 @@ const QString Disconnected = QStringLiteral("Disconnected");
 const QString NotRunning = QStringLiteral("Service not running");
 const QString Downloading = QStringLiteral("Downloading");
 const QString Installing = QStringLiteral("Installing");
+const QString InstallRequested = QStringLiteral("Install requested");
 
 // Present and not true: the service says it does not run.
 bool saysDown(const QJsonObject& message, const QString& key)
@@ -46,7 +47,13 @@ Update::Update(MqttClient& client, const QString& root, QObject* parent)
     m_client.subscribe(m_root + QStringLiteral("/progress"), 0);
 }
 
-Update::~Update() = default;
+// A held order is not kept over a restart; the back office orders again at its next heartbeat.
+Update::~Update()
+{
+    if (!m_heldOrder.isEmpty())
+        qWarning().noquote().nospace() << Prefix << "WARN: Held download not sent : v="
+                                       << PeerText::forLog(m_heldOrder.value(QStringLiteral("v")).toString());
+}
 
 void Update::check()
 {
@@ -68,12 +75,22 @@ void Update::install()
         return;
     }
     // The service would refuse with a failure code, which reads as the running operation's outcome.
-    if (!m_operation.isEmpty()) {
-        qWarning().noquote().nospace() << Prefix << "WARN: Cannot install. The service is busy : " << m_operation;
+    const QString busy = busyWith();
+    if (!busy.isEmpty()) {
+        qWarning().noquote().nospace() << Prefix << "WARN: Cannot install. The service is busy : " << busy;
         return;
     }
     qInfo().noquote().nospace() << Prefix << "Installing pending update : " << PeerText::forLog(m_pending);
-    m_client.publish(QByteArray(), m_root + QStringLiteral("/install"), 0, false);
+    if (!m_client.publish(QByteArray(), m_root + QStringLiteral("/install"), 0, false)) {
+        qCritical().noquote().nospace() << Prefix << "ERROR: Cannot install, no connection to the service";
+        return;
+    }
+    // Until the service reports, it counts as busy: a second tap would be refused, and the refusal
+    // read as this installation's outcome. Nothing within a check's time offers Install again.
+    m_installOrdered = true;
+    setStatus(InstallRequested);
+    m_checkTimer.start();
+    announceProgress();
 }
 
 void Update::trigger(const QString& version, const QString& uri, const QString& checksum)
@@ -86,25 +103,49 @@ void Update::trigger(const QString& version, const QString& uri, const QString& 
     };
     // As for install: the service would refuse with a failure code, which reads as the running
     // operation's outcome. The latest order waits for the operation's end instead.
-    if (!m_operation.isEmpty()) {
-        if (!m_heldOrder.isEmpty())
-            qWarning().noquote().nospace() << Prefix << "WARN: Held download replaced : v="
-                                           << PeerText::forLog(m_heldOrder.value(QStringLiteral("v")).toString());
-        qWarning().noquote().nospace() << Prefix << "WARN: Download held. The service is busy : " << m_operation
-                                       << ", v=" << PeerText::forLog(version);
-        m_heldOrder = order;
+    const QString busy = busyWith();
+    if (!busy.isEmpty()) {
+        holdOrder(order, busy);
         return;
     }
-    sendOrder(order);
+    // This order says all a held one did: the held one must never go after it.
+    if (!m_heldOrder.isEmpty()) {
+        qWarning().noquote().nospace() << Prefix << "WARN: Held download replaced : v="
+                                       << PeerText::forLog(m_heldOrder.value(QStringLiteral("v")).toString());
+        m_heldOrder = QJsonObject();
+    }
+    sendOrder(order, false);
 }
 
-void Update::sendOrder(const QJsonObject& order)
+// The operation the service runs, or the install order it has not answered yet; empty when neither.
+QString Update::busyWith() const
 {
+    return m_operation.isEmpty() && m_installOrdered ? InstallRequested : m_operation;
+}
+
+// The back office orders again at every heartbeat: a version held behind the same operation is
+// logged once.
+void Update::holdOrder(const QJsonObject& order, const QString& busy)
+{
+    const QString version = order.value(QStringLiteral("v")).toString();
+    const QString held = m_heldOrder.value(QStringLiteral("v")).toString();
+    if (!m_heldOrder.isEmpty() && held != version)
+        qWarning().noquote().nospace() << Prefix << "WARN: Held download replaced : v=" << PeerText::forLog(held);
+    if (m_heldOrder.isEmpty() || held != version || m_heldBehind != busy)
+        qWarning().noquote().nospace() << Prefix << "WARN: Download held. The service is busy : " << busy
+                                       << ", v=" << PeerText::forLog(version);
+    m_heldOrder = order;
+    m_heldBehind = busy;
+}
+
+void Update::sendOrder(const QJsonObject& order, bool held)
+{
+    const QString line = held ? QStringLiteral("Triggerring held download : v=%1, uri=%2, checksum=%3")
+                              : QStringLiteral("Triggerring download : v=%1, uri=%2, checksum=%3");
     qInfo().noquote().nospace() << Prefix
-                                << QStringLiteral("Triggerring download : v=%1, uri=%2, checksum=%3")
-                                       .arg(PeerText::forLog(order.value(QStringLiteral("v")).toString()),
-                                           PeerText::forLog(order.value(QStringLiteral("uri")).toString()),
-                                           PeerText::forLog(order.value(QStringLiteral("md5")).toString()));
+                                << line.arg(PeerText::forLog(order.value(QStringLiteral("v")).toString()),
+                                       PeerText::forLog(order.value(QStringLiteral("uri")).toString()),
+                                       PeerText::forLog(order.value(QStringLiteral("md5")).toString()));
     m_client.publish(QJsonDocument(order).toJson(), m_root + QStringLiteral("/trigger"), 0, false);
 }
 
@@ -112,7 +153,7 @@ void Update::sendOrder(const QJsonObject& order)
 // installed or holds ready needs no download.
 void Update::releaseHeldOrder()
 {
-    if (m_heldOrder.isEmpty() || !m_operation.isEmpty())
+    if (m_heldOrder.isEmpty() || !busyWith().isEmpty())
         return;
     const QJsonObject order = std::exchange(m_heldOrder, QJsonObject());
     const QString version = order.value(QStringLiteral("v")).toString();
@@ -121,7 +162,7 @@ void Update::releaseHeldOrder()
                                     << "Held download dropped, the service has it : v=" << PeerText::forLog(version);
         return;
     }
-    sendOrder(order);
+    sendOrder(order, true);
 }
 
 void Update::refresh()
@@ -131,8 +172,10 @@ void Update::refresh()
 
 void Update::onMqttDisconnected()
 {
-    // A running check would otherwise overwrite "Disconnected" when it expires.
+    // A running check would otherwise overwrite "Disconnected" when it expires. An install order
+    // not answered yet waits no more: the status asked for after the reconnect tells.
     m_checkTimer.stop();
+    m_installOrdered = false;
     setStatus(Disconnected);
     announceProgress();
 }
@@ -140,6 +183,8 @@ void Update::onMqttDisconnected()
 void Update::checkTimerExpired()
 {
     qInfo().noquote().nospace() << Prefix << "No pedning updates";
+    if (std::exchange(m_installOrdered, false))
+        qWarning().noquote().nospace() << Prefix << "WARN: No answer from the service to the install order";
     // A download or an installation that reports rarely keeps its state: Install must not be offered meanwhile.
     if (!m_operation.isEmpty())
         setStatus(m_operation);
@@ -164,6 +209,7 @@ void Update::onMqttReceived(const QByteArray& payload, const QString& topic)
 
 void Update::onStatusReceived(const QJsonObject& message, const QString&)
 {
+    m_installOrdered = false;
     if (saysDown(message, QStringLiteral("updateman")) || saysDown(message, QStringLiteral("service"))) {
         m_operation.clear();
         setStatus(NotRunning);
@@ -191,18 +237,23 @@ void Update::onProgressReceived(const QJsonObject& message, const QString&)
     case 103:
     case 104:
         m_operation.clear();
+        m_installOrdered = false;
         setStatus(QStringLiteral("Installation failed"));
         break;
     case 204:
         m_operation.clear();
+        m_installOrdered = false;
         setStatus(QStringLiteral("Installation success"));
         break;
     default:
+        // The service works on something without saying what: an install order waits another check time.
+        if (m_installOrdered)
+            m_checkTimer.start();
         return;
     }
-    // The held order goes out once the service reports the versions it has after the outcome.
-    if (!m_heldOrder.isEmpty())
-        refresh();
+    // The versions change with an outcome: the page and the heartbeat show the service's, and a
+    // held order goes out once they are known.
+    refresh();
 }
 
 // One report per change, read once all of it is taken in: a report of the state half way

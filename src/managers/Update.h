@@ -60,7 +60,9 @@ private:
     void setProgressMessage(const QString& message);
     void setProgressPercent(int percent);
     void announceProgress();
-    void sendOrder(const QJsonObject& order);
+    QString busyWith() const;
+    void holdOrder(const QJsonObject& order, const QString& busy);
+    void sendOrder(const QJsonObject& order, bool held);
     void releaseHeldOrder();
 
     MqttClient& m_client;
@@ -72,8 +74,12 @@ private:
     int m_progressPercent = 0;
     // "Downloading" or "Installing" while the service's last report says so; empty otherwise.
     QString m_operation;
+    // Install went out and the service has reported nothing since: it may not be busy yet.
+    bool m_installOrdered = false;
     // A download ordered while the service was busy; passed on once it reports the operation ended.
     QJsonObject m_heldOrder;
+    // What the held order waits for; with its version, it is logged once.
+    QString m_heldBehind;
     QString m_announcedStatus;
     int m_announcedPercent = 0;
     QTimer m_checkTimer;

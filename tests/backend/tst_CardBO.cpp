@@ -564,6 +564,34 @@ private slots:
         rig.sim.setHeartbeatReply({});
     }
 
+    // A version the back office orders at every heartbeat while the update service is busy is
+    // logged once per version and operation; an operation after a pause is another.
+    void softwareBusyNotedOnce()
+    {
+        CardBO& bo = rig.client();
+        LogCapture log;
+        const QString noted = "[Backend::CardBO] WARN: Software version ";
+        const struct
+        {
+            const char *status, *version;
+            int lines; // "not ordered now" lines so far
+        } heartbeats[] = { { "Downloading", "2.0.0", 1 }, { "Downloading", "2.0.0", 1 }, { "Installing", "2.0.0", 2 },
+            { "Installing", "2.0.0", 2 }, { "Installing", "2.1.0", 3 }, { "Idle", "", 3 },
+            { "Installing", "2.1.0", 4 } };
+        for (const auto& h : heartbeats) {
+            rig.terminal.software = { "1.0.0", "2.0.0", h.status };
+            rig.sim.setHeartbeatReply({ { "softwareVersion", h.version } });
+            bool done = false;
+            bo.heartbeat().done([&done] { done = true; });
+            QTRY_VERIFY(done);
+            QCOMPARE(log.startingWith(noted).size(), h.lines);
+        }
+        QCOMPARE(
+            log.startingWith(noted).last(), noted + "2.1.0 not ordered now, the update service is busy : Installing");
+        rig.terminal.software = FakeTerminal().software;
+        rig.sim.setHeartbeatReply({});
+    }
+
     // Text of the back office, or the terminal's serial number read from a file, that reaches a log
     // line at one place each: it stays on that one line.
     void peerTextInLog_data()

@@ -39,9 +39,9 @@ public:
     }
 
     // Starts broker and simulator, then connects the client (clients built before are subscribed by then).
-    bool up()
+    bool up(bool simulator = true)
     {
-        if (!broker.start() || !sim.start())
+        if (!broker.start() || (simulator && !sim.start()))
             return false;
         client.setHostname(broker.host());
         client.setPort(broker.port());
@@ -75,6 +75,9 @@ private slots:
     void whileDisconnected();
     void update();
     void progressCodes();
+    void ordersWhileBusy_data();
+    void ordersWhileBusy();
+    void heldOrderAtExit();
     void gps();
     void rootsInLogLines();
 };
@@ -226,10 +229,12 @@ void tst_Services::update()
     QCOMPARE(statuses, QStringList({ "Checking for updates", "Idle", "Ready to install" }));
     QCOMPARE(update.pending(), QString("1.1.0"));
 
-    // An installation that succeeds, a download with progress, an installation that fails.
+    // An installation that succeeds, a download with progress, an installation that fails. After
+    // each outcome the service is asked for its status: the installed version shows without a check.
+    statuses.clear();
     update.install();
-    QTRY_COMPARE(update.status(), QString("Installation success"));
-    QCOMPARE(update.progressPercent(), 100);
+    QTRY_COMPARE(update.current(), QString("1.1.0"));
+    QCOMPARE(statuses, QStringList({ "Install requested", "Installing", "Installation success", "Idle" }));
     update.trigger("1.2.0", "http://127.0.0.1/pkg/1.2.0");
     QCOMPARE(rig.sim.waitForRequest("update /trigger")->value("payload").toObject(),
         QJsonObject({ { "v", "1.2.0" }, { "uri", "http://127.0.0.1/pkg/1.2.0" }, { "md5", "" }, { "at", 0 } }));
@@ -237,8 +242,7 @@ void tst_Services::update()
     QVERIFY(rig.sim.control("update", { { "install", "fail" }, { "failCode", 104 } }));
     statuses.clear();
     update.install();
-    QTRY_COMPARE(update.status(), QString("Installation failed"));
-    QCOMPARE(statuses, QStringList({ "Installing", "Installation failed" }));
+    QTRY_COMPARE(statuses, QStringList({ "Install requested", "Installing", "Installation failed", "Idle" }));
 
     // A disconnect stops a running check, and no check starts without the broker.
     update.setCheckTimeout(600);
@@ -278,6 +282,128 @@ void tst_Services::progressCodes()
     update.onMqttReceived("", "/status");
     QCOMPARE(
         QStringList({ update.status(), update.pending(), update.progressMessage() }), QStringList({ "", "", "Idle" }));
+}
+
+void tst_Services::ordersWhileBusy_data()
+{
+    QTest::addColumn<QStringList>("steps"); // the service's messages and the client's calls, in order
+    QTest::addColumn<QStringList>("requests"); // what the service gets meanwhile, in order
+    QTest::addColumn<QString>("status");
+    const QString held = "trigger 1.5.0";
+    const auto row = [](const char* name, const QString& steps, const QStringList& requests, const QString& status) {
+        QTest::newRow(name) << steps.split(", ") << requests << status;
+    };
+    // Install out, the service's answer not yet in: a second Install, or an order, would be refused
+    // with a failure code read as the installation's outcome.
+    row("second Install waits for the service", "install, install, order 1.5.0, installing, install, 204, installed",
+        { "install", "status/get", held }, "Idle");
+    row("a status ends the wait", "install, order 1.5.0, ready", { "install", held }, "Ready to install");
+    row("a refusal ends it, the status asked for", "install, order 1.5.0, 103, ready",
+        { "install", "status/get", held }, "Ready to install");
+    row("a progress report without outcome does not", "install, 101, install, order 1.5.0, installing, 204, installed",
+        { "install", "status/get", held }, "Idle");
+    row("silent service: Install again after the check time", "install, order 1.5.0, silence, install",
+        { "install", "install" }, "Install requested");
+    row("a disconnect ends it", "install, reconnect, install", { "install", "status/get", "install" },
+        "Install requested");
+    row("the service's death ends it, the order waits for its return", "install, order 1.5.0, down, check, ready",
+        { "install", "check", held }, "Ready to install");
+    // A later order replaces a held one, also when it goes out at once.
+    row("later order sent", "downloading, order 1.5.0, down, order 1.6.0, downloading, ready", { "trigger 1.6.0" },
+        "Ready to install");
+    row("later order held", "downloading, order 1.5.0, order 1.6.0, ready", { "trigger 1.6.0" }, "Ready to install");
+    // The service's answer to the status asked for after a reconnect, while it is still busy.
+    row("Downloading after a reconnect", "downloading, order 1.5.0, reconnect, downloading, check, ready",
+        { "status/get", "check", held }, "Ready to install");
+    row("Installing after a reconnect", "installing, order 1.5.0, reconnect, installing, check, 204, installed",
+        { "status/get", "check", "status/get", held }, "Idle");
+}
+
+// Install and download orders while the service is busy or has not answered an Install: what ends
+// the wait, what replaces a held order, and that a held order goes out only after the operation.
+void tst_Services::ordersWhileBusy()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, requests);
+    QFETCH(QString, status);
+    ServiceRig rig;
+    Update update(rig.client, "zent/update");
+    update.setCheckTimeout(steps.contains("silence") ? 300 : 60000);
+    int taken = 0; // service messages the client took in
+    connect(&rig.client, &MqttClient::received, this, [&taken] { ++taken; });
+    QVERIFY(rig.up(false));
+    MqttProbe service; // the test plays the service
+    QVERIFY(service.connectTo(rig.broker.host(), rig.broker.port()));
+    QVERIFY(service.subscribe("zent/update/#"));
+    const auto got = [&service] {
+        QStringList list;
+        for (const MqttProbe::Message& message : service.messages()) {
+            const QString path = message.topic.mid(QString("zent/update/").size());
+            if (path != "status" && path != "progress")
+                list << (path == "trigger" ? "trigger " + message.json().value("v").toString() : path);
+        }
+        return list;
+    };
+    QTRY_COMPARE(rig.subscriptions(), QStringList({ "zent/update/status", "zent/update/progress" }));
+    const QString version = R"("version":"1.0.0","pending":"1.4.0")";
+    const QMap<QString, QPair<QString, QString>> messages {
+        { "ready", { "status", R"({"state":"Ready to install",)" + version + "}" } },
+        { "downloading", { "status", R"({"state":"Downloading","version":"1.0.0","pending":""})" } },
+        { "installing", { "status", R"({"state":"Installing",)" + version + "}" } },
+        { "installed", { "status", R"({"state":"Idle","version":"1.4.0","pending":""})" } },
+        { "down", { "status", R"({"service":false})" } },
+        { "101", { "progress", R"({"progress":101,"percent":50,"description":"Installing"})" } },
+        { "103", { "progress", R"({"progress":103,"percent":0,"description":"Busy"})" } },
+        { "204", { "progress", R"({"progress":204,"percent":100,"description":"Done"})" } },
+    };
+    const auto publish = [&](const QString& name) {
+        const int before = taken;
+        return service.publish("zent/update/" + messages[name].first, messages[name].second.toUtf8())
+            && QTest::qWaitFor([&] { return taken > before; });
+    };
+    QVERIFY(publish("ready"));
+    service.clear();
+    LogCapture log;
+    for (const QString& step : qAsConst(steps)) {
+        const int before = got().size();
+        if (messages.contains(step)) {
+            QVERIFY2(publish(step), qPrintable(step));
+        } else if (step == "install") {
+            update.install();
+        } else if (step == "check") {
+            update.check();
+        } else if (step.startsWith("order ")) {
+            update.trigger(step.mid(6), "http://127.0.0.1/pkg");
+        } else if (step == "silence") {
+            QTRY_COMPARE(log.count("[Update] No pedning updates"), 1);
+        } else if (step == "reconnect") {
+            QSignalSpy connected(&rig.client, &MqttClient::connected);
+            rig.client.disconnect();
+            QTRY_COMPARE(update.status(), QString("Disconnected"));
+            rig.client.connect();
+            QTRY_VERIFY(got().mid(before).contains("status/get"));
+        }
+    }
+    QCOMPARE(update.status(), status);
+    update.check(); // after anything sent before
+    QTRY_COMPARE(got().count("check"), steps.count("check") + 1);
+    QCOMPARE(got(), requests + QStringList { "check" });
+    QCOMPARE(log.count("[Update] Triggerring held download : v=1.5.0, uri=http://127.0.0.1/pkg, checksum="),
+        requests.count("trigger 1.5.0"));
+}
+
+// The client going down with an order held says which version was not sent.
+void tst_Services::heldOrderAtExit()
+{
+    manager::MqttClient client;
+    LogCapture log;
+    {
+        Update update(client, QString());
+        update.onMqttReceived(R"({"state":"Downloading"})", "/status");
+        update.trigger("1.5.0", "http://127.0.0.1/pkg");
+    }
+    QCOMPARE(log.startingWith("[Update] WARN: Held download"),
+        QStringList({ "[Update] WARN: Held download not sent : v=1.5.0" }));
 }
 
 void tst_Services::gps()

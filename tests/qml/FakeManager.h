@@ -22,6 +22,7 @@ class FakeManager : public QObject
     Q_PROPERTY(int shutdownDelaySec MEMBER m_shutdownDelaySec NOTIFY changed)
     Q_PROPERTY(bool settingsLoginLocked MEMBER m_settingsLoginLocked NOTIFY changed)
     Q_PROPERTY(QObject* diagnostics MEMBER m_diagnostics CONSTANT)
+    Q_PROPERTY(QObject* update MEMBER m_update NOTIFY changed)
 
 public:
     QString language() const { return m_language; }
@@ -44,6 +45,7 @@ public:
     bool m_showCursor = true, m_showErrorDesc = false, m_settingsLoginLocked = false;
     int m_displayOffMin = 3, m_shutdownDelaySec = 30;
     QObject* m_diagnostics = nullptr;
+    QObject* m_update = nullptr;
 
 public slots:
     void setMaintenanceScreen() { calls << "maintenance"; }

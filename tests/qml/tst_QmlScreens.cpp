@@ -1,7 +1,11 @@
 // The screens headless (offscreen, software renderer) on stand-in objects: the
-// login pad, the maintenance gesture, the Ethernet checks and the faults
-// mended in the screens, without a QML fault in the log.
+// login pad, the maintenance gesture, the Ethernet checks, the Update page's
+// Install and the faults mended in the screens, without a QML fault in the log.
+#include "MosquittoBroker.h"
+#include "MqttClient.h"
+#include "MqttProbe.h"
 #include "QmlStage.h"
+#include "Update.h"
 
 #include <QFile>
 #include <QTest>
@@ -22,6 +26,7 @@ private slots:
     void mendedFaults();
     void colourTestLeft_data();
     void colourTestLeft();
+    void installTappedTwice();
 
 private:
     // Opens a page from the settings menu (showing the settings returns them to the menu).
@@ -174,6 +179,44 @@ void tst_QmlScreens::colourTestLeft()
     QVERIFY(header->isVisible());
     s.settingsBack();
     QCOMPARE(stack()->property("depth").toInt(), 1);
+}
+
+// Install tapped twice on the Update page before the update service answers: one install order
+// goes out; the button stays off while it waits and is back once the check time passed in silence.
+void tst_QmlScreens::installTappedTwice()
+{
+    QmlStage& s = *m_stage;
+    MosquittoBroker broker;
+    QVERIFY(broker.start());
+    MqttProbe service;
+    QVERIFY(service.connectTo(broker.host(), broker.port()));
+    QVERIFY(service.subscribe("zent/update/#"));
+    manager::MqttClient client;
+    manager::Update update(client, "zent/update");
+    update.setCheckTimeout(300);
+    client.setHostname(broker.host());
+    client.setPort(broker.port());
+    client.setClientId("terminal");
+    client.connect();
+    QVERIFY(service.waitFor("zent/update/status/get") != -1); // sent after the client's subscriptions
+    s.manager.m_update = &update;
+    emit s.manager.changed();
+    QQuickItem* page = openSettings("Update.qml");
+    QQuickItem* install = s.find("InstallButton", page);
+    QVERIFY(
+        service.publish("zent/update/status", R"({"state":"Ready to install","version":"1.0.0","pending":"1.4.0"})"));
+    QTRY_VERIFY(install->isEnabled());
+
+    s.click(install);
+    s.click(install);
+    QCOMPARE(s.text("value", s.find("UpdateStatus", page)), QString("Install requested"));
+    QVERIFY(!install->isEnabled());
+    s.click(s.find("CheckButton", page)); // after anything the page sent before
+    QVERIFY(service.waitFor("zent/update/check") != -1);
+    QCOMPARE(service.messages("zent/update/install").size(), 1);
+    QTRY_VERIFY(install->isEnabled());
+    s.manager.m_update = nullptr;
+    emit s.manager.changed();
 }
 
 QTEST_MAIN(tst_QmlScreens)

@@ -24,6 +24,26 @@ class tst_Application : public QObject
 
     QString program() const { return qEnvironmentVariable("LANE_BINARY_DIR") + QStringLiteral("/laneterminal"); }
 
+    // Starts the lane in dir on the broker at port, logging to stderr, its configuration with
+    // extra added; returns the configuration file's path.
+    QString startLane(QProcess& app, const QTemporaryDir& dir, quint16 port, const QByteArray& extra = {}) const
+    {
+        const QString path = dir.filePath(QStringLiteral("lane.conf"));
+        QFile conf(path);
+        if (!conf.open(QIODevice::WriteOnly))
+            qFatal("cannot write %s", qPrintable(path));
+        conf.write(QStringLiteral("[log]\nsyslog=false\nstderr=true\n[mqtt]\nhost=127.0.0.1\nport=%1\n"
+                                  "[terminal]\ndeviceId=T1\ncustomsId=1\nlocationId=2\n")
+                       .arg(port)
+                       .toUtf8()
+            + extra);
+        conf.close();
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.setWorkingDirectory(dir.path());
+        app.start(program(), { QStringLiteral("-f"), path });
+        return path;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -121,19 +141,8 @@ private slots:
         QVERIFY(peer.connectTo(broker.host(), broker.port()));
         QVERIFY(peer.subscribe(QStringLiteral("zent/ui/#")));
         QTemporaryDir dir;
-        QFile conf(dir.filePath("lane.conf"));
-        QVERIFY(conf.open(QIODevice::WriteOnly));
-        conf.write(
-            QStringLiteral("[log]\nsyslog=false\nstderr=true\n[mqtt]\nhost=127.0.0.1\nport=%1\n[gui]\nlocale=en_US\n"
-                           "[terminal]\ndeviceId=T1\ncustomsId=1\nlocationId=2\n")
-                .arg(broker.port())
-                .toUtf8());
-        conf.close();
-
         QProcess app;
-        app.setProcessChannelMode(QProcess::MergedChannels);
-        app.setWorkingDirectory(dir.path());
-        app.start(program(), { "-f", conf.fileName() });
+        startLane(app, dir, broker.port(), "[gui]\nlocale=en_US\n");
         const int status = peer.waitFor(QStringLiteral("zent/ui/status"), 20000);
         QVERIFY(status >= 0);
         QTest::qWait(1000); // screens settle
@@ -164,21 +173,13 @@ private slots:
         QVERIFY(peer.connectTo(broker.host(), broker.port()));
         QVERIFY(peer.subscribe(QStringLiteral("zent/ui/#")));
         QTemporaryDir dir;
-        QFile conf(dir.filePath("lane.conf"));
-        QVERIFY(conf.open(QIODevice::WriteOnly));
-        const QByteArray text = QStringLiteral("[log]\nsyslog=false\nstderr=true\n[mqtt]\nhost=127.0.0.1\nport=%1\n"
-                                               "[terminal]\ndeviceId=T1\ncustomsId=1\nlocationId=2\n")
-                                    .arg(broker.port())
-                                    .toUtf8();
-        conf.write(text);
-        conf.close();
-
         // The program has to ignore the signal itself, not inherit that from here.
         std::signal(SIGXFSZ, SIG_DFL);
         QProcess app;
-        app.setProcessChannelMode(QProcess::MergedChannels);
-        app.setWorkingDirectory(dir.path());
-        app.start(program(), { "-f", conf.fileName() });
+        QFile conf(startLane(app, dir, broker.port()));
+        QVERIFY(conf.open(QIODevice::ReadOnly));
+        const QByteArray text = conf.readAll();
+        conf.close();
         QVERIFY(peer.waitFor(QStringLiteral("zent/ui/status"), 20000) >= 0);
         // Limited once it runs (the script engine's stack is a file the size of megabytes): room
         // for less than any save of all settings.

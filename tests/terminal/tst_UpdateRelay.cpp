@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -159,12 +158,10 @@ private slots:
     void reportQueue();
     void reportsMerged_data();
     void reportsMerged();
-    void outcomeBehindOneReportPerOperation();
     void reportsWaitingAtStop();
     void downloadHeldWhileBusy_data();
     void downloadHeldWhileBusy();
     void heldOrderReplaced();
-    void installTappedTwice();
 };
 
 // A service that reports a download or an installation less often than the check timer runs:
@@ -397,54 +394,6 @@ void tst_UpdateRelay::reportsMerged()
     QCOMPARE(log.startingWith("[Backend::CardBO] WARN: Progress report dropped"), warned);
 }
 
-// On the real lane, the back office holding its answer to the first report:
-// a download, an installation that fails step by step and one tried again. The outcome goes
-// behind one report per change of operation.
-void tst_UpdateRelay::outcomeBehindOneReportPerOperation()
-{
-    Lane lane;
-    QVERIFY(lane.setUp(false));
-    MqttProbe service;
-    QVERIFY(service.connectTo(lane.broker.host(), lane.broker.port()));
-    const auto status = [](const QString& state, const QString& version, const QString& pending) {
-        return qMakePair(StatusTopic,
-            QString(R"({"state":"%1","version":"%2","pending":"%3"})").arg(state, version, pending).toUtf8());
-    };
-    const auto progress = [](int code, int percent) {
-        return qMakePair(ProgressTopic,
-            QString(R"({"progress":%1,"percent":%2,"description":"step"})").arg(code).arg(percent).toUtf8());
-    };
-    QVERIFY(service.publish(StatusTopic, status("Idle", "1.0.0", "").second));
-    QTRY_COMPARE(lane.update().status(), QString("Idle"));
-    ScriptedReply held;
-    held.hold = true;
-    lane.bo.sim.script("operation/status", held);
-
-    QList<QPair<QString, QByteArray>> messages { status("Downloading", "1.0.0", "") };
-    for (int percent = 10; percent <= 100; percent += 10)
-        messages << progress(0, percent);
-    for (int code : { 103, 204 }) {
-        messages << status("Idle", "1.0.0", "1.3.0") << status("Installing", "1.0.0", "1.3.0");
-        for (int percent : { 25, 50, 75 })
-            messages << progress(0, percent);
-        messages << progress(code, 100);
-    }
-    messages << status("Idle", "1.3.0", "");
-    for (const auto& message : messages) { // each in a read of its own: one report per message
-        QVERIFY(lane.burst(service, { message }));
-        QTRY_COMPARE(lane.unread(), 0);
-    }
-    QTRY_COMPARE(lane.relayed.size(), 21);
-    QCOMPARE(lane.relayed.last(), QString("100 Updated"));
-    QTRY_COMPARE(lane.bo.sim.journal("operation/status").size(), 1);
-    lane.bo.sim.release();
-    const QStringList sent { "progress=0&operation=Downloading", "progress=100&operation=Downloading",
-        "progress=0&operation=Installing", "progress=100&operation=Installation failed",
-        "progress=0&operation=Installing", "progress=100&operation=Updated" };
-    QTRY_COMPARE(queries(lane.bo.sim.answered("operation/status")), sent);
-    QCOMPARE(queries(lane.bo.sim.journal("operation/status")), sent);
-}
-
 // The application stopping with reports waiting says in one line how many were not sent.
 void tst_UpdateRelay::reportsWaitingAtStop()
 {
@@ -577,49 +526,6 @@ void tst_UpdateRelay::heldOrderReplaced()
         told << message.json().value("v").toString();
     QCOMPARE(told, QStringList({ "1.5.0" }));
     QVERIFY2(lane.relayed.filter("failed").isEmpty(), qPrintable(lane.relayed.join(", ")));
-}
-
-// Install tapped twice: the second tap waits for the service's answer, so no refusal reads as the
-// installation's outcome and the back office does not order the version being installed. After
-// the outcome the heartbeat sends the version the service now runs.
-void tst_UpdateRelay::installTappedTwice()
-{
-    Lane lane;
-    QVERIFY(lane.setUp(true));
-    ServiceSimulator& sim = *lane.service;
-    manager::Update& update = lane.update();
-    QTRY_COMPARE(update.current(), QString("1.0.0"));
-    QVERIFY(sim.control("update", { { "available", "1.3.0" } }));
-    update.setCheckTimeout(300);
-    update.check();
-    QTRY_COMPARE(update.status(), QString("Ready to install"));
-    update.setCheckTimeout(60000);
-    QVERIFY(sim.control("update", { { "stepMs", 600000 } }));
-    const auto heartbeat = [&lane] {
-        bool answered = false;
-        lane.terminal->cardBO()->heartbeat().done([&answered] { answered = true; });
-        return QTest::qWaitFor([&answered] { return answered; });
-    };
-    lane.bo.sim.setHeartbeatReply({ { "softwareVersion", "1.3.0" }, { "softwareUrl", "http://127.0.0.1/pkg/1.3.0" } });
-
-    update.install();
-    update.install();
-    QTRY_COMPARE(update.status(), QString("Installing"));
-    QVERIFY(heartbeat());
-    QVERIFY(sim.control("update", { { "stepMs", 20 } }));
-    QTRY_COMPARE(update.current(), QString("1.3.0"));
-    QVERIFY(heartbeat());
-    const QJsonObject sent = QJsonDocument::fromJson(lane.bo.sim.journal("heartbeat").last().body).object();
-    QCOMPARE(sent.value("softwareVersion").toString(), QString("1.3.0"));
-    QStringList told;
-    for (const QJsonValue& entry : sim.control("journal/get")->value("entries").toArray()) {
-        if (entry["device"] == "update" && (entry["path"] == "/install" || entry["path"] == "/trigger"))
-            told << entry["path"].toString();
-    }
-    QCOMPARE(told, QStringList({ "/install" }));
-    QStringList relayed = lane.relayed; // each step of the installation is relayed as Installing
-    relayed.removeDuplicates();
-    QCOMPARE(relayed, QStringList({ "0 Installing", "100 Updated" }));
 }
 
 QTEST_GUILESS_MAIN(tst_UpdateRelay)

@@ -5,6 +5,7 @@
 
 #include "MosquittoBroker.h"
 #include "OwnHome.h"
+#include "ProgramLink.h"
 #include "TimeStandIns.h"
 
 #include <QCoreApplication>
@@ -90,8 +91,11 @@ struct Rig
 
     bool start()
     {
-        app = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../laneterminal"));
-        if (!QFileInfo(app).isExecutable() || !display.start() || !broker.start())
+        const QString built
+            = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../laneterminal"));
+        // Linked here: the event log it keeps beside itself stays out of the build folder.
+        app = QFileInfo(built).isExecutable() ? testsupport::programIn(built, dir.path()) : QString();
+        if (app.isEmpty() || !display.start() || !broker.start())
             return false;
         broker.setLogTypes({ QStringLiteral("error") });
         // The application's clock reaches stand-ins with their state here, not the machine's time services.

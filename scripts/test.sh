@@ -18,13 +18,15 @@ snapshot() {
 # Runs one build's tests. A failure ends with the failed checks themselves, so that
 # they stay visible where only the end of a long log is shown. The tests keep to
 # folders of their own: they run in a home of their own holding a back-office API key,
-# which must be left as it was, with nothing added (caches included).
+# which must be left as it was, with nothing added (caches included); nor do they touch
+# the event log beside the build's application, which the lane run from this folder keeps.
 run_tests() {
-  local dir=$1 home before tests=0 wrote=0
+  local dir=$1 home before events tests=0 wrote=0
   home=$(mktemp -d)
   mkdir -p "$home/.config/zent"
   printf '[General]\napiKey=planted\n' > "$home/.config/zent/kstv-card-bo.conf"
   before=$(snapshot "$home")
+  events=$(stat -c '%s %Y' "$dir/events.ini" 2>/dev/null || echo none)
   env -u XDG_CONFIG_HOME -u XDG_CACHE_HOME HOME="$home" ctest --test-dir "$dir" -j "$jobs" --timeout 300 || tests=1
   if [ "$(snapshot "$home")" != "$before" ]; then
     echo "== FAILED: the tests of $dir wrote into the home they ran in ($home, kept):"
@@ -32,6 +34,10 @@ run_tests() {
     wrote=1
   else
     rm -rf "$home"
+  fi
+  if [ "$(stat -c '%s %Y' "$dir/events.ini" 2>/dev/null || echo none)" != "$events" ]; then
+    echo "== FAILED: the tests of $dir wrote the event log beside its application ($dir/events.ini)"
+    wrote=1
   fi
   if [ "$tests" -ne 0 ]; then
     echo "== Failed checks in $dir"

@@ -3,6 +3,7 @@
 #include "LogCapture.h"
 #include "MosquittoBroker.h"
 #include "MqttProbe.h"
+#include "ProgramLink.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,7 +23,13 @@ class tst_Application : public QObject
 {
     Q_OBJECT
 
-    QString program() const { return qEnvironmentVariable("LANE_BINARY_DIR") + QStringLiteral("/laneterminal"); }
+    // Linked into a folder of the test's own: the event log it keeps beside itself goes there.
+    QTemporaryDir m_programDir;
+    QString program() const
+    {
+        return testsupport::programIn(
+            qEnvironmentVariable("LANE_BINARY_DIR") + QStringLiteral("/laneterminal"), m_programDir.path());
+    }
 
     // Starts the lane in dir on the broker at port, logging to stderr, its configuration with
     // extra added; returns the configuration file's path.

@@ -31,6 +31,13 @@ class tst_Application : public QObject
             qEnvironmentVariable("LANE_BINARY_DIR") + QStringLiteral("/laneterminal"), m_programDir.path());
     }
 
+    // A broker, and a peer on it that hears the lane's own topics.
+    static bool startBroker(MosquittoBroker& broker, MqttProbe& peer)
+    {
+        return broker.start() && peer.connectTo(broker.host(), broker.port())
+            && peer.subscribe(QStringLiteral("zent/ui/#"));
+    }
+
     // Starts the lane in dir on the broker at port, logging to stderr, its configuration with
     // extra added; returns the configuration file's path.
     QString startLane(QProcess& app, const QTemporaryDir& dir, quint16 port, const QByteArray& extra = {}) const
@@ -143,10 +150,8 @@ private slots:
     void service()
     {
         MosquittoBroker broker;
-        QVERIFY(broker.start());
         MqttProbe peer;
-        QVERIFY(peer.connectTo(broker.host(), broker.port()));
-        QVERIFY(peer.subscribe(QStringLiteral("zent/ui/#")));
+        QVERIFY(startBroker(broker, peer));
         QTemporaryDir dir;
         QProcess app;
         startLane(app, dir, broker.port(), "[gui]\nlocale=en_US\n");
@@ -175,10 +180,8 @@ private slots:
     void saveOverFileSizeLimit()
     {
         MosquittoBroker broker;
-        QVERIFY(broker.start());
         MqttProbe peer;
-        QVERIFY(peer.connectTo(broker.host(), broker.port()));
-        QVERIFY(peer.subscribe(QStringLiteral("zent/ui/#")));
+        QVERIFY(startBroker(broker, peer));
         QTemporaryDir dir;
         // The program has to ignore the signal itself, not inherit that from here.
         std::signal(SIGXFSZ, SIG_DFL);

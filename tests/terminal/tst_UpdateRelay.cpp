@@ -263,9 +263,7 @@ void tst_UpdateRelay::reportsInOrder()
     QVERIFY(service.publish(StatusTopic, messages["idle"].second));
     QTRY_COMPARE(lane.update().status(), QString("Idle")); // the terminal's subscriptions are in place
     if (slow) {
-        ScriptedReply held;
-        held.hold = true;
-        lane.bo.sim.script("operation/status", held);
+        lane.bo.sim.script("operation/status", ScriptedReply::held());
     }
     for (const QString& read : reads) {
         QList<QPair<QString, QByteArray>> burst;
@@ -294,9 +292,7 @@ void tst_UpdateRelay::reportQueue()
     BackendRig rig;
     QVERIFY2(rig.setUp(), qPrintable(rig.error()));
     Backend::CardBO& bo = rig.client();
-    ScriptedReply held;
-    held.hold = true;
-    rig.sim.script("operation/status", held);
+    rig.sim.script("operation/status", ScriptedReply::held());
     rig.sim.script("operation/status", ScriptedReply::withStatus(500));
     LogCapture log;
     const auto report
@@ -371,9 +367,7 @@ void tst_UpdateRelay::reportsMerged()
     BackendRig rig;
     QVERIFY2(rig.setUp(), qPrintable(rig.error()));
     Backend::CardBO& bo = rig.client();
-    ScriptedReply held;
-    held.hold = true;
-    rig.sim.script("operation/status", held);
+    rig.sim.script("operation/status", ScriptedReply::held());
     LogCapture log;
     for (int i = 0; i < made.size(); ++i) {
         emit rig.terminal.updateProgress(made.at(i).section(' ', 1), made.at(i).section(' ', 0, 0).toInt());
@@ -408,9 +402,7 @@ void tst_UpdateRelay::reportsWaitingAtStop()
     rig.bo.reset(); // nothing waits: nothing to say
     QCOMPARE(log.startingWith(line), QStringList());
 
-    ScriptedReply held;
-    held.hold = true;
-    rig.sim.script("operation/status", held);
+    rig.sim.script("operation/status", ScriptedReply::held());
     rig.client();
     for (const auto& [operation, percent] : QList<QPair<QString, int>> { { "Downloading", 50 }, { "Downloading", 70 },
              { "Installing", 0 }, { "Installation failed", 100 }, { "Installing", 0 }, { "Updated", 100 } })

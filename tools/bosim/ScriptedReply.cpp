@@ -36,6 +36,13 @@ ScriptedReply ScriptedReply::delayed(int msec)
     return reply;
 }
 
+ScriptedReply ScriptedReply::held()
+{
+    ScriptedReply reply;
+    reply.hold = true;
+    return reply;
+}
+
 ScriptedReply ScriptedReply::dropped()
 {
     ScriptedReply reply;

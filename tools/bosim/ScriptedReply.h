@@ -25,6 +25,8 @@ public:
     // The simulator's own reply, this late.
     static ScriptedReply delayed(int msec);
     static ScriptedReply dropped();
+    // The simulator's own reply, once it is told to release held replies.
+    static ScriptedReply held();
 
     // {"status":503,"body":"json|text|broken|empty|huge","json":...,"delayMsec":..,"drop":true,"stall":true,
     //  "redirect":"..","hold":true}
